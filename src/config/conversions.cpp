@@ -1,0 +1,60 @@
+#include "config/conversions.h"
+
+#include <limits>
+
+#include "platform/error.h"
+
+namespace saplugin {
+
+std::string TrimSpaces(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  const auto last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+namespace {
+
+// Parses into a 64-bit value, saturating long digit runs so that any number of
+// digits stays an overflow rather than wrapping.
+std::int64_t ToInteger(const std::string& text, std::int64_t min, std::int64_t max,
+                       const std::string& setting) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  if (i == text.size()) {
+    throw Error(kErrorTypeMismatch, "LoadOptions",
+                "Type mismatch: " + setting + " \"" + text + "\" is not a whole number");
+  }
+  const std::int64_t limit = std::numeric_limits<std::int64_t>::max() / 10;
+  std::int64_t value = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') {
+      throw Error(kErrorTypeMismatch, "LoadOptions",
+                  "Type mismatch: " + setting + " \"" + text + "\" is not a whole number");
+    }
+    if (value < limit) value = value * 10 + (c - '0');
+  }
+  if (negative) value = -value;
+  if (value < min || value > max) {
+    throw Error(kErrorOverflow, "LoadOptions",
+                "Overflow: " + setting + " \"" + text + "\" is outside the range " +
+                    std::to_string(min) + " to " + std::to_string(max));
+  }
+  return value;
+}
+
+}  // namespace
+
+std::int16_t ToInteger16(const std::string& text, const std::string& setting) {
+  return static_cast<std::int16_t>(ToInteger(text, std::numeric_limits<std::int16_t>::min(),
+                                             std::numeric_limits<std::int16_t>::max(), setting));
+}
+
+std::int32_t ToInteger32(const std::string& text, const std::string& setting) {
+  return static_cast<std::int32_t>(ToInteger(text, std::numeric_limits<std::int32_t>::min(),
+                                             std::numeric_limits<std::int32_t>::max(), setting));
+}
+
+}  // namespace saplugin

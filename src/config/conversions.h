@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace saplugin {
+
+// Removes leading and trailing space characters, and only those: tabs and
+// other blanks stay.
+std::string TrimSpaces(const std::string& text);
+
+// Converts an optionally signed decimal integer ("42", "-7", "+007") to a
+// 16-bit or 32-bit signed integer. Any other text throws Error number 13 (type
+// mismatch); a number outside the type's range throws Error number 6
+// (overflow). The setting's name goes into the description.
+std::int16_t ToInteger16(const std::string& text, const std::string& setting);
+std::int32_t ToInteger32(const std::string& text, const std::string& setting);
+
+}  // namespace saplugin

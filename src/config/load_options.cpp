@@ -1,0 +1,83 @@
+#include "config/load_options.h"
+
+#include "config/conversions.h"
+#include "platform/paths.h"
+
+namespace saplugin {
+
+const char* const kConfigFileName = "spamassassinconfig.ini";
+const char* const kConfigSection = "SPAMASSASSIN Plugin Config";
+
+namespace {
+
+constexpr std::uint32_t kValueBufferSize = 255;
+
+const char* const kQuarantinePathInvalid = "Quantine path is not a valid directory.";
+
+// One key through the profile reader: the trimmed value, or false when the
+// reader put nothing in the buffer (missing section, key or value).
+bool ReadSetting(Platform& platform, const std::string& file, const char* key,
+                 std::string* value) {
+  char buffer[kValueBufferSize] = {};
+  const std::uint32_t length =
+      platform.ReadProfileString(kConfigSection, key, "", buffer, kValueBufferSize, file);
+  if (length == 0) return false;
+  *value = TrimSpaces(std::string(buffer, length < kValueBufferSize ? length : kValueBufferSize - 1));
+  return true;
+}
+
+void EnsureTrailingBackslash(std::string& path) {
+  if (path.empty() || path.back() != '\\') path += '\\';
+}
+
+}  // namespace
+
+bool LoadOptions(Platform& platform, PluginOptions& options) {
+  const std::string directory = platform.ExecutableDirectory();
+  const std::string file = directory + "\\" + kConfigFileName;
+  auto fs = platform.CreateFileSystem();
+  if (!fs->FileExists(file)) {
+    platform.LogEvent("Can't run SpamAssassin because no plugin config file at path: " + directory);
+    return false;
+  }
+
+  std::string value;
+  if (ReadSetting(platform, file, "QUARANTINE", &value)) {
+    options.Quarantine = ToInteger16(value, "QUARANTINE");
+  }
+  if (ReadSetting(platform, file, "MAXMESSAGESIZE", &value)) {
+    options.MaxMessageSize = ToInteger32(value, "MAXMESSAGESIZE");
+  }
+  if (ReadSetting(platform, file, "KEEPORIGINAL", &value)) {
+    options.KeepOriginal = value == "1";
+  }
+  if (ReadSetting(platform, file, "QUARANTINEPATH", &value)) {
+    options.QuarantinePath = value;
+    if (!fs->FolderExists(options.QuarantinePath)) {
+      platform.LogEvent(kQuarantinePathInvalid);
+      throw Error(kErrorQuarantinePath, "LoadOptions", kQuarantinePathInvalid);
+    }
+    const std::string messages = BuildPath(options.QuarantinePath, "Messages");
+    if (!fs->FolderExists(messages)) fs->CreateFolder(messages);
+    EnsureTrailingBackslash(options.QuarantinePath);
+  }
+  if (ReadSetting(platform, file, "SPAMASSASSINEXE", &value)) {
+    options.SpamAssassinExe = value;
+  }
+  if (ReadSetting(platform, file, "SPAMASSASSINRULESPATH", &value)) {
+    options.SpamAssassinRulesPath = value;
+  }
+  if (ReadSetting(platform, file, "TEMPPATH", &value)) {
+    options.TempPath = value;
+    EnsureTrailingBackslash(options.TempPath);
+  }
+
+  if (options.QuarantinePath.empty()) {
+    platform.LogEvent(
+        "Turning off quarantining for SpamAssassin because no path set in config file");
+    options.Quarantine = 0;
+  }
+  return true;
+}
+
+}  // namespace saplugin

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "config/plugin_options.h"
+#include "platform/platform.h"
+
+namespace saplugin {
+
+// Name of the configuration file beside the executable, and its section.
+extern const char* const kConfigFileName;
+extern const char* const kConfigSection;
+
+// Reads "spamassassinconfig.ini" from the executable's folder into options.
+// Returns false, after one event-log entry, when there is no such file; the
+// run must then end. Throws Error, and reads no further key, when a number
+// does not convert, when the quarantine path names no folder (after its
+// event-log entry) or when its "Messages" subfolder cannot be made. Writes at
+// most one event-log entry per call.
+bool LoadOptions(Platform& platform, PluginOptions& options);
+
+}  // namespace saplugin

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace saplugin {
+
+// The plug-in's settings, filled once by LoadOptions and only read afterwards.
+// After loading, QuarantinePath and TempPath are empty or end with "\", and an
+// empty QuarantinePath implies Quarantine 0.
+struct PluginOptions {
+  // Action for a flagged message: 0 replace by the filtered copy, 1 move into
+  // quarantine, 2 delete, anything else leave as it is.
+  std::int16_t Quarantine = 0;
+  // Messages larger than this many bytes are not scanned; 0 or less: no limit.
+  std::int32_t MaxMessageSize = 0;
+  // Keep a message that was not flagged as received, instead of replacing it.
+  bool KeepOriginal = false;
+  std::string QuarantinePath;
+  std::string SpamAssassinExe;
+  std::string SpamAssassinRulesPath;
+  std::string TempPath;
+};
+
+}  // namespace saplugin

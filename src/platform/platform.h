@@ -1,0 +1,168 @@
+#pragma once
+
+// The seam between the core and the operating system. The core (run, config,
+// helpers) sees the platform only through these interfaces, so that one
+// implementation per operating system and an in-memory fake for tests fit it.
+//
+// Paths are texts with "\" as separator; an implementation maps them onto its
+// own file system. Every failing operation throws saplugin::Error, except the
+// existence tests (which answer false) and the Windows-style system calls at
+// the bottom (which return a status, as their Windows originals do).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/error.h"
+
+namespace saplugin {
+
+// A text file open for appending. Closing (or destroying) it frees the file
+// for running, copying or deleting.
+class TextWriter {
+ public:
+  virtual ~TextWriter() = default;
+  // Writes the text followed by a carriage return and a line feed. Throws
+  // Error when the write fails.
+  virtual void WriteLine(const std::string& text) = 0;
+  // Flushes and closes; throws Error when the data cannot be written. Closing
+  // twice does nothing.
+  virtual void Close() = 0;
+};
+
+// A text file open for reading, line by line, in single-byte text.
+class TextReader {
+ public:
+  virtual ~TextReader() = default;
+  // True when no text is left.
+  virtual bool AtEndOfStream() = 0;
+  // The next line without its line break (LF or CR LF); empty for an empty
+  // line. At most max_length characters of the line are returned, the rest of
+  // the line is skipped, so a huge line never has to fit in memory. Throws
+  // Error on a read failure or past the end.
+  virtual std::string ReadLine(std::size_t max_length) = 0;
+  // Closing twice does nothing.
+  virtual void Close() = 0;
+};
+
+// The file-system object: every file and folder operation of a run.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // True only for an existing file (a folder answers false). Never throws.
+  virtual bool FileExists(const std::string& path) = 0;
+  // True only for an existing folder, named with or without a trailing
+  // separator. Never throws.
+  virtual bool FolderExists(const std::string& path) = 0;
+  // Makes one folder in an existing parent. A folder that already exists when
+  // the call ends (made meanwhile by a run in parallel) counts as success.
+  virtual void CreateFolder(const std::string& path) = 0;
+  // The length of an existing file in bytes; throws Error otherwise.
+  virtual std::int64_t FileSize(const std::string& path) = 0;
+  // Opens a file for appending, creating it when absent. Throws Error when it
+  // cannot be opened (a missing folder, no right to write, read-only).
+  virtual std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) = 0;
+  // Opens an existing file for reading; never creates it. Throws Error.
+  virtual std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) = 0;
+  // Copies source onto destination, replacing an existing destination file.
+  // The source stays. Throws Error for a missing source or a destination that
+  // cannot be written, a read-only one included.
+  virtual void CopyFile(const std::string& source, const std::string& destination) = 0;
+  // Removes the one named file without forcing: throws Error for a missing or
+  // read-only file.
+  virtual void DeleteFile(const std::string& path) = 0;
+};
+
+// The registry handle of the Windows-style registry calls below.
+using RegistryKey = std::uintptr_t;
+constexpr RegistryKey kNoRegistryKey = 0;
+
+// Registry value types as the registry reports them.
+enum RegistryType : std::uint32_t {
+  kRegNone = 0,
+  kRegString = 1,
+  kRegExpandString = 2,
+  kRegBinary = 3,
+  kRegDword = 4,
+};
+
+// Status codes of the Windows-style calls.
+constexpr long kStatusSuccess = 0;
+constexpr long kStatusFileNotFound = 2;
+constexpr long kStatusMoreData = 234;
+
+// The 128-bit identifier from which a run name is made.
+struct Guid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::uint8_t data4[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+};
+
+// A child process started by StartHidden; destroying the object releases the
+// platform's handle on it without ending the child.
+class ChildProcess {
+ public:
+  virtual ~ChildProcess() = default;
+  // Asks, without waiting, whether the child has ended. When it has, returns
+  // true and stores its exit status (POSIX: 128 + the signal's number for a
+  // child that a signal ended). Throws Error when the question cannot be put.
+  virtual bool HasEnded(long* exit_status) = 0;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // ---- Files ----
+  // Makes a new file-system object. Throws Error when it cannot be made.
+  virtual std::unique_ptr<FileSystem> CreateFileSystem() = 0;
+
+  // ---- Application services ----
+  // The raw command line after the program's own name and the blank behind it.
+  virtual std::string CommandLine() = 0;
+  // Full path of the executable's folder, without a trailing separator.
+  virtual std::string ExecutableDirectory() = 0;
+  // Writes one event-log entry holding the text. Throws Error when it fails.
+  virtual void LogEvent(const std::string& text) = 0;
+  // The value of an environment variable whose name matches without regard to
+  // letter case; empty when it is not set.
+  virtual std::string EnvironmentValue(const std::string& name) = 0;
+  // Starts the command line as a new process with a hidden window and returns
+  // at once. Throws Error, with a description, when it cannot be started.
+  virtual std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) = 0;
+  // Lets the process's pending events be handled once, without waiting.
+  virtual void PumpEvents() = 0;
+  // Suspends the calling thread.
+  virtual void Sleep(unsigned milliseconds) = 0;
+
+  // ---- Windows system calls (status results, never thrown) ----
+  // Opens a key below HKEY_LOCAL_MACHINE. On failure *key is kNoRegistryKey.
+  virtual long OpenRegistryKey(const std::string& sub_key, std::uint32_t access,
+                               RegistryKey* key) = 0;
+  // Reads a value of an open key. With data null, stores its type and its data
+  // size in bytes (a string's size counts its terminating NUL). With data,
+  // copies at most *size bytes and stores the real size; kStatusMoreData when
+  // the buffer is too small. On failure *type and *size are left unchanged.
+  virtual long QueryRegistryValue(RegistryKey key, const std::string& name, std::uint32_t* type,
+                                  void* data, std::uint32_t* size) = 0;
+  // Releases an open key; the null key is refused with a status.
+  virtual long CloseRegistryKey(RegistryKey key) = 0;
+  // Reads one key of an INI file's section by the Windows profile rules. Puts
+  // the value, or default_value when the section or key is missing, at the
+  // start of buffer, cut to size - 1 characters and terminated by a NUL, and
+  // returns the number of characters put there, without the terminator.
+  virtual std::uint32_t ReadProfileString(const std::string& section, const std::string& key,
+                                          const std::string& default_value, char* buffer,
+                                          std::uint32_t size, const std::string& file) = 0;
+  // Fills guid with a new identifier; returns 0 on success, else a failure
+  // status and leaves no identifier.
+  virtual long CreateGuid(Guid* guid) = 0;
+};
+
+// The implementation for the operating system this program is built for;
+// argv is the process's own argument vector.
+std::unique_ptr<Platform> CreatePlatform(int argc, char** argv);
+
+}  // namespace saplugin

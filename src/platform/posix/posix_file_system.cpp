@@ -1,0 +1,212 @@
+#include "platform/posix/posix_file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/posix/native_path.h"
+#include "platform/posix/posix_error.h"
+#include "platform/posix/scoped_fd.h"
+
+namespace saplugin {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+
+bool IsReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
+
+void WriteAll(int fd, const char* data, std::size_t size, const std::string& path) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      throw PosixError("Could not write " + Quoted(path), errno);
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+class PosixTextWriter : public TextWriter {
+ public:
+  PosixTextWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+  void WriteLine(const std::string& text) override {
+    if (!fd_.Valid()) throw PosixError("Could not write " + Quoted(path_), EBADF);
+    const std::string line = text + "\r\n";
+    WriteAll(fd_.Get(), line.data(), line.size(), path_);
+  }
+
+  void Close() override {
+    if (fd_.Reset() != 0) throw PosixError("Could not close " + Quoted(path_), errno);
+  }
+
+ private:
+  ScopedFd fd_;
+  std::string path_;
+};
+
+class PosixTextReader : public TextReader {
+ public:
+  PosixTextReader(int fd, std::string path)
+      : fd_(fd), path_(std::move(path)), buffer_(64 * 1024) {}
+
+  bool AtEndOfStream() override { return !Fill(); }
+
+  std::string ReadLine(std::size_t max_length) override {
+    if (!Fill()) throw PosixError("Could not read past the end of " + Quoted(path_), EIO);
+    std::string line;
+    std::size_t length = 0;  // the whole line's length, kept part or not
+    while (Fill()) {
+      const char c = buffer_[position_++];
+      if (c == '\n') {
+        // CR LF: the CR belongs to the line break, when it was kept.
+        if (length <= max_length && !line.empty() && line.back() == '\r') line.pop_back();
+        return line;
+      }
+      if (line.size() < max_length) line.push_back(c);
+      ++length;
+    }
+    return line;
+  }
+
+  void Close() override { fd_.Reset(); }
+
+ private:
+  // True when at least one unread byte is in the buffer.
+  bool Fill() {
+    if (position_ < filled_) return true;
+    if (!fd_.Valid()) return false;
+    for (;;) {
+      const ssize_t got = ::read(fd_.Get(), buffer_.data(), buffer_.size());
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw PosixError("Could not read " + Quoted(path_), errno);
+      position_ = 0;
+      filled_ = static_cast<std::size_t>(got);
+      return filled_ > 0;
+    }
+  }
+
+  ScopedFd fd_;
+  std::string path_;
+  std::vector<char> buffer_;
+  std::size_t position_ = 0;
+  std::size_t filled_ = 0;
+};
+
+// Copies the rest of in to out, in kernel space where the kernel can.
+void CopyContent(int in, int out, const std::string& source, const std::string& destination) {
+  for (;;) {
+    const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    if (copied > 0) continue;
+    if (copied == 0) return;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) break;
+    throw PosixError("Could not copy " + Quoted(source) + " to " + Quoted(destination), errno);
+  }
+  std::vector<char> buffer(kBufferSize);
+  for (;;) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw PosixError("Could not read " + Quoted(source), errno);
+    if (got == 0) return;
+    WriteAll(out, buffer.data(), static_cast<std::size_t>(got), destination);
+  }
+}
+
+}  // namespace
+
+bool PosixFileSystem::FileExists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::stat(ToNativePath(path).c_str(), &info) == 0 &&
+         S_ISREG(info.st_mode);
+}
+
+bool PosixFileSystem::FolderExists(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::stat(ToNativePath(path).c_str(), &info) == 0 &&
+         S_ISDIR(info.st_mode);
+}
+
+void PosixFileSystem::CreateFolder(const std::string& path) {
+  if (::mkdir(ToNativePath(path).c_str(), 0777) == 0) return;
+  const int error = errno;
+  // Another run may have made it in the meantime: the folder is there, as asked.
+  if (error == EEXIST && FolderExists(path)) return;
+  throw PosixError("Could not create folder " + Quoted(path), error);
+}
+
+std::int64_t PosixFileSystem::FileSize(const std::string& path) {
+  struct stat info;
+  if (::stat(ToNativePath(path).c_str(), &info) != 0) {
+    throw PosixError("Could not read the size of " + Quoted(path), errno);
+  }
+  if (!S_ISREG(info.st_mode)) throw PosixError("Could not read the size of " + Quoted(path), EISDIR);
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+std::unique_ptr<TextWriter> PosixFileSystem::OpenTextFileForAppending(const std::string& path) {
+  const std::string native = ToNativePath(path);
+  struct stat info;
+  if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info)) {
+    throw PosixError("Could not open " + Quoted(path) + " for writing", EACCES);
+  }
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) throw PosixError("Could not open " + Quoted(path) + " for writing", errno);
+  return std::make_unique<PosixTextWriter>(fd, path);
+}
+
+std::unique_ptr<TextReader> PosixFileSystem::OpenTextFileForReading(const std::string& path) {
+  const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw PosixError("Could not open " + Quoted(path) + " for reading", errno);
+  ScopedFd owner(fd);
+  struct stat info;
+  if (::fstat(fd, &info) != 0) throw PosixError("Could not open " + Quoted(path), errno);
+  if (!S_ISREG(info.st_mode)) throw PosixError("Could not open " + Quoted(path), EISDIR);
+  auto reader = std::make_unique<PosixTextReader>(fd, path);
+  static_cast<void>(owner.Release());
+  return reader;
+}
+
+void PosixFileSystem::CopyFile(const std::string& source, const std::string& destination) {
+  const std::string context = "Could not copy " + Quoted(source) + " to " + Quoted(destination);
+  ScopedFd in(::open(ToNativePath(source).c_str(), O_RDONLY | O_CLOEXEC));
+  if (!in.Valid()) throw PosixError(context, errno);
+  struct stat from;
+  if (::fstat(in.Get(), &from) != 0) throw PosixError(context, errno);
+  if (!S_ISREG(from.st_mode)) throw PosixError(context, EISDIR);
+
+  const std::string native = ToNativePath(destination);
+  struct stat to;
+  if (::stat(native.c_str(), &to) == 0) {
+    if (!S_ISREG(to.st_mode)) throw PosixError(context, EISDIR);
+    if (IsReadOnly(to)) throw PosixError(context, EACCES);
+    // Truncating the destination would destroy the source.
+    if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) throw PosixError(context, EINVAL);
+  }
+  ScopedFd out(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!out.Valid()) throw PosixError(context, errno);
+  CopyContent(in.Get(), out.Get(), source, destination);
+  // The copy takes the source's permissions, as a Windows copy takes its
+  // attributes (a read-only source gives a read-only copy).
+  if (::fchmod(out.Get(), from.st_mode & 0777) != 0) throw PosixError(context, errno);
+  if (out.Reset() != 0) throw PosixError(context, errno);
+}
+
+void PosixFileSystem::DeleteFile(const std::string& path) {
+  const std::string native = ToNativePath(path);
+  const std::string context = "Could not delete " + Quoted(path);
+  struct stat info;
+  if (::lstat(native.c_str(), &info) != 0) throw PosixError(context, errno);
+  if (S_ISDIR(info.st_mode)) throw PosixError(context, EISDIR);
+  if (S_ISREG(info.st_mode) && IsReadOnly(info)) {
+    throw Error(EACCES, "saplugin", context + ": the file is read-only");
+  }
+  if (::unlink(native.c_str()) != 0) throw PosixError(context, errno);
+}
+
+}  // namespace saplugin

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "platform/platform.h"
+
+namespace saplugin {
+
+// The file-system object on POSIX. A file with no write permission bits is
+// read-only, as on Windows: deleting it or copying onto it fails, for root too.
+class PosixFileSystem : public FileSystem {
+ public:
+  bool FileExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
+  std::int64_t FileSize(const std::string& path) override;
+  std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) override;
+  std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override;
+  void CopyFile(const std::string& source, const std::string& destination) override;
+  void DeleteFile(const std::string& path) override;
+};
+
+}  // namespace saplugin

@@ -1,0 +1,20 @@
+// The process entry: makes the platform and hands the run to Main.
+
+#include <iostream>
+
+#include "platform/platform.h"
+#include "run/main.h"
+
+int main(int argc, char** argv) {
+  try {
+    auto platform = saplugin::CreatePlatform(argc, argv);
+    return saplugin::Main(*platform);
+  } catch (const saplugin::Error& error) {
+    // Only errors of the configuration's loading get here: Main traps the rest.
+    std::cerr << "saplugin: error " << error.Number() << " (" << error.Source()
+              << "): " << error.Description() << '\n';
+  } catch (const std::exception& error) {
+    std::cerr << "saplugin: " << error.what() << '\n';
+  }
+  return saplugin::kExitConfiguration;
+}

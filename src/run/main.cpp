@@ -1,0 +1,84 @@
+#include "run/main.h"
+
+#include "config/load_options.h"
+#include "run/read_registry_value.h"
+
+namespace saplugin {
+
+const char* const kHostRegistryKey = "SOFTWARE\\Tarkwell\\Tarkwell";
+const char* const kDataDirectoryValue = "Data Directory";
+
+namespace {
+
+const char* const kTrapEntry = "Could not process pickup event for Connector: ";
+
+struct QueuePaths {
+  std::string pickup_file;
+  std::string message_file;
+};
+
+QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& words,
+                           const std::string& command_line) {
+  if (words.size() < 2) {
+    throw Error(kErrorSubscriptOutOfRange, "Main",
+                "Subscript out of range: the command line \"" + command_line +
+                    "\" does not hold a message file name and a connector name");
+  }
+  const std::string& message_name = words[0];
+  const std::string& connector = words[1];
+  QueuePaths paths;
+  paths.pickup_file = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue) +
+                      "\\QUEUES\\" + connector + "\\Inbound\\" + message_name;
+  paths.message_file = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue) +
+                       "\\QUEUES\\" + connector + "\\Inbound\\Messages\\" + message_name;
+  return paths;
+}
+
+// The run after the configuration is loaded; any error leaves it for the trap.
+int PickUp(Platform& platform, const PluginOptions& options) {
+  const std::string command_line = platform.CommandLine();
+  const QueuePaths paths = BuildQueuePaths(platform, SplitCommandLine(command_line), command_line);
+
+  auto fs = platform.CreateFileSystem();
+  if (!fs->FileExists(paths.message_file)) return kExitNormal;
+  // The size is read whenever the message exists, so that an unreadable
+  // message ends in the trap even with no size limit set.
+  const std::int64_t size = fs->FileSize(paths.message_file);
+  if (options.MaxMessageSize > 0 && size > options.MaxMessageSize) return kExitNormal;
+  return kExitNormal;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& command_line) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t space = command_line.find(' ', start);
+    if (space == std::string::npos) break;
+    words.push_back(command_line.substr(start, space - start));
+    start = space + 1;
+  }
+  words.push_back(command_line.substr(start));
+  // An empty command line holds no word at all.
+  if (command_line.empty()) words.clear();
+  return words;
+}
+
+int Main(Platform& platform) {
+  PluginOptions options;
+  if (!LoadOptions(platform, options)) return kExitNormal;
+
+  try {
+    return PickUp(platform, options);
+  } catch (const Error& error) {
+    platform.LogEvent(kTrapEntry + error.Description());
+  } catch (const std::exception& error) {
+    platform.LogEvent(kTrapEntry + std::string(error.what()));
+  } catch (...) {
+    platform.LogEvent(kTrapEntry + std::string("Unknown error"));
+  }
+  return kExitTrapped;
+}
+
+}  // namespace saplugin
