@@ -94,6 +94,13 @@ class FakeFileSystem : public FileSystem {
     p_->files[path];
     return std::make_unique<FakeTextWriter>(p_, path);
   }
+  std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) override {
+    p_->Record("CreateNewTextFile", path);
+    if (p_->files.count(path) == 1) return nullptr;
+    if (p_->folders.count(ParentOf(path)) == 0) throw FakeError("CreateNewTextFile", path);
+    p_->files[path];
+    return std::make_unique<FakeTextWriter>(p_, path);
+  }
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override {
     p_->Record("OpenTextFileForReading", path);
     const auto file = p_->files.find(path);
@@ -109,6 +116,17 @@ class FakeFileSystem : public FileSystem {
       throw FakeError("CopyFile", source + " -> " + destination);
     }
     p_->files[destination] = from->second;
+  }
+  void RenameOver(const std::string& source, const std::string& destination) override {
+    p_->Record("RenameOver", source + " -> " + destination);
+    const auto from = p_->files.find(source);
+    const auto to = p_->files.find(destination);
+    if (from == p_->files.end() || (to != p_->files.end() && to->second.read_only)) {
+      throw FakeError("RenameOver", source + " -> " + destination);
+    }
+    const FakeFile moved = from->second;
+    p_->files.erase(from);
+    p_->files[destination] = moved;
   }
   void DeleteFile(const std::string& path) override {
     p_->Record("DeleteFile", path);
@@ -197,12 +215,12 @@ std::string FakePlatform::EnvironmentValue(const std::string& name) {
 std::unique_ptr<ChildProcess> FakePlatform::StartHidden(const std::string& command) {
   started.push_back(command);
   if (start_throws) throw Error(2, "Fake", "The system cannot find the file specified.");
+  if (on_start) on_start();
   return std::make_unique<FakeChildProcess>(this);
 }
 
 void FakePlatform::Sleep(unsigned milliseconds) {
   sleeps.push_back(milliseconds);
-  if (on_sleep) on_sleep();
 }
 
 long FakePlatform::OpenRegistryKey(const std::string& sub_key, std::uint32_t access,

@@ -66,8 +66,10 @@ class FakePlatform : public Platform {
   int queries = 0;  // HasEnded questions asked
   int pumps = 0;
   std::vector<unsigned> sleeps;
-  // Called on every Sleep, e.g. to change the disk while the child "runs".
-  std::function<void()> on_sleep;
+  // Called when StartHidden starts the child: it plays the filter's part.
+  std::function<void()> on_start;
+  // Exit statuses that IsCrashStatus answers true for.
+  std::set<long> crash_statuses;
 
   // Convenience: a file, with its folder and the folders above it.
   void AddFile(const std::string& path, const std::string& content, bool read_only = false);
@@ -85,6 +87,7 @@ class FakePlatform : public Platform {
   std::string EnvironmentValue(const std::string& name) override;
   std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) override;
   void PumpEvents() override { ++pumps; }
+  bool IsCrashStatus(long exit_status) override { return crash_statuses.count(exit_status) == 1; }
   void Sleep(unsigned milliseconds) override;
   long OpenRegistryKey(const std::string& sub_key, std::uint32_t access, RegistryKey* key) override;
   long QueryRegistryValue(RegistryKey key, const std::string& name, std::uint32_t* type,

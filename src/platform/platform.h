@@ -63,12 +63,21 @@ class FileSystem {
   // Opens a file for appending, creating it when absent. Throws Error when it
   // cannot be opened (a missing folder, no right to write, read-only).
   virtual std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) = 0;
+  // Creates a file that must not exist yet and opens it for writing: answers
+  // null when a file of that name is already there (so that runs in parallel
+  // can each claim a name of their own); throws Error for other failures.
+  virtual std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) = 0;
   // Opens an existing file for reading; never creates it. Throws Error.
   virtual std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) = 0;
   // Copies source onto destination, replacing an existing destination file.
   // The source stays. Throws Error for a missing source or a destination that
   // cannot be written, a read-only one included.
   virtual void CopyFile(const std::string& source, const std::string& destination) = 0;
+  // Renames source to destination in the same folder, replacing an existing
+  // destination in one step: a reader sees the old file or the new one, never
+  // a part. Throws Error, leaving both as they were, when the destination is
+  // read-only or the rename fails.
+  virtual void RenameOver(const std::string& source, const std::string& destination) = 0;
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.
   virtual void DeleteFile(const std::string& path) = 0;
@@ -136,6 +145,10 @@ class Platform {
   virtual void PumpEvents() = 0;
   // Suspends the calling thread.
   virtual void Sleep(unsigned milliseconds) = 0;
+  // True when a child's exit status says that it crashed or was killed rather
+  // than ended by itself (POSIX: 128 + a signal's number; Windows: the
+  // system's exception codes, 0xC0000000 and above).
+  virtual bool IsCrashStatus(long exit_status) = 0;
 
   // ---- Windows system calls (status results, never thrown) ----
   // Opens a key below HKEY_LOCAL_MACHINE. On failure *key is kNoRegistryKey.

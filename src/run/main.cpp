@@ -1,7 +1,9 @@
 #include "run/main.h"
 
 #include "config/load_options.h"
+#include "run/queue_paths.h"
 #include "run/read_registry_value.h"
+#include "run/scan.h"
 
 namespace saplugin {
 
@@ -11,11 +13,6 @@ const char* const kDataDirectoryValue = "Data Directory";
 namespace {
 
 const char* const kTrapEntry = "Could not process pickup event for Connector: ";
-
-struct QueuePaths {
-  std::string pickup_file;
-  std::string message_file;
-};
 
 QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& words,
                            const std::string& command_line) {
@@ -45,7 +42,7 @@ int PickUp(Platform& platform, const PluginOptions& options) {
   // message ends in the trap even with no size limit set.
   const std::int64_t size = fs->FileSize(paths.message_file);
   if (options.MaxMessageSize > 0 && size > options.MaxMessageSize) return kExitNormal;
-  return kExitNormal;
+  return ScanMessage(platform, *fs, options, paths);
 }
 
 }  // namespace

@@ -160,6 +160,13 @@ std::unique_ptr<TextWriter> PosixFileSystem::OpenTextFileForAppending(const std:
   return std::make_unique<PosixTextWriter>(fd, path);
 }
 
+std::unique_ptr<TextWriter> PosixFileSystem::CreateNewTextFile(const std::string& path) {
+  const int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EEXIST) return nullptr;
+  if (fd < 0) throw PosixError("Could not create " + Quoted(path), errno);
+  return std::make_unique<PosixTextWriter>(fd, path);
+}
+
 std::unique_ptr<TextReader> PosixFileSystem::OpenTextFileForReading(const std::string& path) {
   const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw PosixError("Could not open " + Quoted(path) + " for reading", errno);
@@ -195,6 +202,16 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& des
   // attributes (a read-only source gives a read-only copy).
   if (::fchmod(out.Get(), from.st_mode & 0777) != 0) throw PosixError(context, errno);
   if (out.Reset() != 0) throw PosixError(context, errno);
+}
+
+void PosixFileSystem::RenameOver(const std::string& source, const std::string& destination) {
+  const std::string context = "Could not replace " + Quoted(destination) + " with " + Quoted(source);
+  const std::string native = ToNativePath(destination);
+  struct stat info;
+  if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info)) {
+    throw Error(EACCES, "saplugin", context + ": the file is read-only");
+  }
+  if (::rename(ToNativePath(source).c_str(), native.c_str()) != 0) throw PosixError(context, errno);
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path) {

@@ -13,8 +13,10 @@ class PosixFileSystem : public FileSystem {
   void CreateFolder(const std::string& path) override;
   std::int64_t FileSize(const std::string& path) override;
   std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) override;
+  std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) override;
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override;
   void CopyFile(const std::string& source, const std::string& destination) override;
+  void RenameOver(const std::string& source, const std::string& destination) override;
   void DeleteFile(const std::string& path) override;
 };
 

@@ -135,6 +135,8 @@ class PosixPlatform : public Platform {
 
   void PumpEvents() override {}
 
+  bool IsCrashStatus(long exit_status) override { return exit_status > 128 && exit_status <= 128 + 64; }
+
   void Sleep(unsigned milliseconds) override {
     struct timespec left = {static_cast<time_t>(milliseconds / 1000),
                             static_cast<long>(milliseconds % 1000) * 1000000L};

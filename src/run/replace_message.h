@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace saplugin {
+
+// Replaces the message file's content with the source's in one step: the
+// source is copied beside the message under a temporary name made from the
+// run name and renamed over it, so that the host never sees a half-written
+// message. On any failure the message stays as it was, the temporary copy is
+// removed and the error passes on; a read-only message is not replaced.
+void ReplaceMessage(FileSystem& fs, const std::string& source, const std::string& message_file,
+                    const std::string& run_name);
+
+}  // namespace saplugin

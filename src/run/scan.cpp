@@ -1,0 +1,159 @@
+#include "run/scan.h"
+
+#include <cctype>
+#include <memory>
+
+#include "helpers/make_run_name.h"
+#include "helpers/run_and_wait.h"
+#include "run/main.h"
+#include "run/replace_message.h"
+
+namespace saplugin {
+
+namespace {
+
+const char* const kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
+const char* const kFlagLine = "X-Spam-Flag: YES";
+
+// Names tried for a run that fell back to the fixed run name, before giving up.
+constexpr int kFallbackAttempts = 100000;
+
+struct BatchFile {
+  std::string run_name;
+  std::unique_ptr<TextWriter> writer;
+};
+
+// Opens this run's batch file. A run name from a GUID is this run's own; the
+// fixed fallback name is everybody's, so such a run claims a numbered variant
+// whose batch file it creates itself and whose output and quarantine files no
+// earlier run left behind.
+BatchFile OpenBatchFile(FileSystem& fs, const PluginOptions& options, const std::string& run_name) {
+  if (run_name != kFallbackRunName) {
+    return {run_name, fs.OpenTextFileForAppending(options.TempPath + run_name + ".BAT")};
+  }
+  for (int n = 0; n < kFallbackAttempts; ++n) {
+    const std::string name = n == 0 ? run_name : run_name + "-" + std::to_string(n);
+    if (fs.FileExists(options.TempPath + name + ".MAI") ||
+        (!options.QuarantinePath.empty() && fs.FileExists(options.QuarantinePath + name + ".MAI"))) {
+      continue;
+    }
+    auto writer = fs.CreateNewTextFile(options.TempPath + name + ".BAT");
+    if (writer) return {name, std::move(writer)};
+  }
+  throw Error(kErrorInvalidArgument, "ScanMessage",
+              "No free name for the run's temporary files in " + options.TempPath);
+}
+
+bool StartsWithIgnoringCase(const std::string& text, const char* prefix) {
+  std::size_t i = 0;
+  for (; prefix[i] != '\0'; ++i) {
+    if (i >= text.size()) return false;
+    const auto a = static_cast<unsigned char>(text[i]);
+    const auto b = static_cast<unsigned char>(prefix[i]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
+}
+
+void ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePaths& paths,
+                     const std::string& output_file, const std::string& run_name) {
+  switch (options.Quarantine) {
+    case 0:
+      ReplaceMessage(fs, output_file, paths.message_file, run_name);
+      break;
+    case 1:
+      fs.CopyFile(paths.pickup_file, options.QuarantinePath + run_name + ".MAI");
+      fs.CopyFile(paths.message_file, options.QuarantinePath + "Messages\\" + run_name + ".MAI");
+      fs.CopyFile(output_file, options.QuarantinePath + "Messages\\" + run_name + ".SA");
+      fs.DeleteFile(paths.pickup_file);
+      fs.DeleteFile(paths.message_file);
+      break;
+    case 2:
+      fs.DeleteFile(paths.pickup_file);
+      fs.DeleteFile(paths.message_file);
+      break;
+    default:
+      break;  // any other value leaves the message as it was
+  }
+}
+
+}  // namespace
+
+std::string ComposeScanCommandLine(const PluginOptions& options, const std::string& message_file,
+                                   const std::string& run_name) {
+  return "\"" + options.SpamAssassinExe + "\" -P -c \"" + options.SpamAssassinRulesPath +
+         "\" < \"" + message_file + "\" > \"" + options.TempPath + run_name + ".MAI\"";
+}
+
+bool IsHeaderFieldLine(const std::string& line) {
+  const auto colon = line.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c <= ' ' || c > '~') return false;
+  }
+  return true;
+}
+
+Verdict ReadVerdict(FileSystem& fs, const std::string& output_file) {
+  auto reader = fs.OpenTextFileForReading(output_file);
+  bool first = true;
+  Verdict verdict = Verdict::kClean;
+  while (!reader->AtEndOfStream()) {
+    const std::string line = reader->ReadLine(kHeaderLineLimit);
+    if (first && !IsHeaderFieldLine(line)) {
+      verdict = Verdict::kNoMessage;
+      break;
+    }
+    first = false;
+    if (StartsWithIgnoringCase(line, kFlagLine)) {
+      verdict = Verdict::kFlagged;
+      break;
+    }
+    if (line.empty()) break;
+  }
+  if (first) verdict = Verdict::kNoMessage;  // nothing at all was written
+  reader->Close();
+  return verdict;
+}
+
+int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
+                const QueuePaths& paths) {
+  BatchFile batch = OpenBatchFile(fs, options, MakeRunName(platform));
+  const std::string& run_name = batch.run_name;
+  const std::string batch_file = options.TempPath + run_name + ".BAT";
+  const std::string output_file = options.TempPath + run_name + ".MAI";
+  batch.writer->WriteLine(ComposeScanCommandLine(options, paths.message_file, run_name));
+  batch.writer->Close();
+  batch.writer.reset();
+
+  const long exit_status = RunAndWait(platform, options, run_name);
+
+  if (!fs.FileExists(output_file)) {
+    fs.DeleteFile(batch_file);
+    platform.LogEvent(kNoEmail);
+    return kExitNoScan;
+  }
+  // A filter that crashed or was killed may have left a cut output that looks
+  // like a message, and an output that is no message must never take the
+  // message's place: both count as no output at all.
+  const Verdict verdict =
+      platform.IsCrashStatus(exit_status) ? Verdict::kNoMessage : ReadVerdict(fs, output_file);
+  if (verdict == Verdict::kNoMessage) {
+    fs.DeleteFile(output_file);
+    fs.DeleteFile(batch_file);
+    platform.LogEvent(kNoEmail);
+    return kExitNoScan;
+  }
+
+  if (verdict == Verdict::kFlagged) {
+    ApplySpamAction(fs, options, paths, output_file, run_name);
+  } else if (!options.KeepOriginal) {
+    ReplaceMessage(fs, output_file, paths.message_file, run_name);
+  }
+  fs.DeleteFile(output_file);
+  fs.DeleteFile(batch_file);
+  return kExitNormal;
+}
+
+}  // namespace saplugin

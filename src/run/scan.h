@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+
+#include "config/plugin_options.h"
+#include "platform/platform.h"
+#include "run/queue_paths.h"
+
+namespace saplugin {
+
+// What the filter's output says of the message.
+enum class Verdict {
+  kNoMessage,  // empty, or its first line is no header field: not a message
+  kFlagged,    // a header line begins with "X-Spam-Flag: YES", in any case
+  kClean,      // the header section ended, or the output did, without the flag
+};
+
+// The longest prefix of an output line that the header scan keeps in memory.
+constexpr std::size_t kHeaderLineLimit = 1000;
+
+// The line that the scan batch file holds: the filter with -P -c and the
+// rules path, reading the message file and writing TempPath + run name + ".MAI".
+std::string ComposeScanCommandLine(const PluginOptions& options, const std::string& message_file,
+                                   const std::string& run_name);
+
+// Reads the output's header section, line by line, up to the flag line or
+// the first empty line, and closes it again.
+Verdict ReadVerdict(FileSystem& fs, const std::string& output_file);
+
+// True for "Name: ..." where the name is printable characters without blanks
+// or colon.
+bool IsHeaderFieldLine(const std::string& line);
+
+// Scans the message through the filter and carries out the configured action
+// on the queue, then removes the run's temporary files. Returns the exit
+// status. Errors pass to the caller's trap, leaving what was done in place.
+int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
+                const QueuePaths& paths);
+
+}  // namespace saplugin
