@@ -18,6 +18,7 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 
 # build DIR [CMAKE OPTIONS...]: configures and builds the project in DIR.
 build() {
@@ -25,4 +26,17 @@ build() {
   shift
   cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j2
+}
+
+# build_windows DIR: cross-builds saplugin.exe and safilter.exe in DIR.
+build_windows() {
+  build "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DSAPLUGIN_TESTS=OFF
+}
+
+# start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps
+# one Wine server running until the script ends, so that each run starts quickly.
+start_wine() {
+  [ -d "$WINEPREFIX" ] || { echo "Making the Wine prefix $WINEPREFIX"; wineboot --init >/dev/null 2>&1 || true; }
+  wineserver -p </dev/null >/dev/null 2>&1
+  trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 }

@@ -4,6 +4,7 @@
 // table runs against every build of saplugin.
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct Scenario {
   std::vector<std::string> events;  // exact texts; a text ending in "*" matches as a prefix
   bool temporary_files_gone = true;
 };
+
+// Test output names a scenario by its name.
+inline void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 
 extern const char* const kGtube;
 extern const std::string kHam;

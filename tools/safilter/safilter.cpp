@@ -10,7 +10,8 @@
 //   exit STATUS        end with this exit status
 //   no-output          write nothing at all
 //   cut BYTES          stop writing after this many bytes
-//   abort-after BYTES  write this many bytes, then crash (abort)
+//   abort-after BYTES  write this many bytes, then end as a crashed process
+//                      (POSIX: abort; Windows: the access-violation status)
 //   no-header          write the body only, without any header section
 //   flag               flag every message
 //   stderr TEXT        write the text on standard error
@@ -30,11 +31,21 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #endif
 
 namespace {
 
 const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
+
+// Ends the process the way a crash does, as its parent sees it.
+[[noreturn]] void Crash() {
+#ifdef _WIN32
+  // Without a debugger popping up: the exit status is what a crash reports.
+  TerminateProcess(GetCurrentProcess(), 0xC0000005);
+#endif
+  std::abort();
+}
 
 struct Faults {
   double delay_seconds = 0;
@@ -119,7 +130,7 @@ class Output {
       std::fwrite(data, 1, size, stdout);
       written_ += static_cast<long long>(size);
       std::fflush(stdout);
-      if (faults_.abort_at_limit) std::abort();
+      if (faults_.abort_at_limit) Crash();
       stopped_ = true;
       return;
     }

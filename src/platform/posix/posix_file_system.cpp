@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/buffered_text_reader.h"
 #include "platform/posix/native_path.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/scoped_fd.h"
@@ -50,52 +51,27 @@ class PosixTextWriter : public TextWriter {
   std::string path_;
 };
 
-class PosixTextReader : public TextReader {
+class PosixTextReader : public BufferedTextReader {
  public:
-  PosixTextReader(int fd, std::string path)
-      : fd_(fd), path_(std::move(path)), buffer_(64 * 1024) {}
+  PosixTextReader(int fd, std::string path) : BufferedTextReader(std::move(path)), fd_(fd) {}
 
-  bool AtEndOfStream() override { return !Fill(); }
-
-  std::string ReadLine(std::size_t max_length) override {
-    if (!Fill()) throw PosixError("Could not read past the end of " + Quoted(path_), EIO);
-    std::string line;
-    std::size_t length = 0;  // the whole line's length, kept part or not
-    while (Fill()) {
-      const char c = buffer_[position_++];
-      if (c == '\n') {
-        // CR LF: the CR belongs to the line break, when it was kept.
-        if (length <= max_length && !line.empty() && line.back() == '\r') line.pop_back();
-        return line;
-      }
-      if (line.size() < max_length) line.push_back(c);
-      ++length;
-    }
-    return line;
+  void Close() override {
+    fd_.Reset();
+    open_ = false;
   }
 
-  void Close() override { fd_.Reset(); }
+ protected:
+  std::size_t ReadBlock(char* data, std::size_t size) override {
+    for (;;) {
+      const ssize_t got = ::read(fd_.Get(), data, size);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) throw PosixError("Could not read " + Quoted(Path()), errno);
+      return static_cast<std::size_t>(got);
+    }
+  }
 
  private:
-  // True when at least one unread byte is in the buffer.
-  bool Fill() {
-    if (position_ < filled_) return true;
-    if (!fd_.Valid()) return false;
-    for (;;) {
-      const ssize_t got = ::read(fd_.Get(), buffer_.data(), buffer_.size());
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) throw PosixError("Could not read " + Quoted(path_), errno);
-      position_ = 0;
-      filled_ = static_cast<std::size_t>(got);
-      return filled_ > 0;
-    }
-  }
-
   ScopedFd fd_;
-  std::string path_;
-  std::vector<char> buffer_;
-  std::size_t position_ = 0;
-  std::size_t filled_ = 0;
 };
 
 // Copies the rest of in to out, in kernel space where the kernel can.

@@ -1,0 +1,145 @@
+#include "platform/windows/windows_api.h"
+
+#include "platform/buffered_text_reader.h"
+#include "platform/windows/windows_error.h"
+#include "platform/windows/windows_file_system.h"
+
+namespace saplugin {
+
+namespace {
+
+DWORD Attributes(const std::string& path) {
+  return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
+}
+
+class WindowsTextWriter : public TextWriter {
+ public:
+  WindowsTextWriter(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+
+  void WriteLine(const std::string& text) override {
+    const std::string line = text + "\r\n";
+    const char* data = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+      DWORD written = 0;
+      if (!file_.Valid() || !WriteFile(file_.Get(), data, static_cast<DWORD>(left), &written, nullptr)) {
+        throw WindowsError("Could not write " + Quoted(path_), GetLastError());
+      }
+      data += written;
+      left -= written;
+    }
+  }
+
+  void Close() override {
+    if (!file_.Reset()) throw WindowsError("Could not close " + Quoted(path_), GetLastError());
+  }
+
+ private:
+  ScopedHandle file_;
+  std::string path_;
+};
+
+class WindowsTextReader : public BufferedTextReader {
+ public:
+  WindowsTextReader(HANDLE file, std::string path) : BufferedTextReader(std::move(path)), file_(file) {}
+
+  void Close() override {
+    file_.Reset();
+    open_ = false;
+  }
+
+ protected:
+  std::size_t ReadBlock(char* data, std::size_t size) override {
+    DWORD got = 0;
+    if (!ReadFile(file_.Get(), data, static_cast<DWORD>(size), &got, nullptr)) {
+      throw WindowsError("Could not read " + Quoted(Path()), GetLastError());
+    }
+    return got;
+  }
+
+ private:
+  ScopedHandle file_;
+};
+
+}  // namespace
+
+bool WindowsFileSystem::FileExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool WindowsFileSystem::FolderExists(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void WindowsFileSystem::CreateFolder(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return;
+  const DWORD error = GetLastError();
+  // Another run may have made it in the meantime: the folder is there, as asked.
+  if (error == ERROR_ALREADY_EXISTS && FolderExists(path)) return;
+  throw WindowsError("Could not create folder " + Quoted(path), error);
+}
+
+std::int64_t WindowsFileSystem::FileSize(const std::string& path) {
+  ScopedHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size;
+  if (!file.Valid() || !GetFileSizeEx(file.Get(), &size)) {
+    throw WindowsError("Could not read the size of " + Quoted(path), GetLastError());
+  }
+  return size.QuadPart;
+}
+
+std::unique_ptr<TextWriter> WindowsFileSystem::OpenTextFileForAppending(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    throw WindowsError("Could not open " + Quoted(path) + " for writing", GetLastError());
+  }
+  return std::make_unique<WindowsTextWriter>(file, path);
+}
+
+std::unique_ptr<TextWriter> WindowsFileSystem::CreateNewTextFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return nullptr;
+    throw WindowsError("Could not create " + Quoted(path), error);
+  }
+  return std::make_unique<WindowsTextWriter>(file, path);
+}
+
+std::unique_ptr<TextReader> WindowsFileSystem::OpenTextFileForReading(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    throw WindowsError("Could not open " + Quoted(path) + " for reading", GetLastError());
+  }
+  return std::make_unique<WindowsTextReader>(file, path);
+}
+
+void WindowsFileSystem::CopyFile(const std::string& source, const std::string& destination) {
+  if (!CopyFileA(source.c_str(), destination.c_str(), FALSE)) {
+    throw WindowsError("Could not copy " + Quoted(source) + " to " + Quoted(destination), GetLastError());
+  }
+}
+
+void WindowsFileSystem::RenameOver(const std::string& source, const std::string& destination) {
+  // A read-only message stays, as a copy onto it would fail.
+  const DWORD attributes = Attributes(destination);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw WindowsError("Could not replace " + Quoted(destination), ERROR_ACCESS_DENIED);
+  }
+  if (!MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    throw WindowsError("Could not replace " + Quoted(destination) + " with " + Quoted(source), GetLastError());
+  }
+}
+
+void WindowsFileSystem::DeleteFile(const std::string& path) {
+  if (!DeleteFileA(path.c_str())) throw WindowsError("Could not delete " + Quoted(path), GetLastError());
+}
+
+}  // namespace saplugin

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/platform.h"
+
+namespace saplugin {
+
+// The file-system object on Windows, with the ANSI Win32 file functions.
+// Nothing here forces: a read-only file is neither deleted nor written over.
+class WindowsFileSystem : public FileSystem {
+ public:
+  bool FileExists(const std::string& path) override;
+  bool FolderExists(const std::string& path) override;
+  void CreateFolder(const std::string& path) override;
+  std::int64_t FileSize(const std::string& path) override;
+  std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) override;
+  std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) override;
+  std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override;
+  void CopyFile(const std::string& source, const std::string& destination) override;
+  void RenameOver(const std::string& source, const std::string& destination) override;
+  void DeleteFile(const std::string& path) override;
+};
+
+}  // namespace saplugin

@@ -1,0 +1,168 @@
+// The Win32 services that the core uses, with the ANSI functions.
+
+#include "platform/windows/windows_api.h"
+
+#include <objbase.h>
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "platform/windows/windows_error.h"
+#include "platform/windows/windows_file_system.h"
+
+namespace saplugin {
+
+namespace {
+
+// The event source under which entries are reported, and the message-table
+// entry ("%1") that shows each entry's text as it stands.
+const char* const kEventSource = "saplugin";
+constexpr DWORD kEventTextMessage = 1;
+
+class WindowsChildProcess : public ChildProcess {
+ public:
+  explicit WindowsChildProcess(HANDLE process) : process_(process) {}
+
+  bool HasEnded(long* exit_status) override {
+    const DWORD state = WaitForSingleObject(process_.Get(), 0);
+    if (state == WAIT_TIMEOUT) return false;
+    DWORD code = 0;
+    if (state != WAIT_OBJECT_0 || !GetExitCodeProcess(process_.Get(), &code)) {
+      throw WindowsError("Could not wait for the filter's process", GetLastError());
+    }
+    *exit_status = static_cast<long>(code);
+    return true;
+  }
+
+ private:
+  ScopedHandle process_;
+};
+
+class WindowsPlatform : public Platform {
+ public:
+  std::unique_ptr<FileSystem> CreateFileSystem() override {
+    return std::make_unique<WindowsFileSystem>();
+  }
+
+  std::string CommandLine() override {
+    // The program's name, quoted or up to the first blank, then one blank.
+    const char* line = GetCommandLineA();
+    if (*line == '"') {
+      ++line;
+      while (*line != '\0' && *line != '"') ++line;
+      if (*line == '"') ++line;
+    } else {
+      while (*line != '\0' && *line != ' ' && *line != '\t') ++line;
+    }
+    if (*line == ' ' || *line == '\t') ++line;
+    return line;
+  }
+
+  std::string ExecutableDirectory() override {
+    char path[MAX_PATH * 4];
+    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+      throw WindowsError("Could not find the program's own folder", GetLastError());
+    }
+    std::string exe(path, length);
+    return exe.substr(0, exe.find_last_of('\\'));
+  }
+
+  void LogEvent(const std::string& text) override {
+    HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
+    if (source == nullptr) throw WindowsError("Could not open the event log", GetLastError());
+    const char* strings[] = {text.c_str()};
+    const BOOL reported = ReportEventA(source, EVENTLOG_SUCCESS, 0, kEventTextMessage, nullptr, 1, 0, strings,
+                                       nullptr);
+    const DWORD error = GetLastError();
+    DeregisterEventSource(source);
+    if (!reported) throw WindowsError("Could not write the event log", error);
+  }
+
+  std::string EnvironmentValue(const std::string& name) override {
+    const DWORD size = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+    if (size == 0) return std::string();
+    std::string value(size, '\0');
+    const DWORD length = GetEnvironmentVariableA(name.c_str(), &value[0], size);
+    value.resize(length < size ? length : 0);
+    return value;
+  }
+
+  std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) override {
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+    std::string line = command_line;  // CreateProcessA may write into it
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      throw WindowsError("Could not start " + Quoted(command_line), GetLastError());
+    }
+    CloseHandle(process.hThread);
+    return std::make_unique<WindowsChildProcess>(process.hProcess);
+  }
+
+  void PumpEvents() override {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+
+  void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
+
+  bool IsCrashStatus(long exit_status) override {
+    return static_cast<unsigned long>(exit_status) >= 0xC0000000UL;
+  }
+
+  long OpenRegistryKey(const std::string& sub_key, std::uint32_t access, RegistryKey* key) override {
+    HKEY opened = nullptr;
+    const LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, sub_key.c_str(), 0, access, &opened);
+    *key = status == ERROR_SUCCESS ? reinterpret_cast<RegistryKey>(opened) : kNoRegistryKey;
+    return status;
+  }
+
+  long QueryRegistryValue(RegistryKey key, const std::string& name, std::uint32_t* type, void* data,
+                          std::uint32_t* size) override {
+    DWORD value_type = 0;
+    DWORD value_size = size != nullptr ? *size : 0;
+    const LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), name.c_str(), nullptr, &value_type,
+                                         static_cast<BYTE*>(data), size != nullptr ? &value_size : nullptr);
+    if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+      if (type != nullptr) *type = value_type;
+      if (size != nullptr) *size = value_size;
+    }
+    return status;
+  }
+
+  long CloseRegistryKey(RegistryKey key) override { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
+
+  std::uint32_t ReadProfileString(const std::string& section, const std::string& key,
+                                  const std::string& default_value, char* buffer, std::uint32_t size,
+                                  const std::string& file) override {
+    return GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer, size,
+                                    file.c_str());
+  }
+
+  long CreateGuid(Guid* guid) override {
+    GUID made;
+    const HRESULT status = CoCreateGuid(&made);
+    if (status != S_OK) return status;
+    guid->data1 = made.Data1;
+    guid->data2 = made.Data2;
+    guid->data3 = made.Data3;
+    std::memcpy(guid->data4, made.Data4, sizeof guid->data4);
+    return 0;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> CreatePlatform(int /*argc*/, char** /*argv*/) {
+  return std::make_unique<WindowsPlatform>();
+}
+
+}  // namespace saplugin
