@@ -117,16 +117,20 @@ class FakeFileSystem : public FileSystem {
     }
     p_->files[destination] = from->second;
   }
-  void RenameOver(const std::string& source, const std::string& destination) override {
-    p_->Record("RenameOver", source + " -> " + destination);
+  bool MoveOver(const std::string& source, const std::string& destination) override {
+    p_->Record("MoveOver", source + " -> " + destination);
     const auto from = p_->files.find(source);
     const auto to = p_->files.find(destination);
     if (from == p_->files.end() || (to != p_->files.end() && to->second.read_only)) {
-      throw FakeError("RenameOver", source + " -> " + destination);
+      throw FakeError("MoveOver", source + " -> " + destination);
+    }
+    if (p_->other_volume.count(ParentOf(source)) != p_->other_volume.count(ParentOf(destination))) {
+      return false;
     }
     const FakeFile moved = from->second;
     p_->files.erase(from);
     p_->files[destination] = moved;
+    return true;
   }
   void DeleteFile(const std::string& path) override {
     p_->Record("DeleteFile", path);
@@ -147,6 +151,10 @@ class FakeChildProcess : public ChildProcess {
     if (p_->queries <= p_->child.running_queries) return false;
     *exit_status = p_->child.exit_status;
     return true;
+  }
+  bool WaitForEnd(unsigned milliseconds) override {
+    p_->pauses.push_back(milliseconds);
+    return p_->queries >= p_->child.running_queries;
   }
 
  private:
@@ -217,10 +225,6 @@ std::unique_ptr<ChildProcess> FakePlatform::StartHidden(const std::string& comma
   if (start_throws) throw Error(2, "Fake", "The system cannot find the file specified.");
   if (on_start) on_start();
   return std::make_unique<FakeChildProcess>(this);
-}
-
-void FakePlatform::Sleep(unsigned milliseconds) {
-  sleeps.push_back(milliseconds);
 }
 
 long FakePlatform::OpenRegistryKey(const std::string& sub_key, std::uint32_t access,

@@ -65,7 +65,10 @@ class FakePlatform : public Platform {
   bool start_throws = false;
   int queries = 0;  // HasEnded questions asked
   int pumps = 0;
-  std::vector<unsigned> sleeps;
+  std::vector<unsigned> pauses;  // the longest waits asked of the child
+  // Folders whose files lie on another volume than the queue's: moves out of
+  // them answer false.
+  std::set<std::string> other_volume;
   // Called when StartHidden starts the child: it plays the filter's part.
   std::function<void()> on_start;
   // Exit statuses that IsCrashStatus answers true for.
@@ -88,7 +91,6 @@ class FakePlatform : public Platform {
   std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) override;
   void PumpEvents() override { ++pumps; }
   bool IsCrashStatus(long exit_status) override { return crash_statuses.count(exit_status) == 1; }
-  void Sleep(unsigned milliseconds) override;
   long OpenRegistryKey(const std::string& sub_key, std::uint32_t access, RegistryKey* key) override;
   long QueryRegistryValue(RegistryKey key, const std::string& name, std::uint32_t* type,
                           void* data, std::uint32_t* size) override;

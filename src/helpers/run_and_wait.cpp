@@ -12,8 +12,8 @@ long RunAndWait(Platform& platform, const PluginOptions& options, const std::str
   for (;;) {
     const bool ended = child->HasEnded(&exit_status);
     platform.PumpEvents();
-    platform.Sleep(kPollMilliseconds);
     if (ended) return exit_status;
+    child->WaitForEnd(kPollMilliseconds);
   }
 }
 

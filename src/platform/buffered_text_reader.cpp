@@ -1,5 +1,7 @@
 #include "platform/buffered_text_reader.h"
 
+#include <cstring>
+
 namespace saplugin {
 
 bool BufferedTextReader::Fill() {
@@ -13,16 +15,22 @@ bool BufferedTextReader::Fill() {
 std::string BufferedTextReader::ReadLine(std::size_t max_length) {
   if (!Fill()) throw Error(62, "saplugin", "Could not read past the end of \"" + path_ + "\"");
   std::string line;
-  std::size_t length = 0;  // the whole line's length, kept part or not
+  bool cut = false;  // part of the line was skipped
   while (Fill()) {
-    const char c = buffer_[position_++];
-    if (c == '\n') {
+    const char* start = buffer_.data() + position_;
+    const std::size_t available = filled_ - position_;
+    const void* found = std::memchr(start, '\n', available);
+    const std::size_t length = found != nullptr ? static_cast<const char*>(found) - start : available;
+    const std::size_t room = max_length - line.size();
+    line.append(start, length < room ? length : room);
+    cut = cut || length > room;
+    position_ += length;
+    if (found != nullptr) {
+      ++position_;
       // CR LF: the CR belongs to the line break, when it was kept.
-      if (length <= max_length && !line.empty() && line.back() == '\r') line.pop_back();
+      if (!cut && !line.empty() && line.back() == '\r') line.pop_back();
       return line;
     }
-    if (line.size() < max_length) line.push_back(c);
-    ++length;
   }
   return line;
 }

@@ -73,11 +73,12 @@ class FileSystem {
   // The source stays. Throws Error for a missing source or a destination that
   // cannot be written, a read-only one included.
   virtual void CopyFile(const std::string& source, const std::string& destination) = 0;
-  // Renames source to destination in the same folder, replacing an existing
-  // destination in one step: a reader sees the old file or the new one, never
-  // a part. Throws Error, leaving both as they were, when the destination is
-  // read-only or the rename fails.
-  virtual void RenameOver(const std::string& source, const std::string& destination) = 0;
+  // Moves source over destination in one step, replacing an existing
+  // destination: a reader sees the old file or the new one, never a part.
+  // Answers false, changing nothing, when the two lie on different volumes
+  // (the caller then copies). Throws Error, leaving both as they were, when
+  // the destination is read-only or the move fails otherwise.
+  virtual bool MoveOver(const std::string& source, const std::string& destination) = 0;
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.
   virtual void DeleteFile(const std::string& path) = 0;
@@ -118,6 +119,9 @@ class ChildProcess {
   // true and stores its exit status (POSIX: 128 + the signal's number for a
   // child that a signal ended). Throws Error when the question cannot be put.
   virtual bool HasEnded(long* exit_status) = 0;
+  // Waits until the child ends, but at most the given time; answers whether
+  // it has ended. Never throws: a failed wait just waits the whole time.
+  virtual bool WaitForEnd(unsigned milliseconds) = 0;
 };
 
 class Platform {
@@ -143,8 +147,6 @@ class Platform {
   virtual std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) = 0;
   // Lets the process's pending events be handled once, without waiting.
   virtual void PumpEvents() = 0;
-  // Suspends the calling thread.
-  virtual void Sleep(unsigned milliseconds) = 0;
   // True when a child's exit status says that it crashed or was killed rather
   // than ended by itself (POSIX: 128 + a signal's number; Windows: the
   // system's exception codes, 0xC0000000 and above).

@@ -2,12 +2,18 @@
 
 namespace saplugin {
 
-void ReplaceMessage(FileSystem& fs, const std::string& source, const std::string& message_file,
+bool ReplaceMessage(FileSystem& fs, const std::string& source, const std::string& message_file,
                     const std::string& run_name) {
+  // Moving copies nothing, however large the message.
+  if (fs.MoveOver(source, message_file)) return true;
   const std::string temporary = message_file + "." + run_name + ".tmp";
   try {
     fs.CopyFile(source, temporary);
-    fs.RenameOver(temporary, message_file);
+    // Beside the message, on its volume: this move cannot need a copy.
+    if (!fs.MoveOver(temporary, message_file)) {
+      throw Error(kErrorInvalidArgument, "ReplaceMessage", "Could not move " + temporary + " over " + message_file);
+    }
+    return false;
   } catch (const Error&) {
     // The error that matters is the one above; a copy that cannot be removed
     // either is left for the operator, beside the intact message.

@@ -55,12 +55,13 @@ bool StartsWithIgnoringCase(const std::string& text, const char* prefix) {
   return true;
 }
 
-void ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePaths& paths,
+// Carries out the action for a flagged message; answers whether the output
+// file was moved into the queue (and so is gone from TempPath).
+bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePaths& paths,
                      const std::string& output_file, const std::string& run_name) {
   switch (options.Quarantine) {
     case 0:
-      ReplaceMessage(fs, output_file, paths.message_file, run_name);
-      break;
+      return ReplaceMessage(fs, output_file, paths.message_file, run_name);
     case 1:
       fs.CopyFile(paths.pickup_file, options.QuarantinePath + run_name + ".MAI");
       fs.CopyFile(paths.message_file, options.QuarantinePath + "Messages\\" + run_name + ".MAI");
@@ -75,6 +76,7 @@ void ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePa
     default:
       break;  // any other value leaves the message as it was
   }
+  return false;
 }
 
 }  // namespace
@@ -146,12 +148,13 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     return kExitNoScan;
   }
 
+  bool output_moved = false;
   if (verdict == Verdict::kFlagged) {
-    ApplySpamAction(fs, options, paths, output_file, run_name);
+    output_moved = ApplySpamAction(fs, options, paths, output_file, run_name);
   } else if (!options.KeepOriginal) {
-    ReplaceMessage(fs, output_file, paths.message_file, run_name);
+    output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
   }
-  fs.DeleteFile(output_file);
+  if (!output_moved) fs.DeleteFile(output_file);
   fs.DeleteFile(batch_file);
   return kExitNormal;
 }

@@ -37,9 +37,8 @@ class RealRunAndWaitTest : public ::testing::Test {
   double seconds = 0;
 };
 
-TEST_F(RealRunAndWaitTest, ChildThatEndsAtOnceReturnsAfterOnePass) {
+TEST_F(RealRunAndWaitTest, ChildThatEndsAtOnceReturnsWellUnderASecond) {
   EXPECT_EQ(Run("/bin/true"), 0);
-  EXPECT_GE(seconds, 0.1);
   EXPECT_LT(seconds, 1.0);
 }
 

@@ -214,20 +214,46 @@ TEST_F(ScanTest, FailedQuarantineCopyKeepsEarlierCopiesAndTheMessage) {
   EXPECT_TRUE(Has(kOutput));
 }
 
-TEST_F(ScanTest, FailedReplacementKeepsTheMessageWholeAndRemovesTheTemporaryCopy) {
-  const std::string temporary = kMessage + "." + kRun + ".tmp";
-  platform.failures.insert("RenameOver " + temporary + " -> " + kMessage);
+TEST_F(ScanTest, OutputIsMovedIntoPlaceOrCopiedBesideTheMessageAcrossVolumes) {
   FilterWrites(kClean);
-  EXPECT_EQ(Main(platform), kExitTrapped);
-  EXPECT_EQ(Content(kMessage), kOriginal);
-  EXPECT_FALSE(Has(temporary));
+  EXPECT_EQ(Main(platform), kExitNormal);
+  EXPECT_EQ(Content(kMessage), kClean);
+  EXPECT_TRUE(TemporaryFilesGone());
+  int copies = 0;
+  for (const auto& call : platform.calls) copies += call.rfind("CopyFile", 0) == 0;
+  EXPECT_EQ(copies, 0);
 
   SetUp();
-  platform.files[kMessage].read_only = true;
+  platform.other_volume.insert("C:\\Temp");
+  const std::string temporary = kMessage + "." + kRun + ".tmp";
+  FilterWrites(kFlagged);
+  platform.profile["QUARANTINE"] = "0";
+  EXPECT_EQ(Main(platform), kExitNormal);
+  EXPECT_EQ(Content(kMessage), kFlagged);
+  EXPECT_FALSE(Has(temporary));
+  EXPECT_TRUE(TemporaryFilesGone());
+}
+
+TEST_F(ScanTest, FailedReplacementKeepsTheMessageWholeAndRemovesTheTemporaryCopy) {
+  platform.other_volume.insert("C:\\Temp");
+  const std::string temporary = kMessage + "." + kRun + ".tmp";
+  platform.failures.insert("MoveOver " + temporary + " -> " + kMessage);
   FilterWrites(kClean);
   EXPECT_EQ(Main(platform), kExitTrapped);
   EXPECT_EQ(Content(kMessage), kOriginal);
   EXPECT_FALSE(Has(temporary));
+  EXPECT_TRUE(Has(kOutput));
+
+  for (bool other_volume : {false, true}) {
+    SetUp();
+    if (other_volume) platform.other_volume.insert("C:\\Temp");
+    platform.files[kMessage].read_only = true;
+    FilterWrites(kClean);
+    EXPECT_EQ(Main(platform), kExitTrapped);
+    EXPECT_EQ(Content(kMessage), kOriginal);
+    EXPECT_FALSE(Has(temporary));
+    EXPECT_TRUE(Has(kOutput));
+  }
 }
 
 TEST_F(ScanTest, UnusableTempPathEndsInTheTrapBeforeAnythingRuns) {

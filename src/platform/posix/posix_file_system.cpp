@@ -180,14 +180,16 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& des
   if (out.Reset() != 0) throw PosixError(context, errno);
 }
 
-void PosixFileSystem::RenameOver(const std::string& source, const std::string& destination) {
+bool PosixFileSystem::MoveOver(const std::string& source, const std::string& destination) {
   const std::string context = "Could not replace " + Quoted(destination) + " with " + Quoted(source);
   const std::string native = ToNativePath(destination);
   struct stat info;
   if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info)) {
     throw Error(EACCES, "saplugin", context + ": the file is read-only");
   }
-  if (::rename(ToNativePath(source).c_str(), native.c_str()) != 0) throw PosixError(context, errno);
+  if (::rename(ToNativePath(source).c_str(), native.c_str()) == 0) return true;
+  if (errno == EXDEV) return false;
+  throw PosixError(context, errno);
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path) {

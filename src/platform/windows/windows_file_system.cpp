@@ -127,15 +127,18 @@ void WindowsFileSystem::CopyFile(const std::string& source, const std::string& d
   }
 }
 
-void WindowsFileSystem::RenameOver(const std::string& source, const std::string& destination) {
+bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& destination) {
   // A read-only message stays, as a copy onto it would fail.
   const DWORD attributes = Attributes(destination);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     throw WindowsError("Could not replace " + Quoted(destination), ERROR_ACCESS_DENIED);
   }
-  if (!MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw WindowsError("Could not replace " + Quoted(destination) + " with " + Quoted(source), GetLastError());
+  if (MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
   }
+  const DWORD error = GetLastError();
+  if (error == ERROR_NOT_SAME_DEVICE) return false;
+  throw WindowsError("Could not replace " + Quoted(destination) + " with " + Quoted(source), error);
 }
 
 void WindowsFileSystem::DeleteFile(const std::string& path) {

@@ -16,7 +16,7 @@ class WindowsFileSystem : public FileSystem {
   std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) override;
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override;
   void CopyFile(const std::string& source, const std::string& destination) override;
-  void RenameOver(const std::string& source, const std::string& destination) override;
+  bool MoveOver(const std::string& source, const std::string& destination) override;
   void DeleteFile(const std::string& path) override;
 };
 

@@ -23,6 +23,12 @@ class WindowsChildProcess : public ChildProcess {
  public:
   explicit WindowsChildProcess(HANDLE process) : process_(process) {}
 
+  bool WaitForEnd(unsigned milliseconds) override {
+    const DWORD state = WaitForSingleObject(process_.Get(), milliseconds);
+    if (state == WAIT_FAILED) ::Sleep(milliseconds);  // never a pass without a pause
+    return state == WAIT_OBJECT_0;
+  }
+
   bool HasEnded(long* exit_status) override {
     const DWORD state = WaitForSingleObject(process_.Get(), 0);
     if (state == WAIT_TIMEOUT) return false;
@@ -111,8 +117,6 @@ class WindowsPlatform : public Platform {
       DispatchMessageA(&message);
     }
   }
-
-  void Sleep(unsigned milliseconds) override { ::Sleep(milliseconds); }
 
   bool IsCrashStatus(long exit_status) override {
     return static_cast<unsigned long>(exit_status) >= 0xC0000000UL;
