@@ -124,6 +124,29 @@ TEST_F(WindowsOnly, DataDirectoryStoredAsADwordIsItsDecimalText) {
   EXPECT_EQ(ReadFile(queue + "/Messages/N.MAI").rfind("X-Spam-Checker-Version: ", 0), 0u);
 }
 
+TEST_F(WindowsOnly, SpamcAdapterPassesTheMessageWithTheFilterArgumentsDropped) {
+  // safilter.exe stands in for spamc.exe; the rules file would silence it if
+  // the adapter handed "-c RULES" on.
+  std::string adapter = ReadFile(std::string(SAPLUGIN_SOURCE_DIR) + "/dist/spamc-filter.cmd");
+  const std::string line = "set SPAMC=C:\\SpamAssassin\\spamc.exe";
+  ASSERT_NE(adapter.find(line), std::string::npos);
+  adapter.replace(adapter.find(line), line.size(), "set SPAMC=" + box.Native(WINDOWS_SAFILTER_EXE));
+  WriteFile(box.Path("spamc-filter.cmd"), adapter);
+  WriteFile(box.Path("silence.txt"), "no-output\n");
+  box.WriteConfig({{"QUARANTINE", "1"},
+                   {"QUARANTINEPATH", box.Native(box.Quarantine())},
+                   {"SPAMASSASSINEXE", box.Native(box.Path("spamc-filter.cmd"))},
+                   {"SPAMASSASSINRULESPATH", box.Native(box.Path("silence.txt"))},
+                   {"TEMPPATH", box.Native(box.Temp())}});
+  box.Queue("H.MAI", kHam);
+  const RunResult run = box.Run({"H.MAI", box.Connector()});
+  EXPECT_EQ(run.exit_status, 0) << run.standard_error;
+  EXPECT_TRUE(box.Events().empty());
+  const std::string tagged = ReadFile(box.Messages() + "/H.MAI");
+  EXPECT_EQ(tagged.rfind("X-Spam-Checker-Version: ", 0), 0u);
+  EXPECT_EQ(tagged.substr(tagged.size() - kHam.size()), kHam);
+}
+
 TEST_F(WindowsOnly, RunNamesFromTheRealGuidAreNewEachRun) {
   Configure("1");
   box.Queue("A.MAI", kSpam);

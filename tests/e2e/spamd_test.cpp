@@ -1,0 +1,178 @@
+// saplugin scanning through a real SpamAssassin daemon (Debian's spamd) with
+// spamc, by way of the shipped adapter dist/spamc-filter.sh. The daemon runs
+// once for the whole suite, on 127.0.0.1 at a free port.
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "e2e/sandbox.h"
+#include "e2e/scenarios.h"
+
+extern char** environ;
+
+namespace saplugin {
+namespace {
+
+const char* const kSampleSpam = "/usr/share/doc/spamassassin/examples/sample-spam.txt";
+const char* const kSampleHam = "/usr/share/doc/spamassassin/examples/sample-nonspam.txt";
+
+// A port on 127.0.0.1 that nothing listens on at the moment.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+class Spamd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(Exists("/usr/sbin/spamd") && Exists("/usr/bin/spamc"))
+        << "spamd and spamc are not installed: scripts/test installs them";
+    folder_ = new TempFolder;
+    // The daemon may drop to an unprivileged user: its rules must be readable.
+    chmod(folder_->Path().c_str(), 0755);
+    const std::string rules = *folder_ / "rules";
+    ASSERT_EQ(std::system((std::string(SAPLUGIN_SOURCE_DIR) + "/scripts/make-sa-rules '" + rules + "'").c_str()), 0);
+    port_ = FreePort();
+    std::vector<std::string> words{"/usr/sbin/spamd", "--listen=127.0.0.1:" + std::to_string(port_),
+                                   "--configpath=" + rules, "--nouser-config", "--max-children=4",
+                                   "--syslog=stderr"};
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    const std::string log = *folder_ / "spamd.log";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    const int started = posix_spawn(&daemon_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(started, 0);
+    // Ready when spamc can ping it.
+    const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + std::to_string(port_) + " >/dev/null 2>&1";
+    for (int i = 0; i < 300 && std::system(ping.c_str()) != 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_EQ(std::system(ping.c_str()), 0) << "spamd did not start; see " << *folder_ / "spamd.log";
+  }
+
+  static void TearDownTestSuite() {
+    if (daemon_ > 0) {
+      kill(daemon_, SIGTERM);
+      int status = 0;
+      waitpid(daemon_, &status, 0);
+    }
+    delete folder_;
+  }
+
+  // A sandbox whose SPAMASSASSINEXE is the shipped adapter, edited to name the
+  // daemon's port as an operator would.
+  void Configure(Sandbox& box, int port, const std::string& quarantine = "1") {
+    std::string adapter = ReadFile(std::string(SAPLUGIN_SOURCE_DIR) + "/dist/spamc-filter.sh");
+    const std::string line = "SPAMD_PORT=783";
+    adapter.replace(adapter.find(line), line.size(), "SPAMD_PORT=" + std::to_string(port));
+    WriteFile(box.Path("spamc-filter.sh"), adapter);
+    chmod(box.Path("spamc-filter.sh").c_str(), 0755);
+    MakeFolders(box.Path("rules"));
+    box.environment["COMSPEC"] = SACMD_EXE;
+    box.WriteConfig({{"QUARANTINE", quarantine},
+                     {"QUARANTINEPATH", box.Quarantine()},
+                     {"SPAMASSASSINEXE", box.Path("spamc-filter.sh")},
+                     {"SPAMASSASSINRULESPATH", box.Path("rules")},
+                     {"TEMPPATH", box.Temp()}});
+  }
+
+  static TempFolder* folder_;
+  static int port_;
+  static pid_t daemon_;
+};
+
+TempFolder* Spamd::folder_ = nullptr;
+int Spamd::port_ = 0;
+pid_t Spamd::daemon_ = 0;
+
+TEST_F(Spamd, GtubeIsQuarantinedAndSampleHamReplacedByItsTaggedCopy) {
+  Sandbox box;
+  Configure(box, port_);
+  const std::string spam = ReadFile(kSampleSpam);
+  const std::string ham = ReadFile(kSampleHam);
+  box.Queue("SPAM.MAI", spam);
+  box.Queue("HAM.MAI", ham);
+  EXPECT_EQ(box.Run({"SPAM.MAI", "Conn"}).exit_status, 0);
+  EXPECT_EQ(box.Run({"HAM.MAI", "Conn"}).exit_status, 0);
+  EXPECT_TRUE(box.Events().empty());
+  EXPECT_FALSE(Exists(box.Messages() + "/SPAM.MAI"));
+  int quarantined = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(box.Quarantine() + "/Messages")) {
+    if (entry.path().extension() == ".SA") {
+      EXPECT_NE(ReadFile(entry.path().string()).find("\nX-Spam-Flag: YES"), std::string::npos);
+      ++quarantined;
+    }
+  }
+  EXPECT_EQ(quarantined, 1);
+  const std::string tagged = ReadFile(box.Messages() + "/HAM.MAI");
+  EXPECT_NE(tagged.find("X-Spam-Status: No"), std::string::npos);
+  EXPECT_NE(tagged.find(ham.substr(ham.size() - 200)), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(box.Temp()));
+}
+
+TEST_F(Spamd, DaemonThatIsDownLeavesTheMessageAndSaysSo) {
+  Sandbox box;
+  Configure(box, FreePort());
+  box.Queue("SPAM.MAI", kSpam);
+  EXPECT_EQ(box.Run({"SPAM.MAI", "Conn"}).exit_status, 3);
+  EXPECT_EQ(box.Events(),
+            std::vector<std::string>{"SpamAssassin didn't return an email. Configuration problem."});
+  EXPECT_EQ(ReadFile(box.Messages() + "/SPAM.MAI"), kSpam);
+  EXPECT_TRUE(Exists(box.Inbound() + "/SPAM.MAI"));
+  EXPECT_TRUE(std::filesystem::is_empty(box.Temp()));
+}
+
+TEST_F(Spamd, FourRunsAtOnceThroughOneDaemon) {
+  Sandbox box;
+  Configure(box, port_);
+  const char* names[] = {"A.MAI", "B.MAI", "C.MAI", "D.MAI"};
+  for (int i = 0; i < 4; ++i) box.Queue(names[i], i % 2 == 0 ? kSpam : kHam);
+  std::vector<std::thread> runs;
+  std::vector<int> statuses(4, -1);
+  for (int i = 0; i < 4; ++i) {
+    runs.emplace_back([&, i] {
+      statuses[i] = RunProcess({box.Bin() + "/saplugin", names[i], "Conn"}, box.environment,
+                               box.Path(std::string("stderr-") + names[i]));
+    });
+  }
+  for (auto& run : runs) run.join();
+  EXPECT_EQ(statuses, std::vector<int>(4, 0));
+  EXPECT_TRUE(box.Events().empty());
+  EXPECT_FALSE(Exists(box.Messages() + "/A.MAI"));
+  EXPECT_FALSE(Exists(box.Messages() + "/C.MAI"));
+  EXPECT_NE(ReadFile(box.Messages() + "/B.MAI").find("X-Spam-Status: No"), std::string::npos);
+  EXPECT_NE(ReadFile(box.Messages() + "/D.MAI").find("X-Spam-Status: No"), std::string::npos);
+  int quarantined = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(box.Quarantine() + "/Messages")) {
+    quarantined += entry.path().extension() == ".SA";
+  }
+  EXPECT_EQ(quarantined, 2);
+  EXPECT_TRUE(std::filesystem::is_empty(box.Temp()));
+}
+
+}  // namespace
+}  // namespace saplugin
