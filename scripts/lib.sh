@@ -36,7 +36,7 @@ build_windows() {
 # start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps
 # one Wine server running until the script ends, so that each run starts quickly.
 start_wine() {
-  [ -d "$WINEPREFIX" ] || { echo "Making the Wine prefix $WINEPREFIX"; wineboot --init >/dev/null 2>&1 || true; }
+  [ -d "$WINEPREFIX" ] || { echo "Making the Wine prefix $WINEPREFIX"; wineboot --init </dev/null >/dev/null 2>&1 || true; }
   wineserver -p </dev/null >/dev/null 2>&1
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 }

@@ -98,19 +98,18 @@ class FaultTest : public ::testing::Test {
   Sandbox& box = *sandbox;
 };
 
+// The missing filter, empty output and output without a header section are
+// cases of the scenario table; these are the faults that only this suite makes.
 TEST_F(FaultTest, FilterFailuresLeaveTheMessageAsReceived) {
   const std::string big_spam = kSpam + std::string(64 * 1024, 'x') + "\r\n";
   struct Case {
     const char* name;
     std::string faults;
     std::string script;  // shell lines before the filter, or empty
-    std::string message;
   } cases[] = {
-      {"no output and a failure status", "no-output\nexit 1\n", "", kHam},
-      {"empty output", "no-output\n", "", kSpam},
-      {"output without a header section", "no-header\n", "", kHam},
-      {"killed halfway through its output", "abort-after 2000\n", "", big_spam},
-      {"output cut by a file-size limit", "", "ulimit -f 8", big_spam},
+      {"no output and a failure status", "no-output\nexit 1\n", ""},
+      {"killed halfway through its output", "abort-after 20000\n", ""},
+      {"output cut by a file-size limit", "", "ulimit -f 8"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,21 +117,12 @@ TEST_F(FaultTest, FilterFailuresLeaveTheMessageAsReceived) {
     Sandbox& box = *fresh;
     WriteFile(box.Path("faults.txt"), c.faults);
     Configure(box, "0", c.script.empty() ? SAFILTER_EXE : FilterScript(box, c.script), box.Path("faults.txt"));
-    box.Queue("N.MAI", c.message);
-    const RunResult run = box.Run({"N.MAI", "Conn"});
-    EXPECT_EQ(run.exit_status, 3);
+    box.Queue("N.MAI", big_spam);
+    EXPECT_EQ(box.Run({"N.MAI", "Conn"}).exit_status, 3);
     EXPECT_EQ(box.Events(), std::vector<std::string>{kNoEmail});
-    ExpectWhole(box, "N.MAI", c.message, Allowed{});
+    ExpectWhole(box, "N.MAI", big_spam, Allowed{});
     EXPECT_TRUE(fs::is_empty(box.Temp()));
   }
-}
-
-TEST_F(FaultTest, MissingFilterProgramLeavesTheMessageAsReceived) {
-  Configure(box, "0", box.Path("no/such/spamassassin"));
-  box.Queue("N.MAI", kSpam);
-  EXPECT_EQ(box.Run({"N.MAI", "Conn"}).exit_status, 3);
-  EXPECT_EQ(box.Events(), std::vector<std::string>{kNoEmail});
-  ExpectWhole(box, "N.MAI", kSpam, Allowed{});
 }
 
 TEST_F(FaultTest, UnusableTempPathEndsInTheTrapBeforeTheFilterRuns) {
@@ -194,8 +184,9 @@ TEST_F(FaultTest, ReadOnlyQueueFilesWithEveryQuarantineValue) {
   }
 }
 
-// Runs saplugin and kills it with SIGKILL after the delay, unless it ended.
-void RunAndKill(const Sandbox& box, std::chrono::microseconds delay) {
+// Runs saplugin and kills it with SIGKILL after the delay, unless it ended
+// first; answers whether it was killed.
+bool RunAndKill(const Sandbox& box, std::chrono::microseconds delay) {
   std::vector<std::string> words{box.Bin() + "/saplugin", "N.MAI", "Conn"};
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(&word[0]);
@@ -207,17 +198,21 @@ void RunAndKill(const Sandbox& box, std::chrono::microseconds delay) {
   for (auto& text : env_text) envp.push_back(&text[0]);
   envp.push_back(nullptr);
   pid_t pid = 0;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
+    ADD_FAILURE() << "cannot start saplugin";
+    return false;
+  }
   const auto deadline = std::chrono::steady_clock::now() + delay;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() >= deadline) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
-      return;
+      return true;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
+  return false;
 }
 
 TEST(KilledRun, MessageIsAlwaysWholeWhateverMomentSapluginDies) {
@@ -237,8 +232,10 @@ TEST(KilledRun, MessageIsAlwaysWholeWhateverMomentSapluginDies) {
   std::mt19937 random(20261206);
   std::uniform_int_distribution<long> delay_us(0, whole.count());
   const char* settings[] = {"0", "1", "2", "unflagged"};
-  int killed_runs = 0;
-  for (int run = 0; run < 120; ++run) {
+  // Until 100 runs have really been cut short (a run that ends before its
+  // moment counts for nothing), whatever the machine's load.
+  int killed = 0;
+  for (int run = 0; killed < 100 && run < 1000; ++run) {
     const std::string setting = settings[run % 4];
     SCOPED_TRACE("run " + std::to_string(run) + ", " + setting);
     auto fresh = NewSandbox();
@@ -251,16 +248,14 @@ TEST(KilledRun, MessageIsAlwaysWholeWhateverMomentSapluginDies) {
                      {"SPAMASSASSINRULESPATH", box.Path("rules")},
                      {"TEMPPATH", box.Temp()}});
     box.Queue("N.MAI", message);
-    RunAndKill(box, std::chrono::microseconds(delay_us(random)));
+    killed += RunAndKill(box, std::chrono::microseconds(delay_us(random)));
     Allowed allowed;
     allowed.tagged = setting == "0" || setting == "unflagged";
     allowed.quarantined = setting == "1";
     allowed.deleted = setting == "2";
     ExpectWhole(box, "N.MAI", message, allowed);
-    killed_runs += !fs::is_empty(box.Temp());
   }
-  // Most runs really were cut short: they left their temporary files behind.
-  EXPECT_GT(killed_runs, 40);
+  EXPECT_GE(killed, 100);
 }
 
 TEST(MalformedInput, ConfigurationAndRegistryFilesNeverCrashTheRun) {

@@ -26,6 +26,7 @@
 #include "platform/posix/profile_file.h"
 #include "platform/posix/registry_file.h"
 #include "platform/posix/scoped_fd.h"
+#include "platform/posix/text.h"
 
 extern char** environ;
 

@@ -2,15 +2,11 @@
 
 #include <strings.h>
 
+#include "platform/posix/text.h"
+
 namespace saplugin {
 
 namespace {
-
-std::string TrimBlanks(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;

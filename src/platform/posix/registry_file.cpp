@@ -3,20 +3,11 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/posix/text.h"
+
 namespace saplugin {
 
-std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 namespace {
-
-std::string TrimBlanks(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 // Reads a quoted text starting at text[*pos] == '"' with \\ and \" escapes;
 // leaves *pos after the closing quote.

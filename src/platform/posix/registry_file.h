@@ -26,6 +26,4 @@ using RegistryValues = std::map<std::string, RegistryValue>;
 // passed over.
 bool ReadRegistryKey(std::istream& text, const std::string& key_path, RegistryValues* values);
 
-std::string LowerCase(std::string text);
-
 }  // namespace saplugin
