@@ -36,7 +36,13 @@ build_windows() {
 # start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps
 # one Wine server running until the script ends, so that each run starts quickly.
 start_wine() {
-  [ -d "$WINEPREFIX" ] || { echo "Making the Wine prefix $WINEPREFIX"; wineboot --init </dev/null >/dev/null 2>&1 || true; }
-  wineserver -p </dev/null >/dev/null 2>&1
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Making the Wine prefix $WINEPREFIX"
+    wineboot --init </dev/null >/dev/null 2>&1 || true
+    # wineboot returns before its server has written the prefix and ended.
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+  fi
+  # A server that is already running for the prefix serves as well.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 }
