@@ -133,7 +133,8 @@ RunResult Sandbox::Run(const std::vector<std::string>& arguments, const std::str
   std::map<std::string, std::string> env = environment;
   if (build_.wine) {
     words = {"wine", executable.empty() ? Bin() + "/saplugin.exe" : executable};
-    env["WINEDEBUG"] = "-all,+eventlog";
+    // Wine's own errors stay on, for the diagnosis of a failed run.
+    env["WINEDEBUG"] = "fixme-all,+eventlog";
   } else {
     words = {executable.empty() ? Bin() + "/saplugin" : executable};
   }

@@ -62,7 +62,10 @@ void RunScenario(const Build& build, const Scenario& s) {
   const RunResult run = box.Run({"N.MAI", box.Connector()});
 
   const auto events = box.Events();
-  ASSERT_EQ(events.size(), s.events.size()) << run.standard_error;
+  std::string temporary_files;
+  for (const auto& name : FilesIn(box.Temp())) temporary_files += " " + name;
+  ASSERT_EQ(events.size(), s.events.size())
+      << "exit status " << run.exit_status << "; in TEMPPATH:" << temporary_files << "\n" << run.standard_error;
   for (std::size_t i = 0; i < events.size(); ++i) EXPECT_TRUE(Matches(s.events[i], events[i])) << events[i];
   const bool trapped = !s.events.empty() && s.events[0].back() == '*';
   EXPECT_EQ(run.exit_status, trapped ? 1 : s.events.empty() ? 0 : 3) << run.standard_error;

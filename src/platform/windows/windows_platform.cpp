@@ -103,7 +103,10 @@ class WindowsPlatform : public Platform {
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
     std::string line = command_line;  // CreateProcessA may write into it
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    // The interpreter is a console program: with no console window at all, as
+    // well as a hidden show state, nothing ever appears on the server's desktop.
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
       throw WindowsError("Could not start " + Quoted(command_line), GetLastError());
     }
     CloseHandle(process.hThread);
