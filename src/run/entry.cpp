@@ -10,7 +10,8 @@ int main(int argc, char** argv) {
     auto platform = saplugin::CreatePlatform(argc, argv);
     return saplugin::Main(*platform);
   } catch (const saplugin::Error& error) {
-    // Only errors of the configuration's loading get here: Main traps the rest.
+    // Main traps the run's errors; what gets here is an error of the
+    // configuration's loading, or an event log that cannot be written.
     std::cerr << "saplugin: error " << error.Number() << " (" << error.Source()
               << "): " << error.Description() << '\n';
   } catch (const std::exception& error) {

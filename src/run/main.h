@@ -10,7 +10,7 @@ namespace saplugin {
 // Exit statuses of the process.
 constexpr int kExitNormal = 0;         // the run ended normally, silent gates included
 constexpr int kExitTrapped = 1;        // the run ended in the catch-all trap
-constexpr int kExitConfiguration = 2;  // an error escaped the loading of the configuration
+constexpr int kExitConfiguration = 2;  // an error escaped the trap: configuration or event log
 constexpr int kExitNoScan = 3;         // the filter returned no message; nothing was changed
 
 // The host's registry key and value that name its data directory.
