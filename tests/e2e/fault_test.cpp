@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,21 +186,8 @@ TEST_F(FaultTest, ReadOnlyQueueFilesWithEveryQuarantineValue) {
 // Runs saplugin and kills it with SIGKILL after the delay, unless it ended
 // first; answers whether it was killed.
 bool RunAndKill(const Sandbox& box, std::chrono::microseconds delay) {
-  std::vector<std::string> words{box.Bin() + "/saplugin", "N.MAI", "Conn"};
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text;
-  for (const auto& pair : box.environment) env_text.push_back(pair.first + "=" + pair.second);
-  env_text.push_back("PATH=/usr/bin:/bin");
-  std::vector<char*> envp;
-  for (auto& text : env_text) envp.push_back(&text[0]);
-  envp.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
-    ADD_FAILURE() << "cannot start saplugin";
-    return false;
-  }
+  const pid_t pid = StartProcess({box.Bin() + "/saplugin", "N.MAI", "Conn"}, box.environment,
+                                 box.Path("stderr.txt"));
   const auto deadline = std::chrono::steady_clock::now() + delay;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {

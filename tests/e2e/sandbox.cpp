@@ -44,8 +44,8 @@ std::vector<std::string> WineEvents(const std::string& standard_error) {
 
 Build LinuxBuild() { return Build{SAPLUGIN_EXE, SAFILTER_EXE, false, ""}; }
 
-int RunProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
-               const std::string& stderr_file, const std::string& folder) {
+int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
+                 const std::string& stderr_file, const std::string& folder) {
   std::vector<std::string> argv_text = words;
   std::vector<char*> argv;
   for (auto& word : argv_text) argv.push_back(&word[0]);
@@ -73,6 +73,12 @@ int RunProcess(const std::vector<std::string>& words, const std::map<std::string
   const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) throw std::runtime_error("cannot start " + words[0]);
+  return pid;
+}
+
+int RunProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
+               const std::string& stderr_file, const std::string& folder) {
+  const pid_t pid = StartProcess(words, environment, stderr_file, folder);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }

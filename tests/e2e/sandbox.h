@@ -73,7 +73,12 @@ class Sandbox {
   std::vector<std::string> wine_events_;
 };
 
-// Runs a command with extra environment; its standard error goes to the file.
+// Starts a command with extra environment, its standard error going to the
+// file, from the folder when one is given; answers its process id.
+int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
+                 const std::string& stderr_file, const std::string& folder = "");
+
+// Runs a command as StartProcess does and answers its exit status.
 int RunProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
                const std::string& stderr_file, const std::string& folder = "");
 
