@@ -28,6 +28,8 @@ namespace {
 const char* const kSampleSpam = "/usr/share/doc/spamassassin/examples/sample-spam.txt";
 const char* const kSampleHam = "/usr/share/doc/spamassassin/examples/sample-nonspam.txt";
 
+void StopSpamd(pid_t daemon);
+
 // A port on 127.0.0.1 that nothing listens on at the moment.
 int FreePort() {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -41,6 +43,39 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
+// Starts spamd on 127.0.0.1 at the port with the rules folder, logging to the
+// file; answers its process id once spamc can ping it, or 0.
+pid_t StartSpamd(int port, const std::string& rules, const std::string& log) {
+  std::vector<std::string> words{"/usr/sbin/spamd", "--listen=127.0.0.1:" + std::to_string(port),
+                                 "--configpath=" + rules, "--nouser-config", "--max-children=4",
+                                 "--syslog=stderr"};
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t daemon = 0;
+  const int started = posix_spawn(&daemon, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (started != 0) return 0;
+  const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + std::to_string(port) + " >/dev/null 2>&1";
+  for (int i = 0; i < 300; ++i) {
+    if (std::system(ping.c_str()) == 0) return daemon;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  StopSpamd(daemon);
+  return 0;
+}
+
+void StopSpamd(pid_t daemon) {
+  if (daemon <= 0) return;
+  kill(daemon, SIGTERM);
+  int status = 0;
+  waitpid(daemon, &status, 0);
+}
+
 class Spamd : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -49,37 +84,15 @@ class Spamd : public ::testing::Test {
     folder_ = new TempFolder;
     // The daemon may drop to an unprivileged user: its rules must be readable.
     chmod(folder_->Path().c_str(), 0755);
-    const std::string rules = *folder_ / "rules";
-    ASSERT_EQ(std::system((std::string(SAPLUGIN_SOURCE_DIR) + "/scripts/make-sa-rules '" + rules + "'").c_str()), 0);
+    rules_ = *folder_ / "rules";
+    ASSERT_EQ(std::system((std::string(SAPLUGIN_SOURCE_DIR) + "/scripts/make-sa-rules '" + rules_ + "'").c_str()), 0);
     port_ = FreePort();
-    std::vector<std::string> words{"/usr/sbin/spamd", "--listen=127.0.0.1:" + std::to_string(port_),
-                                   "--configpath=" + rules, "--nouser-config", "--max-children=4",
-                                   "--syslog=stderr"};
-    std::vector<char*> argv;
-    for (auto& word : words) argv.push_back(&word[0]);
-    argv.push_back(nullptr);
-    const std::string log = *folder_ / "spamd.log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    const int started = posix_spawn(&daemon_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(started, 0);
-    // Ready when spamc can ping it.
-    const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + std::to_string(port_) + " >/dev/null 2>&1";
-    for (int i = 0; i < 300 && std::system(ping.c_str()) != 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    ASSERT_EQ(std::system(ping.c_str()), 0) << "spamd did not start; see " << *folder_ / "spamd.log";
+    daemon_ = StartSpamd(port_, rules_, *folder_ / "spamd.log");
+    ASSERT_NE(daemon_, 0) << "spamd did not start; see " << *folder_ / "spamd.log";
   }
 
   static void TearDownTestSuite() {
-    if (daemon_ > 0) {
-      kill(daemon_, SIGTERM);
-      int status = 0;
-      waitpid(daemon_, &status, 0);
-    }
+    StopSpamd(daemon_);
     delete folder_;
   }
 
@@ -101,11 +114,13 @@ class Spamd : public ::testing::Test {
   }
 
   static TempFolder* folder_;
+  static std::string rules_;
   static int port_;
   static pid_t daemon_;
 };
 
 TempFolder* Spamd::folder_ = nullptr;
+std::string Spamd::rules_;
 int Spamd::port_ = 0;
 pid_t Spamd::daemon_ = 0;
 
@@ -135,8 +150,13 @@ TEST_F(Spamd, GtubeIsQuarantinedAndSampleHamReplacedByItsTaggedCopy) {
 }
 
 TEST_F(Spamd, DaemonThatIsDownLeavesTheMessageAndSaysSo) {
+  // A daemon of this test's own, stopped before the run.
+  const int port = FreePort();
+  const pid_t daemon = StartSpamd(port, rules_, *folder_ / "stopped-spamd.log");
+  ASSERT_NE(daemon, 0);
+  StopSpamd(daemon);
   Sandbox box;
-  Configure(box, FreePort());
+  Configure(box, port);
   box.Queue("SPAM.MAI", kSpam);
   EXPECT_EQ(box.Run({"SPAM.MAI", "Conn"}).exit_status, 3);
   EXPECT_EQ(box.Events(),

@@ -70,6 +70,25 @@ TEST(Startup, OneWordCommandLineEndsInTheTrap) {
   EXPECT_EQ(events[0].rfind("Could not process pickup event for Connector: ", 0), 0u);
 }
 
+TEST(Startup, MessageExactlyAtTheSizeLimitIsScanned) {
+  Sandbox box;
+  MakeFolders(box.Path("rules"));
+  box.environment["COMSPEC"] = SACMD_EXE;
+  box.WriteConfig({{"QUARANTINEPATH", box.Quarantine()},
+                   {"MAXMESSAGESIZE", "1000"},
+                   {"SPAMASSASSINEXE", SAFILTER_EXE},
+                   {"SPAMASSASSINRULESPATH", box.Path("rules")},
+                   {"TEMPPATH", box.Temp()}});
+  std::string message = "Subject: limit\r\n\r\n";
+  message.resize(1000, 'x');
+  box.Queue("N.MAI", message);
+  EXPECT_EQ(box.Run({"N.MAI", "Conn"}).exit_status, 0);
+  const std::string tagged = ReadFile(box.Messages() + "/N.MAI");
+  EXPECT_EQ(tagged.rfind("X-Spam-Checker-Version: ", 0), 0u);
+  EXPECT_EQ(tagged.substr(tagged.size() - message.size()), message);
+  EXPECT_TRUE(box.Events().empty());
+}
+
 TEST(Startup, MissingOrTooLargeMessagesAreLeftSilently) {
   Sandbox box;
   box.WriteConfig({{"QUARANTINEPATH", box.Quarantine()}, {"MAXMESSAGESIZE", "1000"}});
