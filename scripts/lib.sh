@@ -18,7 +18,7 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev)
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
 
 # build DIR [CMAKE OPTIONS...]: configures and builds the project in DIR.
 build() {
@@ -28,9 +28,10 @@ build() {
   cmake --build "$dir" -j2
 }
 
-# build_windows DIR: cross-builds saplugin.exe and safilter.exe in DIR.
+# build_windows DIR: cross-builds saplugin.exe, safilter.exe and the unit and
+# Win32 tests in DIR (GoogleTest from Debian's googletest sources).
 build_windows() {
-  build "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DSAPLUGIN_TESTS=OFF
+  build "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DSAPLUGIN_TESTS=ON
 }
 
 # start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps

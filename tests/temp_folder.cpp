@@ -1,27 +1,41 @@
 #include "temp_folder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace saplugin {
 
+namespace fs = std::filesystem;
+
 TempFolder::TempFolder() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/saplugin-test-XXXXXX";
-  if (::mkdtemp(&pattern[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // A new name under the system's temporary folder, made by whoever creates
+  // it first: create_directory answers false when the name was taken.
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  const fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::ostringstream name;
+    name << "saplugin-test-" << std::hex << random();
+    const fs::path candidate = base / name.str();
+    if (fs::create_directory(candidate)) {
+      fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace);
+      path_ = candidate.generic_string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder in " + base.string());
 }
 
 TempFolder::~TempFolder() {
   std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
+  // Read-only files inside must not keep the folder from going.
+  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(path_, ignored);
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
@@ -39,14 +53,16 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool Exists(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0;
+  std::error_code ignored;
+  return fs::exists(path, ignored);
 }
 
-void MakeFolders(const std::string& path) { std::filesystem::create_directories(path); }
+void MakeFolders(const std::string& path) { fs::create_directories(path); }
 
 void SetReadOnly(const std::string& path, bool read_only) {
-  ::chmod(path.c_str(), read_only ? 0444 : 0644);
+  // On Windows the write bits stand for the read-only attribute.
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  read_only ? fs::perm_options::remove : fs::perm_options::add);
 }
 
 }  // namespace saplugin

@@ -12,6 +12,15 @@ DWORD Attributes(const std::string& path) {
   return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(path.c_str());
 }
 
+// Windows refuses to write over a read-only file; checked here as well, so
+// that no host that is laxer about it (Wine's CopyFileA) can overwrite one.
+void RefuseReadOnly(const std::string& destination, const std::string& context) {
+  const DWORD attributes = Attributes(destination);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    throw WindowsError(context, ERROR_ACCESS_DENIED);
+  }
+}
+
 class WindowsTextWriter : public TextWriter {
  public:
   WindowsTextWriter(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
@@ -122,17 +131,14 @@ std::unique_ptr<TextReader> WindowsFileSystem::OpenTextFileForReading(const std:
 }
 
 void WindowsFileSystem::CopyFile(const std::string& source, const std::string& destination) {
-  if (!CopyFileA(source.c_str(), destination.c_str(), FALSE)) {
-    throw WindowsError("Could not copy " + Quoted(source) + " to " + Quoted(destination), GetLastError());
-  }
+  const std::string context = "Could not copy " + Quoted(source) + " to " + Quoted(destination);
+  RefuseReadOnly(destination, context);
+  if (!CopyFileA(source.c_str(), destination.c_str(), FALSE)) throw WindowsError(context, GetLastError());
 }
 
 bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& destination) {
   // A read-only message stays, as a copy onto it would fail.
-  const DWORD attributes = Attributes(destination);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    throw WindowsError("Could not replace " + Quoted(destination), ERROR_ACCESS_DENIED);
-  }
+  RefuseReadOnly(destination, "Could not replace " + Quoted(destination));
   if (MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
