@@ -15,19 +15,24 @@ class BufferedTextReader : public TextReader {
 
   bool AtEndOfStream() override { return !Fill(); }
   std::string ReadLine(std::size_t max_length) override;
+  void Close() override {
+    if (open_) CloseSource();
+    open_ = false;
+  }
 
  protected:
   // Reads the next bytes into data; 0 at the end. Throws Error on failure.
   virtual std::size_t ReadBlock(char* data, std::size_t size) = 0;
+  // Releases the source; called once, by the first Close.
+  virtual void CloseSource() = 0;
   const std::string& Path() const { return path_; }
-  // True when the source is still open.
-  bool open_ = true;
 
  private:
   // True when at least one unread byte is in the buffer.
   bool Fill();
 
   std::string path_;
+  bool open_ = true;
   std::vector<char> buffer_;
   std::size_t position_ = 0;
   std::size_t filled_ = 0;

@@ -14,8 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "e2e/sandbox.h"
-#include "e2e/scenarios.h"
+#include "e2e/scenario_runner.h"
 
 namespace saplugin {
 namespace {
@@ -32,11 +31,6 @@ struct Allowed {
   bool quarantined = false;
   bool deleted = false;
 };
-
-bool IsTaggedCopyOf(const std::string& tagged, const std::string& original) {
-  return tagged.rfind("X-Spam-Checker-Version: ", 0) == 0 && tagged.size() > original.size() &&
-         tagged.compare(tagged.size() - original.size(), original.size(), original) == 0;
-}
 
 // Checks the message's state against what is allowed; describes what it found.
 void ExpectWhole(const Sandbox& box, const std::string& name, const std::string& original, const Allowed& allowed) {

@@ -28,13 +28,14 @@ std::vector<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
+
+}  // namespace
+
 bool IsTaggedCopyOf(const std::string& tagged, const std::string& original) {
   return tagged.rfind("X-Spam-Checker-Version: ", 0) == 0 &&
          tagged.find("\nX-Spam-Status: ") != std::string::npos && tagged.size() > original.size() &&
          tagged.compare(tagged.size() - original.size(), original.size(), original) == 0;
 }
-
-}  // namespace
 
 void RunScenario(const Build& build, const Scenario& s) {
   Sandbox box(build);

@@ -10,4 +10,8 @@ namespace saplugin {
 // status with GoogleTest assertions.
 void RunScenario(const Build& build, const Scenario& scenario);
 
+// True for the stand-in filter's complete output for the original message:
+// its header lines at the top, then the whole original.
+bool IsTaggedCopyOf(const std::string& tagged, const std::string& original);
+
 }  // namespace saplugin

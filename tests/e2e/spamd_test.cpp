@@ -3,10 +3,8 @@
 // once for the whole suite, on 127.0.0.1 at a free port.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,7 +18,6 @@
 #include "e2e/sandbox.h"
 #include "e2e/scenarios.h"
 
-extern char** environ;
 
 namespace saplugin {
 namespace {
@@ -46,20 +43,11 @@ int FreePort() {
 // Starts spamd on 127.0.0.1 at the port with the rules folder, logging to the
 // file; answers its process id once spamc can ping it, or 0.
 pid_t StartSpamd(int port, const std::string& rules, const std::string& log) {
-  std::vector<std::string> words{"/usr/sbin/spamd", "--listen=127.0.0.1:" + std::to_string(port),
-                                 "--configpath=" + rules, "--nouser-config", "--max-children=4",
-                                 "--syslog=stderr"};
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t daemon = 0;
-  const int started = posix_spawn(&daemon, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (started != 0) return 0;
+  // It logs on standard error.
+  const pid_t daemon = StartProcess({"/usr/sbin/spamd", "--listen=127.0.0.1:" + std::to_string(port),
+                                     "--configpath=" + rules, "--nouser-config", "--max-children=4",
+                                     "--syslog=stderr"},
+                                    {}, log);
   const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + std::to_string(port) + " >/dev/null 2>&1";
   for (int i = 0; i < 300; ++i) {
     if (std::system(ping.c_str()) == 0) return daemon;

@@ -55,12 +55,9 @@ class PosixTextReader : public BufferedTextReader {
  public:
   PosixTextReader(int fd, std::string path) : BufferedTextReader(std::move(path)), fd_(fd) {}
 
-  void Close() override {
-    fd_.Reset();
-    open_ = false;
-  }
-
  protected:
+  void CloseSource() override { fd_.Reset(); }
+
   std::size_t ReadBlock(char* data, std::size_t size) override {
     for (;;) {
       const ssize_t got = ::read(fd_.Get(), data, size);

@@ -52,12 +52,9 @@ class WindowsTextReader : public BufferedTextReader {
  public:
   WindowsTextReader(HANDLE file, std::string path) : BufferedTextReader(std::move(path)), file_(file) {}
 
-  void Close() override {
-    file_.Reset();
-    open_ = false;
-  }
-
  protected:
+  void CloseSource() override { file_.Reset(); }
+
   std::size_t ReadBlock(char* data, std::size_t size) override {
     DWORD got = 0;
     if (!ReadFile(file_.Get(), data, static_cast<DWORD>(size), &got, nullptr)) {
