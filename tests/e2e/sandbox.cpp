@@ -1,71 +1,58 @@
-#include "e2e/sandbox.h"
-
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "e2e/e2e.h"
 
 extern char** environ;
 
 namespace saplugin {
 
-namespace {
+namespace fs = std::filesystem;
 
-// The texts of Wine's event-log trace lines: trace:eventlog:ReportEventW L"...".
-std::vector<std::string> WineEvents(const std::string& standard_error) {
-  std::vector<std::string> events;
-  std::istringstream lines(standard_error);
-  std::string line;
-  const std::string marker = "eventlog:ReportEventW L\"";
-  while (std::getline(lines, line)) {
-    const auto start = line.find(marker);
-    const auto end = line.rfind('"');
-    if (start == std::string::npos || end == std::string::npos || end < start + marker.size()) continue;
-    std::string text;
-    for (std::size_t i = start + marker.size(); i < end; ++i) {
-      if (line[i] == '\\' && i + 1 < end) {
-        const char c = line[++i];
-        text.push_back(c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c);
-      } else {
-        text.push_back(line[i]);
-      }
-    }
-    events.push_back(text);
-  }
-  return events;
+Build LinuxBuild() { return Build{SAPLUGIN_EXE, SAFILTER_EXE, false, "", ""}; }
+
+std::string FilterOutput(const std::string& message, const std::string& directives) {
+  const auto lf = message.find('\n');
+  const std::string eol = lf != std::string::npos && lf > 0 && message[lf - 1] == '\r' ? "\r\n" : "\n";
+  if (directives.find("no-header") == 0) return message.substr(message.find(eol + eol) + 2 * eol.size());
+  if (directives.find("no-scan") == 0) return "X-Spam-Status: No, score=0.0 required=5.0 tests=none\r\n" + message;
+  const bool flagged = message.find("GTUBE-STANDARD") != std::string::npos || directives.find("flag\n") == 0;
+  const std::string out = "X-Spam-Checker-Version: SpamAssassin stand-in safilter 1.0" + eol +
+                          (flagged ? "X-Spam-Flag: YES" + eol : "") + "X-Spam-Status: " +
+                          (flagged ? "Yes, score=1000.0 required=5.0 tests=GTUBE" : "No, score=0.0 required=5.0 tests=none") +
+                          " autolearn=no version=safilter-1.0" + eol + message;
+  return directives.find("cut ") == 0 ? out.substr(0, std::stoul(directives.substr(4))) : out;
 }
-
-}  // namespace
-
-Build LinuxBuild() { return Build{SAPLUGIN_EXE, SAFILTER_EXE, false, ""}; }
 
 int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
                  const std::string& stderr_file, const std::string& folder) {
-  std::vector<std::string> argv_text = words;
-  std::vector<char*> argv;
-  for (auto& word : argv_text) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-
   std::map<std::string, std::string> merged;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text(*entry);
-    const auto equals = text.find('=');
-    if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    merged.emplace(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
   }
-  for (const auto& pair : environment) merged[pair.first] = pair.second;
-  std::vector<std::string> env_text;
-  for (const auto& pair : merged) env_text.push_back(pair.first + "=" + pair.second);
-  std::vector<char*> envp;
-  for (auto& text : env_text) envp.push_back(&text[0]);
+  for (const auto& [name, value] : environment) merged[name] = value;
+  // An entry without "=" may stand in any environment; it must hide nothing.
+  std::vector<std::string> texts{"SAPLUGIN_TEST_ENTRY_WITHOUT_EQUALS"}, args = words;
+  for (const auto& [name, value] : merged) {
+    if (value != "-") texts.push_back(name + "=" + value);
+  }
+  std::vector<char*> argv, envp;
+  for (auto& word : args) argv.push_back(&word[0]);
+  for (auto& text : texts) envp.push_back(&text[0]);
+  argv.push_back(nullptr);
   envp.push_back(nullptr);
-
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclose(&actions, 0);  // no standard input, as a service host may start it
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
@@ -76,103 +63,104 @@ int StartProcess(const std::vector<std::string>& words, const std::map<std::stri
   return pid;
 }
 
-int RunProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
-               const std::string& stderr_file, const std::string& folder) {
-  const pid_t pid = StartProcess(words, environment, stderr_file, folder);
+int WaitProcess(int pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-Sandbox::Sandbox(Build build) : build_(std::move(build)) {
-  MakeFolders(Bin());
-  MakeFolders(Quarantine());
-  MakeFolders(Temp());
-  const std::string exe = build_.wine ? "saplugin.exe" : "saplugin";
-  std::filesystem::copy_file(build_.saplugin, Bin() + "/" + exe);
-  if (build_.wine) {
-    // One data directory for the suite (the registry is Wine's, shared by all
-    // tests); a connector of this sandbox's own keeps its queue apart.
-    data_ = build_.wine_data;
-    connector_ = std::filesystem::path(folder_.Path()).filename().string();
-  } else {
-    data_ = Path("data");
-    connector_ = "Conn";
-    WriteFile(Path("registry.reg"),
-              "Windows Registry Editor Version 5.00\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\Tarkwell]\r\n"
-              "\"Data Directory\"=\"" + data_ + "\"\r\n");
-    environment["SAPLUGIN_REGISTRY"] = Path("registry.reg");
-    environment["SAPLUGIN_EVENTLOG"] = Path("events.log");
-  }
-  MakeFolders(Messages());
+Sandbox::Sandbox(Build build_under_test)
+    : build(std::move(build_under_test)), bin(folder / "program files"), data(build.wine ? build.wine_data : folder / "data"),
+      // Wine's registry is the suite's: a connector of the sandbox's own (one
+      // word, as the host's command line needs) keeps its queue apart.
+      connector(build.wine ? "Conn" + std::to_string(std::random_device()()) : "Conn"),
+      inbound(data + "/QUEUES/" + connector + "/Inbound"), messages(inbound + "/Messages"),
+      quarantine(folder / "quarantine"), temp(folder / "temp") {
+  for (const auto& made : {bin, messages, quarantine, temp, folder / "rules"}) MakeFolders(made);
+  fs::copy_file(build.saplugin, bin + (build.wine ? "/saplugin.exe" : "/saplugin"));
+  environment["COMSPEC"] = build.comspec;
+  if (build.wine) return;
+  WriteFile(folder / "registry.reg", "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\"
+                                     "Tarkwell]\r\n\"Data Directory\"=\"" + data + "\"\r\n");
+  // The interpreter in a folder with a blank, as Windows has it.
+  MakeFolders(folder / "my shell");
+  fs::create_symlink(SACMD_EXE, folder / "my shell/sacmd");
+  environment = {{"SAPLUGIN_REGISTRY", folder / "registry.reg"}, {"SAPLUGIN_EVENTLOG", folder / "events.log"},
+                 {"COMSPEC", folder / "my shell/sacmd"}, {"HOME", folder.path}, {"SAFILTER", SAFILTER_EXE},
+                 {"BOX", folder.path}};
 }
 
 Sandbox::~Sandbox() {
-  if (build_.wine) {
-    std::error_code ignored;
-    std::filesystem::remove_all(data_ + "/QUEUES/" + connector_, ignored);
-  }
+  std::error_code ignored;
+  if (build.wine) fs::remove_all(data + "/QUEUES/" + connector, ignored);
 }
 
 std::string Sandbox::Native(const std::string& path) const {
-  if (!build_.wine) return path;
-  std::string native = "Z:" + path;
-  std::replace(native.begin(), native.end(), '/', '\\');
+  std::string native = build.wine ? "Z:" + path : path;
+  if (build.wine) std::replace(native.begin(), native.end(), '/', '\\');
   return native;
 }
 
-void Sandbox::WriteConfig(const std::map<std::string, std::string>& settings) {
-  std::string text = "[SPAMASSASSIN Plugin Config]\r\n";
-  for (const auto& setting : settings) text += setting.first + "=" + setting.second + "\r\n";
-  WriteFile(ConfigFile(), text);
+void Sandbox::MoveTempTo(const std::string& base) {
+  elsewhere = std::make_unique<TempFolder>(base);
+  temp = elsewhere->path;
+}
+
+void Sandbox::Configure(const std::string& changes) {
+  std::map<std::string, std::string> settings{{"QUARANTINE", "1"}, {"QUARANTINEPATH", Native(quarantine)},
+                                              {"SPAMASSASSINEXE", Native(build.safilter)},
+                                              {"SPAMASSASSINRULESPATH", Native(folder / "rules")}, {"TEMPPATH", Native(temp)}};
+  std::istringstream words(changes);
+  for (std::string word; words >> word;) {
+    std::string value = word.substr(word.find('=') + 1);
+    if (value.find("{box}") == 0 || value.find("{bin}") == 0) value = Native(value.replace(0, 5, value[2] == 'o' ? folder.path : bin));
+    settings[word.substr(0, word.find('='))] = value;
+  }
+  std::string text = "; written by the tests\r\n\r\n[SPAMASSASSIN Plugin Config]\r\n";
+  for (const auto& [key, value] : settings) text += value == "-" ? "" : key + "=" + value + "\r\n";
+  WriteFile(bin + "/spamassassinconfig.ini", text);
 }
 
 void Sandbox::Queue(const std::string& name, const std::string& message) {
-  WriteFile(Inbound() + "/" + name, "pickup of " + name + "\r\n");
-  WriteFile(Messages() + "/" + name, message);
+  WriteFile(inbound + "/" + name, "pickup of " + name + "\r\n");
+  WriteFile(messages + "/" + name, message);
 }
 
-RunResult Sandbox::Run(const std::vector<std::string>& arguments, const std::string& executable) {
-  std::vector<std::string> words;
+RunResult Sandbox::Run(std::vector<std::string> arguments) {
+  if (arguments.empty()) arguments = {"N.MAI", connector};
+  std::vector<std::string> words{bin + "/saplugin"};
   std::map<std::string, std::string> env = environment;
-  if (build_.wine) {
-    words = {"wine", executable.empty() ? Bin() + "/saplugin.exe" : executable};
-    // Wine's own errors stay on, for the diagnosis of a failed run.
-    env["WINEDEBUG"] = "fixme-all,+eventlog";
-  } else {
-    words = {executable.empty() ? Bin() + "/saplugin" : executable};
-  }
+  if (build.wine) words = {"wine", bin + "/saplugin.exe"};
+  // Wine's own errors stay on, for the diagnosis of a failed run.
+  if (build.wine) env["WINEDEBUG"] = "fixme-all,+eventlog";
   words.insert(words.end(), arguments.begin(), arguments.end());
   RunResult result;
-  result.exit_status = RunProcess(words, env, Path("stderr.txt"), folder_.Path());
-  result.standard_error = ReadFile(Path("stderr.txt"));
-  if (build_.wine) {
-    for (auto& event : WineEvents(result.standard_error)) wine_events_.push_back(event);
+  const auto start = std::chrono::steady_clock::now();
+  result.status = WaitProcess(StartProcess(words, env, folder / "stderr.txt", folder.path));
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.standard_error = ReadFile(folder / "stderr.txt");
+  // Wine traces each entry as: trace:eventlog:ReportEventW L"TEXT".
+  std::istringstream lines(build.wine ? result.standard_error : "");
+  const std::string marker = "eventlog:ReportEventW L\"";
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(marker) == std::string::npos) continue;
+    std::string text;
+    for (std::size_t i = line.find(marker) + marker.size(); i < line.rfind('"'); ++i) {
+      const char c = line[i] == '\\' ? line[++i] : line[i];
+      text.push_back(c == 'n' && line[i - 1] == '\\' ? '\n' : c);
+    }
+    wine_events.push_back(text);
   }
   return result;
 }
 
 std::vector<std::string> Sandbox::Events() const {
-  if (build_.wine) return wine_events_;
+  if (build.wine) return wine_events;
   std::vector<std::string> events;
-  if (!Exists(Path("events.log"))) return events;
-  std::istringstream lines(ReadFile(Path("events.log")));
-  std::string line;
-  while (std::getline(lines, line)) {
-    const auto start = line.find("]: ");
-    events.push_back(start == std::string::npos ? line : line.substr(start + 3));
-  }
+  std::istringstream lines(Exists(folder / "events.log") ? ReadFile(folder / "events.log") : "");
+  for (std::string line; std::getline(lines, line);) events.push_back(line.substr(line.find("]: ") + 3));
   return events;
-}
-
-std::map<std::string, std::string> Sandbox::QueueSnapshot() const {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(data_ + "/QUEUES/" + connector_)) {
-    if (entry.is_regular_file()) files[entry.path().string()] = ReadFile(entry.path().string());
-  }
-  return files;
 }
 
 }  // namespace saplugin

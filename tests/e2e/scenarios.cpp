@@ -1,66 +1,180 @@
-#include "e2e/scenarios.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "e2e/e2e.h"
 
 namespace saplugin {
 
-const char* const kGtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
-const std::string kHam =
-    "From: Alice <alice@example.com>\r\nTo: bob@example.com\r\nSubject: Lunch\r\n\r\nSee you at noon.\r\n";
-const std::string kSpam = std::string("From: Spammer <s@example.net>\r\nTo: bob@example.com\r\n") +
-                          "Subject: Offer\r\n\r\nBuy now. " + kGtube + "\r\n";
+const std::string kHam = "From: Alice <alice@example.com>\r\nSubject: Lunch\r\n\r\nLunch at: noon.\r\n";
+const std::string kSpam = "From: s@example.net\r\nSubject: Offer\r\n\r\nBuy now. "
+                          "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n";
 
 namespace {
 
-const char* const kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
-const char* const kTrap = "Could not process pickup event for Connector: *";
+using O = Outcome;
 
-std::vector<Scenario> MakeTable() {
-  std::vector<Scenario> table;
-  auto add = [&table](Scenario scenario) { table.push_back(std::move(scenario)); };
+const std::string kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
+const std::string kTrap = "Could not process pickup event for Connector: *";
+const std::string kOff = "Turning off quarantining for SpamAssassin because no path set in config file";
+const std::string kRunFilter = "; exec \"$SAFILTER\" \"$@\"";
 
-  add({"FlaggedWithQuarantine0IsTagged", {{"QUARANTINE", "0"}}, kSpam, "", false, false, false,
-       Outcome::kTagged, {}, true});
-  add({"FlaggedWithQuarantine1IsQuarantined", {{"QUARANTINE", "1"}}, kSpam, "", false, false, false,
-       Outcome::kQuarantined, {}, true});
-  add({"FlaggedWithQuarantine2IsDeleted", {{"QUARANTINE", "2"}}, kSpam, "", false, false, false,
-       Outcome::kDeleted, {}, true});
-  add({"FlaggedWithQuarantine3IsLeft", {{"QUARANTINE", "3"}}, kSpam, "", false, false, false,
-       Outcome::kOriginal, {}, true});
-  add({"CleanIsTagged", {{"QUARANTINE", "1"}}, kHam, "", false, false, false, Outcome::kTagged, {}, true});
-  add({"CleanWithKeepOriginalIsLeft", {{"QUARANTINE", "1"}, {"KEEPORIGINAL", "1"}}, kHam, "", false,
-       false, false, Outcome::kOriginal, {}, true});
-  add({"LowerCaseFlagInTheHeaderCounts", {{"QUARANTINE", "2"}, {"KEEPORIGINAL", "1"}},
-       "x-spam-flag: yes\r\n" + kHam, "", false, false, false, Outcome::kDeleted, {}, true});
-  add({"FlagAfterLeadingBlanksDoesNot", {{"QUARANTINE", "2"}, {"KEEPORIGINAL", "1"}},
-       "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nbody\r\n", "", false, false, false, Outcome::kOriginal, {},
-       true});
-  add({"FlagInTheBodyDoesNot", {{"QUARANTINE", "2"}, {"KEEPORIGINAL", "1"}},
-       "Subject: x\r\n\r\nX-Spam-Flag: YES\r\n", "", false, false, false, Outcome::kOriginal, {}, true});
-  add({"EmptyOutputLeavesTheMessage", {{"QUARANTINE", "2"}}, kSpam, "no-output\n", false, false, false,
-       Outcome::kOriginal, {kNoEmail}, true});
-  add({"OutputWithoutHeaderLeavesTheMessage", {{"QUARANTINE", "0"}}, kHam, "no-header\n", false, false,
-       false, Outcome::kOriginal, {kNoEmail}, true});
-  add({"MissingFilterLeavesTheMessage", {{"QUARANTINE", "0"}}, kHam, "", false, false, true,
-       Outcome::kOriginal, {kNoEmail}, true});
-  add({"CrashedFilterLeavesTheMessage", {{"QUARANTINE", "0"}}, kHam, "abort-after 150\n", false, false,
-       false, Outcome::kOriginal, {kNoEmail}, true});
-  add({"FilterExitStatusPlaysNoPart", {{"QUARANTINE", "1"}}, kSpam, "exit 1\n", false, false, false,
-       Outcome::kQuarantined, {}, true});
-  add({"FilterStandardErrorNeverReachesTheOutput", {{"QUARANTINE", "0"}}, kHam,
-       "stderr deprecated option warning\n", false, false, false, Outcome::kTagged, {}, true});
-  add({"ReadOnlyMessageWithQuarantine2EndsInTheTrap", {{"QUARANTINE", "2"}}, kSpam, "", true, false, false,
-       Outcome::kPickupOnlyDeleted, {kTrap}, false});
-  add({"ReadOnlyMessageIsNotReplaced", {{"QUARANTINE", "0"}}, kHam, "", true, false, false,
-       Outcome::kOriginal, {kTrap}, false});
-  add({"UnusableTempPathEndsInTheTrap", {{"QUARANTINE", "1"}}, kSpam, "", false, true, false,
-       Outcome::kOriginal, {kTrap}, true});
-  return table;
+std::string Sized(std::string message, std::size_t size) { return message.append(size - message.size(), 'z'); }
+
+std::vector<Scenario> Table() {
+  const std::string big = Sized(kSpam + "\r\n", 200000), garbage("\x00\xff\xfe[SPAM\x01\n=\x80\r\n\r\r", 16);
+  return {
+      // The verdict's actions.
+      {"FlaggedQuarantine0IsTagged", kBoth, "QUARANTINE=0", kSpam, "", "", O::kTagged, 0, ""},
+      {"FlaggedQuarantine1IsQuarantined", kBoth, "", kSpam, "", "", O::kQuarantined, 0, ""},
+      {"FlaggedQuarantine2IsDeletedKeptOriginalOrNot", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", kSpam, "", "", O::kDeleted, 0, ""},
+      {"FlaggedQuarantine3IsLeft", kBoth, "QUARANTINE=3", kSpam, "", "", O::kLeft, 0, ""},
+      {"CleanIsTagged", kBoth, "", kHam, "", "", O::kTagged, 0, ""},
+      {"CleanWithKeepOriginalIsLeft", kBoth, "KEEPORIGINAL=1", kHam, "", "", O::kLeft, 0, ""},
+      {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, 0, ""},
+      {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, 0, ""},
+      {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, 0, ""},
+      {"FlaggedByTheFilterWhateverItsStatus", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, 0, ""},
+      {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, 0, ""},
+      {"SlowFilterIsWaitedFor", kBoth, "QUARANTINE=2", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
+      {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, 0, ""},
+      {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, 0, ""},
+      {"BodyThatBeginsWithAFieldPassesForAMessage", kLinux, "", Sized("Subject: x\r\n\r\nA~B: y\r\n", 65537), "no-header\n", "", O::kTagged, 0, ""},
+      {"FilterWithNoFreeDescriptorsSpoolsInMemory", kLinux, "", big, "", "sh:ulimit -n 3" + kRunFilter, O::kQuarantined, 0, ""},
+      // Filters and interpreters that give no message.
+      {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, 3, kNoEmail},
+      {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, 3, kNoEmail},
+      {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, 3, kNoEmail},
+      {"CrashedFilterLeavesTheMessage", kBoth, "QUARANTINE=0", big, "abort-after 20000\n", "", O::kLeft, 3, kNoEmail},
+      {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, 3, kNoEmail},
+      {"FilterKilledAfterItsOutputLeavesTheMessage", kLinux, "", kHam, "", "sh:\"$SAFILTER\" \"$@\"; kill -HUP $$", O::kLeft, 3, kNoEmail},
+      {"FilterCutByAFileSizeLimitLeavesTheMessage", kLinux, "QUARANTINE=0", big, "", "sh:ulimit -f 8" + kRunFilter, O::kLeft, 3, kNoEmail},
+      {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, 3, kNoEmail},
+      // Queue files, folders and volumes.
+      {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, 1, kTrap},
+      {"ReadOnlyMessageIsQuarantinedButKept", kBoth, "", kSpam, "", "ro-message", O::kPickupGone, 1, kTrap},
+      {"ReadOnlyMessageIsNotDeleted", kBoth, "QUARANTINE=2", kSpam, "", "ro-message", O::kPickupGone, 1, kTrap},
+      {"ReadOnlyPickupKeepsAQuarantinedMessage", kBoth, "", kSpam, "", "ro-pickup", O::kLeft, 1, kTrap},
+      {"ReadOnlyPickupKeepsADeletedMessage", kBoth, "QUARANTINE=2", kSpam, "", "ro-pickup", O::kLeft, 1, kTrap},
+      {"ReadOnlyPickupPlaysNoPartInTagging", kBoth, "QUARANTINE=0", kSpam, "", "ro-pickup", O::kTagged, 0, ""},
+      {"MissingTempPathEndsInTheTrap", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "", O::kLeft, 1, kTrap},
+      {"UnwritableTempPathEndsInTheTrap", kLinux, "TEMPPATH=/proc", kSpam, "", "", O::kLeft, 1, kTrap},
+      {"TempPathOnAnotherVolumeTags", kBoth, "QUARANTINE=0", big, "", "temp-elsewhere", O::kTagged, 0, ""},
+      {"TempPathOnAnotherVolumeQuarantines", kBoth, "", big, "", "temp-elsewhere", O::kQuarantined, 0, ""},
+      {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, 1, kTrap},
+      {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, 1, kTrap},
+      // Start-up and gates.
+      {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
+      {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, 0, kOff},
+      {"QuarantinePathThatIsAFileStopsTheRun", kBoth, "QUARANTINEPATH={bin}/spamassassinconfig.ini", kSpam, "", "", O::kLeft, 2, "Quantine path is not a valid directory."},
+      {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, 2, ""},
+      {"ConfigurationOfGarbageRunsWithNothingSet", kLinux, "=" + garbage, kHam, "", "", O::kLeft, 3, kOff + "\n" + kNoEmail},
+      {"OneWordCommandLineEndsInTheTrap", kBoth, "", kSpam, "", "one-word", O::kLeft, 1, kTrap},
+      {"MessageOverTheSizeLimitIsLeft", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1001), "", "", O::kLeft, 0, ""},
+      {"MessageAtTheSizeLimitIsScanned", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1000), "", "", O::kQuarantined, 0, ""},
+      {"MissingMessageIsLeftSilently", kBoth, "", kSpam, "", "not-queued", O::kDeleted, 0, ""},
+      {"RegistryOfGarbageFindsNoQueue", kLinux, "", kSpam, "", "bad-registry", O::kLeft, 0, ""},
+      {"RegistryFileUnsetFindsNoQueue", kLinux, "", kSpam, "", "no-registry", O::kLeft, 0, ""},
+  };
+}
+
+bool Has(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
+
+std::set<std::string> FilesIn(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
+    if (entry.is_regular_file()) names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 }  // namespace
 
-const std::vector<Scenario>& ScanScenarios() {
-  static const std::vector<Scenario> table = MakeTable();
-  return table;
+std::vector<Scenario> Scenarios(int build) {
+  std::vector<Scenario> rows = Table();
+  rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const Scenario& row) { return !(row.builds & build); }), rows.end());
+  return rows;
+}
+
+void RunScenario(const Build& build, const Scenario& s) {
+  Sandbox box(build);
+  std::string settings = s.settings;
+  if (!s.directives.empty()) WriteFile(box.folder / "faults.txt", s.directives);
+  if (!s.directives.empty()) settings += " SPAMASSASSINRULESPATH={box}/faults.txt";
+  if (s.setup.rfind("sh:", 0) == 0) {
+    WriteFile(box.folder / "filter.sh", "#!/bin/sh\n" + s.setup.substr(3) + "\n");
+    chmod((box.folder / "filter.sh").c_str(), 0755);
+    settings += " SPAMASSASSINEXE={box}/filter.sh";
+  }
+  if (Has(s.setup, "temp-elsewhere")) box.MoveTempTo("/dev/shm");
+  if (Has(s.setup, "comspec-true")) box.environment["COMSPEC"] = "/bin/true";
+  if (Has(s.setup, "no-registry")) box.environment["SAPLUGIN_REGISTRY"] = "-";
+  if (Has(s.setup, "bad-registry")) WriteFile(box.folder / "registry.reg", std::string("\xff\xfe\x00[HKEY_LOCAL", 12));
+  if (s.settings[0] == '=') WriteFile(box.bin + "/spamassassinconfig.ini", s.settings.substr(1));
+  if (s.settings[0] != '=' && !Has(s.setup, "no-config")) box.Configure(settings);
+  const std::string message = box.messages + "/N.MAI", pickup = box.inbound + "/N.MAI";
+  if (!Has(s.setup, "not-queued")) box.Queue("N.MAI", s.message);
+  if (Has(s.setup, "ro-message")) SetReadOnly(message);
+  if (Has(s.setup, "ro-pickup")) SetReadOnly(pickup);
+
+  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"} : std::vector<std::string>{});
+
+  std::vector<std::string> expected, events = box.Events();
+  std::istringstream lines(s.events);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("{bin}") != std::string::npos) line.replace(line.find("{bin}"), 5, box.Native(box.bin));
+    const bool prefix = line.back() == '*' && events.size() > expected.size() &&
+                        events[expected.size()].rfind(line.substr(0, line.size() - 1), 0) == 0;
+    expected.push_back(prefix ? events[expected.size()] : line);
+  }
+  EXPECT_EQ(events, expected) << run.standard_error;
+  EXPECT_EQ(run.status, s.status) << run.standard_error;
+  if (!build.wine && run.status == 0 && expected.empty()) {
+    EXPECT_EQ(run.standard_error, Has(s.directives, "stderr") ? "deprecated option\n" : "");
+  }
+  if (Has(s.directives, "delay")) {
+    EXPECT_GE(run.seconds, 1.0);
+  }
+  const std::string output = FilterOutput(s.message, s.directives);
+  const auto quarantined = FilesIn(box.quarantine), quarantined_messages = FilesIn(box.quarantine + "/Messages");
+  const std::string run_name = quarantined.empty() ? "" : quarantined.begin()->substr(0, 32);
+  switch (s.outcome) {
+    case O::kLeft:
+    case O::kTagged:
+      EXPECT_EQ(ReadFile(message), s.outcome == O::kLeft ? s.message : output);
+      EXPECT_EQ(ReadFile(pickup), "pickup of N.MAI\r\n");
+      break;
+    case O::kQuarantined:
+      EXPECT_EQ(quarantined, std::set<std::string>{run_name + ".MAI"});
+      EXPECT_EQ(run_name.find_first_not_of("0123456789ABCDEF"), std::string::npos) << run_name;
+      EXPECT_EQ(quarantined_messages, (std::set<std::string>{run_name + ".MAI", run_name + ".SA"}));
+      EXPECT_EQ(ReadFile(box.quarantine + "/" + run_name + ".MAI") + ReadFile(box.quarantine + "/Messages/" + run_name + ".MAI") +
+                    ReadFile(box.quarantine + "/Messages/" + run_name + ".SA"),
+                "pickup of N.MAI\r\n" + s.message + output);
+      [[fallthrough]];
+    case O::kDeleted:
+      EXPECT_FALSE(Exists(message) || Exists(pickup));
+      break;
+    case O::kPickupGone:
+      EXPECT_EQ(ReadFile(message) + ReadFile(pickup), s.message + "<missing>");
+      break;
+  }
+  if (s.outcome != O::kQuarantined && run.status != 1) {
+    EXPECT_TRUE(quarantined.empty() && quarantined_messages.empty());
+  }
+  // Nothing half-written beside the message, nothing left in TEMPPATH by a run
+  // that ended by itself, nothing written anywhere else.
+  for (const auto& name : FilesIn(box.messages)) EXPECT_EQ(name, "N.MAI");
+  if (run.status != 1) {
+    EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{});
+  }
+  for (const auto& name : FilesIn(box.folder.path)) {
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt faults.txt filter.sh ", (" " + name + " ").c_str())) << name;
+  }
 }
 
 }  // namespace saplugin

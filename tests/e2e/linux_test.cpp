@@ -1,0 +1,178 @@
+// The scenario table against the Linux build (sacmd as the interpreter, the
+// stand-in filter), runs killed at random moments, the syslog event log, and
+// the real SpamAssassin, alone and through its daemon.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "e2e/e2e.h"
+
+namespace saplugin {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LinuxScenario : public ::testing::TestWithParam<Scenario> {};
+TEST_P(LinuxScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(LinuxBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Scan, LinuxScenario, ::testing::ValuesIn(Scenarios(kLinux)),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {
+  std::chrono::microseconds whole{1000};  // a whole run's length, measured by the first run
+  std::mt19937 random(20261207);
+  int killed = 0;
+  // Until 100 runs have really been cut short, whatever the machine's load.
+  for (int run = 0; killed < 100 && run < 2000; ++run) {
+    const int action = run % 4;  // QUARANTINE=0, 1 or 2 for spam; 3 stands for a clean message
+    SCOPED_TRACE("run " + std::to_string(run) + ", action " + std::to_string(action));
+    Sandbox box;
+    const std::string message = (action == 3 ? kHam : kSpam) + std::string(200000, 'z');
+    box.Configure(action == 3 ? "" : "QUARANTINE=" + std::to_string(action));
+    box.Queue("N.MAI", message);
+    const auto start = std::chrono::steady_clock::now();
+    const int pid = StartProcess({box.bin + "/saplugin", "N.MAI", "Conn"}, box.environment, box.folder / "stderr.txt");
+    if (run > 0) std::this_thread::sleep_for(std::chrono::microseconds(random() % whole.count()));
+    if (run > 0) kill(pid, SIGKILL);
+    killed += WaitProcess(pid) == 128 + SIGKILL;
+    if (run == 0) whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const std::string now = ReadFile(box.messages + "/N.MAI");
+    bool kept = now == message || (now == FilterOutput(message) && action % 3 == 0) || (now == "<missing>" && action == 2);
+    std::error_code none;
+    for (const auto& entry : fs::directory_iterator(box.quarantine + "/Messages", none)) {
+      kept = kept || (now == "<missing>" && action == 1 && ReadFile(entry.path().string()) == message);
+    }
+    EXPECT_TRUE(kept) << now.substr(0, 200);
+    for (const auto& entry : fs::directory_iterator(box.messages)) EXPECT_EQ(entry.path().filename(), "N.MAI");
+  }
+  EXPECT_GE(killed, 100);
+}
+
+TEST(EventLog, WithoutAnEventLogFileEntriesGoToSyslog) {
+  // A /dev/log of the test's own, in a mount namespace of the run's own.
+  Sandbox box;
+  const int log = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un address{AF_UNIX, {}};
+  (box.folder / "log").copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(log, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  box.environment["SAPLUGIN_EVENTLOG"] = "-";
+  const std::string mount = "mount -t tmpfs none /dev && touch /dev/log && mount --bind \"$BOX/log\" /dev/log && exec \"$0\"";
+  EXPECT_EQ(WaitProcess(StartProcess({"unshare", "-m", "sh", "-c", mount, box.bin + "/saplugin"}, box.environment,
+                                     box.folder / "stderr.txt")), 0) << ReadFile(box.folder / "stderr.txt");
+  char entry[512] = {};
+  recv(log, entry, sizeof entry - 1, MSG_DONTWAIT);
+  close(log);
+  const std::string text = entry;
+  EXPECT_TRUE(text.find("saplugin[") != std::string::npos &&
+              text.find("]: Can't run SpamAssassin because no plugin config file at path: " + box.bin) != std::string::npos)
+      << text;
+}
+
+TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
+  ASSERT_TRUE(Exists("/usr/bin/spamassassin")) << "scripts/test installs SpamAssassin";
+  Sandbox box;
+  ASSERT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + box.folder / "rules'").c_str()), 0);
+  box.Configure("SPAMASSASSINEXE=/usr/bin/spamassassin");
+  const std::string spam = ReadFile("/usr/share/doc/spamassassin/examples/sample-spam.txt");
+  box.Queue("N.MAI", spam);
+  box.Queue("H.MAI", kHam);
+  EXPECT_EQ(box.Run().status + box.Run({"H.MAI", "Conn"}).status, 0);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
+  for (const auto& entry : fs::directory_iterator(box.quarantine + "/Messages")) {
+    const std::string text = ReadFile(entry.path().string());
+    EXPECT_TRUE(entry.path().extension() == ".MAI" ? text == spam : text.find("\nX-Spam-Flag: YES") != std::string::npos);
+  }
+  const std::string tagged = ReadFile(box.messages + "/H.MAI");
+  EXPECT_TRUE(tagged.find("X-Spam-Status: No") != std::string::npos && tagged.find("Lunch at: noon.") != std::string::npos)
+      << tagged;
+  EXPECT_TRUE(fs::is_empty(box.temp));
+}
+
+// A port on 127.0.0.1 that nothing listens on at the moment.
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Scanning through a real SpamAssassin daemon with spamc, by way of the
+// shipped adapter dist/spamc-filter.sh: a daemon on 127.0.0.1 for the suite.
+TempFolder* spamd_folder;
+const int kPort = FreePort();
+int daemon_pid;
+
+class spamd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(Exists("/usr/sbin/spamd") && Exists("/usr/bin/spamc")) << "scripts/test installs spamd and spamc";
+    spamd_folder = new TempFolder;
+    chmod(spamd_folder->path.c_str(), 0755);  // the daemon may read its rules as another user
+    ASSERT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + *spamd_folder / "rules'").c_str()), 0);
+    daemon_pid = StartProcess({"/usr/sbin/spamd", "--listen=127.0.0.1:" + std::to_string(kPort), "--nouser-config",
+                               "--configpath=" + *spamd_folder / "rules", "--max-children=2", "--syslog=stderr"},
+                              {}, *spamd_folder / "spamd.log");
+    const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + std::to_string(kPort) + " >/dev/null 2>&1";
+    for (int i = 0; i < 300 && std::system(ping.c_str()) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(std::system(ping.c_str()), 0) << "spamd did not start; see " << *spamd_folder / "spamd.log";
+  }
+  static void TearDownTestSuite() {
+    kill(daemon_pid, SIGTERM);
+    WaitProcess(daemon_pid);
+    delete spamd_folder;
+  }
+
+  // SPAMASSASSINEXE is the shipped adapter, edited as an operator would.
+  void Configure(const std::string& hosts, int port) {
+    std::string adapter = ReadFile(SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh");
+    adapter.replace(adapter.find("SPAMD_HOSTS=127.0.0.1"), 21, "SPAMD_HOSTS=" + hosts);
+    WriteFile(box.folder / "spamc.sh", adapter.replace(adapter.find("PORT=783"), 8, "PORT=" + std::to_string(port)));
+    chmod((box.folder / "spamc.sh").c_str(), 0755);
+    box.Configure("SPAMASSASSINEXE={box}/spamc.sh");
+  }
+
+  Sandbox box;
+};
+
+TEST_F(spamd, QuarantinesSpamAndTagsHamThroughTheAdapter) {
+  Configure("127.0.0.1", kPort);
+  box.Queue("N.MAI", kSpam);
+  box.Queue("H.MAI", kHam);
+  EXPECT_EQ(box.Run().status + box.Run({"H.MAI", "Conn"}).status, 0);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
+  for (const auto& entry : std::filesystem::directory_iterator(box.quarantine + "/Messages")) {
+    const std::string text = ReadFile(entry.path().string());
+    EXPECT_TRUE(entry.path().extension() == ".MAI" ? text == kSpam : text.find("\nX-Spam-Flag: YES") != std::string::npos);
+  }
+  const std::string tagged = ReadFile(box.messages + "/H.MAI");
+  EXPECT_TRUE(tagged.find("X-Spam-Status: No") != std::string::npos && tagged.find("Lunch at: noon.") != std::string::npos)
+      << tagged;
+}
+
+TEST_F(spamd, DaemonThatIsDownLeavesTheMessageAndSaysSo) {
+  Configure("127.0.0.1", FreePort());
+  box.Queue("N.MAI", kSpam);
+  EXPECT_EQ(box.Run().status, 3);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{"SpamAssassin didn't return an email. Configuration problem."});
+  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), kSpam);
+  EXPECT_TRUE(std::filesystem::is_empty(box.temp));
+}
+
+}  // namespace
+}  // namespace saplugin

@@ -1,0 +1,334 @@
+// The platform layer against real files, the same contract on every platform
+// (the Windows build's runs under Wine). On POSIX also: the text rules by
+// tables (numbers, zero padding, profile reader, registry file, batch line,
+// Windows argument rules), the interpreter's statuses, the GUIDs, and the core
+// on the real platform where a wrapper makes the faults that nothing real can.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "files.h"
+#include "platform/platform.h"
+
+#ifndef _WIN32
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include "e2e/e2e.h"
+#include "platform/posix/event_log.h"
+#include "platform/posix/posix_file_system.h"
+#include "run/main.h"
+#include "config/conversions.h"
+#include "helpers/make_run_name.h"
+#include "platform/posix/process_start.h"
+#include "run/read_registry_value.h"
+#include "sacmd/batch_line.h"
+#endif
+
+namespace saplugin {
+namespace {
+
+char kArgv0[] = "unit_tests";
+char* kArgv[] = {kArgv0};
+
+class FileSystemContract : public ::testing::Test {
+ protected:
+  // A path in the folder with "\" separators, as the core writes paths.
+  std::string P(std::string name) const { return folder.path + "\\" + name; }
+
+  TempFolder folder;
+  std::unique_ptr<Platform> platform = CreatePlatform(1, kArgv);
+  std::unique_ptr<FileSystem> fs = platform->CreateFileSystem();
+};
+
+TEST_F(FileSystemContract, TextFilesAreAppendedAndReadByLinesAcrossBlocks) {
+  for (const char* line : {"one", "two"}) fs->OpenTextFileForAppending(P("a.BAT"))->WriteLine(line);
+  EXPECT_EQ(ReadFile(folder / "a.BAT"), "one\r\ntwo\r\n");
+  EXPECT_EQ(fs->CreateNewTextFile(P("a.BAT")), nullptr);
+  EXPECT_THROW(fs->CreateNewTextFile(P("none\\b.BAT")), Error);
+  EXPECT_EQ(fs->FileSize(P("a.BAT")) + fs->FolderExists(P("a.BAT")) + fs->FileExists(P("none")) + fs->FolderExists(""), 10);
+  // Cut lines, LF or CR LF, and a last block of one byte.
+  WriteFile(folder / "out", "abc\r\nX: y\n\r\n" + std::string(65537 - 15, 'c') + "\r\nd");
+  auto reader = fs->OpenTextFileForReading(P("out"));
+  for (const char* line : {"abc", "X: y", "", "cccccccccc", "d"}) {
+    ASSERT_FALSE(reader->AtEndOfStream());
+    EXPECT_EQ(reader->ReadLine(std::string(line) == "abc" ? 4 : 10), line);
+  }
+  EXPECT_TRUE(reader->AtEndOfStream());
+  EXPECT_THROW(reader->ReadLine(10), Error);
+  EXPECT_THROW(fs->OpenTextFileForReading(P("none")), Error);
+  EXPECT_FALSE(fs->FileExists(P("none")));
+}
+
+TEST_F(FileSystemContract, ReadOnlyFilesAreNeitherChangedNorDeleted) {
+  WriteFile(folder / "ro", "kept");
+  WriteFile(folder / "new", "new");
+  SetReadOnly(folder / "ro");
+  EXPECT_THROW(fs->DeleteFile(P("ro")), Error);
+  EXPECT_THROW(fs->CopyFile(P("new"), P("ro")), Error);
+  EXPECT_THROW(fs->MoveOver(P("new"), P("ro")), Error);
+#ifndef _WIN32
+  // Windows refuses this itself; Wine, run as root, does not.
+  EXPECT_THROW(fs->OpenTextFileForAppending(P("ro")), Error);
+#endif
+  EXPECT_THROW(fs->CopyFile(P("new"), P("new")), Error);
+  EXPECT_EQ(ReadFile(folder / "ro") + "|" + ReadFile(folder / "new"), "kept|new");
+  fs->CopyFile(P("ro"), P("copy"));  // a copy keeps the read-only attribute, as a Windows copy does
+  EXPECT_THROW(fs->DeleteFile(P("copy")), Error);
+  try {
+    fs->CopyFile(P("none"), P("x"));
+  } catch (const Error& error) {
+    EXPECT_TRUE(error.Number() != 0 && error.Description().find(P("none")) != std::string::npos) << error.Description();
+  }
+}
+
+#ifndef _WIN32
+
+TEST(Guid, EveryByteRandomButTheVersionAndVariantBits) {
+  auto platform = CreatePlatform(1, kArgv);
+  std::vector<std::array<int, 16>> guids;
+  for (int i = 0; i < 64; ++i) {
+    Guid g;
+    ASSERT_EQ(platform->CreateGuid(&g), 0);
+    guids.push_back({int(g.data1 >> 24), int(g.data1 >> 16 & 255), int(g.data1 >> 8 & 255), int(g.data1 & 255),
+                     g.data2 >> 8, g.data2 & 255, g.data3 >> 8, g.data3 & 255, g.data4[0], g.data4[1], g.data4[2],
+                     g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]});
+    EXPECT_EQ(guids.back()[6] >> 4, 4);
+    EXPECT_EQ(guids.back()[8] >> 6, 2);
+  }
+  for (int x = 0; x < 16; ++x) {
+    for (int y = x + 1; y < 16; ++y) {
+      EXPECT_TRUE(std::any_of(guids.begin(), guids.end(), [&](const auto& b) { return b[x] != b[y]; })) << x << y;
+    }
+  }
+}
+
+TEST(EventLine, OneLineWithTimeAndProcess) {
+  EXPECT_EQ(FormatEventLine(0, 42, "a\r\nb"), "1970-01-01T00:00:00Z saplugin[42]: a  b\n");
+}
+
+// The real POSIX platform, but with no GUID to be had and the move of a copy
+// made beside the message failing.
+class FaultyPlatform : public Platform {
+ public:
+  explicit FaultyPlatform(const Sandbox& box) : bin_(box.bin) {
+    for (const auto& [name, value] : box.environment) setenv(name.c_str(), value.c_str(), 1);
+  }
+  std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<FailingMoves>(); }
+  std::string CommandLine() override { return "N.MAI Conn"; }
+  std::string ExecutableDirectory() override { return bin_; }
+  void LogEvent(const std::string& text) override { real_->LogEvent(text); }
+  std::string EnvironmentValue(const std::string& name) override { return real_->EnvironmentValue(name); }
+  std::unique_ptr<ChildProcess> StartHidden(const std::string& line) override { return real_->StartHidden(line); }
+  void PumpEvents() override {}
+  bool IsCrashStatus(long status) override { return real_->IsCrashStatus(status); }
+  long OpenRegistryKey(const std::string& k, std::uint32_t a, RegistryKey* h) override { return real_->OpenRegistryKey(k, a, h); }
+  long QueryRegistryValue(RegistryKey h, const std::string& n, std::uint32_t* t, void* d, std::uint32_t* s) override {
+    return real_->QueryRegistryValue(h, n, t, d, s);
+  }
+  long CloseRegistryKey(RegistryKey key) override { return real_->CloseRegistryKey(key); }
+  std::uint32_t ReadProfileString(const std::string& section, const std::string& key, const std::string& value, char* buffer,
+                                  std::uint32_t size, const std::string& file) override {
+    return real_->ReadProfileString(section, key, value, buffer, size, file);
+  }
+  long CreateGuid(Guid* guid) override {
+    *guid = Guid{0xABCD, 0xF, 0x8001, {0x00, 0x01, 0x0A, 0x10, 0xAB, 0xFF, 0x7E, 0x09}};
+    return guid_status;
+  }
+  long guid_status = 5;
+
+ private:
+  struct FailingMoves : PosixFileSystem {
+    bool MoveOver(const std::string& source, const std::string& destination) override {
+      if (source.size() > 4 && source.substr(source.size() - 4) == ".tmp") throw Error(5, "test", "no move");
+      return PosixFileSystem::MoveOver(source, destination);
+    }
+  };
+  std::unique_ptr<Platform> real_ = CreatePlatform(1, kArgv);
+  std::string bin_;
+};
+
+TEST(FallbackRunName, RunsWithoutAGuidNeitherShareNorOverwriteFiles) {
+  Sandbox box;
+  box.Configure();
+  box.Queue("N.MAI", kSpam);
+  WriteFile(box.quarantine + "/00000000.MAI", "quarantined earlier");
+  WriteFile(box.temp + "/00000000-1.BAT", "a run in progress");
+  FaultyPlatform platform(box);
+  EXPECT_EQ(Main(platform), kExitNormal);
+  EXPECT_EQ(ReadFile(box.quarantine + "/00000000.MAI"), "quarantined earlier");
+  EXPECT_EQ(ReadFile(box.temp + "/00000000-1.BAT"), "a run in progress");
+  EXPECT_EQ(ReadFile(box.quarantine + "/00000000-2.MAI"), "pickup of N.MAI\r\n");
+  EXPECT_EQ(ReadFile(box.quarantine + "/Messages/00000000-2.SA"), FilterOutput(kSpam));
+  // With an identifier, the run is named by its hexadecimal digits.
+  box.Queue("N.MAI", kSpam);
+  platform.guid_status = 0;
+  EXPECT_EQ(Main(platform), kExitNormal);
+  EXPECT_EQ(ReadFile(box.quarantine + "/Messages/0000ABCD000F800100010A10ABFF7E09.MAI"), kSpam);
+}
+
+TEST(FailedReplacement, AcrossVolumesKeepsTheMessageAndRemovesTheCopyBesideIt) {
+  Sandbox box;
+  box.MoveTempTo("/dev/shm");
+  box.Configure("QUARANTINE=0");
+  box.Queue("N.MAI", kHam);
+  FaultyPlatform platform(box);
+  EXPECT_EQ(Main(platform), kExitTrapped);
+  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), kHam);
+  EXPECT_FALSE(Exists(box.messages + "/N.MAI.00000000.tmp"));
+  EXPECT_EQ(box.Events(), std::vector<std::string>{"Could not process pickup event for Connector: no move"});
+}
+
+// The number an operation gives, or the number of the error it throws.
+template <typename F>
+long long Outcome(F operation) {
+  try {
+    return operation();
+  } catch (const Error& error) {
+    return -1000000 - error.Number();
+  }
+}
+constexpr long long kOverflow = -1000000 - kErrorOverflow, kMismatch = -1000000 - kErrorTypeMismatch;
+constexpr long long kInvalid = -1000000 - kErrorInvalidArgument;
+
+TEST(Conversions, AcceptOnlySignedDecimalWholeNumbersInRange) {
+  const std::pair<const char*, long long> int16[] = {
+      {"32767", 32767}, {"-32768", -32768}, {"+007", 7}, {"-0", 0}, {"9", 9}, {"-1", -1}, {"32768", kOverflow},
+      {"-32769", kOverflow}, {"99999999999999999999999", kOverflow}, {"", kMismatch}, {"-", kMismatch},
+      {"1.5", kMismatch}, {"0x10", kMismatch}, {" 1", kMismatch}, {"1 ", kMismatch}, {"--1", kMismatch}, {"1/", kMismatch}};
+  for (const auto& [text, want] : int16) EXPECT_EQ(Outcome([&] { return ToInteger16(text, "K"); }), want) << text;
+  EXPECT_EQ(Outcome([] { return ToInteger32("2147483647", "K"); }), 2147483647);
+  EXPECT_EQ(Outcome([] { return ToInteger32("-2147483648", "K"); }), -2147483648LL);
+  EXPECT_EQ(Outcome([] { return ToInteger32("2147483648", "K"); }), kOverflow);
+  try {
+    ToInteger16("abc", "QUARANTINE");
+  } catch (const Error& error) {
+    EXPECT_EQ(error.Description(), "Type mismatch: QUARANTINE \"abc\" is not a whole number");
+  }
+  for (const auto& [text, want] : {std::pair{"  a b  ", "a b"}, {"\ta\t", "\ta\t"}, {"   ", ""}, {"xy", "xy"}}) {
+    EXPECT_EQ(TrimSpaces(text), want);
+  }
+}
+
+TEST(PadWithZeros, GivesTheMissingZerosOrTheErrorOfTheSubtraction) {
+  const std::tuple<int, int, long long> cases[] = {{8, 3, 5}, {8, 8, 0}, {32767, 0, 32767}, {2, 3, kInvalid},
+                                                   {-32768, 32767, kOverflow}, {32767, -1, kOverflow}};
+  for (const auto& [width, length, want] : cases) {
+    EXPECT_EQ(Outcome([&] {
+                const std::string zeros = PadWithZeros(static_cast<std::int16_t>(width), static_cast<std::int16_t>(length));
+                return zeros.find_first_not_of('0') == std::string::npos ? static_cast<long long>(zeros.size()) : -1;
+              }), want) << width << " " << length;
+  }
+}
+
+TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
+  TempFolder folder;
+  WriteFile(folder / "c.ini", "\xEF\xBB\xBF; comment\r\n[Other]\r\nQUARANTINE=9\r\n[ spamassassin plugin config ]\r\n"
+                              "  quarantine  =  1  \r\n;TEMPPATH=C:\\Commented\r\n\r\nTempPath=\"  C:\\Temp  \"\r\n"
+                              "SpamAssassinExe='C:\\SA\\sa.exe'\r\nKEEPORIGINAL=\"1\r\nQUARANTINE=2\nMAXMESSAGESIZE=\n"
+                              "NOEQUALS\nA=x=y\nL255=" + std::string(255, 'v') + "\nL254=" + std::string(254, 'w') + "\n");
+  const std::pair<const char*, std::string> cases[] = {
+      {"QUARANTINE", "1"}, {"TEMPPATH", "  C:\\Temp  "}, {"SPAMASSASSINEXE", "C:\\SA\\sa.exe"}, {"KEEPORIGINAL", "\"1"},
+      {"MAXMESSAGESIZE", ""}, {"NOEQUALS", ""}, {"a", "x=y"}, {"QUARANTINEPATH", "dflt"},
+      {"L255", std::string(254, 'v')}, {"L254", std::string(254, 'w')}};
+  auto platform = CreatePlatform(1, kArgv);
+  char buffer[300];
+  for (const auto& [key, want] : cases) {
+    const auto length = platform->ReadProfileString("SPAMASSASSIN Plugin Config", key, "dflt", buffer, 255,
+                                                     folder.path + "\\c.ini");
+    EXPECT_EQ(std::string(buffer, length) + "|" + buffer, want + "|" + want) << key;
+  }
+  EXPECT_EQ(platform->ReadProfileString("Other", "QUARANTINE", "", buffer, 255, folder.path + "\\none.ini"), 0u);
+}
+
+TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n", v4 = "REGEDIT4\n";
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\Tarkwell]\r\n", value = "\"Data Directory\"=";
+  const std::pair<std::string, std::string> cases[] = {
+      {v5 + key + value + "\"C:\\\\Data \\\"X\\\"\"\r\n", "C:\\Data \"X\""},
+      {v4 + "[hkey_local_machine\\software\\tarkwell\\TARKWELL]\n\"data directory\"=\"x\"\n", "x"},
+      {"\xEF\xBB\xBF" + v5 + key + value + "\"bom\"", "bom"},
+      {v5 + key + value + "dword:12345678", "305419896"}, {v5 + key + value + "dword:ffffffd6", "-42"},
+      {v5 + key + value + "dword:", ""}, {v5 + key + value + "dword:123456789", ""},
+      {v4 + key + value + "hex(2):43,3a,5c,00", "C:\\"}, {v4 + key + value + "hex(1):43,3a", "C:"},
+      {v4 + key + value + "hex(000000001):43,00", ""}, {v4 + key + value + "hex:41,42,\\\r\n  43,00", "ABC"},
+      {v5 + key + value + "\"a\"junk", ""}, {v5 + value + "\"early\"\r\n" + key, ""},
+      {v5 + key + "[HKEY_LOCAL_MACHINE\\Other\r\n" + value + "\"broken\"", ""},
+      {v5 + key + value + "\"kept\"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n", "kept"},
+      {v5 + key + "\"Bad\"=dword:xyz\r\n" + value + "\"after\"", "after"}, {v5 + key + value + "\"x\"\r\n" + value + "-", ""},
+      {v5 + key + value + "\"x\"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell]\r\n", "<no key>"},
+      {v5 + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n" + value + "\"x\"", "<no key>"},
+      {key + value + "\"no header\"", "<no key>"}, {std::string("\x00\xff\x01[\n\"", 6), "<no key>"}};
+  TempFolder folder;
+  auto platform = CreatePlatform(1, kArgv);
+  for (const auto& [text, want] : cases) {
+    WriteFile(folder / "r.reg", text);
+    setenv("SAPLUGIN_REGISTRY", (folder / "r.reg").c_str(), 1);
+    RegistryKey handle = kNoRegistryKey;
+    const bool opened = platform->OpenRegistryKey(kHostRegistryKey, kRegistryAccess, &handle) == kStatusSuccess;
+    EXPECT_EQ(opened, handle != kNoRegistryKey);
+    if (opened) platform->CloseRegistryKey(handle);
+    EXPECT_EQ(opened ? ReadRegistryValue(*platform, kHostRegistryKey, kDataDirectoryValue) : "<no key>", want) << text;
+  }
+  setenv("SAPLUGIN_REGISTRY", (folder / "none.reg").c_str(), 1);
+  EXPECT_EQ(ReadRegistryValue(*platform, kHostRegistryKey, kDataDirectoryValue), "");
+  unsetenv("SAPLUGIN_REGISTRY");
+}
+
+TEST(BatchLine, WordsQuotesAndRedirectionsOnly) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\"C:\\Program Files\\sa.exe\" -P -c \"C:\\r d\" < \"in put\" >out", "C:\\Program Files\\sa.exe|-P|-c|C:\\r d|<in put|>out"},
+      {"echo a;b&c $X %Y% `z`", "echo|a;b&c|$X|%Y%|`z`"}, {"a\"b c\"d\tx", "ab cd|x"}, {"a<in>out", "a|<in|>out"},
+      {"   ", ""}, {"a \"open", "!"}, {"a <", "!"}, {"a > > b", "!"}, {"> out", "!"}, {"a < > b", "!"}};
+  for (const auto& [line, want] : cases) {
+    sacmd::Command command;
+    std::string reason, got;
+    const bool parsed = sacmd::ParseBatchLine(line, &command, &reason);
+    for (const auto& word : command.words) got += (got.empty() ? "" : "|") + word;
+    if (command.has_input) got += "|<" + command.input;
+    if (command.has_output) got += "|>" + command.output;
+    EXPECT_EQ(parsed ? got : reason.empty() ? "no reason" : "!", want) << line;
+  }
+}
+
+TEST(ProcessStart, SplitsAndFindsTheProgramByTheWindowsRules) {
+  const std::pair<const char*, std::vector<std::string>> splits[] = {
+      {" /c \"C:\\Temp\\AB.BAT\"", {"/c", "C:\\Temp\\AB.BAT"}}, {"a\\\\\"b c\" d\\\"e \\\\x", {"a\\b c", "d\"e", "\\\\x"}},
+      {"\"\" x", {"", "x"}}, {"\"a\"\"b\" c\td", {"a\"b", "c", "d"}}};
+  for (const auto& [text, want] : splits) EXPECT_EQ(SplitWindowsArguments(text), want) << text;
+  auto is_program = [](const std::string& p) { return p == "/opt/my tools/cmd" || p == "/bin/x"; };
+  const std::pair<const char*, const char*> finds[] = {
+      {"/opt/my tools/cmd /c \"B.BAT\"", "/opt/my tools/cmd| /c \"B.BAT\""}, {"\"/bin/x\" y", "/bin/x| y"},
+      {"\"/bin/x", "/bin/x|"}, {" /c \"B.BAT\"", "-"}, {"/opt/my", "-"}};
+  for (const auto& [line, want] : finds) {
+    std::string program, rest;
+    EXPECT_EQ(FindProgram(line, is_program, &program, &rest) ? program + "|" + rest : "-", want) << line;
+  }
+}
+
+TEST(Sacmd, StatusIsTheLastCommandsOrOneForWhatItCannotUse) {
+  TempFolder folder;
+  MakeFolders(folder / "decoy/true");  // found first on PATH, and no program
+  WriteFile(folder / "decoy/cat", "not a program");
+  const std::pair<std::string, int> cases[] = {
+      {"/bin/true \"unclosed\r\n", 1}, {"/bin/cat < \"" + folder / "none\"\r\n", 1},
+      {"/bin/true > \"" + folder / "no/out\"\r\n", 1}, {"/bin/false\r\n\r\ntrue\r\n", 0},
+      {"/bin/sh -c \"kill -9 $$\"\r\n", 137}, {"/bin/sh -c \"exit 259\"\r\n", 3},
+      {"cat < \"" + folder / "in\" > \"" + folder / "out\"\r\n", 0}, {"\"/no/program\" > \"" + folder / "out\"\r\n", 9009 & 255},
+      {"/c /bin/sh -c \"exit 7\"", 7}, {"/c \"" + folder / "missing.bat\"", 1}, {"", 1}};
+  WriteFile(folder / "in", "text");
+  for (const auto& [batch, want] : cases) {
+    WriteFile(folder / "b.bat", batch);
+    const std::string arguments = batch.rfind("/c", 0) == 0 || batch.empty() ? batch : "/C \"" + folder / "b.bat\"";
+    const int status = std::system(("PATH='" + folder / "decoy:/usr/bin:/bin' " SACMD_EXE " " + arguments + " 2>/dev/null").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), want) << batch;
+  }
+  EXPECT_EQ(ReadFile(folder / "out"), "");  // made before the program that could not start
+}
+
+#endif
+
+}  // namespace
+}  // namespace saplugin
