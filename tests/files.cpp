@@ -46,6 +46,15 @@ bool Exists(const std::string& path) {
 
 void MakeFolders(const std::string& path) { fs::create_directories(path); }
 
+std::set<std::string> FilesIn(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder, ignored)) {
+    if (entry.is_regular_file()) names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
 void SetReadOnly(const std::string& path) {
   // r-x for all: the write bits go, whatever the execute bits say.
   fs::permissions(path, fs::perms::all & ~fs::perms::owner_write & ~fs::perms::group_write & ~fs::perms::others_write);

@@ -2,6 +2,7 @@
 
 // Real folders and files for tests, on every platform.
 
+#include <set>
 #include <string>
 
 namespace saplugin {
@@ -23,6 +24,8 @@ void WriteFile(const std::string& path, const std::string& content);
 std::string ReadFile(const std::string& path);  // "<missing>" when it cannot be read
 bool Exists(const std::string& path);
 void MakeFolders(const std::string& path);
+// The names of the regular files in the folder; none for a missing folder.
+std::set<std::string> FilesIn(const std::string& folder);
 // No write permission left: read-only as Windows sees it.
 void SetReadOnly(const std::string& path);
 

@@ -50,10 +50,13 @@ std::vector<Scenario> Table() {
       {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, 3, kNoEmail},
       {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, 3, kNoEmail},
       {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, 3, kNoEmail},
+      {"CrashBeforeAnyOutputLeavesTheMessage", kLinux, "", kHam, "abort-after 0\n", "", O::kLeft, 3, kNoEmail},
       {"CrashedFilterLeavesTheMessage", kBoth, "QUARANTINE=0", big, "abort-after 20000\n", "", O::kLeft, 3, kNoEmail},
       {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, 3, kNoEmail},
       {"FilterKilledAfterItsOutputLeavesTheMessage", kLinux, "", kHam, "", "sh:\"$SAFILTER\" \"$@\"; kill -HUP $$", O::kLeft, 3, kNoEmail},
       {"FilterCutByAFileSizeLimitLeavesTheMessage", kLinux, "QUARANTINE=0", big, "", "sh:ulimit -f 8" + kRunFilter, O::kLeft, 3, kNoEmail},
+      // The shipped .cmd adapter hands spamc (safilter.exe here) no "-c RULES", which would silence it.
+      {"SpamcAdapterDropsTheFilterArguments", kWine, "", kHam, "no-output\n", "spamc-cmd", O::kTagged, 0, ""},
       {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, 3, kNoEmail},
       // Queue files, folders and volumes.
       {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, 1, kTrap},
@@ -84,15 +87,6 @@ std::vector<Scenario> Table() {
 }
 
 bool Has(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
-
-std::set<std::string> FilesIn(const std::string& folder) {
-  std::set<std::string> names;
-  std::error_code ignored;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ignored)) {
-    if (entry.is_regular_file()) names.insert(entry.path().filename().string());
-  }
-  return names;
-}
 
 // The files of the queue and (when asked) of the quarantine folder with their
 // content; a run name of 32 hexadecimal digits reads as RUN.
@@ -131,6 +125,12 @@ void RunScenario(const Build& build, const Scenario& s) {
     WriteFile(box.folder / "filter.sh", "#!/bin/sh\n" + s.setup.substr(3) + "\n");
     chmod((box.folder / "filter.sh").c_str(), 0755);
     settings += " SPAMASSASSINEXE={box}/filter.sh";
+  }
+  if (Has(s.setup, "spamc-cmd")) {
+    std::string adapter = ReadFile(SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.cmd");
+    const std::string line = "set SPAMC=C:\\SpamAssassin\\spamc.exe";
+    WriteFile(box.folder / "spamc.cmd", adapter.replace(adapter.find(line), line.size(), "set SPAMC=" + box.Native(build.safilter)));
+    settings += " SPAMASSASSINEXE={box}/spamc.cmd";
   }
   if (Has(s.setup, "temp-elsewhere")) box.MoveTempTo("/dev/shm");
   if (Has(s.setup, "comspec-true")) box.environment["COMSPEC"] = "/bin/true";
@@ -179,7 +179,7 @@ void RunScenario(const Build& build, const Scenario& s) {
     EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{});
   }
   for (const auto& name : FilesIn(box.folder.path)) {
-    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt faults.txt filter.sh ", (" " + name + " ").c_str())) << name;
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt faults.txt filter.sh spamc.cmd ", (" " + name + " ").c_str())) << name;
   }
 }
 
