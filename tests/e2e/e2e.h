@@ -27,8 +27,8 @@ Build LinuxBuild();
 
 struct RunResult {
   int status = -1;
-  std::string standard_error;
   double seconds = 0;
+  std::string standard_error;
 };
 
 struct Sandbox {
@@ -75,18 +75,20 @@ enum class Outcome {
   kDeleted,      // in the queue no more, and nowhere else
   kPickupGone,   // the pickup file deleted, the message left as received
 };
+// One case: its name and builds; the changes to the working configuration
+// ("=TEXT": the whole file); the message; the stand-in filter's rules file
+// (empty: a rules folder); the faults made before the run (words, or
+// "sh:LINES", a filter script of shell lines where the stand-in filter is
+// "$SAFILTER" and the sandbox "$BOX"); and what is expected: where the message
+// is, the exit status, and the event-log entries, one per line, where a
+// trailing "*" makes a prefix and {bin} is the program's folder.
 struct Scenario {
   std::string name;
   int builds;
-  std::string settings;    // changes to the working configuration; "=TEXT": the whole file
-  std::string message;
-  std::string directives;  // the stand-in filter's rules file; empty: a rules folder
-  // Faults made before the run: words, or "sh:LINES", a filter script of shell
-  // lines (the stand-in filter is "$SAFILTER", the sandbox "$BOX").
-  std::string setup;
+  std::string settings, message, directives, setup;
   Outcome outcome;
   int status;
-  std::string events;  // one per line; a trailing "*" makes a prefix; {bin}: the program's folder
+  std::string events;
 };
 inline void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
 std::vector<Scenario> Scenarios(int build);  // the rows that the build runs
