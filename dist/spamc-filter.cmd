@@ -14,8 +14,10 @@ set MAX_SIZE=262144
 rem The client program.
 set SPAMC=C:\SpamAssassin\spamc.exe
 
+rem -t 100: give up on a daemon that takes longer than 100 s, below saplugin's
+rem SCANTIMELIMIT (120 in the sample configuration).
 rem -x: when no daemon can be reached, write nothing and fail, so that saplugin
 rem reports "SpamAssassin didn't return an email. Configuration problem." and
 rem leaves the message as it was, instead of passing it on unscanned.
-"%SPAMC%" -x -d %SPAMD_HOSTS% -p %SPAMD_PORT% -s %MAX_SIZE%
+"%SPAMC%" -x -t 100 -d %SPAMD_HOSTS% -p %SPAMD_PORT% -s %MAX_SIZE%
 exit /b %ERRORLEVEL%

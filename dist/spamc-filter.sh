@@ -14,7 +14,9 @@ MAX_SIZE=262144
 # The client program.
 SPAMC=spamc
 
+# -t 100: give up on a daemon that takes longer than 100 s, below saplugin's
+# SCANTIMELIMIT (120 in the sample configuration).
 # -x: when no daemon can be reached, write nothing and fail, so that saplugin
 # reports "SpamAssassin didn't return an email. Configuration problem." and
 # leaves the message as it was, instead of passing it on unscanned.
-exec "$SPAMC" -x -d "$SPAMD_HOSTS" -p "$SPAMD_PORT" -s "$MAX_SIZE"
+exec "$SPAMC" -x -t 100 -d "$SPAMD_HOSTS" -p "$SPAMD_PORT" -s "$MAX_SIZE"

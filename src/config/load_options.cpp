@@ -71,6 +71,9 @@ bool LoadOptions(Platform& platform, PluginOptions& options) {
     options.TempPath = value;
     EnsureTrailingBackslash(options.TempPath);
   }
+  if (ReadSetting(platform, file, "SCANTIMELIMIT", &value)) {
+    options.ScanTimeLimit = ToInteger32(value, "SCANTIMELIMIT");
+  }
 
   if (options.QuarantinePath.empty()) {
     platform.LogEvent(

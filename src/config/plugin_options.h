@@ -20,6 +20,9 @@ struct PluginOptions {
   std::string SpamAssassinExe;
   std::string SpamAssassinRulesPath;
   std::string TempPath;
+  // Seconds the filter may take before it is ended and the message left
+  // unscanned; 0 or less: no limit.
+  std::int32_t ScanTimeLimit = 0;
 };
 
 }  // namespace saplugin

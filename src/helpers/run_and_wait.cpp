@@ -1,10 +1,13 @@
 #include "helpers/run_and_wait.h"
 
+#include <chrono>
+
 namespace saplugin {
 
-long RunAndWait(Platform& platform, const PluginOptions& options, const std::string& run_name) {
+std::optional<long> RunAndWait(Platform& platform, const PluginOptions& options, const std::string& run_name) {
   const std::string command_line = platform.EnvironmentValue("comspec") + " /c \"" +
                                    options.TempPath + run_name + ".BAT\"";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.ScanTimeLimit);
   auto child = platform.StartHidden(command_line);
   long exit_status = 0;
   // The end is observed on the child that the start yielded, never by its
@@ -13,6 +16,10 @@ long RunAndWait(Platform& platform, const PluginOptions& options, const std::str
     const bool ended = child->HasEnded(&exit_status);
     platform.PumpEvents();
     if (ended) return exit_status;
+    if (options.ScanTimeLimit > 0 && std::chrono::steady_clock::now() >= deadline) {
+      child->EndAll();
+      return std::nullopt;
+    }
     child->WaitForEnd(kPollMilliseconds);
   }
 }

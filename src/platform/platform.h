@@ -122,6 +122,10 @@ class ChildProcess {
   // Waits until the child ends, but at most the given time; answers whether
   // it has ended. Never throws: a failed wait just waits the whole time.
   virtual bool WaitForEnd(unsigned milliseconds) = 0;
+  // Ends the child and every process it started (POSIX: its process group;
+  // Windows: its job object), and waits briefly for it. Never throws: what
+  // cannot be ended is left.
+  virtual void EndAll() = 0;
 };
 
 class Platform {
@@ -142,8 +146,8 @@ class Platform {
   // The value of an environment variable whose name matches without regard to
   // letter case; empty when it is not set.
   virtual std::string EnvironmentValue(const std::string& name) = 0;
-  // Starts the command line as a new process with a hidden window and returns
-  // at once. Throws Error, with a description, when it cannot be started.
+  // Starts the command line as a new process with a hidden window, in a group
+  // of its own that holds everything it starts, and returns at once. Throws Error, with a description, when it cannot be started.
   virtual std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) = 0;
   // Lets the process's pending events be handled once, without waiting.
   virtual void PumpEvents() = 0;

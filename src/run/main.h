@@ -12,6 +12,7 @@ constexpr int kExitNormal = 0;         // the run ended normally, silent gates i
 constexpr int kExitTrapped = 1;        // the run ended in the catch-all trap
 constexpr int kExitConfiguration = 2;  // an error escaped the trap: configuration or event log
 constexpr int kExitNoScan = 3;         // the filter returned no message; nothing was changed
+constexpr int kExitTimeLimit = 4;      // the filter took longer than SCANTIMELIMIT; nothing was changed
 
 // The host's registry key and value that name its data directory.
 extern const char* const kHostRegistryKey;

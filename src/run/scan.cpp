@@ -129,8 +129,16 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   batch.writer->Close();
   batch.writer.reset();
 
-  const long exit_status = RunAndWait(platform, options, run_name);
+  const std::optional<long> exit_status = RunAndWait(platform, options, run_name);
 
+  if (!exit_status) {
+    // Whatever the ended filter wrote is no message.
+    if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
+    fs.DeleteFile(batch_file);
+    platform.LogEvent("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
+                      " seconds; the message was left unscanned.");
+    return kExitTimeLimit;
+  }
   if (!fs.FileExists(output_file)) {
     fs.DeleteFile(batch_file);
     platform.LogEvent(kNoEmail);
@@ -140,7 +148,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   // like a message, and an output that is no message must never take the
   // message's place: both count as no output at all.
   const Verdict verdict =
-      platform.IsCrashStatus(exit_status) ? Verdict::kNoMessage : ReadVerdict(fs, output_file);
+      platform.IsCrashStatus(*exit_status) ? Verdict::kNoMessage : ReadVerdict(fs, output_file);
   if (verdict == Verdict::kNoMessage) {
     fs.DeleteFile(output_file);
     fs.DeleteFile(batch_file);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -22,6 +24,7 @@ using O = Outcome;
 const std::string kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
 const std::string kTrap = "Could not process pickup event for Connector: *";
 const std::string kOff = "Turning off quarantining for SpamAssassin because no path set in config file";
+const std::string kOverTime = "SpamAssassin did not finish within 1 seconds; the message was left unscanned.";
 const std::string kRunFilter = "; exec \"$SAFILTER\" \"$@\"";
 
 std::string Sized(std::string message, std::size_t size) { return message.append(size - message.size(), 'z'); }
@@ -42,6 +45,12 @@ std::vector<Scenario> Table() {
       {"FlaggedByTheFilterWhateverItsStatus", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, 0, ""},
       {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, 0, ""},
       {"SlowFilterIsWaitedFor", kBoth, "QUARANTINE=2", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
+      {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
+      {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, 4, kOverTime},
+      {"FilterOverTheTimeLimitLeavesNoProcess", kLinux, "SCANTIMELIMIT=1", kSpam, "delay 30\n",
+       "sh:cut -d' ' -f5 /proc/$$/stat > \"$BOX/filter.group\"" + kRunFilter, O::kLeft, 4, kOverTime},
+      {"TimeLimitOfZeroIsNoLimit", kLinux, "QUARANTINE=2 SCANTIMELIMIT=0", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
+      {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, 2, ""},
       {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, 0, ""},
       {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, 0, ""},
       {"BodyThatBeginsWithAFieldPassesForAMessage", kLinux, "", Sized("Subject: x\r\n\r\nA~B: y\r\n", 65537), "no-header\n", "", O::kTagged, 0, ""},
@@ -158,11 +167,29 @@ void RunScenario(const Build& build, const Scenario& s) {
   if (!build.wine && run.status == 0 && expected.empty()) {
     EXPECT_EQ(run.standard_error, Has(s.directives, "stderr") ? "deprecated option\n" : "");
   }
+  // A slow filter is waited for, or ended within about a second of the limit,
+  // with everything it started.
   if (Has(s.directives, "delay")) {
-    EXPECT_GE(run.seconds, 1.0);
+    EXPECT_TRUE(run.status == 4 ? run.seconds < 10 : run.seconds >= 1) << run.seconds;
   }
-  // The queue and, unless the run ended in the trap, the quarantine folder hold
-  // exactly the outcome's files: nothing half-written beside the message.
+  if (Exists(box.folder / "filter.group")) {
+    // No process of the filter's group is left (a killed one may take a moment
+    // to go; one that has gone but not been reaped counts as gone).
+    const int group = std::stoi(ReadFile(box.folder / "filter.group"));
+    std::string left = "?";
+    for (int i = 0; i < 20 && !left.empty(); ++i, left.empty() || usleep(100000)) {
+      left.clear();
+      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string stat = ReadFile(entry.path().string() + "/stat");
+        char state = 'Z';
+        int parent = 0, process_group = 0;
+        const auto fields = stat.rfind(") ");
+        if (fields != std::string::npos) std::sscanf(stat.c_str() + fields + 2, "%c %d %d", &state, &parent, &process_group);
+        if (state != 'Z' && process_group == group) left += stat;
+      }
+    }
+    EXPECT_EQ(left, "");
+  }
   const std::string pickup_text = "pickup of N.MAI\r\n", output = FilterOutput(s.message, s.directives);
   std::map<std::string, std::string> want;
   if (s.outcome == O::kLeft || s.outcome == O::kTagged) want["queue/N.MAI"] = pickup_text;
@@ -179,7 +206,7 @@ void RunScenario(const Build& build, const Scenario& s) {
     EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{});
   }
   for (const auto& name : FilesIn(box.folder.path)) {
-    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt faults.txt filter.sh spamc.cmd ", (" " + name + " ").c_str())) << name;
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt faults.txt filter.sh filter.group spamc.cmd ", (" " + name + " ").c_str())) << name;
   }
 }
 

@@ -1,6 +1,7 @@
 // The POSIX stand-ins for the Windows services that the core uses.
 
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <strings.h>
@@ -63,6 +64,17 @@ class PosixChildProcess : public ChildProcess {
     while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
     }
     return false;
+  }
+
+  void EndAll() override {
+    ::kill(-pid_, SIGKILL);
+    if (ended_) return;
+    // SIGKILL cannot be caught: the child ends at once and is reaped here.
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    ended_ = true;
+    status_ = 128 + SIGKILL;
   }
 
   bool HasEnded(long* exit_status) override {
@@ -150,8 +162,15 @@ class PosixPlatform : public Platform {
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
+    // A process group of its own holds the child and all it starts, so that
+    // they can be ended together.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, native.c_str(), nullptr, nullptr, argv.data(), environ);
+    const int error = ::posix_spawn(&pid, native.c_str(), nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     if (error != 0) throw PosixError("Could not start " + Quoted(program), error);
     return std::make_unique<PosixChildProcess>(pid);
   }

@@ -23,6 +23,12 @@ class ScopedHandle {
 
   HANDLE Get() const { return handle_; }
   bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+  // Gives up ownership without closing.
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
   // Closes now; answers false when CloseHandle failed.
   bool Reset() {
     bool closed = true;

@@ -21,7 +21,13 @@ constexpr DWORD kEventTextMessage = 1;
 
 class WindowsChildProcess : public ChildProcess {
  public:
-  explicit WindowsChildProcess(HANDLE process) : process_(process) {}
+  WindowsChildProcess(HANDLE process, HANDLE job) : process_(process), job_(job) {}
+
+  void EndAll() override {
+    // Without a job (a system that refused it), only the interpreter ends.
+    if (!job_.Valid() || !TerminateJobObject(job_.Get(), 1)) TerminateProcess(process_.Get(), 1);
+    WaitForSingleObject(process_.Get(), 5000);
+  }
 
   bool WaitForEnd(unsigned milliseconds) override {
     const DWORD state = WaitForSingleObject(process_.Get(), milliseconds);
@@ -42,6 +48,7 @@ class WindowsChildProcess : public ChildProcess {
 
  private:
   ScopedHandle process_;
+  ScopedHandle job_;
 };
 
 class WindowsPlatform : public Platform {
@@ -105,12 +112,19 @@ class WindowsPlatform : public Platform {
     std::string line = command_line;  // CreateProcessA may write into it
     // The interpreter is a console program: with no console window at all, as
     // well as a hidden show state, nothing ever appears on the server's desktop.
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process)) {
+    // It starts suspended, so that it is in its job before it starts anything.
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &process)) {
       throw WindowsError("Could not start " + Quoted(command_line), GetLastError());
     }
+    // A job holds the interpreter and all it starts, so that they end together.
+    // Where the system refuses one (a job inside a job before Windows 8), the
+    // run goes on without it.
+    ScopedHandle job(CreateJobObjectA(nullptr, nullptr));
+    if (job.Valid() && !AssignProcessToJobObject(job.Get(), process.hProcess)) job.Reset();
+    ResumeThread(process.hThread);
     CloseHandle(process.hThread);
-    return std::make_unique<WindowsChildProcess>(process.hProcess);
+    return std::make_unique<WindowsChildProcess>(process.hProcess, job.Release());
   }
 
   void PumpEvents() override {
