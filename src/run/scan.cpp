@@ -100,10 +100,17 @@ bool IsHeaderFieldLine(const std::string& line) {
 Verdict ReadVerdict(FileSystem& fs, const std::string& output_file) {
   auto reader = fs.OpenTextFileForReading(output_file);
   bool first = true;
+  bool from_line = false;
   Verdict verdict = Verdict::kClean;
   while (!reader->AtEndOfStream()) {
     const std::string line = reader->ReadLine(kHeaderLineLimit);
     if (first && !IsHeaderFieldLine(line)) {
+      // SpamAssassin copies an mbox separator ("From sender date") that stands
+      // before the header section; a header field must still follow it.
+      if (!from_line && line.compare(0, 5, "From ") == 0) {
+        from_line = true;
+        continue;
+      }
       verdict = Verdict::kNoMessage;
       break;
     }

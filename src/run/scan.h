@@ -10,7 +10,7 @@ namespace saplugin {
 
 // What the filter's output says of the message.
 enum class Verdict {
-  kNoMessage,  // empty, or its first line is no header field: not a message
+  kNoMessage,  // empty, or not starting with a header field (after an mbox "From " line): not a message
   kFlagged,    // a header line begins with "X-Spam-Flag: YES", in any case
   kClean,      // the header section ended, or the output did, without the flag
 };

@@ -102,6 +102,10 @@ TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
   ASSERT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + box.folder / "rules'").c_str()), 0);
   box.Configure("SPAMASSASSINEXE=/usr/bin/spamassassin");
   ExpectSpamQuarantinedAndHamTagged(box, ReadFile("/usr/share/doc/spamassassin/examples/sample-spam.txt"));
+  // An mbox "From " line before the header section is kept, and the message is scanned.
+  box.Queue("F.MAI", "From s@example.net Mon Jan  1 00:00:00 2024\n" + kSpam);
+  EXPECT_EQ(box.Run({"F.MAI", "Conn"}).status, 0);
+  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 4u);
 }
 
 // A port on 127.0.0.1 that nothing listens on at the moment.

@@ -66,6 +66,8 @@ std::vector<Scenario> Table() {
       {"FilterCutByAFileSizeLimitLeavesTheMessage", kLinux, "QUARANTINE=0", big, "", "sh:ulimit -f 8" + kRunFilter, O::kLeft, 3, kNoEmail},
       // The shipped .cmd adapter hands spamc (safilter.exe here) no "-c RULES", which would silence it.
       {"SpamcAdapterDropsTheFilterArguments", kWine, "", kHam, "no-output\n", "spamc-cmd", O::kTagged, 0, ""},
+      {"MboxFromLineBeforeTheHeaderIsAMessage", kLinux, "QUARANTINE=2", kSpam, "", "sh:echo 'From a@b.example Mon Jan  1 00:00:00 2024'" + kRunFilter, O::kDeleted, 0, ""},
+      {"MboxFromLineBeforeNoHeaderIsNoMessage", kLinux, "", kSpam, "", "sh:echo 'From a@b.example'; echo 'no field'" + kRunFilter, O::kLeft, 3, kNoEmail},
       {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, 3, kNoEmail},
       // Queue files, folders and volumes.
       {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, 1, kTrap},
