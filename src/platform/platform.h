@@ -75,9 +75,13 @@ class FileSystem {
   virtual void CopyFile(const std::string& source, const std::string& destination) = 0;
   // Moves source over destination in one step, replacing an existing
   // destination: a reader sees the old file or the new one, never a part.
-  // Answers false, changing nothing, when the two lie on different volumes
-  // (the caller then copies). Throws Error, leaving both as they were, when
-  // the destination is read-only or the move fails otherwise.
+  // A replaced destination passes its permissions on: the moved file keeps
+  // the destination's security descriptor and attributes (Windows) or mode,
+  // owner and group (POSIX), so that a message never becomes readable to more
+  // accounts than before. Answers false, changing nothing of the destination,
+  // when the two lie on different volumes (the caller then copies). Throws
+  // Error, leaving the destination as it was, when it is read-only, its
+  // permissions cannot be passed on, or the move fails otherwise.
   virtual bool MoveOver(const std::string& source, const std::string& destination) = 0;
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.

@@ -80,6 +80,8 @@ std::vector<Scenario> Table() {
       {"UnwritableTempPathEndsInTheTrap", kLinux, "TEMPPATH=/proc", kSpam, "", "", O::kLeft, 1, kTrap},
       {"TempPathOnAnotherVolumeTags", kBoth, "QUARANTINE=0", big, "", "temp-elsewhere", O::kTagged, 0, ""},
       {"TempPathOnAnotherVolumeQuarantines", kBoth, "", big, "", "temp-elsewhere", O::kQuarantined, 0, ""},
+      {"ReplacedMessageKeepsItsOwnerAndMode", kLinux, "QUARANTINE=0", kSpam, "", "private-message", O::kTagged, 0, ""},
+      {"MessageReplacedAcrossVolumesKeepsItsOwnerAndMode", kLinux, "", kHam, "", "private-message temp-elsewhere", O::kTagged, 0, ""},
       {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, 1, kTrap},
       {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, 1, kTrap},
       // Start-up and gates.
@@ -153,6 +155,10 @@ void RunScenario(const Build& build, const Scenario& s) {
   if (!Has(s.setup, "not-queued")) box.Queue("N.MAI", s.message);
   if (Has(s.setup, "ro-message")) SetReadOnly(message);
   if (Has(s.setup, "ro-pickup")) SetReadOnly(pickup);
+  // A message of another account's, readable by it alone (the tests run as root).
+  if (Has(s.setup, "private-message") && (chown(message.c_str(), 4321, 4322) != 0 || chmod(message.c_str(), 0600) != 0)) {
+    FAIL() << "cannot make the message private";
+  }
 
   const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"} : std::vector<std::string>{});
 
@@ -168,6 +174,12 @@ void RunScenario(const Build& build, const Scenario& s) {
   EXPECT_EQ(run.status, s.status) << run.standard_error;
   if (!build.wine && run.status == 0 && expected.empty()) {
     EXPECT_EQ(run.standard_error, Has(s.directives, "stderr") ? "deprecated option\n" : "");
+  }
+  if (Has(s.setup, "private-message")) {
+    struct stat info {};
+    stat(message.c_str(), &info);
+    EXPECT_EQ(std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + " " + std::to_string(info.st_mode & 07777),
+              "4321:4322 384");  // 0600
   }
   // A slow filter is waited for, or ended within about a second of the limit,
   // with everything it started.

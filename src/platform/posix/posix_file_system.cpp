@@ -180,11 +180,16 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& des
 bool PosixFileSystem::MoveOver(const std::string& source, const std::string& destination) {
   const std::string context = "Could not replace " + Quoted(destination) + " with " + Quoted(source);
   const std::string native = ToNativePath(destination);
+  const std::string from = ToNativePath(source);
   struct stat info;
-  if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info)) {
-    throw Error(EACCES, "saplugin", context + ": the file is read-only");
+  if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+    if (IsReadOnly(info)) throw Error(EACCES, "saplugin", context + ": the file is read-only");
+    // Owner first: a change of owner may clear the mode's special bits.
+    if (::chown(from.c_str(), info.st_uid, info.st_gid) != 0 || ::chmod(from.c_str(), info.st_mode & 07777) != 0) {
+      throw PosixError(context + ": its owner and permissions cannot be kept", errno);
+    }
   }
-  if (::rename(ToNativePath(source).c_str(), native.c_str()) == 0) return true;
+  if (::rename(from.c_str(), native.c_str()) == 0) return true;
   if (errno == EXDEV) return false;
   throw PosixError(context, errno);
 }

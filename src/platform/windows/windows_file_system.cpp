@@ -136,7 +136,15 @@ void WindowsFileSystem::CopyFile(const std::string& source, const std::string& d
 bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& destination) {
   // A read-only message stays, as a copy onto it would fail.
   RefuseReadOnly(destination, "Could not replace " + Quoted(destination));
-  if (MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  char source_volume[MAX_PATH] = {}, destination_volume[MAX_PATH] = {};
+  if (GetVolumePathNameA(source.c_str(), source_volume, MAX_PATH) &&
+      GetVolumePathNameA(destination.c_str(), destination_volume, MAX_PATH) &&
+      lstrcmpiA(source_volume, destination_volume) != 0) {
+    return false;
+  }
+  // ReplaceFile keeps the replaced file's security descriptor and attributes.
+  if (FileExists(destination) ? ReplaceFileA(destination.c_str(), source.c_str(), nullptr, 0, nullptr, nullptr) != 0
+                              : MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH) != 0) {
     return true;
   }
   const DWORD error = GetLastError();
