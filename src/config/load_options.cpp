@@ -12,6 +12,7 @@ namespace {
 
 constexpr std::uint32_t kValueBufferSize = 255;
 
+// Misspelt on purpose: operators' event-log filters match this text as it stands.
 const char* const kQuarantinePathInvalid = "Quantine path is not a valid directory.";
 
 // One key through the profile reader: the trimmed value, or false when the
@@ -37,7 +38,7 @@ bool LoadOptions(Platform& platform, PluginOptions& options) {
   const std::string file = directory + "\\" + kConfigFileName;
   auto fs = platform.CreateFileSystem();
   if (!fs->FileExists(file)) {
-    platform.LogEvent("Can't run SpamAssassin because no plugin config file at path: " + directory);
+    platform.LogEvent(EventLevel::kError, "Can't run SpamAssassin because no plugin config file at path: " + directory);
     return false;
   }
 
@@ -54,7 +55,7 @@ bool LoadOptions(Platform& platform, PluginOptions& options) {
   if (ReadSetting(platform, file, "QUARANTINEPATH", &value)) {
     options.QuarantinePath = value;
     if (!fs->FolderExists(options.QuarantinePath)) {
-      platform.LogEvent(kQuarantinePathInvalid);
+      platform.LogEvent(EventLevel::kError, kQuarantinePathInvalid);
       throw Error(kErrorQuarantinePath, "LoadOptions", kQuarantinePathInvalid);
     }
     const std::string messages = BuildPath(options.QuarantinePath, "Messages");
@@ -76,7 +77,7 @@ bool LoadOptions(Platform& platform, PluginOptions& options) {
   }
 
   if (options.QuarantinePath.empty()) {
-    platform.LogEvent(
+    platform.LogEvent(EventLevel::kWarning,
         "Turning off quarantining for SpamAssassin because no path set in config file");
     options.Quarantine = 0;
   }

@@ -132,6 +132,12 @@ class ChildProcess {
   virtual void EndAll() = 0;
 };
 
+// How grave an event-log entry is: every entry reports a problem.
+enum class EventLevel {
+  kWarning,  // the run went on, differently from what the configuration asks
+  kError,    // the message was not scanned as configured
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -145,8 +151,9 @@ class Platform {
   virtual std::string CommandLine() = 0;
   // Full path of the executable's folder, without a trailing separator.
   virtual std::string ExecutableDirectory() = 0;
-  // Writes one event-log entry holding the text. Throws Error when it fails.
-  virtual void LogEvent(const std::string& text) = 0;
+  // Writes one event-log entry holding the text, at the level. Throws Error
+  // when it fails.
+  virtual void LogEvent(EventLevel level, const std::string& text) = 0;
   // The value of an environment variable whose name matches without regard to
   // letter case; empty when it is not set.
   virtual std::string EnvironmentValue(const std::string& name) = 0;

@@ -69,11 +69,11 @@ int Main(Platform& platform) {
   try {
     return PickUp(platform, options);
   } catch (const Error& error) {
-    platform.LogEvent(kTrapEntry + error.Description());
+    platform.LogEvent(EventLevel::kError, kTrapEntry + error.Description());
   } catch (const std::exception& error) {
-    platform.LogEvent(kTrapEntry + std::string(error.what()));
+    platform.LogEvent(EventLevel::kError, kTrapEntry + std::string(error.what()));
   } catch (...) {
-    platform.LogEvent(kTrapEntry + std::string("Unknown error"));
+    platform.LogEvent(EventLevel::kError, kTrapEntry + std::string("Unknown error"));
   }
   return kExitTrapped;
 }

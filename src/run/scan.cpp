@@ -142,13 +142,13 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     // Whatever the ended filter wrote is no message.
     if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
     fs.DeleteFile(batch_file);
-    platform.LogEvent("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
+    platform.LogEvent(EventLevel::kError, "SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
                       " seconds; the message was left unscanned.");
     return kExitTimeLimit;
   }
   if (!fs.FileExists(output_file)) {
     fs.DeleteFile(batch_file);
-    platform.LogEvent(kNoEmail);
+    platform.LogEvent(EventLevel::kError, kNoEmail);
     return kExitNoScan;
   }
   // A filter that crashed or was killed may have left a cut output that looks
@@ -159,7 +159,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   if (verdict == Verdict::kNoMessage) {
     fs.DeleteFile(output_file);
     fs.DeleteFile(batch_file);
-    platform.LogEvent(kNoEmail);
+    platform.LogEvent(EventLevel::kError, kNoEmail);
     return kExitNoScan;
   }
 

@@ -60,7 +60,8 @@ TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {
 }
 
 TEST(EventLog, WithoutAnEventLogFileEntriesGoToSyslog) {
-  // A /dev/log of the test's own, in a mount namespace of the run's own.
+  // A /dev/log of the test's own, in a mount namespace of the run's own. The
+  // missing configuration is an error: priority 11 is LOG_USER | LOG_ERR.
   Sandbox box;
   const int log = socket(AF_UNIX, SOCK_DGRAM, 0);
   sockaddr_un address{AF_UNIX, {}};
@@ -73,7 +74,7 @@ TEST(EventLog, WithoutAnEventLogFileEntriesGoToSyslog) {
   std::string entry(512, '\0');
   entry.resize(std::max<ssize_t>(0, recv(log, &entry[0], entry.size(), MSG_DONTWAIT)));
   close(log);
-  EXPECT_TRUE(std::regex_search(entry, std::regex("saplugin\\[[0-9]+\\]: Can't run SpamAssassin because no plugin config "
+  EXPECT_TRUE(std::regex_search(entry, std::regex("^<11>.*saplugin\\[[0-9]+\\]: Can't run SpamAssassin because no plugin config "
                                                   "file at path: " + box.bin + "$"))) << entry;
 }
 

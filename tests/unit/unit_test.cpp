@@ -114,7 +114,7 @@ class FaultyPlatform : public Platform {
   std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<FailingMoves>(); }
   std::string CommandLine() override { return "N.MAI Conn"; }
   std::string ExecutableDirectory() override { return bin_; }
-  void LogEvent(const std::string& text) override { real_->LogEvent(text); }
+  void LogEvent(EventLevel level, const std::string& text) override { real_->LogEvent(level, text); }
   std::string EnvironmentValue(const std::string& name) override { return real_->EnvironmentValue(name); }
   std::unique_ptr<ChildProcess> StartHidden(const std::string& line) override { return real_->StartHidden(line); }
   void PumpEvents() override {}

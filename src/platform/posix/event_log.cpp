@@ -23,11 +23,11 @@ std::string FormatEventLine(std::time_t when, long pid, const std::string& text)
   return line;
 }
 
-void WriteEvent(const std::string& text) {
+void WriteEvent(int priority, const std::string& text) {
   const char* file = std::getenv("SAPLUGIN_EVENTLOG");
   if (file == nullptr || *file == '\0') {
     ::openlog("saplugin", LOG_PID, LOG_USER);
-    ::syslog(LOG_NOTICE, "%s", text.c_str());
+    ::syslog(priority, "%s", text.c_str());
     ::closelog();
     return;
   }

@@ -11,8 +11,9 @@ namespace saplugin {
 std::string FormatEventLine(std::time_t when, long pid, const std::string& text);
 
 // Appends one entry to the file named by SAPLUGIN_EVENTLOG in a single write,
-// so that runs in parallel never interleave; to syslog when it is unset.
+// so that runs in parallel never interleave; to syslog, at the priority
+// (LOG_WARNING or LOG_ERR), when it is unset.
 // Throws Error when the file cannot be written.
-void WriteEvent(const std::string& text);
+void WriteEvent(int priority, const std::string& text);
 
 }  // namespace saplugin

@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <strings.h>
+#include <syslog.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -135,7 +136,9 @@ class PosixPlatform : public Platform {
     return exe.substr(0, exe.rfind('/'));
   }
 
-  void LogEvent(const std::string& text) override { WriteEvent(text); }
+  void LogEvent(EventLevel level, const std::string& text) override {
+    WriteEvent(level == EventLevel::kWarning ? LOG_WARNING : LOG_ERR, text);
+  }
 
   std::string EnvironmentValue(const std::string& name) override {
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {

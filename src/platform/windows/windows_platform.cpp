@@ -81,11 +81,11 @@ class WindowsPlatform : public Platform {
     return exe.substr(0, exe.find_last_of('\\'));
   }
 
-  void LogEvent(const std::string& text) override {
+  void LogEvent(EventLevel level, const std::string& text) override {
     HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
     if (source == nullptr) throw WindowsError("Could not open the event log", GetLastError());
     const char* strings[] = {text.c_str()};
-    const BOOL reported = ReportEventA(source, EVENTLOG_SUCCESS, 0, kEventTextMessage, nullptr, 1, 0, strings,
+    const BOOL reported = ReportEventA(source, level == EventLevel::kWarning ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE, 0, kEventTextMessage, nullptr, 1, 0, strings,
                                        nullptr);
     const DWORD error = GetLastError();
     DeregisterEventSource(source);
