@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/posix/profile_file.h"
 #include "platform/posix/registry_file.h"
 
@@ -17,7 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     saplugin::FindProfileValue(text, "SPAMASSASSIN Plugin Config", "QUARANTINEPATH", &value);
   } else {
     saplugin::RegistryValues values;
-    saplugin::ReadRegistryKey(text, "SOFTWARE\\Tarkwell\\Tarkwell", &values);
+    try {
+      saplugin::ReadRegistryKey(text, "SOFTWARE\\Tarkwell\\Tarkwell", &values);
+    } catch (const saplugin::Error&) {
+      // A text that is no registry export is refused with an error.
+    }
   }
   return 0;
 }

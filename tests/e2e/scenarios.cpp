@@ -94,7 +94,7 @@ std::vector<Scenario> Table() {
       {"MessageOverTheSizeLimitIsLeft", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1001), "", "", O::kLeft, 0, ""},
       {"MessageAtTheSizeLimitIsScanned", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1000), "", "", O::kQuarantined, 0, ""},
       {"MissingMessageIsLeftSilently", kBoth, "", kSpam, "", "not-queued", O::kDeleted, 0, ""},
-      {"RegistryOfGarbageFindsNoQueue", kLinux, "", kSpam, "", "bad-registry", O::kLeft, 0, ""},
+      {"RegistryFileOfGarbageEndsInTheTrap", kLinux, "", kSpam, "", "bad-registry", O::kLeft, 1, kTrap},
       {"RegistryFileUnsetFindsNoQueue", kLinux, "", kSpam, "", "no-registry", O::kLeft, 0, ""},
   };
 }

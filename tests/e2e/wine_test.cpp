@@ -1,8 +1,10 @@
 // The Windows build under Wine: the scenario table with Wine's own cmd.exe
-// (copied into a folder with a blank), registry and profile reader.
+// (copied into a folder with a blank), registry and profile reader; and the
+// POSIX profile and registry readers held against Windows's.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "e2e/e2e.h"
@@ -29,6 +31,76 @@ class WineSetUp : public ::testing::Environment {
   }
 };
 const auto* const kSetUp = ::testing::AddGlobalTestEnvironment(new WineSetUp);
+
+// The standard output of a program (a Windows one under Wine), without
+// carriage returns.
+std::string Output(std::vector<std::string> words, std::map<std::string, std::string> environment = {}) {
+  TempFolder folder;
+  words.insert(words.begin(), {"sh", "-c", "exec \"$@\" > \"$OUT\"", "sh"});
+  environment["OUT"] = folder / "out";
+  environment["WINEDEBUG"] = "-all";
+  WaitProcess(StartProcess(words, environment, "/dev/null"));
+  std::string out = ReadFile(folder / "out");
+  out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
+  return out;
+}
+
+// Latin-1 text as UTF-16LE with its byte-order mark.
+std::string Utf16(const std::string& text) {
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string{c, '\0'};
+  return wide;
+}
+
+// The POSIX profile reader answers every key of every corpus file as Wine's
+// GetPrivateProfileStringA does. Left out, as Wine's own guess: a file holding
+// a NUL byte, which Wine takes for UTF-16 text (and so reads no key of it),
+// where the POSIX reader stops at the NUL as at the end of a C string.
+TEST(WindowsAgreement, ProfileReaderReadsEveryFileAsWindowsDoes) {
+  const std::pair<const char*, std::string> files[] = {
+      {"quotes", "[S]\r\nA=\"x\"\r\nb='y'\r\nC=\"unclosed\r\nD= \" spaced \" \r\nE=\"\"\r\nF=\"a\"b\"\r\nG='\"\r\nH=\"'m'\"\r\n"},
+      {"quotes2", "[S]\r\nQ1=\"  x  \"\r\nQ2=\" x\r\nQ3=x\"\r\nA=\"\r\nb=''\r\n"},
+      {"blanks", "  [ S ]  \r\n  A  =  1  \r\nb\t=\t2\t\r\n C=3\r\nD =\r\nE\r\n=F\r\nG==x\r\nH= a b \r\n"},
+      {"comments", "; c\r\n[S]\r\n;A=1\r\n A=2 ; no comment\r\n# hash\r\nb=3\r\n[Other] ; after\r\nC=4\r\n"},
+      {"duplicates", "[S]\r\nA=1\r\nA=2\r\n[T]\r\nb=t\r\n[S]\r\nb=2\r\nC=3\r\n[s]\r\nD=4\r\n"},
+      {"brackets", "[S]\r\nA=1\r\n[T\r\nb=2\r\n[S]x\r\nC=3\r\n[]\r\nD=4\r\n[[S]]\r\nE=5\r\n"},
+      {"case", "[s ]\r\na=1\r\n[ S]\r\nB=2\r\n"}, {"nosection", "A=1\r\n[S]\r\nb=2\r\n"}, {"tabs", "\t[S]\r\n\tA\t=\t1\r\n"},
+      {"cr", "[S]\rA=1\rb=2\r"}, {"lf", "[S]\nA=1\nb=2\n"}, {"mixed", "[S]\r\nA=1\nb=2\r\r\nC=3\n\r"}, {"empty", ""},
+      {"utf8bom", "\xEF\xBB\xBF[S]\r\nA=1\r\n"}, {"utf16", Utf16("[S]\r\nA=1\r\nb=\xE9t\xE9\r\n")},
+      {"lengths", "[S]\r\nA=" + std::string(253, 'a') + "\r\nb=" + std::string(254, 'b') + "\r\nC=" + std::string(255, 'c') +
+                      "\r\nD=" + std::string(256, 'd') + "\r\nE=\"" + std::string(254, 'e') + "\"\r\nF='" + std::string(253, 'f') +
+                      "'\r\nLONG=" + std::string(5000, 'l') + "\r\n"}};
+  TempFolder corpus;
+  std::vector<std::string> posix{DIFFER, "profile", corpus.path}, windows{"wine", WINDOWS_BUILD "/tests/differ.exe", "profile", WinePath(corpus.path)};
+  for (const auto& [name, text] : files) {
+    WriteFile(corpus / name, text);
+    posix.push_back(name);
+    windows.push_back(name);
+  }
+  const std::string answers = Output(windows);
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), '\n'), 16 * 4 * 12);  // every file, section and key answered
+  EXPECT_EQ(Output(posix), answers);
+}
+
+// The POSIX registry reader reads what "reg export" wrote (UTF-16LE, hex(2)
+// data as UTF-16LE) as the Windows build reads the registry itself.
+TEST(WindowsAgreement, RegistryReaderReadsWhatRegExportWrote) {
+  const std::string key = "SOFTWARE\\SaplDiff";
+  const std::vector<std::vector<std::string>> values = {{"Sz", "REG_SZ", "C:\\Data dir\\x"}, {"Exp", "REG_EXPAND_SZ", "%TEMP%\\x"},
+      {"Dw", "REG_DWORD", "42"}, {"Neg", "REG_DWORD", "0xffffffd6"}, {"Bin", "REG_BINARY", "433a00"}, {"Empty", "REG_SZ", ""}};
+  std::vector<std::string> posix{DIFFER, "registry", key}, windows{"wine", WINDOWS_BUILD "/tests/differ.exe", "registry", key};
+  for (const auto& value : values) {
+    Output({"wine", "reg", "add", "HKLM\\" + key, "/v", value[0], "/t", value[1], "/d", value[2], "/f"});
+    posix.push_back(value[0]);
+    windows.push_back(value[0]);
+  }
+  TempFolder folder;
+  Output({"wine", "reg", "export", "HKLM\\" + key, WinePath(folder / "export.reg"), "/y"});
+  ASSERT_EQ(ReadFile(folder / "export.reg").compare(0, 4, "\xFF\xFEW\0", 4), 0) << "not what reg export writes";
+  const std::string answers = Output(windows);
+  EXPECT_NE(answers.find("Sz: C:\\x5CData dir\\x5Cx\nExp: %TEMP%\\x5Cx\nDw: 42\nNeg: -42\n"), std::string::npos) << answers;
+  EXPECT_EQ(Output(posix, {{"SAPLUGIN_REGISTRY", folder / "export.reg"}}), answers);
+}
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(WineScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(WindowsBuild(), GetParam()); }

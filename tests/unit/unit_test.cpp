@@ -223,7 +223,7 @@ TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
                               "NOEQUALS\nA=x=y\nL255=" + std::string(255, 'v') + "\nL254=" + std::string(254, 'w') + "\n");
   const std::pair<const char*, std::string> cases[] = {
       {"QUARANTINE", "1"}, {"TEMPPATH", "  C:\\Temp  "}, {"SPAMASSASSINEXE", "C:\\SA\\sa.exe"}, {"KEEPORIGINAL", "\"1"},
-      {"MAXMESSAGESIZE", ""}, {"NOEQUALS", ""}, {"a", "x=y"}, {"QUARANTINEPATH", "dflt"},
+      {"MAXMESSAGESIZE", ""}, {"NOEQUALS", "dflt"}, {"a", "x=y"}, {"QUARANTINEPATH", "dflt"},
       {"L255", std::string(254, 'v')}, {"L254", std::string(254, 'w')}};
   auto platform = CreatePlatform(1, kArgv);
   char buffer[300];
@@ -235,7 +235,14 @@ TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
   EXPECT_EQ(platform->ReadProfileString("Other", "QUARANTINE", "", buffer, 255, folder.path + "\\none.ini"), 0u);
 }
 
+std::string Utf16(const std::string& text) {
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string{c, '\0'};
+  return wide;
+}
+
 TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
+  const std::string kNoExport = "error " + std::to_string(EINVAL);
   const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n", v4 = "REGEDIT4\n";
   const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\Tarkwell]\r\n", value = "\"Data Directory\"=";
   const std::pair<std::string, std::string> cases[] = {
@@ -252,17 +259,22 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
       {v5 + key + "\"Bad\"=dword:xyz\r\n" + value + "\"after\"", "after"}, {v5 + key + value + "\"x\"\r\n" + value + "-", ""},
       {v5 + key + value + "\"x\"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell]\r\n", "<no key>"},
       {v5 + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n" + value + "\"x\"", "<no key>"},
-      {key + value + "\"no header\"", "<no key>"}, {std::string("\x00\xff\x01[\n\"", 6), "<no key>"}};
+      {key + value + "\"no header\"", kNoExport}, {std::string("\x00\xff\x01[\n\"", 6), kNoExport},
+      // As "reg export" writes it: UTF-16LE, whose text data an ANSI query narrows.
+      {Utf16(v5 + key + value + "\"C:\\\\D\"\r\n"), "C:\\D"}, {Utf16(v5 + key + value + "hex(2):43,00,3a,00,e9,00,ac,20,00,00"), "C:\xE9?"},
+      {"\xFF\xFE" + v5, kNoExport}};
   TempFolder folder;
   auto platform = CreatePlatform(1, kArgv);
   for (const auto& [text, want] : cases) {
     WriteFile(folder / "r.reg", text);
     setenv("SAPLUGIN_REGISTRY", (folder / "r.reg").c_str(), 1);
-    RegistryKey handle = kNoRegistryKey;
-    const bool opened = platform->OpenRegistryKey(kHostRegistryKey, kRegistryAccess, &handle) == kStatusSuccess;
-    EXPECT_EQ(opened, handle != kNoRegistryKey);
-    if (opened) platform->CloseRegistryKey(handle);
-    EXPECT_EQ(opened ? ReadRegistryValue(*platform, kHostRegistryKey, kDataDirectoryValue) : "<no key>", want) << text;
+    EXPECT_EQ(Result([&] {
+                RegistryKey handle = kNoRegistryKey;
+                const bool opened = platform->OpenRegistryKey(kHostRegistryKey, kRegistryAccess, &handle) == kStatusSuccess;
+                EXPECT_EQ(opened, handle != kNoRegistryKey);
+                if (opened) platform->CloseRegistryKey(handle);
+                return opened ? ReadRegistryValue(*platform, kHostRegistryKey, kDataDirectoryValue) : "<no key>";
+              }), want) << text;
   }
   setenv("SAPLUGIN_REGISTRY", (folder / "none.reg").c_str(), 1);
   EXPECT_EQ(ReadRegistryValue(*platform, kHostRegistryKey, kDataDirectoryValue), "");

@@ -186,10 +186,17 @@ class PosixPlatform : public Platform {
                        RegistryKey* key) override {
     *key = kNoRegistryKey;
     const char* file = std::getenv("SAPLUGIN_REGISTRY");
-    std::ifstream text(file != nullptr && *file != '\0' ? file : kDefaultRegistryFile,
-                       std::ios::binary);
+    const std::string path = file != nullptr && *file != '\0' ? file : kDefaultRegistryFile;
+    std::ifstream text(path, std::ios::binary);
     RegistryValues values;
-    if (!text || !ReadRegistryKey(text, sub_key, &values)) return kStatusFileNotFound;
+    // A missing file is a missing key; a file that is there but unreadable
+    // stops the run rather than pass as "no data directory" in silence.
+    if (!text) return kStatusFileNotFound;
+    try {
+      if (!ReadRegistryKey(text, sub_key, &values)) return kStatusFileNotFound;
+    } catch (const Error& error) {
+      throw Error(error.Number(), "registry", "Could not read the registry file " + Quoted(path) + ": " + error.Description());
+    }
     *key = next_key_++;
     open_keys_[*key] = std::move(values);
     return kStatusSuccess;
@@ -224,7 +231,7 @@ class PosixPlatform : public Platform {
     if (buffer == nullptr || size == 0) return 0;
     std::ifstream text(ToNativePath(file), std::ios::binary);
     std::string value;
-    if (!text || !FindProfileValue(text, section, key, &value)) value = default_value;
+    value = text && FindProfileValue(text, section, key, &value) ? CutProfileValue(value, size) : default_value;
     const std::size_t length = value.size() < size - 1 ? value.size() : size - 1;
     std::memcpy(buffer, value.data(), length);
     buffer[length] = '\0';

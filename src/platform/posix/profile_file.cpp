@@ -2,11 +2,21 @@
 
 #include <strings.h>
 
+#include <iterator>
+
 #include "platform/posix/text.h"
 
 namespace saplugin {
 
 namespace {
+
+const char* const kProfileBlanks = " \t\r\n\v\f\x1a";
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(kProfileBlanks);
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(kProfileBlanks) - first + 1);
+}
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
@@ -14,35 +24,47 @@ bool SameName(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-bool FindProfileValue(std::istream& text, const std::string& section, const std::string& key,
-                      std::string* value) {
-  const std::string wanted_section = TrimBlanks(section);
-  const std::string wanted_key = TrimBlanks(key);
-  bool in_section = false;
-  bool first_line = true;
-  std::string raw;
-  while (std::getline(text, raw)) {
-    if (first_line && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);
-    first_line = false;
-    const std::string line = TrimBlanks(raw);
+bool FindProfileValue(std::istream& file, const std::string& section, const std::string& key, std::string* value) {
+  std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  if (text.compare(0, 2, "\xFF\xFE") == 0) text = NarrowUtf16Le(text.substr(2));
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  text = text.substr(0, text.find('\0'));
+  const std::string wanted_section = Trim(section);
+  const std::string wanted_key = Trim(key);
+  // 0: before the section, 1: in its first occurrence, 2: past it.
+  int place = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    const auto end = text.find_first_of("\r\n", start);
+    const std::string line = Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    start = end == std::string::npos ? text.size() : end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      const auto close = line.find(']');
-      const std::string name = line.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-      in_section = SameName(TrimBlanks(name), wanted_section);
+      const auto close = line.rfind(']');
+      if (close == std::string::npos) continue;  // no section: the lines go on in the current one
+      const bool match = SameName(Trim(line.substr(1, close - 1)), wanted_section);
+      if (place == 1) return false;
+      if (match && place == 0) place = 1;
       continue;
     }
-    if (!in_section) continue;
+    if (place != 1) continue;
     const auto equals = line.find('=');
-    if (!SameName(TrimBlanks(line.substr(0, equals)), wanted_key)) continue;
-    std::string found = equals == std::string::npos ? std::string() : TrimBlanks(line.substr(equals + 1));
-    if (found.size() >= 2 && (found[0] == '"' || found[0] == '\'') && found.back() == found[0]) {
-      found = found.substr(1, found.size() - 2);
-    }
-    *value = found;
+    if (!SameName(Trim(line.substr(0, equals)), wanted_key)) continue;
+    if (equals == std::string::npos) return false;
+    *value = Trim(line.substr(equals + 1));
     return true;
   }
   return false;
+}
+
+std::string CutProfileValue(const std::string& value, std::uint32_t size) {
+  if (size == 0) return std::string();
+  std::string rest = value;
+  const bool quoted = rest.size() >= 2 && (rest[0] == '"' || rest[0] == '\'') && rest.back() == rest[0];
+  if (quoted) rest.erase(0, 1);
+  std::string cut = rest.substr(0, size - 1);
+  // The closing quote goes, or, when the value fills the buffer, its last character.
+  if (quoted && !cut.empty() && size >= rest.size()) cut.pop_back();
+  return cut;
 }
 
 }  // namespace saplugin

@@ -1,7 +1,12 @@
 #include "platform/posix/registry_file.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
+
+#include "platform/error.h"
 
 #include "platform/posix/text.h"
 
@@ -103,11 +108,25 @@ bool ReadLogicalLine(std::istream& text, std::string* line) {
 
 }  // namespace
 
-bool ReadRegistryKey(std::istream& text, const std::string& key_path, RegistryValues* values) {
+bool ReadRegistryKey(std::istream& file, const std::string& key_path, RegistryValues* values) {
+  // "reg export" writes UTF-16LE with a byte-order mark; REGEDIT4 files and
+  // hand-written ones are narrow text, perhaps with a UTF-8 mark.
+  std::istringstream decoded;
+  std::istream* source = &file;
+  if (file.peek() == 0xFF) {
+    const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    decoded.str(bytes.compare(0, 2, "\xFF\xFE") == 0 ? NarrowUtf16Le(bytes.substr(2)) : std::string());
+    source = &decoded;
+  }
+  std::istream& text = *source;
   std::string line;
-  if (!ReadLogicalLine(text, &line)) return false;
+  ReadLogicalLine(text, &line);
   if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = TrimBlanks(line.substr(3));
-  if (line != "Windows Registry Editor Version 5.00" && line != "REGEDIT4") return false;
+  const bool unicode = line == "Windows Registry Editor Version 5.00";
+  if (!unicode && line != "REGEDIT4") {
+    throw Error(EINVAL, "registry", "it is no registry export: its first line is neither \"Windows Registry Editor "
+                                    "Version 5.00\" nor \"REGEDIT4\"");
+  }
 
   const std::string wanted = LowerCase("HKEY_LOCAL_MACHINE\\" + key_path);
   bool found = false;
@@ -147,6 +166,11 @@ bool ReadRegistryKey(std::istream& text, const std::string& key_path, RegistryVa
     RegistryValue value;
     bool deletion = false;
     if (!ParseData(TrimBlanks(line.substr(equals + 1)), &value, &deletion)) continue;
+    // A version 5.00 file holds the hex data of text values as UTF-16LE.
+    if (unicode && line.find("=hex(") != std::string::npos && (value.type == 1 || value.type == 2)) {
+      const std::string narrow = NarrowUtf16Le(std::string(value.data.begin(), value.data.end()));
+      value.data.assign(narrow.begin(), narrow.end());
+    }
     if (deletion) {
       values->erase(LowerCase(name));
     } else {

@@ -17,12 +17,15 @@ struct RegistryValue {
 using RegistryValues = std::map<std::string, RegistryValue>;
 
 // Reads the values of one key from text in the format that "reg export"
-// writes: a "Windows Registry Editor Version 5.00" or "REGEDIT4" first line,
+// writes, UTF-16LE with a byte-order mark or narrow: a "Windows Registry Editor
+// Version 5.00" or "REGEDIT4" first line,
 // "[HKEY_LOCAL_MACHINE\..]" key lines, "name"="text" with \\ and \" escapes,
 // "name"=dword:0000002a, hex:.. and hex(N):.. with "\" line continuations,
-// and "name"=- or [-KEY] deletions. Key and value names match without regard
-// to case; later lines override earlier ones. Returns false when the text is
-// not a registry file or holds no such key. Lines that cannot be read are
+// and "name"=- or [-KEY] deletions. Text beyond narrow characters reads as an
+// ANSI query gives it, and hex(1) and hex(2) data of a version 5.00 file are
+// UTF-16LE. Key and value names match without regard to case; later lines
+// override earlier ones. Returns false when the text holds no such key; throws
+// Error when it is no registry export at all. Lines that cannot be read are
 // passed over.
 bool ReadRegistryKey(std::istream& text, const std::string& key_path, RegistryValues* values);
 
