@@ -34,8 +34,11 @@ void EnsureTrailingBackslash(std::string& path) {
 }  // namespace
 
 bool LoadOptions(Platform& platform, PluginOptions& options) {
-  const std::string directory = platform.ExecutableDirectory();
-  const std::string file = directory + "\\" + kConfigFileName;
+  return LoadOptionsFrom(platform, platform.ExecutableDirectory() + "\\" + kConfigFileName, options);
+}
+
+bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options) {
+  const std::string directory = file.substr(0, file.find_last_of("\\/"));
   auto fs = platform.CreateFileSystem();
   if (!fs->FileExists(file)) {
     platform.LogEvent(EventLevel::kError, "Can't run SpamAssassin because no plugin config file at path: " + directory);

@@ -17,4 +17,7 @@ extern const char* const kConfigSection;
 // most one event-log entry per call.
 bool LoadOptions(Platform& platform, PluginOptions& options);
 
+// The same from the named file: its folder stands in the entry of a missing one.
+bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options);
+
 }  // namespace saplugin

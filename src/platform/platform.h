@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 
@@ -86,6 +87,9 @@ class FileSystem {
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.
   virtual void DeleteFile(const std::string& path) = 0;
+  // The names of the folders in a folder, sorted; throws Error when it cannot
+  // be read.
+  virtual std::vector<std::string> FolderNames(const std::string& path) = 0;
 };
 
 // The registry handle of the Windows-style registry calls below.

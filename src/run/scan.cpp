@@ -126,17 +126,23 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file) {
   return verdict;
 }
 
-int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
-                const QueuePaths& paths) {
+FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file) {
   BatchFile batch = OpenBatchFile(fs, options, MakeRunName(platform));
-  const std::string& run_name = batch.run_name;
-  const std::string batch_file = options.TempPath + run_name + ".BAT";
-  const std::string output_file = options.TempPath + run_name + ".MAI";
-  batch.writer->WriteLine(ComposeScanCommandLine(options, paths.message_file, run_name));
+  FilterPass pass{batch.run_name, options.TempPath + batch.run_name + ".BAT", options.TempPath + batch.run_name + ".MAI", {}};
+  batch.writer->WriteLine(ComposeScanCommandLine(options, message_file, pass.run_name));
   batch.writer->Close();
   batch.writer.reset();
+  pass.exit_status = RunAndWait(platform, options, pass.run_name);
+  return pass;
+}
 
-  const std::optional<long> exit_status = RunAndWait(platform, options, run_name);
+int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
+                const QueuePaths& paths) {
+  const FilterPass pass = RunFilter(platform, fs, options, paths.message_file);
+  const std::string& run_name = pass.run_name;
+  const std::string& batch_file = pass.batch_file;
+  const std::string& output_file = pass.output_file;
+  const std::optional<long>& exit_status = pass.exit_status;
 
   if (!exit_status) {
     // Whatever the ended filter wrote is no message.

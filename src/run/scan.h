@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "config/plugin_options.h"
@@ -34,6 +35,14 @@ bool IsHeaderFieldLine(const std::string& line);
 // Scans the message through the filter and carries out the configured action
 // on the queue, then removes the run's temporary files. Returns the exit
 // status. Errors pass to the caller's trap, leaving what was done in place.
+// One pass of the filter over a message file, as a run makes it: the batch
+// file written in TempPath and run hidden through the interpreter.
+struct FilterPass {
+  std::string run_name, batch_file, output_file;
+  std::optional<long> exit_status;  // empty when the filter was ended at the time limit
+};
+FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file);
+
 int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
                 const QueuePaths& paths);
 

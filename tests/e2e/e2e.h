@@ -28,7 +28,7 @@ Build LinuxBuild();
 struct RunResult {
   int status = -1;
   double seconds = 0;
-  std::string standard_error;
+  std::string standard_error, output;
 };
 
 struct Sandbox {
@@ -44,8 +44,9 @@ struct Sandbox {
   void Configure(const std::string& changes = "");
   // The pickup file and the message file of one queued message.
   void Queue(const std::string& name, const std::string& message);
-  // Runs saplugin in the sandbox's folder with its environment ("-" unsets).
-  RunResult Run(std::vector<std::string> arguments = {});
+  // Runs saplugin (or sacheck, copied beside it) in the sandbox's folder with
+  // its environment ("-" unsets).
+  RunResult Run(std::vector<std::string> arguments = {}, const std::string& program = "saplugin");
   std::vector<std::string> Events() const;  // of all runs so far
 
   Build build;
@@ -56,10 +57,10 @@ struct Sandbox {
   std::vector<std::string> wine_events;
 };
 
-// Starts a program with standard input closed, standard output to /dev/null
-// and standard error to the file; answers its process id.
+// Starts a program with standard input closed and standard error and output
+// to the files; answers its process id.
 int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
-                 const std::string& stderr_file, const std::string& folder = "");
+                 const std::string& stderr_file, const std::string& folder = "", const std::string& stdout_file = "/dev/null");
 // The process's exit status, or 128 + the signal that ended it.
 int WaitProcess(int pid);
 

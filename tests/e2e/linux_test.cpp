@@ -82,6 +82,8 @@ TEST(EventLog, WithoutAnEventLogFileEntriesGoToSyslog) {
 // quarantined with the filter's flag in its output, the ham replaced by its
 // tagged copy, no entry and nothing left in TEMPPATH.
 void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& spam) {
+  const RunResult check = box.Run({}, "sacheck");  // the set-up passes sacheck first
+  EXPECT_EQ(check.status, 0) << check.output;
   box.Queue("N.MAI", spam);
   box.Queue("H.MAI", kHam);
   EXPECT_EQ(box.Run().status + box.Run({"H.MAI", "Conn"}).status, 0);
@@ -166,6 +168,9 @@ TEST_F(spamd, QuarantinesSpamAndTagsHamThroughTheAdapter) {
 TEST_F(spamd, DaemonThatIsDownLeavesTheMessageAndSaysSo) {
   Configure("127.0.0.1", FreePort());
   box.Queue("N.MAI", kSpam);
+  const RunResult check = box.Run({}, "sacheck");
+  EXPECT_NE(check.output.find("FAIL     trial scan, GTUBE      an empty file came back"), std::string::npos) << check.output;
+  EXPECT_EQ(check.status, 1);
   EXPECT_EQ(box.Run().status, 3);
   EXPECT_EQ(box.Events(), std::vector<std::string>{"SpamAssassin didn't return an email. Configuration problem."});
   EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), kSpam);

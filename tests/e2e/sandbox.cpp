@@ -33,7 +33,7 @@ std::string FilterOutput(const std::string& message, const std::string& directiv
 }
 
 int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
-                 const std::string& stderr_file, const std::string& folder) {
+                 const std::string& stderr_file, const std::string& folder, const std::string& stdout_file) {
   std::map<std::string, std::string> merged;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string text(*entry);
@@ -53,7 +53,7 @@ int StartProcess(const std::vector<std::string>& words, const std::map<std::stri
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addclose(&actions, 0);  // no standard input, as a service host may start it
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   pid_t pid = 0;
@@ -78,7 +78,10 @@ Sandbox::Sandbox(Build build_under_test)
       inbound(data + "/QUEUES/" + connector + "/Inbound"), messages(inbound + "/Messages"),
       quarantine(folder / "quarantine"), temp(folder / "temp") {
   for (const auto& made : {bin, messages, quarantine, temp, folder / "rules"}) MakeFolders(made);
-  fs::copy_file(build.saplugin, bin + (build.wine ? "/saplugin.exe" : "/saplugin"));
+  const std::string exe = build.wine ? ".exe" : "";
+  for (const char* program : {"saplugin", "sacheck"}) {
+    fs::copy_file(fs::path(build.saplugin).replace_filename(program + exe), bin + "/" + program + exe);
+  }
   environment["COMSPEC"] = build.comspec;
   if (build.wine) return;
   WriteFile(folder / "registry.reg", "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\"
@@ -127,19 +130,21 @@ void Sandbox::Queue(const std::string& name, const std::string& message) {
   WriteFile(messages + "/" + name, message);
 }
 
-RunResult Sandbox::Run(std::vector<std::string> arguments) {
-  if (arguments.empty()) arguments = {"N.MAI", connector};
-  std::vector<std::string> words{bin + "/saplugin"};
+RunResult Sandbox::Run(std::vector<std::string> arguments, const std::string& program) {
+  if (arguments.empty() && program == "saplugin") arguments = {"N.MAI", connector};
+  std::vector<std::string> words{bin + "/" + program};
   std::map<std::string, std::string> env = environment;
-  if (build.wine) words = {"wine", bin + "/saplugin.exe"};
+  if (build.wine) words = {"wine", bin + "/" + program + ".exe"};
   // Wine's own errors stay on, for the diagnosis of a failed run.
   if (build.wine) env["WINEDEBUG"] = "fixme-all,+eventlog";
   words.insert(words.end(), arguments.begin(), arguments.end());
   RunResult result;
   const auto start = std::chrono::steady_clock::now();
-  result.status = WaitProcess(StartProcess(words, env, folder / "stderr.txt", folder.path));
+  result.status = WaitProcess(StartProcess(words, env, folder / "stderr.txt", folder.path, folder / "stdout.txt"));
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.standard_error = ReadFile(folder / "stderr.txt");
+  result.output = ReadFile(folder / "stdout.txt");
+  result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
   // Wine traces each entry as: trace:eventlog:ReportEventW L"TEXT".
   std::istringstream lines(build.wine ? result.standard_error : "");
   const std::string marker = "eventlog:ReportEventW L\"";

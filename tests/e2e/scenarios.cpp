@@ -84,6 +84,15 @@ std::vector<Scenario> Table() {
       {"MessageReplacedAcrossVolumesKeepsItsOwnerAndMode", kLinux, "", kHam, "", "private-message temp-elsewhere", O::kTagged, 0, ""},
       {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, 1, kTrap},
       {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, 1, kTrap},
+      // sacheck: the events column holds lines of its report; it touches no queue and logs nothing.
+      {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, 0, "OK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL"},
+      {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, 1, "FAIL     configuration "},
+      {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, 1, "FAIL     TEMPPATH "},
+      {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, 1,
+       "FAIL     SPAMASSASSINEXE        \"C:\\no\\filter.exe\" -> C:\\no\\filter.exe: no such program\nFAIL     trial scan, GTUBE"},
+      {"CheckOfAFilterThatNeverFlags", kBoth, "", kSpam, "no-scan\n", "sacheck", O::kLeft, 1, "GTUBE      came back clean, not flagged"},
+      {"CheckOfQueuesThatCannotBeWritten", kBoth, "", kSpam, "", "sacheck not-queued no-messages", O::kDeleted, 1,
+       "FAIL     connector {connector}\nInbound or Inbound\\Messages names no folder"},
       // Start-up and gates.
       {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
       {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, 0, kOff},
@@ -160,10 +169,18 @@ void RunScenario(const Build& build, const Scenario& s) {
     FAIL() << "cannot make the message private";
   }
 
-  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"} : std::vector<std::string>{});
+  if (Has(s.setup, "no-messages")) std::filesystem::remove_all(box.messages);
+  const bool check = Has(s.setup, "sacheck");
+  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"} : std::vector<std::string>{},
+                                check ? "sacheck" : "saplugin");
+  std::istringstream report_lines(check ? s.events : "");
+  for (std::string line; std::getline(report_lines, line);) {
+    if (line.find("{connector}") != std::string::npos) line.replace(line.find("{connector}"), 11, box.connector);
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << " in\n" << run.output;
+  }
 
   std::vector<std::string> expected, events = box.Events();
-  std::istringstream lines(s.events);
+  std::istringstream lines(check ? "" : s.events);
   for (std::string line; std::getline(lines, line);) {
     if (line.find("{bin}") != std::string::npos) line.replace(line.find("{bin}"), 5, box.Native(box.bin));
     const bool prefix = line.back() == '*' && events.size() > expected.size() &&
@@ -220,7 +237,7 @@ void RunScenario(const Build& build, const Scenario& s) {
     EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{});
   }
   for (const auto& name : FilesIn(box.folder.path)) {
-    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt faults.txt filter.sh filter.group spamc.cmd ", (" " + name + " ").c_str())) << name;
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh filter.group spamc.cmd ", (" " + name + " ").c_str())) << name;
   }
 }
 

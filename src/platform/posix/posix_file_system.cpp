@@ -1,13 +1,16 @@
 #include "platform/posix/posix_file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
 #include "platform/buffered_text_reader.h"
+#include "platform/paths.h"
 #include "platform/posix/native_path.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/scoped_fd.h"
@@ -204,6 +207,19 @@ void PosixFileSystem::DeleteFile(const std::string& path) {
     throw Error(EACCES, "saplugin", context + ": the file is read-only");
   }
   if (::unlink(native.c_str()) != 0) throw PosixError(context, errno);
+}
+
+std::vector<std::string> PosixFileSystem::FolderNames(const std::string& path) {
+  DIR* folder = ::opendir(ToNativePath(path).c_str());
+  if (folder == nullptr) throw PosixError("Could not list " + Quoted(path), errno);
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(folder)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && FolderExists(BuildPath(path, name))) names.push_back(name);
+  }
+  ::closedir(folder);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace saplugin

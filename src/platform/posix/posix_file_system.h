@@ -18,6 +18,7 @@ class PosixFileSystem : public FileSystem {
   void CopyFile(const std::string& source, const std::string& destination) override;
   bool MoveOver(const std::string& source, const std::string& destination) override;
   void DeleteFile(const std::string& path) override;
+  std::vector<std::string> FolderNames(const std::string& path) override;
 };
 
 }  // namespace saplugin

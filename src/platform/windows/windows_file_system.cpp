@@ -1,6 +1,9 @@
 #include "platform/windows/windows_api.h"
 
+#include <algorithm>
+
 #include "platform/buffered_text_reader.h"
+#include "platform/paths.h"
 #include "platform/windows/windows_error.h"
 #include "platform/windows/windows_file_system.h"
 
@@ -154,6 +157,20 @@ bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& d
 
 void WindowsFileSystem::DeleteFile(const std::string& path) {
   if (!DeleteFileA(path.c_str())) throw WindowsError("Could not delete " + Quoted(path), GetLastError());
+}
+
+std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(BuildPath(path, "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) throw WindowsError("Could not list " + Quoted(path), GetLastError());
+  std::vector<std::string> names;
+  do {
+    const std::string name = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace saplugin
