@@ -183,13 +183,13 @@ void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
 void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options, const char* name,
                const std::vector<std::string>& lines, Verdict expected, Report& report) {
   const std::string message_file = options.TempPath + "sacheck-" + MakeRunName(platform) + ".eml";
-  auto writer = fs.OpenTextFileForAppending(message_file);
-  for (const std::string& line : lines) writer->WriteLine(line);
-  writer->Close();
   const auto start = std::chrono::steady_clock::now();
   FilterPass pass;
   std::string outcome;
   try {
+    auto writer = fs.OpenTextFileForAppending(message_file);
+    for (const std::string& line : lines) writer->WriteLine(line);
+    writer->Close();
     pass = RunFilter(platform, fs, options, message_file);
   } catch (const Error& error) {
     outcome = "the filter could not be run: " + error.Description();

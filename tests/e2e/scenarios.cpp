@@ -88,6 +88,7 @@ std::vector<Scenario> Table() {
       {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, 0, "OK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL"},
       {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, 1, "FAIL     configuration "},
       {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, 1, "FAIL     TEMPPATH "},
+      {"CheckOfAnUnwritableTempPath", kLinux, "TEMPPATH=/proc", kSpam, "", "sacheck", O::kLeft, 1, "trial scan, GTUBE      the filter could not be run"},
       {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, 1,
        "FAIL     SPAMASSASSINEXE        \"C:\\no\\filter.exe\" -> C:\\no\\filter.exe: no such program\nFAIL     trial scan, GTUBE"},
       {"CheckOfAFilterThatNeverFlags", kBoth, "", kSpam, "no-scan\n", "sacheck", O::kLeft, 1, "GTUBE      came back clean, not flagged"},
