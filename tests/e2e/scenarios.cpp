@@ -53,6 +53,7 @@ std::vector<Scenario> Table() {
       {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, 2, ""},
       {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, 0, ""},
       {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, 0, ""},
+      {"MessageOneByteOverABlockIsTaggedWhole", kLinux, "", Sized(kHam, 65537), "", "", O::kTagged, 0, ""},
       {"BodyThatBeginsWithAFieldPassesForAMessage", kLinux, "", Sized("Subject: x\r\n\r\nA~B: y\r\n", 65537), "no-header\n", "", O::kTagged, 0, ""},
       {"FilterWithNoFreeDescriptorsSpoolsInMemory", kLinux, "", big, "", "sh:ulimit -n 3" + kRunFilter, O::kQuarantined, 0, ""},
       // Filters and interpreters that give no message.
@@ -85,7 +86,12 @@ std::vector<Scenario> Table() {
       {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, 1, kTrap},
       {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, 1, kTrap},
       // sacheck: the events column holds lines of its report; it touches no queue and logs nothing.
-      {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, 0, "OK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL"},
+      {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, 0,
+       "OK       configuration \n (REG_SZ)\nOK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL"},
+      {"CheckOfSettingsThatChangeOrStopARun", kLinux, "QUARANTINE=3 MAXMESSAGESIZE=x SPAMASSASSINRULESPATH=C:\\no\\rules", kSpam, "",
+       "sacheck", O::kLeft, 1, "WARNING  QUARANTINE \nFAIL     MAXMESSAGESIZE \nFAIL     SPAMASSASSINRULESPATH "},
+      {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, 1, "FAIL     data directory         "},
+      {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, 0, "usage: sacheck [--config FILE]"},
       {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, 1, "FAIL     configuration "},
       {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, 1, "FAIL     TEMPPATH "},
       {"CheckOfAnUnwritableTempPath", kLinux, "TEMPPATH=/proc", kSpam, "", "sacheck", O::kLeft, 1, "trial scan, GTUBE      the filter could not be run"},
@@ -172,7 +178,9 @@ void RunScenario(const Build& build, const Scenario& s) {
 
   if (Has(s.setup, "no-messages")) std::filesystem::remove_all(box.messages);
   const bool check = Has(s.setup, "sacheck");
-  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"} : std::vector<std::string>{},
+  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"}
+                                : Has(s.setup, "help")   ? std::vector<std::string>{"--help"}
+                                                         : std::vector<std::string>{},
                                 check ? "sacheck" : "saplugin");
   std::istringstream report_lines(check ? s.events : "");
   for (std::string line; std::getline(report_lines, line);) {

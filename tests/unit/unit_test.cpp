@@ -98,6 +98,11 @@ TEST(Guid, EveryByteRandomButTheVersionAndVariantBits) {
     EXPECT_EQ(guids.back()[8] >> 6, 2);
   }
   for (int x = 0; x < 16; ++x) {
+    // Every bit takes both values, but the version's and the variant's.
+    int ones = 0, zeros = 0;
+    for (const auto& b : guids) ones |= b[x], zeros |= ~b[x] & 255;
+    EXPECT_EQ(ones, x == 6 ? 0x4F : x == 8 ? 0xBF : 0xFF) << x;  // bits seen set
+    EXPECT_EQ(zeros, x == 6 ? 0xBF : x == 8 ? 0x7F : 0xFF) << x;  // bits seen clear
     for (int y = x + 1; y < 16; ++y) {
       EXPECT_TRUE(std::any_of(guids.begin(), guids.end(), [&](const auto& b) { return b[x] != b[y]; })) << x << y;
     }
@@ -217,13 +222,14 @@ TEST(PadWithZeros, GivesTheMissingZerosOrTheErrorOfTheSubtraction) {
 
 TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
   TempFolder folder;
-  WriteFile(folder / "c.ini", "\xEF\xBB\xBF; comment\r\n[Other]\r\nQUARANTINE=9\r\n[ spamassassin plugin config ]\r\n"
+  WriteFile(folder / "c.ini", "\xEF\xBB\xBF[ spamassassin plugin config ]\r\n; comment\r\n"
                               "  quarantine  =  1  \r\n;TEMPPATH=C:\\Commented\r\n\r\nTempPath=\"  C:\\Temp  \"\r\n"
                               "SpamAssassinExe='C:\\SA\\sa.exe'\r\nKEEPORIGINAL=\"1\r\nQUARANTINE=2\nMAXMESSAGESIZE=\n"
-                              "NOEQUALS\nA=x=y\nL255=" + std::string(255, 'v') + "\nL254=" + std::string(254, 'w') + "\n");
+                              "NOEQUALS\nA=x=y\nL255=" + std::string(255, 'v') + "\nL254=" + std::string(254, 'w') + "\n"
+                              "[Other]\r\nQUARANTINE=9\r\n[SPAMASSASSIN Plugin Config]\r\nLATE=1\r\n");
   const std::pair<const char*, std::string> cases[] = {
       {"QUARANTINE", "1"}, {"TEMPPATH", "  C:\\Temp  "}, {"SPAMASSASSINEXE", "C:\\SA\\sa.exe"}, {"KEEPORIGINAL", "\"1"},
-      {"MAXMESSAGESIZE", ""}, {"NOEQUALS", "dflt"}, {"a", "x=y"}, {"QUARANTINEPATH", "dflt"},
+      {"MAXMESSAGESIZE", ""}, {"NOEQUALS", "dflt"}, {"a", "x=y"}, {"QUARANTINEPATH", "dflt"}, {"LATE", "dflt"},
       {"L255", std::string(254, 'v')}, {"L254", std::string(254, 'w')}};
   auto platform = CreatePlatform(1, kArgv);
   char buffer[300];
@@ -258,6 +264,7 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
       {v5 + key + value + "\"kept\"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n", "kept"},
       {v5 + key + "\"Bad\"=dword:xyz\r\n" + value + "\"after\"", "after"}, {v5 + key + value + "\"x\"\r\n" + value + "-", ""},
       {v5 + key + value + "\"x\"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell]\r\n", "<no key>"},
+      {v5 + key + value + "\"x\"\r\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell]\r\n" + key, ""}, {v4 + key + value + "hex(1):43,3a5c", ""},
       {v5 + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n" + value + "\"x\"", "<no key>"},
       {key + value + "\"no header\"", kNoExport}, {std::string("\x00\xff\x01[\n\"", 6), kNoExport},
       // As "reg export" writes it: UTF-16LE, whose text data an ANSI query narrows.
@@ -321,8 +328,9 @@ TEST(Sacmd, StatusIsTheLastCommandsOrOneForWhatItCannotUse) {
       {"/bin/true > \"" + folder / "no/out\"\r\n", 1}, {"/bin/false\r\n\r\ntrue\r\n", 0},
       {"/bin/sh -c \"kill -9 $$\"\r\n", 137}, {"/bin/sh -c \"exit 259\"\r\n", 3},
       {"cat < \"" + folder / "in\" > \"" + folder / "out\"\r\n", 0}, {"\"/no/program\" > \"" + folder / "out\"\r\n", 9009 & 255},
-      {"/c /bin/sh -c \"exit 7\"", 7}, {"/c \"" + folder / "missing.bat\"", 1}, {"", 1}};
+      {"/c /bin/sh -c \"exit 7\"", 7}, {"/c \"\"", 0}, {"/c \"" + folder / "b.CMD\"", 0}, {"/c \"" + folder / "missing.bat\"", 1}, {"", 1}};
   WriteFile(folder / "in", "text");
+  WriteFile(folder / "b.CMD", "/bin/true\r\n");
   for (const auto& [batch, want] : cases) {
     WriteFile(folder / "b.bat", batch);
     const std::string arguments = batch.rfind("/c", 0) == 0 || batch.empty() ? batch : "/C \"" + folder / "b.bat\"";
