@@ -10,6 +10,7 @@
 #include "config/conversions.h"
 #include "config/load_options.h"
 #include "helpers/make_run_name.h"
+#include "platform/forwarding_platform.h"
 #include "platform/paths.h"
 #include "run/main.h"
 #include "run/read_registry_value.h"
@@ -26,32 +27,11 @@ const char* const kCleanMessage[] = {"From: sacheck@example.com", "To: postmaste
 
 // The real platform, with the event-log entries that loading writes kept for
 // the report instead.
-class QuietPlatform : public Platform {
+class QuietPlatform : public ForwardingPlatform {
  public:
-  explicit QuietPlatform(Platform& real) : real_(real) {}
-  std::unique_ptr<FileSystem> CreateFileSystem() override { return real_.CreateFileSystem(); }
-  std::string CommandLine() override { return real_.CommandLine(); }
-  std::string ExecutableDirectory() override { return real_.ExecutableDirectory(); }
+  using ForwardingPlatform::ForwardingPlatform;
   void LogEvent(EventLevel, const std::string& text) override { entries.push_back(text); }
-  std::string EnvironmentValue(const std::string& name) override { return real_.EnvironmentValue(name); }
-  std::unique_ptr<ChildProcess> StartHidden(const std::string& line) override { return real_.StartHidden(line); }
-  void PumpEvents() override { real_.PumpEvents(); }
-  bool IsCrashStatus(long status) override { return real_.IsCrashStatus(status); }
-  long OpenRegistryKey(const std::string& k, std::uint32_t a, RegistryKey* h) override { return real_.OpenRegistryKey(k, a, h); }
-  long QueryRegistryValue(RegistryKey h, const std::string& n, std::uint32_t* t, void* d, std::uint32_t* s) override {
-    return real_.QueryRegistryValue(h, n, t, d, s);
-  }
-  long CloseRegistryKey(RegistryKey key) override { return real_.CloseRegistryKey(key); }
-  std::uint32_t ReadProfileString(const std::string& section, const std::string& key, const std::string& value, char* buffer,
-                                  std::uint32_t size, const std::string& file) override {
-    return real_.ReadProfileString(section, key, value, buffer, size, file);
-  }
-  long CreateGuid(Guid* guid) override { return real_.CreateGuid(guid); }
-
   std::vector<std::string> entries;
-
- private:
-  Platform& real_;
 };
 
 class Report {

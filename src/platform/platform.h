@@ -173,6 +173,8 @@ class Platform {
 
   // ---- Windows system calls (status results, never thrown) ----
   // Opens a key below HKEY_LOCAL_MACHINE. On failure *key is kNoRegistryKey.
+  // The one exception to the statuses: the POSIX stand-in throws Error for a
+  // registry file that is there but is no registry export.
   virtual long OpenRegistryKey(const std::string& sub_key, std::uint32_t access,
                                RegistryKey* key) = 0;
   // Reads a value of an open key. With data null, stores its type and its data

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 
 #include "e2e/e2e.h"
+#include "platform/forwarding_platform.h"
 #include "platform/posix/posix_file_system.h"
 #include "run/main.h"
 #include "config/conversions.h"
@@ -109,30 +110,16 @@ TEST(Guid, EveryByteRandomButTheVersionAndVariantBits) {
   }
 }
 
-// The real POSIX platform, but with no GUID to be had and the move of a copy
-// made beside the message failing.
-class FaultyPlatform : public Platform {
+// The real POSIX platform, but with no GUID to be had (or a known one) and the
+// move of a copy made beside the message failing.
+class FaultyPlatform : public ForwardingPlatform {
  public:
-  explicit FaultyPlatform(const Sandbox& box) : bin_(box.bin) {
+  FaultyPlatform(Platform& real, const Sandbox& box) : ForwardingPlatform(real), bin_(box.bin) {
     for (const auto& [name, value] : box.environment) setenv(name.c_str(), value.c_str(), 1);
   }
   std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<FailingMoves>(); }
   std::string CommandLine() override { return "N.MAI Conn"; }
   std::string ExecutableDirectory() override { return bin_; }
-  void LogEvent(EventLevel level, const std::string& text) override { real_->LogEvent(level, text); }
-  std::string EnvironmentValue(const std::string& name) override { return real_->EnvironmentValue(name); }
-  std::unique_ptr<ChildProcess> StartHidden(const std::string& line) override { return real_->StartHidden(line); }
-  void PumpEvents() override {}
-  bool IsCrashStatus(long status) override { return real_->IsCrashStatus(status); }
-  long OpenRegistryKey(const std::string& k, std::uint32_t a, RegistryKey* h) override { return real_->OpenRegistryKey(k, a, h); }
-  long QueryRegistryValue(RegistryKey h, const std::string& n, std::uint32_t* t, void* d, std::uint32_t* s) override {
-    return real_->QueryRegistryValue(h, n, t, d, s);
-  }
-  long CloseRegistryKey(RegistryKey key) override { return real_->CloseRegistryKey(key); }
-  std::uint32_t ReadProfileString(const std::string& section, const std::string& key, const std::string& value, char* buffer,
-                                  std::uint32_t size, const std::string& file) override {
-    return real_->ReadProfileString(section, key, value, buffer, size, file);
-  }
   long CreateGuid(Guid* guid) override {
     *guid = Guid{0xABCD, 0xF, 0x8001, {0x00, 0x01, 0x0A, 0x10, 0xAB, 0xFF, 0x7E, 0x09}};
     return guid_status;
@@ -146,7 +133,6 @@ class FaultyPlatform : public Platform {
       return PosixFileSystem::MoveOver(source, destination);
     }
   };
-  std::unique_ptr<Platform> real_ = CreatePlatform(1, kArgv);
   std::string bin_;
 };
 
@@ -156,7 +142,8 @@ TEST(FallbackRunName, RunsWithoutAGuidNeitherShareNorOverwriteFiles) {
   box.Queue("N.MAI", kSpam);
   WriteFile(box.quarantine + "/00000000.MAI", "quarantined earlier");
   WriteFile(box.temp + "/00000000-1.BAT", "a run in progress");
-  FaultyPlatform platform(box);
+  const auto real = CreatePlatform(1, kArgv);
+  FaultyPlatform platform(*real, box);
   EXPECT_EQ(Main(platform), kExitNormal);
   EXPECT_EQ(ReadFile(box.quarantine + "/00000000.MAI"), "quarantined earlier");
   EXPECT_EQ(ReadFile(box.temp + "/00000000-1.BAT"), "a run in progress");
@@ -174,7 +161,8 @@ TEST(FailedReplacement, AcrossVolumesKeepsTheMessageAndRemovesTheCopyBesideIt) {
   box.MoveTempTo("/dev/shm");
   box.Configure("QUARANTINE=0");
   box.Queue("N.MAI", kHam);
-  FaultyPlatform platform(box);
+  const auto real = CreatePlatform(1, kArgv);
+  FaultyPlatform platform(*real, box);
   EXPECT_EQ(Main(platform), kExitTrapped);
   EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), kHam);
   EXPECT_FALSE(Exists(box.messages + "/N.MAI.00000000.tmp"));

@@ -68,8 +68,10 @@ class PosixChildProcess : public ChildProcess {
   }
 
   void EndAll() override {
-    ::kill(-pid_, SIGKILL);
+    // Only while the child is not reaped does its group id still stand for
+    // its own group.
     if (ended_) return;
+    ::kill(-pid_, SIGKILL);
     // SIGKILL cannot be caught: the child ends at once and is reaped here.
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
@@ -231,7 +233,8 @@ class PosixPlatform : public Platform {
     if (buffer == nullptr || size == 0) return 0;
     std::ifstream text(ToNativePath(file), std::ios::binary);
     std::string value;
-    value = text && FindProfileValue(text, section, key, &value) ? CutProfileValue(value, size) : default_value;
+    const bool found = text && FindProfileValue(text, section, key, &value);
+    value = found ? CutProfileValue(value, size) : default_value;
     const std::size_t length = value.size() < size - 1 ? value.size() : size - 1;
     std::memcpy(buffer, value.data(), length);
     buffer[length] = '\0';
