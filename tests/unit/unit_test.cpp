@@ -227,6 +227,8 @@ TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
     EXPECT_EQ(std::string(buffer, length) + "|" + buffer, want + "|" + want) << key;
   }
   EXPECT_EQ(platform->ReadProfileString("Other", "QUARANTINE", "", buffer, 255, folder.path + "\\none.ini"), 0u);
+  WriteFile(folder / "late.ini", "A=1\r\n[S]\r\nb=2\r\n");  // a key line before any section is passed over
+  EXPECT_EQ(platform->ReadProfileString("S", "b", "", buffer, 255, folder.path + "\\late.ini"), 1u);
 }
 
 std::string Utf16(const std::string& text) {
