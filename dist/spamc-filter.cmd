@@ -5,7 +5,7 @@ rem message. Set SPAMASSASSINEXE to this file's full path. saplugin passes
 rem "-P -c RULES", which spamc would misread (its -c means "check only"), so they
 rem are dropped; the daemon uses its own rules.
 
-rem The daemon's hosts, separated by commas (spamc tries them in turn), and port.
+rem The daemon's hosts, separated by commas (tried in turn, see below), and port.
 set SPAMD_HOSTS=127.0.0.1
 set SPAMD_PORT=783
 rem Messages larger than this many bytes are not sent to the daemon: keep it at
@@ -14,10 +14,22 @@ set MAX_SIZE=262144
 rem The client program.
 set SPAMC=C:\SpamAssassin\spamc.exe
 
+rem -x: when the daemon cannot be reached, write nothing and fail, so that
+rem saplugin reports "SpamAssassin didn't return an email. Configuration problem."
+rem and leaves the message as it was, instead of passing it on unscanned.
+rem -x also turns spamc's own fail-over off, so the hosts are tried here: each is
+rem asked whether it is up (-K, which reads no message, giving up after 10 s) and
+rem the first that answers scans the message.
 rem -t 100: give up on a daemon that takes longer than 100 s, below saplugin's
 rem SCANTIMELIMIT (120 in the sample configuration).
-rem -x: when no daemon can be reached, write nothing and fail, so that saplugin
-rem reports "SpamAssassin didn't return an email. Configuration problem." and
-rem leaves the message as it was, instead of passing it on unscanned.
-"%SPAMC%" -x -t 100 -d %SPAMD_HOSTS% -p %SPAMD_PORT% -s %MAX_SIZE%
+for %%H in (%SPAMD_HOSTS%) do (
+  "%SPAMC%" -K -n 10 -d %%H -p %SPAMD_PORT% >nul 2>&1
+  if not errorlevel 1 (
+    set SPAMD_HOST=%%H
+    goto scan
+  )
+)
+exit /b 69
+:scan
+"%SPAMC%" -x -t 100 -d %SPAMD_HOST% -p %SPAMD_PORT% -s %MAX_SIZE%
 exit /b %ERRORLEVEL%

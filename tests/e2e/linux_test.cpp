@@ -160,13 +160,14 @@ class spamd : public ::testing::Test {
   Sandbox box;
 };
 
-TEST_F(spamd, QuarantinesSpamAndTagsHamThroughTheAdapter) {
-  Configure("127.0.0.1", kPort);
+// The first host of the pool is down: the adapter fails over to the second.
+TEST_F(spamd, QuarantinesSpamAndTagsHamThroughAPoolWithOneHostDown) {
+  Configure("127.0.0.2,127.0.0.1", kPort);
   ExpectSpamQuarantinedAndHamTagged(box, kSpam);
 }
 
-TEST_F(spamd, DaemonThatIsDownLeavesTheMessageAndSaysSo) {
-  Configure("127.0.0.1", FreePort());
+TEST_F(spamd, PoolThatIsDownLeavesTheMessageAndSaysSo) {
+  Configure("127.0.0.2,127.0.0.1", FreePort());
   box.Queue("N.MAI", kSpam);
   const RunResult check = box.Run({}, "sacheck");
   EXPECT_NE(check.output.find("FAIL     trial scan, GTUBE      an empty file came back"), std::string::npos) << check.output;

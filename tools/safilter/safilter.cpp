@@ -19,6 +19,9 @@
 //                      X-Spam-Status line, without looking at it (the
 //                      quickest filter, for measuring what surrounds it)
 //
+// Standing in for spamc too, it answers spamc's keep-alive check (-K) at once,
+// reading no message, as a daemon that is up would.
+//
 // Only the standard library is used, so it builds on every platform.
 
 #include <chrono>
@@ -161,8 +164,9 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
   std::string rules;
-  for (int i = 1; i + 1 < argc; ++i) {
-    if (std::strcmp(argv[i], "-c") == 0) rules = argv[i + 1];
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-K") == 0) return 0;
+    if (std::strcmp(argv[i], "-c") == 0 && i + 1 < argc) rules = argv[i + 1];
   }
   const Faults faults = ReadFaults(rules);
   if (!faults.standard_error.empty()) std::cerr << faults.standard_error << std::endl;
