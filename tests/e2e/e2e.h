@@ -81,8 +81,9 @@ enum class Outcome {
 // (empty: a rules folder); the faults made before the run (words, or
 // "sh:LINES", a filter script of shell lines where the stand-in filter is
 // "$SAFILTER" and the sandbox "$BOX"); and what is expected: where the message
-// is, the exit status, and the event-log entries, one per line, where a
-// trailing "*" makes a prefix and {bin} is the program's folder.
+// is, the exit status, and the beginnings of the event-log entries, one per
+// line, where {bin} is the program's folder (for sacheck: lines of its report,
+// where {connector} is the sandbox's connector).
 struct Scenario {
   std::string name;
   int builds;

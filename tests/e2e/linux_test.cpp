@@ -29,9 +29,8 @@ INSTANTIATE_TEST_SUITE_P(Scan, LinuxScenario, ::testing::ValuesIn(Scenarios(kLin
                          [](const auto& info) { return info.param.name; });
 
 TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {
-  std::chrono::microseconds whole{1000};  // a whole run's length, measured by the first run
   std::mt19937 random(20261207);
-  int killed = 0;
+  int killed = 0, whole = 1000;  // a whole run's microseconds, measured by the first run
   // Until 100 runs have really been cut short, whatever the machine's load.
   for (int run = 0; killed < 100 && run < 2000; ++run) {
     const int action = run % 4;  // QUARANTINE=0, 1 or 2 for spam; 3 stands for a clean message
@@ -42,19 +41,16 @@ TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {
     box.Queue("N.MAI", message);
     const auto start = std::chrono::steady_clock::now();
     const int pid = StartProcess({box.bin + "/saplugin", "N.MAI", "Conn"}, box.environment, box.folder / "stderr.txt");
-    if (run > 0) {
-      std::this_thread::sleep_for(std::chrono::microseconds(random() % whole.count()));
-      kill(pid, SIGKILL);
-    }
+    if (run > 0) usleep(random() % whole), kill(pid, SIGKILL);
     killed += WaitProcess(pid) == 128 + SIGKILL;
-    if (run == 0) whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    if (run == 0) whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     const std::string now = ReadFile(box.messages + "/N.MAI");
     bool kept = now == message || (now == FilterOutput(message) && action % 3 == 0) || (now == "<missing>" && action == 2);
     for (const auto& name : FilesIn(box.quarantine + "/Messages")) {
       kept = kept || (now == "<missing>" && action == 1 && ReadFile(box.quarantine + "/Messages/" + name) == message);
     }
     EXPECT_TRUE(kept) << now.substr(0, 200);
-    EXPECT_TRUE(FilesIn(box.messages).size() == (now == "<missing>" ? 0 : 1));  // nothing half-written beside it
+    EXPECT_EQ(FilesIn(box.messages).size(), now == "<missing>" ? 0u : 1u);  // nothing half-written beside it
   }
   EXPECT_GE(killed, 100);
 }

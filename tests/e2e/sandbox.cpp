@@ -1,13 +1,13 @@
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <regex>
 #include <sstream>
-#include <stdexcept>
 
 #include "e2e/e2e.h"
 
@@ -34,33 +34,22 @@ std::string FilterOutput(const std::string& message, const std::string& directiv
 
 int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
                  const std::string& stderr_file, const std::string& folder, const std::string& stdout_file) {
-  std::map<std::string, std::string> merged;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text(*entry);
-    merged.emplace(text.substr(0, text.find('=')), text.substr(text.find('=') + 1));
-  }
-  for (const auto& [name, value] : environment) merged[name] = value;
-  // An entry without "=" may stand in any environment; it must hide nothing.
-  std::vector<std::string> texts{"SAPLUGIN_TEST_ENTRY_WITHOUT_EQUALS"}, args = words;
-  for (const auto& [name, value] : merged) {
-    if (value != "-") texts.push_back(name + "=" + value);
-  }
-  std::vector<char*> argv, envp;
-  for (auto& word : args) argv.push_back(&word[0]);
-  for (auto& text : texts) envp.push_back(&text[0]);
+  std::vector<char*> argv;
+  for (const auto& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addclose(&actions, 0);  // no standard input, as a service host may start it
-  posix_spawn_file_actions_addopen(&actions, 1, stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-  pid_t pid = 0;
-  const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) throw std::runtime_error("cannot start " + words[0]);
-  return pid;
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // An entry without "=" may stand in any environment; it must hide nothing.
+  for (const auto& [name, value] : environment) value == "-" ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+  std::vector<char*> entries{const_cast<char*>("SAPLUGIN_TEST_ENTRY_WITHOUT_EQUALS")};
+  for (char** entry = environ; *entry != nullptr; ++entry) entries.push_back(*entry);
+  entries.push_back(nullptr);
+  environ = entries.data();
+  dup2(open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  dup2(open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+  close(0);  // no standard input, as a service host may start it
+  if (folder.empty() || chdir(folder.c_str()) == 0) execvp(argv[0], argv.data());
+  _exit(127);
 }
 
 int WaitProcess(int pid) {
@@ -77,7 +66,7 @@ Sandbox::Sandbox(Build build_under_test)
       connector(build.wine ? "Conn" + std::to_string(std::random_device()()) : "Conn"),
       inbound(data + "/QUEUES/" + connector + "/Inbound"), messages(inbound + "/Messages"),
       quarantine(folder / "quarantine"), temp(folder / "temp") {
-  for (const auto& made : {bin, messages, quarantine, temp, folder / "rules"}) MakeFolders(made);
+  for (const auto& made : {bin, messages, quarantine, temp, folder / "rules"}) std::filesystem::create_directories(made);
   const std::string exe = build.wine ? ".exe" : "";
   for (const char* program : {"saplugin", "sacheck"}) {
     fs::copy_file(fs::path(build.saplugin).replace_filename(program + exe), bin + "/" + program + exe);
@@ -87,7 +76,7 @@ Sandbox::Sandbox(Build build_under_test)
   WriteFile(folder / "registry.reg", "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\"
                                      "Tarkwell]\r\n\"Data Directory\"=\"" + data + "\"\r\n");
   // The interpreter in a folder with a blank, as Windows has it.
-  MakeFolders(folder / "my shell");
+  std::filesystem::create_directories(folder / "my shell");
   fs::create_symlink(SACMD_EXE, folder / "my shell/sacmd");
   environment = {{"SAPLUGIN_REGISTRY", folder / "registry.reg"}, {"SAPLUGIN_EVENTLOG", folder / "events.log"},
                  {"COMSPEC", folder / "my shell/sacmd"}, {"HOME", folder.path}, {"SAFILTER", SAFILTER_EXE},
@@ -145,17 +134,12 @@ RunResult Sandbox::Run(std::vector<std::string> arguments, const std::string& pr
   result.standard_error = ReadFile(folder / "stderr.txt");
   result.output = ReadFile(folder / "stdout.txt");
   result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'), result.output.end());
-  // Wine traces each entry as: trace:eventlog:ReportEventW L"TEXT".
+  // Wine traces each entry as: trace:eventlog:ReportEventW L"TEXT", with "\" escaping.
   std::istringstream lines(build.wine ? result.standard_error : "");
-  const std::string marker = "eventlog:ReportEventW L\"";
+  static const std::regex entry("eventlog:ReportEventW L\"(.*)\""), escape("\\\\(.)");
+  std::smatch match;
   for (std::string line; std::getline(lines, line);) {
-    if (line.find(marker) == std::string::npos) continue;
-    std::string text;
-    for (std::size_t i = line.find(marker) + marker.size(); i < line.rfind('"'); ++i) {
-      const char c = line[i] == '\\' ? line[++i] : line[i];
-      text.push_back(c == 'n' && line[i - 1] == '\\' ? '\n' : c);
-    }
-    wine_events.push_back(text);
+    if (std::regex_search(line, match, entry)) wine_events.push_back(std::regex_replace(match[1].str(), escape, "$1"));
   }
   return result;
 }

@@ -22,7 +22,7 @@ namespace {
 using O = Outcome;
 
 const std::string kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
-const std::string kTrap = "Could not process pickup event for Connector: *";
+const std::string kTrap = "Could not process pickup event for Connector: ";
 const std::string kOff = "Turning off quarantining for SpamAssassin because no path set in config file";
 const std::string kOverTime = "SpamAssassin did not finish within 1 seconds; the message was left unscanned.";
 const std::string kRunFilter = "; exec \"$SAFILTER\" \"$@\"";
@@ -44,11 +44,8 @@ std::vector<Scenario> Table() {
       {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, 0, ""},
       {"FlaggedByTheFilterWhateverItsStatus", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, 0, ""},
       {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, 0, ""},
-      {"SlowFilterIsWaitedFor", kBoth, "QUARANTINE=2", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
       {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
       {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, 4, kOverTime},
-      {"FilterOverTheTimeLimitLeavesNoProcess", kLinux, "SCANTIMELIMIT=1", kSpam, "delay 30\n",
-       "sh:cut -d' ' -f5 /proc/$$/stat > \"$BOX/filter.group\"" + kRunFilter, O::kLeft, 4, kOverTime},
       {"TimeLimitOfZeroIsNoLimit", kLinux, "QUARANTINE=2 SCANTIMELIMIT=0", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
       {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, 2, ""},
       {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, 0, ""},
@@ -175,26 +172,23 @@ void RunScenario(const Build& build, const Scenario& s) {
   if (Has(s.setup, "private-message") && (chown(message.c_str(), 4321, 4322) != 0 || chmod(message.c_str(), 0600) != 0)) {
     FAIL() << "cannot make the message private";
   }
-
   if (Has(s.setup, "no-messages")) std::filesystem::remove_all(box.messages);
   const bool check = Has(s.setup, "sacheck");
   const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"}
                                 : Has(s.setup, "help")   ? std::vector<std::string>{"--help"}
                                                          : std::vector<std::string>{},
                                 check ? "sacheck" : "saplugin");
-  std::istringstream report_lines(check ? s.events : "");
-  for (std::string line; std::getline(report_lines, line);) {
-    if (line.find("{connector}") != std::string::npos) line.replace(line.find("{connector}"), 11, box.connector);
-    EXPECT_NE(run.output.find(line), std::string::npos) << line << " in\n" << run.output;
-  }
 
-  std::vector<std::string> expected, events = box.Events();
-  std::istringstream lines(check ? "" : s.events);
+  // The events column: sacheck's report holds each line; a run's entries each
+  // begin with theirs. sacheck logs nothing.
+  std::vector<std::string> events = box.Events(), expected;
+  std::istringstream lines(s.events);
   for (std::string line; std::getline(lines, line);) {
-    if (line.find("{bin}") != std::string::npos) line.replace(line.find("{bin}"), 5, box.Native(box.bin));
-    const bool prefix = line.back() == '*' && events.size() > expected.size() &&
-                        events[expected.size()].rfind(line.substr(0, line.size() - 1), 0) == 0;
-    expected.push_back(prefix ? events[expected.size()] : line);
+    const auto brace = line.find('{');
+    if (brace != std::string::npos) line.replace(brace, line.find('}') + 1 - brace, line[brace + 1] == 'b' ? box.Native(box.bin) : box.connector);
+    EXPECT_TRUE(!check || Has(run.output, line.c_str())) << line << " in\n" << run.output;
+    const std::size_t n = expected.size();
+    if (!check) expected.push_back(events.size() > n && events[n].rfind(line, 0) == 0 ? events[n] : line);
   }
   EXPECT_EQ(events, expected) << run.standard_error;
   EXPECT_EQ(run.status, s.status) << run.standard_error;
@@ -207,29 +201,24 @@ void RunScenario(const Build& build, const Scenario& s) {
     EXPECT_EQ(std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + " " + std::to_string(info.st_mode & 07777),
               "4321:4322 384");  // 0600
   }
-  // A slow filter is waited for, or ended within about a second of the limit,
-  // with everything it started.
+  // A slow filter is waited for, or ended within about a second of the limit.
   if (Has(s.directives, "delay")) {
     EXPECT_TRUE(run.status == 4 ? run.seconds < 10 : run.seconds >= 1) << run.seconds;
   }
-  if (Exists(box.folder / "filter.group")) {
-    // No process of the filter's group is left (a killed one may take a moment
-    // to go; one that has gone but not been reaped counts as gone).
-    const int group = std::stoi(ReadFile(box.folder / "filter.group"));
-    std::string left = "?";
-    for (int i = 0; i < 20 && !left.empty(); ++i, left.empty() || usleep(100000)) {
-      left.clear();
-      for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const std::string stat = ReadFile(entry.path().string() + "/stat");
-        char state = 'Z';
-        int parent = 0, process_group = 0;
-        const auto fields = stat.rfind(") ");
-        if (fields != std::string::npos) std::sscanf(stat.c_str() + fields + 2, "%c %d %d", &state, &parent, &process_group);
-        if (state != 'Z' && process_group == group) left += stat;
-      }
+  // No process that the run started outlives it: none holds the sandbox's
+  // environment (one that was killed may take a moment to go; an unreaped one
+  // has gone).
+  std::string left = build.wine ? "" : "?";
+  for (int i = 0; i < 20 && !left.empty(); ++i, left.empty() || usleep(100000)) {
+    left.clear();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const std::string stat = ReadFile(entry.path() / "stat"), environment = ReadFile(entry.path() / "environ");
+      const bool ours = environment.find("BOX=" + box.folder.path + '\0') != std::string::npos;
+      if (ours && stat.rfind(") Z") == std::string::npos) left += stat;
     }
-    EXPECT_EQ(left, "");
   }
+  EXPECT_EQ(left, "");
+
   const std::string pickup_text = "pickup of N.MAI\r\n", output = FilterOutput(s.message, s.directives);
   std::map<std::string, std::string> want;
   if (s.outcome == O::kLeft || s.outcome == O::kTagged) want["queue/N.MAI"] = pickup_text;
@@ -242,11 +231,9 @@ void RunScenario(const Build& build, const Scenario& s) {
   EXPECT_EQ(Snapshot(box, run.status != 1), want);
   // Nothing left in TEMPPATH by a run that ended by itself, nothing written
   // anywhere else.
-  if (run.status != 1) {
-    EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{});
-  }
+  EXPECT_TRUE(run.status == 1 || FilesIn(box.temp).empty());
   for (const auto& name : FilesIn(box.folder.path)) {
-    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh filter.group spamc.cmd ", (" " + name + " ").c_str())) << name;
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh spamc.cmd ", (" " + name + " ").c_str())) << name;
   }
 }
 

@@ -23,7 +23,7 @@ Build WindowsBuild() {
 
 class WineSetUp : public ::testing::Environment {
   void SetUp() override {
-    MakeFolders(WINE_DATA "/my shell");
+    std::filesystem::create_directories(WINE_DATA "/my shell");
     std::filesystem::copy_file(WINE_PREFIX "/drive_c/windows/system32/cmd.exe", WINE_DATA "/my shell/cmd.exe",
                                std::filesystem::copy_options::overwrite_existing);
     ASSERT_EQ(WaitProcess(StartProcess({"wine", "reg", "add", "HKLM\\SOFTWARE\\Tarkwell\\Tarkwell", "/v", "Data Directory",
