@@ -18,18 +18,18 @@ rem -x: when the daemon cannot be reached, write nothing and fail, so that
 rem saplugin reports "SpamAssassin didn't return an email. Configuration problem."
 rem and leaves the message as it was, instead of passing it on unscanned.
 rem -x also turns spamc's own fail-over off, so the hosts are tried here: each is
-rem asked whether it is up (-K, which reads no message, giving up after 10 s) and
-rem the first that answers scans the message.
+rem asked once whether it is up (-K, which reads no message), and the first that
+rem answers, or else the last, scans the message.
 rem -t 100: give up on a daemon that takes longer than 100 s, below saplugin's
 rem SCANTIMELIMIT (120 in the sample configuration).
+set SPAMD_HOST=
 for %%H in (%SPAMD_HOSTS%) do (
-  "%SPAMC%" -K -n 10 -d %%H -p %SPAMD_PORT% >nul 2>&1
-  if not errorlevel 1 (
-    set SPAMD_HOST=%%H
-    goto scan
+  if not defined SPAMD_HOST (
+    "%SPAMC%" -K -n 10 --connect-retries=1 -d %%H -p %SPAMD_PORT% >nul 2>&1
+    if not errorlevel 1 set SPAMD_HOST=%%H
   )
+  set SPAMD_LAST=%%H
 )
-exit /b 69
-:scan
+if not defined SPAMD_HOST set SPAMD_HOST=%SPAMD_LAST%
 "%SPAMC%" -x -t 100 -d %SPAMD_HOST% -p %SPAMD_PORT% -s %MAX_SIZE%
 exit /b %ERRORLEVEL%

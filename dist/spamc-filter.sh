@@ -17,15 +17,14 @@ SPAMC=spamc
 # -x: when the daemon cannot be reached, write nothing and fail, so that
 # saplugin reports "SpamAssassin didn't return an email. Configuration problem."
 # and leaves the message as it was, instead of passing it on unscanned.
-# -x also turns spamc's own fail-over off, so the hosts are tried here: each is
-# asked whether it is up (-K, which reads no message, giving up after 10 s) and
-# the first that answers scans the message.
+# -x also turns spamc's own fail-over off, so the hosts are tried here: each but
+# the last is asked once whether it is up (-K, which reads no message), and the
+# first that answers, or else the last, scans the message.
 # -t 100: give up on a daemon that takes longer than 100 s, below saplugin's
 # SCANTIMELIMIT (120 in the sample configuration).
 IFS=,
-for host in $SPAMD_HOSTS; do
-  if "$SPAMC" -K -n 10 -d "$host" -p "$SPAMD_PORT" >/dev/null 2>&1; then
-    exec "$SPAMC" -x -t 100 -d "$host" -p "$SPAMD_PORT" -s "$MAX_SIZE"
-  fi
+set -- $SPAMD_HOSTS
+while [ $# -gt 1 ] && ! "$SPAMC" -K -n 10 --connect-retries=1 -d "$1" -p "$SPAMD_PORT" >/dev/null 2>&1; do
+  shift
 done
-exit 69
+exec "$SPAMC" -x -t 100 -d "$1" -p "$SPAMD_PORT" -s "$MAX_SIZE"

@@ -62,10 +62,15 @@ std::vector<Scenario> Table() {
       {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, 3, kNoEmail},
       {"FilterKilledAfterItsOutputLeavesTheMessage", kLinux, "", kHam, "", "sh:\"$SAFILTER\" \"$@\"; kill -HUP $$", O::kLeft, 3, kNoEmail},
       {"FilterCutByAFileSizeLimitLeavesTheMessage", kLinux, "QUARANTINE=0", big, "", "sh:ulimit -f 8" + kRunFilter, O::kLeft, 3, kNoEmail},
-      // The shipped .cmd adapter hands spamc (safilter.exe here) no "-c RULES", which would silence it.
-      {"SpamcAdapterDropsTheFilterArguments", kWine, "", kHam, "no-output\n", "spamc-cmd", O::kTagged, 0, ""},
+      // The shipped .cmd adapter hands spamc (safilter.exe here) no "-c RULES", which would silence it,
+      // and fails over to the pool's second host.
+      {"SpamcAdapterDropsTheFilterArgumentsAndFailsOver", kWine, "", kHam, "no-output\n", "spamc-cmd", O::kTagged, 0, ""},
+      {"SpamcAdapterWithThePoolDownLeavesTheMessage", kWine, "", kHam, "", "spamc-cmd down", O::kLeft, 3, kNoEmail},
       {"MboxFromLineBeforeTheHeaderIsAMessage", kLinux, "QUARANTINE=2", kSpam, "", "sh:echo 'From a@b.example Mon Jan  1 00:00:00 2024'" + kRunFilter, O::kDeleted, 0, ""},
       {"MboxFromLineBeforeNoHeaderIsNoMessage", kLinux, "", kSpam, "", "sh:echo 'From a@b.example'; echo 'no field'" + kRunFilter, O::kLeft, 3, kNoEmail},
+      // The shipped spamc adapter, with every daemon of its pool down (nothing listens on port 9).
+      {"SpamdPoolThatIsDownLeavesTheMessage", kLinux, "", kSpam, "", "sh:exec sh -c \"$(sed 's/PORT=783/PORT=9/; "
+       "s/HOSTS=127.0.0.1/HOSTS=127.0.0.2,127.0.0.1/' '" SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh')\"", O::kLeft, 3, kNoEmail},
       {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, 3, kNoEmail},
       // Queue files, folders and volumes.
       {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, 1, kTrap},
@@ -152,13 +157,13 @@ void RunScenario(const Build& build, const Scenario& s) {
     chmod((box.folder / "filter.sh").c_str(), 0755);
     settings += " SPAMASSASSINEXE={box}/filter.sh";
   }
-  if (Has(s.setup, "spamc-cmd")) {
+  if (Has(s.setup, "spamc-cmd")) {  // only a daemon on 127.0.0.1 is up
     std::string adapter = ReadFile(SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.cmd");
-    const std::string line = "set SPAMC=C:\\SpamAssassin\\spamc.exe";
-    WriteFile(box.folder / "spamc.cmd", adapter.replace(adapter.find(line), line.size(), "set SPAMC=" + box.Native(build.safilter)));
+    adapter = std::regex_replace(adapter, std::regex("set SPAMC=.*"), "set SPAMC=" + box.Native(build.safilter));
+    WriteFile(box.folder / "spamc.cmd", std::regex_replace(adapter, std::regex("127.0.0.1"), Has(s.setup, "down") ? "127.0.0.2,127.0.0.3" : "127.0.0.2,127.0.0.1"));
     settings += " SPAMASSASSINEXE={box}/spamc.cmd";
   }
-  if (Has(s.setup, "temp-elsewhere")) box.MoveTempTo("/dev/shm");
+  if (Has(s.setup, "temp-elsewhere")) box.MoveTempElsewhere();
   if (Has(s.setup, "comspec-true")) box.environment["COMSPEC"] = "/bin/true";
   if (Has(s.setup, "no-registry")) box.environment["SAPLUGIN_REGISTRY"] = "-";
   if (Has(s.setup, "bad-registry")) WriteFile(box.folder / "registry.reg", std::string("\xff\xfe\x00[HKEY_LOCAL", 12));

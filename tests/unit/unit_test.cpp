@@ -133,7 +133,7 @@ class FaultyPlatform : public ForwardingPlatform {
 
 TEST(FaultyPlatform, RunsWithoutAGuidShareNoFilesAndAFailedReplacementKeepsTheMessage) {
   Sandbox box;
-  box.MoveTempTo("/dev/shm");
+  box.MoveTempElsewhere();
   box.Configure();
   box.Queue("N.MAI", kSpam);
   WriteFile(box.quarantine + "/00000000.MAI", "quarantined earlier");

@@ -19,8 +19,9 @@
 //                      X-Spam-Status line, without looking at it (the
 //                      quickest filter, for measuring what surrounds it)
 //
-// Standing in for spamc too, it answers spamc's keep-alive check (-K) at once,
-// reading no message, as a daemon that is up would.
+// Standing in for spamc too, it acts as if only a daemon on 127.0.0.1 were up:
+// given "-d HOST" for another host it writes nothing and fails as spamc -x
+// does, and it answers the keep-alive check (-K) without reading a message.
 //
 // Only the standard library is used, so it builds on every platform.
 
@@ -163,11 +164,15 @@ int main(int argc, char** argv) {
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
 #endif
-  std::string rules;
+  std::string rules, host = "127.0.0.1";
+  bool keep_alive_check = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-K") == 0) return 0;
-    if (std::strcmp(argv[i], "-c") == 0 && i + 1 < argc) rules = argv[i + 1];
+    keep_alive_check = keep_alive_check || std::strcmp(argv[i], "-K") == 0;
+    if (i + 1 < argc && std::strcmp(argv[i], "-c") == 0) rules = argv[i + 1];
+    if (i + 1 < argc && std::strcmp(argv[i], "-d") == 0) host = argv[i + 1];
   }
+  if (host != "127.0.0.1") return 69;  // spamc's EX_UNAVAILABLE
+  if (keep_alive_check) return 0;
   const Faults faults = ReadFaults(rules);
   if (!faults.standard_error.empty()) std::cerr << faults.standard_error << std::endl;
   if (faults.delay_seconds > 0) {
