@@ -20,14 +20,10 @@ namespace {
 const char* const kSections[] = {"S", "s ", "T", "Other"};
 const char* const kKeys[] = {"A", "b", "C", "D", "E", "F", "G", "H", "LONG", "Q1", "Q2", "Q3"};
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02X", c);
-    out += c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, static_cast<char>(c)) : hex;
-  }
-  return out;
+void Print(const std::string& query, const std::string& answer) {
+  std::printf("%s: ", query.c_str());
+  for (unsigned char c : answer) std::printf(c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
+  std::printf("\n");
 }
 
 }  // namespace
@@ -38,19 +34,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   auto platform = saplugin::CreatePlatform(argc, argv);
-  const std::string mode = argv[1];
   for (int i = 3; i < argc; ++i) {
-    if (mode == "registry") {
-      std::printf("%s: %s\n", argv[i], Escaped(saplugin::ReadRegistryValue(*platform, argv[2], argv[i])).c_str());
+    if (std::string(argv[1]) == "registry") {
+      Print(argv[i], saplugin::ReadRegistryValue(*platform, argv[2], argv[i]));
       continue;
     }
     for (const char* section : kSections) {
       for (const char* key : kKeys) {
         char buffer[255];
-        const auto length = platform->ReadProfileString(section, key, "<default>", buffer, sizeof buffer,
-                                                        std::string(argv[2]) + "\\" + argv[i]);
-        std::printf("%s [%s] %s: %u %s\n", argv[i], section, key, static_cast<unsigned>(length),
-                    Escaped(std::string(buffer, length)).c_str());
+        const auto length = platform->ReadProfileString(section, key, "<default>", buffer, sizeof buffer, std::string(argv[2]) + "\\" + argv[i]);
+        Print(std::string(argv[i]) + " [" + section + "] " + key + " " + std::to_string(length), std::string(buffer, length));
       }
     }
   }

@@ -65,6 +65,13 @@ inline std::set<std::string> FilesIn(const std::string& folder) {
   return names;
 }
 
+// Latin-1 text as UTF-16LE with its byte-order mark.
+inline std::string Utf16(const std::string& text) {
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string{c, '\0'};
+  return wide;
+}
+
 // No write permission left (r-x for all): read-only as Windows sees it.
 inline void SetReadOnly(const std::string& path) {
   using std::filesystem::perms;

@@ -122,16 +122,12 @@ bool Has(const std::string& text, const char* word) { return text.find(word) != 
 // The files of the queue and (when asked) of the quarantine folder with their
 // content; a run name of 32 hexadecimal digits reads as RUN.
 std::map<std::string, std::string> Snapshot(const Sandbox& box, bool with_quarantine) {
-  static const std::regex run_name("[0-9A-F]{32}");
   std::map<std::string, std::string> files;
-  std::error_code ignored;
-  std::vector<std::pair<std::string, std::string>> folders{{box.inbound, "queue/"}};
-  if (with_quarantine) folders.emplace_back(box.quarantine, "quarantine/");
-  for (const auto& [folder, label] : folders) {
+  for (const auto& [folder, label] : {std::pair{box.inbound, "queue/"}, {with_quarantine ? box.quarantine : "", "quarantine/"}}) {
+    std::error_code ignored;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, ignored)) {
-      if (!entry.is_regular_file()) continue;
       const std::string name = label + std::filesystem::relative(entry.path(), folder).generic_string();
-      files[std::regex_replace(name, run_name, "RUN")] = ReadFile(entry.path().string());
+      if (entry.is_regular_file()) files[std::regex_replace(name, std::regex("[0-9A-F]{32}"), "RUN")] = ReadFile(entry.path());
     }
   }
   return files;

@@ -12,10 +12,7 @@
 namespace saplugin {
 namespace {
 
-std::string WinePath(std::string path) {
-  for (char& c : path) c = c == '/' ? '\\' : c;
-  return "Z:" + path;
-}
+std::string WinePath(const std::string& path) { return "Z:" + std::regex_replace(path, std::regex("/"), "\\"); }
 
 Build WindowsBuild() {
   return Build{WINDOWS_BUILD "/saplugin.exe", WINDOWS_BUILD "/safilter.exe", true, WINE_DATA, WinePath(WINE_DATA "/my shell/cmd.exe")};
@@ -34,22 +31,11 @@ const auto* const kSetUp = ::testing::AddGlobalTestEnvironment(new WineSetUp);
 
 // The standard output of a program (a Windows one under Wine), without
 // carriage returns.
-std::string Output(std::vector<std::string> words, std::map<std::string, std::string> environment = {}) {
+std::string Output(const std::vector<std::string>& words, std::map<std::string, std::string> environment = {}) {
   TempFolder folder;
-  words.insert(words.begin(), {"sh", "-c", "exec \"$@\" > \"$OUT\"", "sh"});
-  environment["OUT"] = folder / "out";
   environment["WINEDEBUG"] = "-all";
-  WaitProcess(StartProcess(words, environment, "/dev/null"));
-  std::string out = ReadFile(folder / "out");
-  out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
-  return out;
-}
-
-// Latin-1 text as UTF-16LE with its byte-order mark.
-std::string Utf16(const std::string& text) {
-  std::string wide = "\xFF\xFE";
-  for (char c : text) wide += std::string{c, '\0'};
-  return wide;
+  WaitProcess(StartProcess(words, environment, "/dev/null", "", folder / "out"));
+  return std::regex_replace(ReadFile(folder / "out"), std::regex("\r"), "");
 }
 
 // The POSIX profile reader answers every key of every corpus file as Wine's

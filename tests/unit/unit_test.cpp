@@ -24,7 +24,6 @@
 #include "helpers/make_run_name.h"
 #include "platform/posix/process_start.h"
 #include "run/read_registry_value.h"
-#include "sacmd/batch_line.h"
 #endif
 
 namespace saplugin {
@@ -218,12 +217,6 @@ TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
   EXPECT_EQ(platform->ReadProfileString("S", "b", "", buffer, 255, folder.path + "\\late.ini"), 1u);
 }
 
-std::string Utf16(const std::string& text) {
-  std::string wide = "\xFF\xFE";
-  for (char c : text) wide += std::string{c, '\0'};
-  return wide;
-}
-
 TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   const std::string kNoExport = "error " + std::to_string(EINVAL);
   const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n", v4 = "REGEDIT4\n";
@@ -265,22 +258,6 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   unsetenv("SAPLUGIN_REGISTRY");
 }
 
-TEST(BatchLine, WordsQuotesAndRedirectionsOnly) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"\"C:\\Program Files\\sa.exe\" -P -c \"C:\\r d\" < \"in put\" >out", "C:\\Program Files\\sa.exe|-P|-c|C:\\r d|<in put|>out"},
-      {"echo a;b&c $X %Y% `z`", "echo|a;b&c|$X|%Y%|`z`"}, {"a\"b c\"d\tx", "ab cd|x"}, {"a<in>out", "a|<in|>out"},
-      {"   ", ""}, {"a \"open", "!"}, {"a <", "!"}, {"a > > b", "!"}, {"> out", "!"}, {"a < > b", "!"}};
-  for (const auto& [line, want] : cases) {
-    sacmd::Command command;
-    std::string reason, got;
-    const bool parsed = sacmd::ParseBatchLine(line, &command, &reason);
-    for (const auto& word : command.words) got += (got.empty() ? "" : "|") + word;
-    if (command.has_input) got += "|<" + command.input;
-    if (command.has_output) got += "|>" + command.output;
-    EXPECT_EQ(parsed ? got : reason.empty() ? "no reason" : "!", want) << line;
-  }
-}
-
 TEST(ProcessStart, SplitsAndFindsTheProgramByTheWindowsRules) {
   // The unquoted program path with a blank is every Linux row's interpreter.
   const std::pair<const char*, std::vector<std::string>> splits[] = {
@@ -296,25 +273,29 @@ TEST(ProcessStart, SplitsAndFindsTheProgramByTheWindowsRules) {
   }
 }
 
-TEST(Sacmd, StatusIsTheLastCommandsOrOneForWhatItCannotUse) {
+TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastStatus) {
   TempFolder folder;
   std::filesystem::create_directories(folder / "decoy/true");  // found first on PATH, and no program
   WriteFile(folder / "decoy/cat", "not a program");
-  const std::pair<std::string, int> cases[] = {
-      {"/bin/true \"unclosed\r\n", 1}, {"/bin/cat < \"" + folder / "none\"\r\n", 1},
-      {"/bin/true > \"" + folder / "no/out\"\r\n", 1}, {"/bin/false\r\n\r\ntrue\r\n", 0},
-      {"/bin/sh -c \"kill -9 $$\"\r\n", 137}, {"/bin/sh -c \"exit 259\"\r\n", 3},
-      {"cat < \"" + folder / "in\" > \"" + folder / "out\"\r\n", 0}, {"\"/no/program\" > \"" + folder / "out\"\r\n", 9009 & 255},
-      {"/c /bin/sh -c \"exit 7\"", 7}, {"/c \"\"", 0}, {"/c \"" + folder / "b.CMD\"", 0}, {"/c \"" + folder / "missing.bat\"", 1}, {"", 1}};
   WriteFile(folder / "in", "text");
   WriteFile(folder / "b.CMD", "/bin/true\r\n");
-  for (const auto& [batch, want] : cases) {
-    WriteFile(folder / "b.bat", batch);
+  const std::string in = "\"" + folder / "in\"", out = "\"" + folder / "out\"", none = "<missing>";
+  // A batch line (or sacmd's arguments, when it starts with /c), the status, and what the line wrote to out.
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"\"/bin/echo\" -n a;b&c $X %Y% `z` \"C:\\r d\" a\"b c\"d\t\"\" x >" + out, 0, "a;b&c $X %Y% `z` C:\\r d ab cd  x"},
+      {"cat<" + in + ">" + out, 0, "text"}, {"/bin/cat < " + in + " > " + out, 0, "text"}, {"/bin/false\r\n\r\n   \r\ntrue", 0, none},
+      {"/bin/true \"unclosed", 1, none}, {"/bin/true <", 1, none}, {"/bin/true > > " + out, 1, none}, {"> " + out, 1, none},
+      {"/bin/true < > " + out, 1, none}, {"/bin/cat < \"" + folder / "none\"", 1, none}, {"/bin/true > \"" + folder / "no/out\"", 1, none},
+      {"/bin/sh -c \"kill -9 $$\"", 137, none}, {"/bin/sh -c \"exit 259\"", 3, none}, {"\"/no/program\" > " + out, 9009 & 255, ""},
+      {"/c /bin/sh -c \"exit 7\"", 7, none}, {"/c \"\"", 0, none}, {"/c \"" + folder / "b.CMD\"", 0, none},
+      {"/c \"" + folder / "missing.bat\"", 1, none}, {"", 1, none}};
+  for (const auto& [batch, want, output] : cases) {
+    WriteFile(folder / "b.bat", batch + "\r\n");
+    std::filesystem::remove(folder / "out");
     const std::string arguments = batch.rfind("/c", 0) == 0 || batch.empty() ? batch : "/C \"" + folder / "b.bat\"";
     const int status = std::system(("PATH='" + folder / "decoy:/usr/bin:/bin' " SACMD_EXE " " + arguments + " 2>/dev/null").c_str());
-    EXPECT_EQ(WEXITSTATUS(status), want) << batch;
+    EXPECT_EQ(std::to_string(WEXITSTATUS(status)) + " " + ReadFile(folder / "out"), std::to_string(want) + " " + output) << batch;
   }
-  EXPECT_EQ(ReadFile(folder / "out"), "");  // made before the program that could not start
 }
 
 #endif
