@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <map>
 #include <memory>
 #include <regex>
@@ -62,7 +61,6 @@ inline int WaitProcess(int pid) {
 
 struct RunResult {
   int status = -1;
-  double seconds = 0;
   std::string standard_error, output;
 };
 
@@ -141,9 +139,7 @@ struct Sandbox {
     std::map<std::string, std::string> env = environment;
     if (build.wine) env["WINEDEBUG"] = "fixme-all,+eventlog";
     RunResult result;
-    const auto start = std::chrono::steady_clock::now();
     result.status = WaitProcess(StartProcess(words, env, folder / "stderr.txt", folder.path, folder / "stdout.txt"));
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.standard_error = ReadFile(folder / "stderr.txt");
     result.output = std::regex_replace(ReadFile(folder / "stdout.txt"), std::regex("\r"), "");
     // Wine traces each entry as: trace:eventlog:ReportEventW L"TEXT", with "\" escaping.
