@@ -29,10 +29,7 @@ void Print(const std::string& query, const std::string& answer) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: differ profile FOLDER FILE... | differ registry KEY NAME...\n");
-    return 2;
-  }
+  if (argc < 3) return 2;
   auto platform = saplugin::CreatePlatform(argc, argv);
   for (int i = 3; i < argc; ++i) {
     if (std::string(argv[1]) == "registry") {

@@ -57,7 +57,6 @@ std::vector<Scenario> Table() {
       {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, 3, kNoEmail},
       {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, 3, kNoEmail},
       {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, 3, kNoEmail},
-      {"CrashBeforeAnyOutputLeavesTheMessage", kLinux, "", kHam, "abort-after 0\n", "", O::kLeft, 3, kNoEmail},
       {"CrashedFilterLeavesTheMessage", kBoth, "QUARANTINE=0", big, "abort-after 20000\n", "", O::kLeft, 3, kNoEmail},
       {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, 3, kNoEmail},
       {"FilterKilledAfterItsOutputLeavesTheMessage", kLinux, "", kHam, "", "sh:\"$SAFILTER\" \"$@\"; kill -HUP $$", O::kLeft, 3, kNoEmail},
@@ -135,28 +134,25 @@ std::map<std::string, std::string> Snapshot(const Sandbox& box, bool with_quaran
 }  // namespace
 
 std::vector<Scenario> Scenarios(int build) {
-  std::vector<Scenario> rows = Table();
-  rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const Scenario& row) { return !(row.builds & build); }), rows.end());
+  std::vector<Scenario> rows;
+  for (const Scenario& row : Table()) if (row.builds & build) rows.push_back(row);
   return rows;
 }
 
 void RunScenario(const Build& build, const Scenario& s) {
   Sandbox box(build);
   std::string settings = s.settings;
-  if (!s.directives.empty()) {
-    WriteFile(box.folder / "faults.txt", s.directives);
-    settings += " SPAMASSASSINRULESPATH={box}/faults.txt";
-  }
-  if (s.setup.rfind("sh:", 0) == 0) {
-    WriteFile(box.folder / "filter.sh", "#!/bin/sh\n" + s.setup.substr(3) + "\n");
-    chmod((box.folder / "filter.sh").c_str(), 0755);
-    settings += " SPAMASSASSINEXE={box}/filter.sh";
-  }
+  const auto use = [&](const std::string& key, const std::string& name, const std::string& text) {
+    WriteFile(box.folder / name, text);
+    chmod((box.folder / name).c_str(), 0755);
+    settings += " " + key + "={box}/" + name;
+  };
+  if (!s.directives.empty()) use("SPAMASSASSINRULESPATH", "faults.txt", s.directives);
+  if (s.setup.rfind("sh:", 0) == 0) use("SPAMASSASSINEXE", "filter.sh", "#!/bin/sh\n" + s.setup.substr(3) + "\n");
   if (Has(s.setup, "spamc-cmd")) {  // only a daemon on 127.0.0.1 is up
     std::string adapter = ReadFile(SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.cmd");
     adapter = std::regex_replace(adapter, std::regex("set SPAMC=.*"), "set SPAMC=" + box.Native(build.safilter));
-    WriteFile(box.folder / "spamc.cmd", std::regex_replace(adapter, std::regex("127.0.0.1"), Has(s.setup, "down") ? "127.0.0.2,127.0.0.3" : "127.0.0.2,127.0.0.1"));
-    settings += " SPAMASSASSINEXE={box}/spamc.cmd";
+    use("SPAMASSASSINEXE", "spamc.cmd", std::regex_replace(adapter, std::regex("127.0.0.1"), Has(s.setup, "down") ? "127.0.0.2,127.0.0.3" : "127.0.0.2,127.0.0.1"));
   }
   if (Has(s.setup, "temp-elsewhere")) box.MoveTempElsewhere();
   if (Has(s.setup, "comspec-true")) box.environment["COMSPEC"] = "/bin/true";
@@ -190,36 +186,27 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   EXPECT_EQ(events, expected) << run.standard_error;
   EXPECT_EQ(run.status, s.status) << run.standard_error;
-  if (Has(s.setup, "private-message")) {
-    struct stat info {};
-    stat(message.c_str(), &info);
-    EXPECT_EQ(std::to_string(info.st_uid) + ":" + std::to_string(info.st_gid) + " " + std::to_string(info.st_mode & 07777),
-              "4321:4322 384");  // 0600
-  }
+  struct stat info {};
+  const bool kept_private = stat(message.c_str(), &info) == 0 && info.st_uid == 4321 && info.st_gid == 4322 && (info.st_mode & 07777) == 0600;
+  EXPECT_TRUE(kept_private || !Has(s.setup, "private-message")) << info.st_uid << ":" << info.st_gid << " " << std::oct << info.st_mode;
   // No process that the run started outlives it: none holds the sandbox's
-  // environment (one that was killed may take a moment to go; an unreaped one
-  // has gone).
+  // environment (one that was killed may take a moment to go; the environment
+  // of one that has gone but is not reaped reads empty).
   std::string left = build.wine ? "" : "?";
   for (int i = 0; i < 20 && !left.empty(); ++i, left.empty() || usleep(100000)) {
     left.clear();
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-      const std::string stat = ReadFile(entry.path() / "stat"), environment = ReadFile(entry.path() / "environ");
-      const bool ours = environment.find("BOX=" + box.folder.path + '\0') != std::string::npos;
-      if (ours && stat.rfind(") Z") == std::string::npos) left += stat;
+      if (ReadFile(entry.path() / "environ").find("BOX=" + box.folder.path + '\0') != std::string::npos) left += entry.path().string() + " ";
     }
   }
   EXPECT_EQ(left, "");
 
   const std::string pickup_text = "pickup of N.MAI\r\n", output = FilterOutput(s.message, s.directives);
-  std::map<std::string, std::string> want;
-  if (s.outcome == O::kLeft || s.outcome == O::kTagged) want["queue/N.MAI"] = pickup_text;
-  if (s.outcome == O::kLeft || s.outcome == O::kPickupGone) want["queue/Messages/N.MAI"] = s.message;
-  if (s.outcome == O::kTagged) want["queue/Messages/N.MAI"] = output;
-  if (s.outcome == O::kQuarantined) {
-    want = {{"quarantine/RUN.MAI", pickup_text}, {"quarantine/Messages/RUN.MAI", s.message},
-            {"quarantine/Messages/RUN.SA", output}};
-  }
-  EXPECT_EQ(Snapshot(box, run.status != 1), want);
+  const std::map<Outcome, std::map<std::string, std::string>> outcomes = {
+      {O::kLeft, {{"queue/N.MAI", pickup_text}, {"queue/Messages/N.MAI", s.message}}}, {O::kDeleted, {}},
+      {O::kTagged, {{"queue/N.MAI", pickup_text}, {"queue/Messages/N.MAI", output}}}, {O::kPickupGone, {{"queue/Messages/N.MAI", s.message}}},
+      {O::kQuarantined, {{"quarantine/RUN.MAI", pickup_text}, {"quarantine/Messages/RUN.MAI", s.message}, {"quarantine/Messages/RUN.SA", output}}}};
+  EXPECT_EQ(Snapshot(box, run.status != 1), outcomes.at(s.outcome));
   // Nothing left in TEMPPATH by a run that ended by itself, nothing written
   // anywhere else.
   EXPECT_TRUE(run.status == 1 || FilesIn(box.temp).empty());

@@ -38,6 +38,16 @@ std::string Output(const std::vector<std::string>& words, std::map<std::string, 
   return std::regex_replace(ReadFile(folder / "out"), std::regex("\r"), "");
 }
 
+// The answers of differ built for Linux (with the registry file given) and of
+// differ built for Windows, run under Wine; a path with "/" reads the same in
+// both, Wine taking it for one on the current drive, Z:.
+std::pair<std::string, std::string> Differ(std::vector<std::string> query, const std::string& registry = "-") {
+  std::vector<std::string> windows = {"wine", WINDOWS_BUILD "/tests/differ.exe"};
+  windows.insert(windows.end(), query.begin(), query.end());
+  query.insert(query.begin(), DIFFER);
+  return {Output(query, {{"SAPLUGIN_REGISTRY", registry}}), Output(windows)};
+}
+
 // The POSIX profile reader answers every key of every corpus file as Wine's
 // GetPrivateProfileStringA does. Left out, as Wine's own guess: a file holding
 // a NUL byte, which Wine takes for UTF-16 text (and so reads no key of it),
@@ -57,15 +67,14 @@ TEST(WindowsAgreement, ProfileReaderReadsEveryFileAsWindowsDoes) {
                       "\r\nD=" + std::string(256, 'd') + "\r\nE=\"" + std::string(254, 'e') + "\"\r\nF='" + std::string(253, 'f') +
                       "'\r\nLONG=" + std::string(5000, 'l') + "\r\n"}};
   TempFolder corpus;
-  std::vector<std::string> posix{DIFFER, "profile", corpus.path}, windows{"wine", WINDOWS_BUILD "/tests/differ.exe", "profile", WinePath(corpus.path)};
+  std::vector<std::string> query{"profile", corpus.path};
   for (const auto& [name, text] : files) {
     WriteFile(corpus / name, text);
-    posix.push_back(name);
-    windows.push_back(name);
+    query.push_back(name);
   }
-  const std::string answers = Output(windows);
-  EXPECT_EQ(std::count(answers.begin(), answers.end(), '\n'), 16 * 4 * 12);  // every file, section and key answered
-  EXPECT_EQ(Output(posix), answers);
+  const auto [posix, windows] = Differ(query);
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), '\n'), 16 * 4 * 12);  // every file, section and key answered
+  EXPECT_EQ(posix, windows);
 }
 
 // The POSIX registry reader reads what "reg export" wrote (UTF-16LE, hex(2)
@@ -74,18 +83,17 @@ TEST(WindowsAgreement, RegistryReaderReadsWhatRegExportWrote) {
   const std::string key = "SOFTWARE\\SaplDiff";
   const std::vector<std::vector<std::string>> values = {{"Sz", "REG_SZ", "C:\\Data dir\\x"}, {"Exp", "REG_EXPAND_SZ", "%TEMP%\\x"},
       {"Dw", "REG_DWORD", "42"}, {"Neg", "REG_DWORD", "0xffffffd6"}, {"Bin", "REG_BINARY", "433a00"}, {"Empty", "REG_SZ", ""}};
-  std::vector<std::string> posix{DIFFER, "registry", key}, windows{"wine", WINDOWS_BUILD "/tests/differ.exe", "registry", key};
+  std::vector<std::string> query{"registry", key};
   for (const auto& value : values) {
     Output({"wine", "reg", "add", "HKLM\\" + key, "/v", value[0], "/t", value[1], "/d", value[2], "/f"});
-    posix.push_back(value[0]);
-    windows.push_back(value[0]);
+    query.push_back(value[0]);
   }
   TempFolder folder;
   Output({"wine", "reg", "export", "HKLM\\" + key, WinePath(folder / "export.reg"), "/y"});
   ASSERT_EQ(ReadFile(folder / "export.reg").compare(0, 4, "\xFF\xFEW\0", 4), 0) << "not what reg export writes";
-  const std::string answers = Output(windows);
-  EXPECT_NE(answers.find("Sz: C:\\x5CData dir\\x5Cx\nExp: %TEMP%\\x5Cx\nDw: 42\nNeg: -42\n"), std::string::npos) << answers;
-  EXPECT_EQ(Output(posix, {{"SAPLUGIN_REGISTRY", folder / "export.reg"}}), answers);
+  const auto [posix, windows] = Differ(query, folder / "export.reg");
+  EXPECT_NE(windows.find("Sz: C:\\x5CData dir\\x5Cx\nExp: %TEMP%\\x5Cx\nDw: 42\nNeg: -42\n"), std::string::npos) << windows;
+  EXPECT_EQ(posix, windows);
 }
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};

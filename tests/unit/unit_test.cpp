@@ -77,6 +77,7 @@ TEST_F(FileSystemContract, ReadOnlyFilesAreNeitherChangedNorDeleted) {
   EXPECT_THROW(fs->DeleteFile(P("copy")), Error);
   try {
     fs->CopyFile(P("none"), P("x"));
+    ADD_FAILURE();
   } catch (const Error& error) {
     EXPECT_TRUE(error.Number() != 0 && error.Description().find(P("none")) != std::string::npos) << error.Description();
   }
