@@ -70,6 +70,9 @@ std::vector<Scenario> Table() {
       // The shipped spamc adapter, with every daemon of its pool down (nothing listens on port 9).
       {"SpamdPoolThatIsDownLeavesTheMessage", kLinux, "", kSpam, "", "sh:exec sh -c \"$(sed 's/PORT=783/PORT=9/; "
        "s/HOSTS=127.0.0.1/HOSTS=127.0.0.2,127.0.0.1/' '" SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh')\"", O::kLeft, 3, kNoEmail},
+      // The interpreter's path: with a blank, unquoted (every row's), quoted, or naming nothing.
+      {"InterpreterInQuotesIsFound", kLinux, "", kSpam, "", "comspec-quoted", O::kQuarantined, 0, ""},
+      {"MissingInterpreterEndsInTheTrap", kLinux, "", kSpam, "", "comspec-missing", O::kLeft, 1, kTrap},
       {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, 3, kNoEmail},
       // Queue files, folders and volumes.
       {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, 1, kTrap},
@@ -156,6 +159,8 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   if (Has(s.setup, "temp-elsewhere")) box.MoveTempElsewhere();
   if (Has(s.setup, "comspec-true")) box.environment["COMSPEC"] = "/bin/true";
+  if (Has(s.setup, "comspec-quoted")) box.environment["COMSPEC"] = "\"" + box.environment["COMSPEC"] + "\"";
+  if (Has(s.setup, "comspec-missing")) box.environment["COMSPEC"] = "/no/shell";
   if (Has(s.setup, "no-registry")) box.environment["SAPLUGIN_REGISTRY"] = "-";
   if (Has(s.setup, "bad-registry")) WriteFile(box.folder / "registry.reg", std::string("\xff\xfe\x00[HKEY_LOCAL", 12));
   if (s.settings[0] == '=') WriteFile(box.bin + "/spamassassinconfig.ini", s.settings.substr(1));

@@ -247,19 +247,11 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   unsetenv("SAPLUGIN_REGISTRY");
 }
 
-TEST(ProcessStart, SplitsAndFindsTheProgramByTheWindowsRules) {
-  // The unquoted program path with a blank is every Linux row's interpreter.
+TEST(ProcessStart, SplitsArgumentsByTheWindowsRules) {
   const std::pair<const char*, std::vector<std::string>> splits[] = {
       {" /c \"C:\\Temp\\AB.BAT\"", {"/c", "C:\\Temp\\AB.BAT"}}, {"a\\\\\"b c\" d\\\"e \\\\x", {"a\\b c", "d\"e", "\\\\x"}},
       {"\"\" x", {"", "x"}}, {"\"a\"\"b\" c\td", {"a\"b", "c", "d"}}};
   for (const auto& [text, want] : splits) EXPECT_EQ(SplitWindowsArguments(text), want) << text;
-  auto is_program = [](const std::string& p) { return p == "/bin/x"; };
-  const std::pair<const char*, const char*> finds[] = {
-      {"\"/bin/x\" y", "/bin/x| y"}, {"\"/bin/x", "/bin/x|"}, {" /c \"B.BAT\"", "-"}, {"/opt/my", "-"}};
-  for (const auto& [line, want] : finds) {
-    std::string program, rest;
-    EXPECT_EQ(FindProgram(line, is_program, &program, &rest) ? program + "|" + rest : "-", want) << line;
-  }
 }
 
 TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastStatus) {
