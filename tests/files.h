@@ -50,10 +50,7 @@ inline std::string ReadFile(const std::string& path) {
   return in ? text.str() : "<missing>";
 }
 
-inline bool Exists(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::exists(path, ignored);
-}
+inline bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 // The names of the regular files in the folder; none for a missing folder.
 inline std::set<std::string> FilesIn(const std::string& folder) {

@@ -79,7 +79,8 @@ struct Sandbox {
     for (const char* program : {"saplugin", "sacheck"}) {
       std::filesystem::copy_file(std::filesystem::path(build.saplugin).replace_filename(program + exe), bin + "/" + program + exe);
     }
-    environment["COMSPEC"] = build.comspec;
+    // Wine's own errors stay on, for the diagnosis of a failed run.
+    environment = {{"COMSPEC", build.comspec}, {"WINEDEBUG", "fixme-all,+eventlog"}};
     if (build.wine) return;
     WriteFile(folder / "registry.reg", "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarkwell\\"
                                        "Tarkwell]\r\n\"Data Directory\"=\"" + data + "\"\r\n");
@@ -129,17 +130,14 @@ struct Sandbox {
   }
 
   // Runs saplugin (or sacheck, copied beside it) in the sandbox's folder with
-  // its environment ("-" unsets). Wine's own errors stay on, for the diagnosis
-  // of a failed run.
+  // its environment ("-" unsets).
   RunResult Run(std::vector<std::string> arguments = {}, const std::string& program = "saplugin") {
     if (arguments.empty() && program == "saplugin") arguments = {"N.MAI", connector};
     std::vector<std::string> words{bin + "/" + program + (build.wine ? ".exe" : "")};
     if (build.wine) words.insert(words.begin(), "wine");
     words.insert(words.end(), arguments.begin(), arguments.end());
-    std::map<std::string, std::string> env = environment;
-    if (build.wine) env["WINEDEBUG"] = "fixme-all,+eventlog";
     RunResult result;
-    result.status = WaitProcess(StartProcess(words, env, folder / "stderr.txt", folder.path, folder / "stdout.txt"));
+    result.status = WaitProcess(StartProcess(words, environment, folder / "stderr.txt", folder.path, folder / "stdout.txt"));
     result.standard_error = ReadFile(folder / "stderr.txt");
     result.output = std::regex_replace(ReadFile(folder / "stdout.txt"), std::regex("\r"), "");
     // Wine traces each entry as: trace:eventlog:ReportEventW L"TEXT", with "\" escaping.
