@@ -30,6 +30,7 @@ const std::string kRunFilter = "; exec \"$SAFILTER\" \"$@\"";
 std::string Sized(std::string message, std::size_t size) { return message.append(size - message.size(), 'z'); }
 
 std::vector<Scenario> Table() {
+  const std::string gtube = kSpam.substr(kSpam.find("XJS"));  // the test string and a line break
   const std::string big = Sized(kSpam + "\r\n", 200000), garbage("\x00\xff\xfe[SPAM\x01\n=\x80\r\n\r\r", 16);
   return {
       // The verdict's actions.
@@ -51,6 +52,7 @@ std::vector<Scenario> Table() {
       {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, 0, ""},
       {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, 0, ""},
       {"MessageOneByteOverABlockIsTaggedWhole", kLinux, "", Sized(kHam, 65537), "", "", O::kTagged, 0, ""},
+      {"GtubeAcrossTwoReadsIsFlagged", kLinux, "QUARANTINE=2", Sized("Subject: x\r\n\r\n", 65536 + 3 - gtube.size()) + gtube, "", "", O::kDeleted, 0, ""},
       {"BodyThatBeginsWithAFieldPassesForAMessage", kLinux, "", Sized("Subject: x\r\n\r\nA~B: y\r\n", 65537), "no-header\n", "", O::kTagged, 0, ""},
       {"FilterWithNoFreeDescriptorsSpoolsInMemory", kLinux, "", big, "", "sh:ulimit -n 3" + kRunFilter, O::kQuarantined, 0, ""},
       // Filters and interpreters that give no message.
@@ -91,9 +93,12 @@ std::vector<Scenario> Table() {
       {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, 1, kTrap},
       // sacheck: the events column holds lines of its report; it touches no queue and logs nothing.
       {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, 0,
-       "OK       configuration \n (REG_SZ)\nOK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL"},
-      {"CheckOfSettingsThatChangeOrStopARun", kLinux, "QUARANTINE=3 MAXMESSAGESIZE=x SPAMASSASSINRULESPATH=C:\\no\\rules", kSpam, "",
-       "sacheck", O::kLeft, 1, "WARNING  QUARANTINE \nFAIL     MAXMESSAGESIZE \nFAIL     SPAMASSASSINRULESPATH "},
+       "OK       configuration \n (REG_SZ)\nOK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL\n"
+       "OK       KEEPORIGINAL           \"\" -> clean messages are tagged"},
+      {"CheckOfSettingsThatChangeOrStopARun", kLinux, "QUARANTINE=3 MAXMESSAGESIZE=x SPAMASSASSINRULESPATH=C:\\no\\rules SCANTIMELIMIT=1",
+       kSpam, "", "sacheck", O::kLeft, 1, "WARNING  QUARANTINE \nFAIL     SPAMASSASSINRULESPATH \nOK       SCANTIMELIMIT          \"1\" -> 1 s\n"
+       "FAIL     MAXMESSAGESIZE         \"x\" -> -: Type mismatch: MAXMESSAGESIZE \"x\" is not a whole number: every run stops"},
+      {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, 0, "usage: sacheck [--config FILE]"},
       {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, 1, "FAIL     data directory         "},
       {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, 1, "FAIL     configuration "},
       {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, 1, "FAIL     TEMPPATH "},
@@ -175,7 +180,9 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   if (Has(s.setup, "no-messages")) std::filesystem::remove_all(box.messages);
   const bool check = Has(s.setup, "sacheck");
-  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"} : std::vector<std::string>{},
+  const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"}
+                                : Has(s.setup, "help")   ? std::vector<std::string>{"--help"}
+                                                         : std::vector<std::string>{},
                                 check ? "sacheck" : "saplugin");
 
   // The events column: sacheck's report holds each line; a run's entries each
