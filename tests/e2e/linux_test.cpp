@@ -8,13 +8,9 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <random>
-#include <regex>
-#include <thread>
 
 #include "e2e/e2e.h"
 

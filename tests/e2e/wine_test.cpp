@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-
 #include "e2e/e2e.h"
 
 namespace saplugin {

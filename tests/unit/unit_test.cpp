@@ -13,8 +13,6 @@
 #include "platform/platform.h"
 
 #ifndef _WIN32
-#include <stdlib.h>
-#include <sys/wait.h>
 
 #include "e2e/e2e.h"
 #include "platform/forwarding_platform.h"
@@ -108,26 +106,24 @@ TEST(Guid, EveryBitRandomButTheVersionAndVariantBits) {
 // move of a copy made beside the message failing.
 class FaultyPlatform : public ForwardingPlatform {
  public:
-  FaultyPlatform(Platform& real, const Sandbox& box) : ForwardingPlatform(real), bin_(box.bin) {
+  FaultyPlatform(Platform& real, const Sandbox& box) : ForwardingPlatform(real), bin(box.bin) {
     for (const auto& [name, value] : box.environment) setenv(name.c_str(), value.c_str(), 1);
   }
   std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<FailingMoves>(); }
   std::string CommandLine() override { return "N.MAI Conn"; }
-  std::string ExecutableDirectory() override { return bin_; }
+  std::string ExecutableDirectory() override { return bin; }
   long CreateGuid(Guid* guid) override {
     *guid = Guid{0xABCD, 0xF, 0x8001, {0x00, 0x01, 0x0A, 0x10, 0xAB, 0xFF, 0x7E, 0x09}};
     return guid_status;
   }
-  long guid_status = 5;
-
- private:
   struct FailingMoves : PosixFileSystem {
     bool MoveOver(const std::string& source, const std::string& destination) override {
       if (source.size() > 4 && source.substr(source.size() - 4) == ".tmp") throw Error(5, "test", "no move");
       return PosixFileSystem::MoveOver(source, destination);
     }
   };
-  std::string bin_;
+  std::string bin;
+  long guid_status = 5;
 };
 
 TEST(FaultyPlatform, RunsWithoutAGuidShareNoFilesAndAFailedReplacementKeepsTheMessage) {
@@ -207,6 +203,7 @@ TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
     EXPECT_EQ(std::string(buffer, length) + "|" + buffer, want + "|" + want) << key;
   }
   EXPECT_EQ(platform->ReadProfileString("Other", "QUARANTINE", "", buffer, 255, folder.path + "\\none.ini"), 0u);
+  EXPECT_EQ(platform->ReadProfileString("Other", "X", "long default", buffer, 5, folder.path + "\\none.ini"), 4u);
   WriteFile(folder / "late.ini", "A=1\r\n[S]\r\nb=2\r\n");  // a key line before any section is passed over
   EXPECT_EQ(platform->ReadProfileString("S", "b", "", buffer, 255, folder.path + "\\late.ini"), 1u);
 }
@@ -254,6 +251,7 @@ TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastSta
   WriteFile(folder / "decoy/cat", "not a program");
   WriteFile(folder / "in", "text");
   WriteFile(folder / "b.CMD", "/bin/true\r\n");
+  WriteFile(folder / "abort", "abort-after 5\n");
   const std::string in = "\"" + folder / "in\"", out = "\"" + folder / "out\"", none = "<missing>";
   // A batch line (or sacmd's arguments, when it starts with /c), the status, and what the line wrote to out.
   const std::tuple<std::string, int, std::string> cases[] = {
@@ -266,7 +264,8 @@ TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastSta
       {"/c \"" + folder / "missing.bat\"", 1, none}, {"", 1, none},
       // The stand-in filter as a batch line runs it, and as spamc (only 127.0.0.1 up), pinged or not.
       {"\"" SAFILTER_EXE "\" -d 127.0.0.1 < " + in + " > " + out, 0, FilterOutput("text")}, {"\"" SAFILTER_EXE "\" -K < " + in + " > " + out, 0, ""},
-      {"\"" SAFILTER_EXE "\" -K -d 127.0.0.2 > " + out, 69, ""}};
+      {"\"" SAFILTER_EXE "\" -K -d 127.0.0.2 > " + out, 69, ""},
+      {"\"" SAFILTER_EXE "\" -c \"" + folder / "abort\" < " + in + " > " + out, 134, FilterOutput("text").substr(0, 5)}};
   for (const auto& [batch, want, output] : cases) {
     WriteFile(folder / "b.bat", batch + "\r\n");
     std::filesystem::remove(folder / "out");
