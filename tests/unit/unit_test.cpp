@@ -203,7 +203,7 @@ TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
     EXPECT_EQ(std::string(buffer, length) + "|" + buffer, want + "|" + want) << key;
   }
   EXPECT_EQ(platform->ReadProfileString("Other", "QUARANTINE", "", buffer, 255, folder.path + "\\none.ini"), 0u);
-  EXPECT_EQ(platform->ReadProfileString("Other", "X", "long default", buffer, 5, folder.path + "\\none.ini"), 4u);
+  EXPECT_EQ(platform->ReadProfileString("Other", "X", "long default", buffer, 12, folder.path + "\\none.ini"), 11u);
   WriteFile(folder / "late.ini", "A=1\r\n[S]\r\nb=2\r\n");  // a key line before any section is passed over
   EXPECT_EQ(platform->ReadProfileString("S", "b", "", buffer, 255, folder.path + "\\late.ini"), 1u);
 }
