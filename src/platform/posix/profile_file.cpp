@@ -10,13 +10,8 @@ namespace saplugin {
 
 namespace {
 
-const char* const kProfileBlanks = " \t\r\n\v\f\x1a";
-
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(kProfileBlanks);
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(kProfileBlanks) - first + 1);
-}
+// The blanks that the profile calls drop around names and values.
+std::string Trim(const std::string& text) { return TrimBlanks(text, " \t\r\n\v\f\x1a"); }
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;

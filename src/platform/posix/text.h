@@ -5,11 +5,12 @@
 
 namespace saplugin {
 
-// The text without the blanks (spaces, tabs, carriage returns) around it.
-inline std::string TrimBlanks(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
+// The text without the blanks around it: by default spaces, tabs and carriage
+// returns.
+inline std::string TrimBlanks(const std::string& text, const char* blanks = " \t\r") {
+  const auto first = text.find_first_not_of(blanks);
   if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 // UTF-16LE text as narrow text, as an ANSI call on a Western system gives it
