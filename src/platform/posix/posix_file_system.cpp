@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "platform/buffered_text_reader.h"
@@ -210,14 +211,13 @@ void PosixFileSystem::DeleteFile(const std::string& path) {
 }
 
 std::vector<std::string> PosixFileSystem::FolderNames(const std::string& path) {
-  DIR* folder = ::opendir(ToNativePath(path).c_str());
-  if (folder == nullptr) throw PosixError("Could not list " + Quoted(path), errno);
+  const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(ToNativePath(path).c_str()), ::closedir);
+  if (!folder) throw PosixError("Could not list " + Quoted(path), errno);
   std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(folder)) {
+  while (const dirent* entry = ::readdir(folder.get())) {
     const std::string name = entry->d_name;
     if (name != "." && name != ".." && FolderExists(BuildPath(path, name))) names.push_back(name);
   }
-  ::closedir(folder);
   std::sort(names.begin(), names.end());
   return names;
 }

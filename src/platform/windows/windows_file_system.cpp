@@ -1,6 +1,7 @@
 #include "platform/windows/windows_api.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "platform/buffered_text_reader.h"
 #include "platform/paths.h"
@@ -161,14 +162,14 @@ void WindowsFileSystem::DeleteFile(const std::string& path) {
 
 std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(BuildPath(path, "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) throw WindowsError("Could not list " + Quoted(path), GetLastError());
+  const HANDLE handle = FindFirstFileA(BuildPath(path, "*").c_str(), &found);
+  if (handle == INVALID_HANDLE_VALUE) throw WindowsError("Could not list " + Quoted(path), GetLastError());
+  const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> search(handle, FindClose);
   std::vector<std::string> names;
   do {
     const std::string name = found.cFileName;
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  } while (FindNextFileA(search.get(), &found));
   std::sort(names.begin(), names.end());
   return names;
 }
