@@ -162,7 +162,8 @@ class Platform {
   // letter case; empty when it is not set.
   virtual std::string EnvironmentValue(const std::string& name) = 0;
   // Starts the command line as a new process with a hidden window, in a group
-  // of its own that holds everything it starts, and returns at once. Throws Error, with a description, when it cannot be started.
+  // of its own that holds everything it starts, and returns at once. Throws
+  // Error, with a description, when it cannot be started.
   virtual std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) = 0;
   // Lets the process's pending events be handled once, without waiting.
   virtual void PumpEvents() = 0;

@@ -32,9 +32,6 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file);
 // or colon.
 bool IsHeaderFieldLine(const std::string& line);
 
-// Scans the message through the filter and carries out the configured action
-// on the queue, then removes the run's temporary files. Returns the exit
-// status. Errors pass to the caller's trap, leaving what was done in place.
 // One pass of the filter over a message file, as a run makes it: the batch
 // file written in TempPath and run hidden through the interpreter.
 struct FilterPass {
@@ -43,6 +40,9 @@ struct FilterPass {
 };
 FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file);
 
+// Scans the message through the filter and carries out the configured action
+// on the queue, then removes the run's temporary files. Returns the exit
+// status. Errors pass to the caller's trap, leaving what was done in place.
 int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
                 const QueuePaths& paths);
 
