@@ -29,6 +29,9 @@ struct Build {
 };
 inline Build LinuxBuild() { return Build{SAPLUGIN_EXE, SAFILTER_EXE, false, "", ""}; }
 
+// A path of this machine as Windows programs under Wine spell it.
+inline std::string WinePath(const std::string& path) { return "Z:" + std::regex_replace(path, std::regex("/"), "\\"); }
+
 // Starts a program with standard input closed (as a service host may start
 // it) and standard error and output to the files; answers its process id.
 inline int StartProcess(const std::vector<std::string>& words, const std::map<std::string, std::string>& environment,
@@ -95,9 +98,7 @@ struct Sandbox {
   }
 
   // A path as the program under test spells it (Z:\... under Wine).
-  std::string Native(const std::string& path) const {
-    return build.wine ? "Z:" + std::regex_replace(path, std::regex("/"), "\\") : path;
-  }
+  std::string Native(const std::string& path) const { return build.wine ? WinePath(path) : path; }
 
   // Moves TEMPPATH to a new folder on another volume.
   void MoveTempElsewhere() {

@@ -9,8 +9,6 @@
 namespace saplugin {
 namespace {
 
-std::string WinePath(const std::string& path) { return "Z:" + std::regex_replace(path, std::regex("/"), "\\"); }
-
 Build WindowsBuild() {
   return Build{WINDOWS_BUILD "/saplugin.exe", WINDOWS_BUILD "/safilter.exe", true, WINE_DATA, WinePath(WINE_DATA "/my shell/cmd.exe")};
 }
