@@ -9,6 +9,7 @@
 
 #include "config/conversions.h"
 #include "config/load_options.h"
+#include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
@@ -107,9 +108,13 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
   problem = quarantine_path.empty() ? "not set: quarantining is off" : WriteProblem(fs, quarantine_path);
   if (problem.empty() && fs.FolderExists(BuildPath(quarantine_path, "Messages"))) problem = WriteProblem(fs, BuildPath(quarantine_path, "Messages"));
   line("QUARANTINEPATH", quarantine_path.empty() ? "-" : BuildPath(quarantine_path, ""), problem, !quarantine_path.empty());
-  const std::string exe = text["SPAMASSASSINEXE"];
+  // The interpreter reads the filter's two paths, its variables expanded.
+  const auto expand = [&](const char* key) {
+    return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
+  };
+  const std::string exe = expand("SPAMASSASSINEXE");
   line("SPAMASSASSINEXE", exe.empty() ? "-" : exe, exe.empty() ? "not set" : fs.FileExists(exe) ? "" : "no such program", true);
-  const std::string rules = text["SPAMASSASSINRULESPATH"];
+  const std::string rules = expand("SPAMASSASSINRULESPATH");
   line("SPAMASSASSINRULESPATH", rules.empty() ? "-" : rules,
        rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true);
   const std::string temp = text["TEMPPATH"];

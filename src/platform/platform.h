@@ -71,11 +71,16 @@ class FileSystem {
   // Opens an existing file for reading; never creates it. Throws Error.
   virtual std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) = 0;
   // Copies source onto destination, replacing an existing destination file.
-  // The source stays. Throws Error for a missing source or a destination that
-  // cannot be written, a read-only one included.
+  // The source stays. When the call returns, the copy is on disk (flushed;
+  // POSIX: its folder synced too), so that the caller may remove the source.
+  // Throws Error for a missing source or a destination that cannot be
+  // written, a read-only one included.
   virtual void CopyFile(const std::string& source, const std::string& destination) = 0;
   // Moves source over destination in one step, replacing an existing
   // destination: a reader sees the old file or the new one, never a part.
+  // The source's data is flushed to disk before the move (POSIX: the folder
+  // is synced after it), so that a power cut leaves the old file or the
+  // whole new one, never an empty one.
   // A replaced destination passes its permissions on: the moved file keeps
   // the destination's security descriptor and attributes (Windows) or mode,
   // owner and group (POSIX), so that a message never becomes readable to more

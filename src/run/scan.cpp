@@ -3,6 +3,7 @@
 #include <cctype>
 #include <memory>
 
+#include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
 #include "run/main.h"
@@ -83,8 +84,11 @@ bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePa
 
 std::string ComposeScanCommandLine(const PluginOptions& options, const std::string& message_file,
                                    const std::string& run_name) {
-  return "\"" + options.SpamAssassinExe + "\" -P -c \"" + options.SpamAssassinRulesPath +
-         "\" < \"" + message_file + "\" > \"" + options.TempPath + run_name + ".MAI\"";
+  // The two files that this program opens itself must be the ones the
+  // interpreter opens; the filter's paths are the operator's to write, and
+  // may use the interpreter's variables.
+  return "\"" + options.SpamAssassinExe + "\" -P -c \"" + options.SpamAssassinRulesPath + "\" < \"" +
+         EscapeForBatch(message_file) + "\" > \"" + EscapeForBatch(options.TempPath + run_name + ".MAI") + "\"";
 }
 
 bool IsHeaderFieldLine(const std::string& line) {
@@ -144,39 +148,51 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   const std::string& output_file = pass.output_file;
   const std::optional<long>& exit_status = pass.exit_status;
 
-  if (!exit_status) {
-    // Whatever the ended filter wrote is no message.
+  // Ends a run that leaves the queue as it was: the run's files are removed
+  // and one entry says why.
+  const auto leave = [&](const std::string& entry, int exit_code) {
     if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
     fs.DeleteFile(batch_file);
-    platform.LogEvent(EventLevel::kError, "SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
-                      " seconds; the message was left unscanned.");
-    return kExitTimeLimit;
-  }
-  if (!fs.FileExists(output_file)) {
-    fs.DeleteFile(batch_file);
-    platform.LogEvent(EventLevel::kError, kNoEmail);
-    return kExitNoScan;
+    platform.LogEvent(EventLevel::kError, entry);
+    return exit_code;
+  };
+  if (!exit_status) {
+    // Whatever the ended filter wrote is no message.
+    return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
+                     " seconds; the message was left unscanned.",
+                 kExitTimeLimit);
   }
   // A filter that crashed or was killed may have left a cut output that looks
   // like a message, and an output that is no message must never take the
   // message's place: both count as no output at all.
-  const Verdict verdict =
-      platform.IsCrashStatus(*exit_status) ? Verdict::kNoMessage : ReadVerdict(fs, output_file);
-  if (verdict == Verdict::kNoMessage) {
-    fs.DeleteFile(output_file);
-    fs.DeleteFile(batch_file);
-    platform.LogEvent(EventLevel::kError, kNoEmail);
-    return kExitNoScan;
-  }
+  const long status = *exit_status;
+  if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, kExitNoScan);
+  const Verdict verdict = ReadVerdict(fs, output_file);
+  if (verdict == Verdict::kNoMessage) return leave(kNoEmail, kExitNoScan);
+
+  // A filter that failed without crashing (a full disk, a daemon lost in mid
+  // answer, a wrapper whose last command failed) may have cut its output
+  // short after a whole header section: such an output never takes the
+  // message's place. What needs no more than the verdict is still done.
+  const bool replaces = verdict == Verdict::kFlagged ? options.Quarantine == 0 : !options.KeepOriginal;
+  const std::string failed = "SpamAssassin failed with exit status " + std::to_string(status) + "; ";
+  if (status != 0 && replaces) return leave(failed + "the message was left unscanned.", kExitNoScan);
 
   bool output_moved = false;
   if (verdict == Verdict::kFlagged) {
     output_moved = ApplySpamAction(fs, options, paths, output_file, run_name);
-  } else if (!options.KeepOriginal) {
+  } else if (replaces) {
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
   }
   if (!output_moved) fs.DeleteFile(output_file);
   fs.DeleteFile(batch_file);
+  if (status != 0) {
+    const char* const outcome = verdict == Verdict::kClean  ? "the message was kept as received."
+                                : options.Quarantine == 1 ? "the message it flagged was quarantined."
+                                : options.Quarantine == 2 ? "the message it flagged was deleted."
+                                                          : "the message it flagged was left in the queue.";
+    platform.LogEvent(EventLevel::kWarning, failed + outcome);
+  }
   return kExitNormal;
 }
 

@@ -7,6 +7,7 @@
 // under Wine for the Windows build; and the table of one-message cases.
 
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +96,7 @@ struct Sandbox {
   ~Sandbox() {
     std::error_code ignored;
     if (build.wine) std::filesystem::remove_all(data + "/QUEUES/" + connector, ignored);
+    for (const auto& mounted : mounts) umount2(mounted.c_str(), MNT_DETACH);
   }
 
   // A path as the program under test spells it (Z:\... under Wine).
@@ -104,6 +106,16 @@ struct Sandbox {
   void MoveTempElsewhere() {
     elsewhere = std::make_unique<TempFolder>("/dev/shm");
     temp = elsewhere->path;
+  }
+
+  // Puts a volume of the given size (a tmpfs; the tests run as root) at the
+  // folder, which starts empty; its subfolders that the sandbox needs are made again.
+  void MountSmallVolume(const std::string& folder, const std::string& size) {
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
+      throw std::runtime_error("cannot mount a tmpfs on " + folder + " (the tests run as root)");
+    }
+    mounts.push_back(folder);
+    std::filesystem::create_directories(messages);
   }
 
   // Writes a working configuration (QUARANTINE=1, the sandbox's folders, the
@@ -136,6 +148,7 @@ struct Sandbox {
     if (arguments.empty() && program == "saplugin") arguments = {"N.MAI", connector};
     std::vector<std::string> words{bin + "/" + program + (build.wine ? ".exe" : "")};
     if (build.wine) words.insert(words.begin(), "wine");
+    words.insert(words.begin(), tracer.begin(), tracer.end());
     words.insert(words.end(), arguments.begin(), arguments.end());
     RunResult result;
     result.status = WaitProcess(StartProcess(words, environment, folder / "stderr.txt", folder.path, folder / "stdout.txt"));
@@ -164,7 +177,8 @@ struct Sandbox {
   std::string bin, data, connector, inbound, messages, quarantine, temp;
   std::map<std::string, std::string> environment;
   std::unique_ptr<TempFolder> elsewhere;
-  std::vector<std::string> wine_events;
+  std::vector<std::string> wine_events, mounts;
+  std::vector<std::string> tracer;  // a program that runs the one under test, with its words
 };
 
 extern const std::string kSpam, kHam;

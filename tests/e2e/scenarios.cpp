@@ -18,12 +18,20 @@ const std::string kTrap = "Could not process pickup event for Connector: ";
 const std::string kOff = "Turning off quarantining for SpamAssassin because no path set in config file";
 const std::string kOverTime = "SpamAssassin did not finish within 1 seconds; the message was left unscanned.";
 const std::string kRunFilter = "; exec \"$SAFILTER\" \"$@\"";
+std::string Failed(int status, const std::string& outcome) {
+  return "SpamAssassin failed with exit status " + std::to_string(status) + "; the message " + outcome + ".";
+}
 
 std::string Sized(std::string message, std::size_t size) { return message.append(size - message.size(), 'z'); }
 
 std::vector<Scenario> Table() {
   const std::string gtube = kSpam.substr(kSpam.find("XJS"));  // the test string and a line break
   const std::string big = Sized(kSpam + "\r\n", 200000), garbage("\x00\xff\xfe[SPAM\x01\n=\x80\r\n\r\r", 16);
+  std::string lines = kHam;  // 527 KB of text lines
+  while (lines.size() < 527000) lines += "The quick brown fox jumps over the lazy dog.\r\n";
+  // Cut in the body, after a whole header section.
+  const std::string cut_ham = "cut " + std::to_string(FilterOutput(kHam).size() - 9) + "\n";
+  const std::string cut_spam = "cut " + std::to_string(FilterOutput(kSpam).size() - 9) + "\n";
   return {
       // The verdict's actions.
       {"FlaggedQuarantine0IsTagged", kBoth, "QUARANTINE=0", kSpam, "", "", O::kTagged, 0, ""},
@@ -35,7 +43,14 @@ std::vector<Scenario> Table() {
       {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, 0, ""},
       {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, 0, ""},
       {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, 0, ""},
-      {"FlaggedByTheFilterWhateverItsStatus", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, 0, ""},
+      // A filter that fails without crashing: its output never takes the message's place, its verdict still counts.
+      {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, 3, Failed(28, "was left unscanned")},
+      {"FailedFilterCutFlaggedOutputIsNotTagged", kBoth, "QUARANTINE=0", kSpam, cut_spam + "exit 28\n", "", O::kLeft, 3, Failed(28, "was left unscanned")},
+      {"FailedFilterFlaggedMessageIsQuarantinedWhole", kBoth, "", kSpam, cut_spam + "exit 1\n", "", O::kQuarantined, 0, Failed(1, "it flagged was quarantined")},
+      {"FailedFilterFlaggedMessageIsDeleted", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, 0, Failed(1, "it flagged was deleted")},
+      {"FailedFilterFlaggedMessageIsLeft", kLinux, "QUARANTINE=3", kHam, "flag\nexit 1\n", "", O::kLeft, 0, Failed(1, "it flagged was left in the queue")},
+      {"FailedFilterWithKeepOriginalKeepsTheMessage", kLinux, "KEEPORIGINAL=1", kHam, "exit 2\n", "", O::kLeft, 0, Failed(2, "was kept as received")},
+      {"FullTempPathWithTheRealFilterLeavesTheMessage", kLinux, "", lines, "", "real-filter small-temp", O::kLeft, 3, Failed(28, "was left unscanned")},
       {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, 0, ""},
       {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
       {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, 4, kOverTime},
@@ -79,6 +94,16 @@ std::vector<Scenario> Table() {
       {"UnwritableTempPathEndsInTheTrap", kLinux, "TEMPPATH=/proc", kSpam, "", "", O::kLeft, 1, kTrap},
       {"TempPathOnAnotherVolumeTags", kBoth, "QUARANTINE=0", big, "", "temp-elsewhere", O::kTagged, 0, ""},
       {"TempPathOnAnotherVolumeQuarantines", kBoth, "", big, "", "temp-elsewhere", O::kQuarantined, 0, ""},
+      {"FullQuarantineKeepsTheQueueFiles", kLinux, "", big, "", "small-quarantine", O::kLeft, 1, kTrap},
+      {"FullQueueVolumeKeepsTheMessageWhole", kLinux, "QUARANTINE=0", big, "", "small-queue", O::kLeft, 1, kTrap},
+      // Each copy is on disk before it counts: traced by strace, or by Wine's relay channel.
+      {"TaggedCopyIsOnDiskBeforeItTakesThePlace", kBoth, "", kHam, "", "trace", O::kTagged, 0, ""},
+      {"QuarantineCopiesAreOnDiskBeforeTheQueueFilesGo", kBoth, "", kSpam, "", "trace", O::kQuarantined, 0, ""},
+      // Paths in the batch line: the run's own as written, "%" and all; the filter's through the interpreter's variables.
+      {"TempPathWithPercentSignsIsUsedAsWritten", kBoth, "", kHam, "", "percent-temp", O::kTagged, 0, ""},
+      {"FilterNamedThroughAVariableRuns", kBoth, "QUARANTINE=2", kSpam, "", "filter-variable", O::kDeleted, 0, ""},
+      {"CheckOfAFilterNamedThroughAVariable", kBoth, "", kSpam, "", "sacheck filter-variable", O::kLeft, 0,
+       "OK       SPAMASSASSINEXE        \"%SAFILTER_HOME%\\safilter"},
       {"ReplacedMessageKeepsItsOwnerAndMode", kLinux, "QUARANTINE=0", kSpam, "", "private-message", O::kTagged, 0, ""},
       {"MessageReplacedAcrossVolumesKeepsItsOwnerAndMode", kLinux, "", kHam, "", "private-message temp-elsewhere", O::kTagged, 0, ""},
       {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, 1, kTrap},
@@ -116,6 +141,48 @@ std::vector<Scenario> Table() {
 }
 
 bool Has(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
+
+// The flushes, moves and deletions of the sandbox's files, in their order, as
+// strace (-y) or Wine's relay channel traced them: "flush F", "move F over G",
+// "delete F", where a folder ends with "/", the queue reads queue/ and a run
+// name RUN.
+std::vector<std::string> FileTrace(const Sandbox& box, const std::string& trace) {
+  const auto name = [&](std::string path) {
+    if (box.build.wine) path = std::regex_replace(path.substr(path.find(':') + 1), std::regex("\\\\\\\\"), "/");
+    if (std::filesystem::is_directory(path)) path += "/";
+    for (const auto& [prefix, label] : {std::pair{box.inbound + "/", "queue/"}, {box.folder.path + "/", ""}}) {
+      if (path.rfind(prefix, 0) == 0) path = label + path.substr(prefix.size());
+    }
+    return std::regex_replace(path, std::regex("[0-9A-F]{32}"), "RUN");
+  };
+  static const std::regex linux_call("^[0-9]+ +(fsync|rename|unlink)[a-z]*\\((?:AT_FDCWD, )?(?:[0-9]+<([^>]*)>|\"([^\"]*)\")(?:, (?:AT_FDCWD, )?\"([^\"]*)\")?");
+  static const std::regex wine_call("^([0-9a-f]+):(Call|Ret ) KERNEL32\\.(CreateFileA|FlushFileBuffers|ReplaceFileA|MoveFileExA|DeleteFileA)"
+                                    "\\((?:[0-9a-f]+ \"([^\"]*)\"|([0-9a-f]+))?(?:,[0-9a-f]+ \"([^\"]*)\")?.*?(?:retval=([0-9a-f]+))?");
+  std::vector<std::string> events;
+  std::map<std::string, std::string> opening, handles;  // by thread: the path being opened; by thread and handle: its path
+  std::istringstream lines(trace);
+  std::smatch m;
+  for (std::string line; std::getline(lines, line);) {
+    if (!box.build.wine && std::regex_search(line, m, linux_call)) {
+      const std::string first = name(m[2].matched ? m[2].str() : m[3].str()), call = m[1];
+      events.push_back(call == "fsync" ? "flush " + first : call == "unlink" ? "delete " + first : "move " + first + " over " + name(m[4]));
+    } else if (box.build.wine && std::regex_search(line, m, wine_call)) {
+      const std::string thread = m[1], call = m[3];
+      if (call == "CreateFileA") {
+        if (m[2] == "Call") opening[thread] = m[4];
+        else handles[thread + m[7].str()] = opening[thread];
+      } else if (m[2] == "Call") {
+        events.push_back(call == "FlushFileBuffers" ? "flush " + name(handles[thread + m[5].str()])
+                         : call == "DeleteFileA"    ? "delete " + name(m[4])
+                         : call == "MoveFileExA"    ? "move " + name(m[4]) + " over " + name(m[6])
+                                                    : "move " + name(m[6]) + " over " + name(m[4]));
+      }
+    }
+  }
+  // Only the sandbox's own files: what the filter and the interpreter do elsewhere is theirs.
+  events.erase(std::remove_if(events.begin(), events.end(), [](const std::string& e) { return e.find(" /") != std::string::npos; }), events.end());
+  return events;
+}
 
 // The files of the queue and (when asked) of the quarantine folder with their
 // content; a run name of 32 hexadecimal digits reads as RUN.
@@ -155,6 +222,23 @@ void RunScenario(const Build& build, const Scenario& s) {
     use("SPAMASSASSINEXE", "spamc.cmd", std::regex_replace(adapter, std::regex("127.0.0.1"), Has(s.setup, "down") ? "127.0.0.2,127.0.0.3" : "127.0.0.2,127.0.0.1"));
   }
   if (Has(s.setup, "temp-elsewhere")) box.MoveTempElsewhere();
+  if (Has(s.setup, "real-filter")) {
+    ASSERT_EQ(std::system(("'" SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules' '" + box.folder / "rules'").c_str()), 0);
+    settings += " SPAMASSASSINEXE=/usr/bin/spamassassin";
+  }
+  if (Has(s.setup, "small-temp")) box.MountSmallVolume(box.temp, "256k");
+  if (Has(s.setup, "small-quarantine")) box.MountSmallVolume(box.quarantine, "64k");
+  if (Has(s.setup, "small-queue")) box.MountSmallVolume(box.data, "256k");
+  if (Has(s.setup, "percent-temp")) std::filesystem::create_directories(box.temp = box.folder / "t%PATH%");
+  if (Has(s.setup, "filter-variable")) {
+    const std::filesystem::path filter(build.safilter);
+    box.environment["SAFILTER_HOME"] = box.Native(filter.parent_path().string());
+    settings += " SPAMASSASSINEXE=%SAFILTER_HOME%\\" + filter.filename().string();
+  }
+  if (Has(s.setup, "trace") && build.wine) box.environment["WINEDEBUG"] += ",+relay";
+  if (Has(s.setup, "trace") && !build.wine) {
+    box.tracer = {"strace", "-f", "-y", "-qq", "-o", box.folder / "trace.txt", "-e", "trace=fsync,rename,renameat,renameat2,unlink,unlinkat"};
+  }
   if (Has(s.setup, "comspec-true")) box.environment["COMSPEC"] = "/bin/true";
   if (Has(s.setup, "comspec-quoted")) box.environment["COMSPEC"] = "\"" + box.environment["COMSPEC"] + "\"";
   if (Has(s.setup, "comspec-missing")) box.environment["COMSPEC"] = "/no/shell";
@@ -214,11 +298,21 @@ void RunScenario(const Build& build, const Scenario& s) {
       {O::kTagged, {{"queue/N.MAI", pickup_text}, {"queue/Messages/N.MAI", output}}}, {O::kPickupGone, {{"queue/Messages/N.MAI", s.message}}},
       {O::kQuarantined, {{"quarantine/RUN.MAI", pickup_text}, {"quarantine/Messages/RUN.MAI", s.message}, {"quarantine/Messages/RUN.SA", output}}}};
   EXPECT_EQ(Snapshot(box, run.status != 1), outcomes.at(s.outcome));
+  if (Has(s.setup, "trace")) {
+    std::vector<std::string> expected = s.outcome == O::kTagged
+        ? std::vector<std::string>{"flush temp/RUN.MAI", "move temp/RUN.MAI over queue/Messages/N.MAI", "flush queue/Messages/", "delete temp/RUN.BAT"}
+        : std::vector<std::string>{"flush quarantine/RUN.MAI", "flush quarantine/", "flush quarantine/Messages/RUN.MAI", "flush quarantine/Messages/",
+                                   "flush quarantine/Messages/RUN.SA", "flush quarantine/Messages/", "delete queue/N.MAI", "delete queue/Messages/N.MAI",
+                                   "delete temp/RUN.MAI", "delete temp/RUN.BAT"};
+    // Windows has no folder to flush: its file system keeps names in its journal.
+    if (build.wine) expected.erase(std::remove_if(expected.begin(), expected.end(), [](const std::string& e) { return e.back() == '/'; }), expected.end());
+    EXPECT_EQ(FileTrace(box, build.wine ? run.standard_error : ReadFile(box.folder / "trace.txt")), expected);
+  }
   // Nothing left in TEMPPATH by a run that ended by itself, nothing written
   // anywhere else.
   EXPECT_TRUE(run.status == 1 || FilesIn(box.temp).empty());
   for (const auto& name : FilesIn(box.folder.path)) {
-    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh spamc.cmd ", (" " + name + " ").c_str())) << name;
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh spamc.cmd trace.txt ", (" " + name + " ").c_str())) << name;
   }
 }
 

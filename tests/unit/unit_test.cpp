@@ -255,7 +255,10 @@ TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastSta
   const std::string in = "\"" + folder / "in\"", out = "\"" + folder / "out\"", none = "<missing>";
   // A batch line (or sacmd's arguments, when it starts with /c), the status, and what the line wrote to out.
   const std::tuple<std::string, int, std::string> cases[] = {
-      {"\"/bin/echo\" -n a;b&c $X %Y% `z` \"C:\\r d\" a\"b c\"d\t\"\" x >" + out, 0, "a;b&c $X %Y% `z` C:\\r d ab cd  x"},
+      {"\"/bin/echo\" -n a;b&c $X %Y% `z` \"C:\\r d\" a\"b c\"d\t\"\" x >" + out, 0, "a;b&c $X `z` C:\\r d ab cd  x"},
+      // "%" as a Windows batch file reads it (as Wine's cmd.exe answered the same line).
+      {"/bin/echo -n a %%Y%% %sacmd_var% %UNSET%x 100% done %1 %* end 50% >" + out, 0, "a %Y% v x 1001 end 50"},
+      {"/bin/echo -n \"%Sacmd_Var%\" >\"" + folder / "o%%u%%t\"", 0, none},
       {"cat<" + in + ">" + out, 0, "text"}, {"/bin/cat < " + in + " > " + out, 0, "text"}, {"/bin/false\r\n\r\n   \r\ntrue", 0, none},
       {"/bin/true \"unclosed", 1, none}, {"/bin/true <", 1, none}, {"/bin/true > > " + out, 1, none}, {"> " + out, 1, none},
       {"/bin/true < > " + out, 1, none}, {"/bin/cat < \"" + folder / "none\"", 1, none}, {"/bin/true > \"" + folder / "no/out\"", 1, none},
@@ -270,9 +273,10 @@ TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastSta
     WriteFile(folder / "b.bat", batch + "\r\n");
     std::filesystem::remove(folder / "out");
     const std::string arguments = batch.rfind("/c", 0) == 0 || batch.empty() ? batch : "/C \"" + folder / "b.bat\"";
-    const int status = std::system(("PATH='" + folder / "decoy:/usr/bin:/bin' " SACMD_EXE " " + arguments + " 2>/dev/null").c_str());
+    const int status = std::system(("SACMD_VAR=v PATH='" + folder / "decoy:/usr/bin:/bin' " SACMD_EXE " " + arguments + " 2>/dev/null").c_str());
     EXPECT_EQ(std::to_string(WEXITSTATUS(status)) + " " + ReadFile(folder / "out"), std::to_string(want) + " " + output) << batch;
   }
+  EXPECT_EQ(ReadFile(folder / "o%u%t"), "v");
 }
 
 #endif

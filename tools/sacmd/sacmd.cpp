@@ -5,8 +5,10 @@
 //
 // A line is a program and its words, with "<" and ">" redirecting standard
 // input and output (the output file is created before the program starts, as
-// the Windows interpreter does). There are no variables, globbing, pipes or
-// command separators, so no text in a path can ever run as a command. The exit
+// the Windows interpreter does). In a batch file, as in a Windows one, "%%"
+// stands for "%" and "%NAME%" for an environment variable's value. There is no globbing,
+// no pipe and no command separator, so no text in a path can ever run as a
+// command. The exit
 // status is the last command's: 128 + the signal's number for a command that a
 // signal ended, 9009 (seen as 9009 & 255 = 49 on POSIX) when a program cannot
 // be started, 1 when a line cannot be parsed or a file cannot be opened.
@@ -26,6 +28,7 @@
 #include <iostream>
 
 #include "batch_line.h"
+#include "helpers/batch_text.h"
 
 extern char** environ;
 
@@ -130,6 +133,19 @@ int RunCommand(const sacmd::Command& command) {
   return status;
 }
 
+// An environment variable's value, its name matched without regard to
+// letter case as Windows matches it; empty when it is not set.
+std::string EnvironmentValue(const std::string& name) {
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    if (equals != nullptr && static_cast<std::size_t>(equals - *entry) == name.size() &&
+        ::strncasecmp(*entry, name.c_str(), name.size()) == 0) {
+      return equals + 1;
+    }
+  }
+  return std::string();
+}
+
 int RunLine(const std::string& line) {
   sacmd::Command command;
   std::string reason;
@@ -151,7 +167,7 @@ int RunBatchFile(const std::string& path) {
   std::string line;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const int result = RunLine(line);
+    const int result = RunLine(saplugin::ExpandBatchText(line, EnvironmentValue));
     if (result >= 0) status = result;
   }
   return status;

@@ -95,6 +95,15 @@ void CopyContent(int in, int out, const std::string& source, const std::string& 
   }
 }
 
+// Puts the folder's entries on disk, so that a name made, replaced or moved
+// in it survives a power cut.
+void SyncFolderOf(const std::string& native, const std::string& context) {
+  const auto slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  ScopedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.Valid() || ::fsync(fd.Get()) != 0) throw PosixError(context + ": its folder cannot be synced", errno);
+}
+
 }  // namespace
 
 bool PosixFileSystem::FileExists(const std::string& path) {
@@ -174,28 +183,47 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& des
   }
   ScopedFd out(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!out.Valid()) throw PosixError(context, errno);
-  CopyContent(in.Get(), out.Get(), source, destination);
-  // The copy takes the source's permissions, as a Windows copy takes its
-  // attributes (a read-only source gives a read-only copy).
-  if (::fchmod(out.Get(), from.st_mode & 0777) != 0) throw PosixError(context, errno);
-  if (out.Reset() != 0) throw PosixError(context, errno);
+  try {
+    CopyContent(in.Get(), out.Get(), source, destination);
+    // The copy takes the source's permissions, as a Windows copy takes its
+    // attributes (a read-only source gives a read-only copy).
+    if (::fchmod(out.Get(), from.st_mode & 0777) != 0) throw PosixError(context, errno);
+    // On disk, name and all, before the caller removes what it copied.
+    if (::fsync(out.Get()) != 0) throw PosixError(context, errno);
+    if (out.Reset() != 0) throw PosixError(context, errno);
+  } catch (const Error&) {
+    // A part of a copy (a full disk) is no copy: it goes, as a failed Windows copy goes.
+    ::unlink(native.c_str());
+    throw;
+  }
+  SyncFolderOf(native, context);
 }
 
 bool PosixFileSystem::MoveOver(const std::string& source, const std::string& destination) {
   const std::string context = "Could not replace " + Quoted(destination) + " with " + Quoted(source);
   const std::string native = ToNativePath(destination);
   const std::string from = ToNativePath(source);
+  ScopedFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat source_info;
+  if (!in.Valid() || ::fstat(in.Get(), &source_info) != 0) throw PosixError(context, errno);
   struct stat info;
   if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
     if (IsReadOnly(info)) throw Error(EACCES, "saplugin", context + ": the file is read-only");
+    if (info.st_dev != source_info.st_dev) return false;
     // Owner first: a change of owner may clear the mode's special bits.
-    if (::chown(from.c_str(), info.st_uid, info.st_gid) != 0 || ::chmod(from.c_str(), info.st_mode & 07777) != 0) {
+    if (::fchown(in.Get(), info.st_uid, info.st_gid) != 0 || ::fchmod(in.Get(), info.st_mode & 07777) != 0) {
       throw PosixError(context + ": its owner and permissions cannot be kept", errno);
     }
   }
-  if (::rename(from.c_str(), native.c_str()) == 0) return true;
-  if (errno == EXDEV) return false;
-  throw PosixError(context, errno);
+  // The data reaches the disk before the name does: after a power cut the
+  // destination is the old file or the whole new one, never an empty one.
+  if (::fsync(in.Get()) != 0) throw PosixError(context, errno);
+  if (::rename(from.c_str(), native.c_str()) != 0) {
+    if (errno == EXDEV) return false;
+    throw PosixError(context, errno);
+  }
+  SyncFolderOf(native, context);
+  return true;
 }
 
 void PosixFileSystem::DeleteFile(const std::string& path) {

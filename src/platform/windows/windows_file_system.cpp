@@ -25,6 +25,22 @@ void RefuseReadOnly(const std::string& destination, const std::string& context) 
   }
 }
 
+// Flushes a file's data to disk. FlushFileBuffers needs a handle with write
+// access, which a read-only file refuses: its attribute is lifted meanwhile.
+void FlushFile(const std::string& path, const std::string& context) {
+  const DWORD attributes = Attributes(path);
+  const bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (read_only && !SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    throw WindowsError(context, GetLastError());
+  }
+  ScopedHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const DWORD error = !file.Valid() || !FlushFileBuffers(file.Get()) ? GetLastError() : ERROR_SUCCESS;
+  file.Reset();
+  if (read_only) SetFileAttributesA(path.c_str(), attributes);
+  if (error != ERROR_SUCCESS) throw WindowsError(context, error);
+}
+
 class WindowsTextWriter : public TextWriter {
  public:
   WindowsTextWriter(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
@@ -135,6 +151,8 @@ void WindowsFileSystem::CopyFile(const std::string& source, const std::string& d
   const std::string context = "Could not copy " + Quoted(source) + " to " + Quoted(destination);
   RefuseReadOnly(destination, context);
   if (!CopyFileA(source.c_str(), destination.c_str(), FALSE)) throw WindowsError(context, GetLastError());
+  // On disk before the caller removes what it copied.
+  FlushFile(destination, context);
 }
 
 bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& destination) {
@@ -146,6 +164,9 @@ bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& d
       lstrcmpiA(source_volume, destination_volume) != 0) {
     return false;
   }
+  // The data reaches the disk before the name does: after a power cut the
+  // destination is the old file or the whole new one, never an empty one.
+  FlushFile(source, "Could not replace " + Quoted(destination) + " with " + Quoted(source));
   // ReplaceFile keeps the replaced file's security descriptor and attributes.
   if (FileExists(destination) ? ReplaceFileA(destination.c_str(), source.c_str(), nullptr, 0, nullptr, nullptr) != 0
                               : MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH) != 0) {
