@@ -38,4 +38,23 @@ std::string ExpandBatchText(const std::string& text, const std::function<std::st
   return expanded;
 }
 
+std::string ExpandCommandText(const std::string& text, const std::function<std::string(const std::string&)>& lookup) {
+  std::string expanded;
+  std::size_t i = 0;
+  for (std::size_t open; (open = text.find('%', i)) != std::string::npos;) {
+    const std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    const std::string value = close > open + 1 ? lookup(text.substr(open + 1, close - open - 1)) : std::string();
+    if (value.empty()) {
+      // Not a set variable: the first "%" stays, and the second may open one.
+      expanded += text.substr(i, close - i);
+      i = close;
+    } else {
+      expanded += text.substr(i, open - i) + value;
+      i = close + 1;
+    }
+  }
+  return expanded + text.substr(i);
+}
+
 }  // namespace saplugin

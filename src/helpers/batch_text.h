@@ -15,4 +15,10 @@ std::string EscapeForBatch(const std::string& path);
 // none; a "%" with no closing one is dropped. lookup gives a variable's value.
 std::string ExpandBatchText(const std::string& text, const std::function<std::string(const std::string&)>& lookup);
 
+// The interpreter's own command line ("cmd /c ...") as it reads it: only a
+// "%NAME%" whose variable is set is replaced; every other "%" stays, "%%"
+// included. So a path that holds "%NAME%" of a set variable cannot be named
+// there, however it is written.
+std::string ExpandCommandText(const std::string& text, const std::function<std::string(const std::string&)>& lookup);
+
 }  // namespace saplugin

@@ -157,7 +157,7 @@ std::vector<std::string> FileTrace(const Sandbox& box, const std::string& trace)
   };
   static const std::regex linux_call("^[0-9]+ +(fsync|rename|unlink)[a-z]*\\((?:AT_FDCWD, )?(?:[0-9]+<([^>]*)>|\"([^\"]*)\")(?:, (?:AT_FDCWD, )?\"([^\"]*)\")?");
   static const std::regex wine_call("^([0-9a-f]+):(Call|Ret ) KERNEL32\\.(CreateFileA|FlushFileBuffers|ReplaceFileA|MoveFileExA|DeleteFileA)"
-                                    "\\((?:[0-9a-f]+ \"([^\"]*)\"|([0-9a-f]+))?(?:,[0-9a-f]+ \"([^\"]*)\")?.*?(?:retval=([0-9a-f]+))?");
+                                    "\\((?:[0-9a-f]+ \"([^\"]*)\"|([0-9a-f]+))?(?:,[0-9a-f]+ \"([^\"]*)\")?[^ ]* (?:retval=([0-9a-f]+))?");
   std::vector<std::string> events;
   std::map<std::string, std::string> opening, handles;  // by thread: the path being opened; by thread and handle: its path
   std::istringstream lines(trace);
@@ -229,7 +229,7 @@ void RunScenario(const Build& build, const Scenario& s) {
   if (Has(s.setup, "small-temp")) box.MountSmallVolume(box.temp, "256k");
   if (Has(s.setup, "small-quarantine")) box.MountSmallVolume(box.quarantine, "64k");
   if (Has(s.setup, "small-queue")) box.MountSmallVolume(box.data, "256k");
-  if (Has(s.setup, "percent-temp")) std::filesystem::create_directories(box.temp = box.folder / "t%PATH%");
+  if (Has(s.setup, "percent-temp")) std::filesystem::create_directories(box.temp = box.folder / "100% of 5%");
   if (Has(s.setup, "filter-variable")) {
     const std::filesystem::path filter(build.safilter);
     box.environment["SAFILTER_HOME"] = box.Native(filter.parent_path().string());

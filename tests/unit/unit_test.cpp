@@ -263,7 +263,7 @@ TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastSta
       {"/bin/true \"unclosed", 1, none}, {"/bin/true <", 1, none}, {"/bin/true > > " + out, 1, none}, {"> " + out, 1, none},
       {"/bin/true < > " + out, 1, none}, {"/bin/cat < \"" + folder / "none\"", 1, none}, {"/bin/true > \"" + folder / "no/out\"", 1, none},
       {"/bin/sh -c \"kill -9 $$\"", 137, none}, {"/bin/sh -c \"exit 259\"", 3, none}, {"\"/no/program\" > " + out, 9009 & 255, ""},
-      {"/c /bin/sh -c \"exit 7\"", 7, none}, {"/c \"\"", 0, none}, {"/c \"" + folder / "b.CMD\"", 0, none},
+      {"/c /bin/sh -c \"exit 7\"", 7, none}, {"/c /bin/echo -n %SACMD_VAR% %NOPE% 100%% x%NOPE%SACMD_VAR%y >" + out, 0, "v %NOPE% 100%% x%NOPEvy"}, {"/c \"\"", 0, none}, {"/c \"" + folder / "b.CMD\"", 0, none},
       {"/c \"" + folder / "missing.bat\"", 1, none}, {"", 1, none},
       // The stand-in filter as a batch line runs it, and as spamc (only 127.0.0.1 up), pinged or not.
       {"\"" SAFILTER_EXE "\" -d 127.0.0.1 < " + in + " > " + out, 0, FilterOutput("text")}, {"\"" SAFILTER_EXE "\" -K < " + in + " > " + out, 0, ""},

@@ -5,8 +5,9 @@
 //
 // A line is a program and its words, with "<" and ">" redirecting standard
 // input and output (the output file is created before the program starts, as
-// the Windows interpreter does). In a batch file, as in a Windows one, "%%"
-// stands for "%" and "%NAME%" for an environment variable's value. There is no globbing,
+// the Windows interpreter does). "%" is read as Windows reads it: in a batch
+// file "%%" stands for "%" and "%NAME%" for a variable's value; on sacmd's own
+// command line only "%NAME%" of a set variable is replaced. There is no globbing,
 // no pipe and no command separator, so no text in a path can ever run as a
 // command. The exit
 // status is the last command's: 128 + the signal's number for a command that a
@@ -187,6 +188,6 @@ int main(int argc, char** argv) {
     if (i > 2) line += ' ';
     line += word.find_first_of(" \t<>") != std::string::npos ? "\"" + word + "\"" : word;
   }
-  const int status = RunLine(line);
+  const int status = RunLine(saplugin::ExpandCommandText(line, EnvironmentValue));
   return (status < 0 ? 0 : status) & 0xFF;
 }
