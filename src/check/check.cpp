@@ -195,6 +195,9 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
                                       : "text that is no message came back, first line \"" + reader->ReadLine(200) +
                                             "\": check SPAMASSASSINEXE and SPAMASSASSINRULESPATH";
     reader->Close();
+  } else if (*pass.exit_status != 0) {
+    outcome = "the filter failed with exit status " + std::to_string(*pass.exit_status) +
+              ": a run leaves the message unscanned; check SPAMASSASSINEXE and the room in TEMPPATH";
   }
   for (const std::string& file : {message_file, pass.output_file, pass.batch_file}) {
     if (!file.empty() && fs.FileExists(file)) fs.DeleteFile(file);

@@ -123,6 +123,7 @@ std::vector<Scenario> Table() {
       {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, 1,
        "FAIL     SPAMASSASSINEXE        \"C:\\no\\filter.exe\" -> C:\\no\\filter.exe: no such program\nFAIL     trial scan, GTUBE"},
       {"CheckOfAFilterThatNeverFlags", kBoth, "", kSpam, "no-scan\n", "sacheck", O::kLeft, 1, "GTUBE      came back clean, not flagged"},
+      {"CheckOfAFilterThatFails", kLinux, "", kSpam, "exit 28\n", "sacheck", O::kLeft, 1, "trial scan, GTUBE      the filter failed with exit status 28"},
       {"CheckOfQueuesThatCannotBeWritten", kBoth, "", kSpam, "", "sacheck not-queued no-messages", O::kDeleted, 1,
        "FAIL     connector {connector}\nInbound or Inbound\\Messages names no folder"},
       // Start-up and gates.
