@@ -78,6 +78,10 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
   if (ReadSetting(platform, file, "SCANTIMELIMIT", &value)) {
     options.ScanTimeLimit = ToInteger32(value, "SCANTIMELIMIT");
   }
+  if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
+    options.ScanLogPath = value;
+    EnsureTrailingBackslash(options.ScanLogPath);
+  }
 
   if (options.QuarantinePath.empty()) {
     platform.LogEvent(EventLevel::kWarning,

@@ -6,7 +6,8 @@
 namespace saplugin {
 
 // The plug-in's settings, filled once by LoadOptions and only read afterwards.
-// After loading, QuarantinePath and TempPath are empty or end with "\", and an
+// After loading, QuarantinePath, TempPath and ScanLogPath are empty or end
+// with "\", and an
 // empty QuarantinePath implies Quarantine 0.
 struct PluginOptions {
   // Action for a flagged message: 0 replace by the filtered copy, 1 move into
@@ -23,6 +24,8 @@ struct PluginOptions {
   // Seconds the filter may take before it is ended and the message left
   // unscanned; 0 or less: no limit.
   std::int32_t ScanTimeLimit = 0;
+  // The scan log's folder, ending with "\"; empty: no scan log.
+  std::string ScanLogPath;
 };
 
 }  // namespace saplugin

@@ -89,6 +89,15 @@ class FileSystem {
   // Error, leaving the destination as it was, when it is read-only, its
   // permissions cannot be passed on, or the move fails otherwise.
   virtual bool MoveOver(const std::string& source, const std::string& destination) = 0;
+  // Moves source to destination only when no file of that name is there yet,
+  // in one step, so that of several callers exactly one puts its file in
+  // place: answers false, changing nothing, when the destination exists.
+  // Throws Error when the move fails otherwise.
+  virtual bool MoveIfAbsent(const std::string& source, const std::string& destination) = 0;
+  // Appends the bytes to an existing file in a single write, so that callers
+  // appending at once never mix their texts. Answers false when there is no
+  // such file; throws Error when it cannot be written.
+  virtual bool AppendToExistingFile(const std::string& path, const std::string& bytes) = 0;
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.
   virtual void DeleteFile(const std::string& path) = 0;

@@ -2,8 +2,10 @@
 
 #include "config/load_options.h"
 #include "run/queue_paths.h"
+#include "run/header_fields.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
+#include "run/scan_log.h"
 
 namespace saplugin {
 
@@ -32,17 +34,37 @@ QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& w
 }
 
 // The run after the configuration is loaded; any error leaves it for the trap.
-int PickUp(Platform& platform, const PluginOptions& options) {
+int PickUp(Platform& platform, const PluginOptions& options, ScanRecord& record) {
   const std::string command_line = platform.CommandLine();
-  const QueuePaths paths = BuildQueuePaths(platform, SplitCommandLine(command_line), command_line);
+  const std::vector<std::string> words = SplitCommandLine(command_line);
+  if (!words.empty()) record.message = words[0];
+  if (words.size() > 1) record.connector = words[1];
+  const QueuePaths paths = BuildQueuePaths(platform, words, command_line);
 
   auto fs = platform.CreateFileSystem();
+  record.outcome = "missing";
   if (!fs->FileExists(paths.message_file)) return kExitNormal;
   // The size is read whenever the message exists, so that an unreadable
   // message ends in the trap even with no size limit set.
-  const std::int64_t size = fs->FileSize(paths.message_file);
-  if (options.MaxMessageSize > 0 && size > options.MaxMessageSize) return kExitNormal;
-  return ScanMessage(platform, *fs, options, paths);
+  record.size = fs->FileSize(paths.message_file);
+  if (!options.ScanLogPath.empty()) {
+    auto fields = ReadHeaderFields(*fs, paths.message_file, {"From", "Subject"}, kScanLogTextLimit);
+    record.from = fields["From"];
+    record.subject = fields["Subject"];
+  }
+  record.outcome = "too-large";
+  if (options.MaxMessageSize > 0 && record.size > options.MaxMessageSize) return kExitNormal;
+  return ScanMessage(platform, *fs, options, paths, record);
+}
+
+// Adds the run's line to the scan log; a log that cannot be written changes
+// nothing of the run but one Warning entry.
+void LogScan(Platform& platform, const PluginOptions& options, const ScanRecord& record) {
+  try {
+    WriteScanLog(platform, *platform.CreateFileSystem(), options.ScanLogPath, record);
+  } catch (const Error& error) {
+    platform.LogEvent(EventLevel::kWarning, "Could not write the scan log in " + options.ScanLogPath + ": " + error.Description());
+  }
 }
 
 }  // namespace
@@ -66,16 +88,26 @@ int Main(Platform& platform) {
   PluginOptions options;
   if (!LoadOptions(platform, options)) return kExitNormal;
 
+  ScanRecord record;
+  record.time = ToLocalTime(std::time(nullptr)).stamp;
+  int status = kExitTrapped;
+  std::string reason;
   try {
-    return PickUp(platform, options);
+    status = PickUp(platform, options, record);
   } catch (const Error& error) {
-    platform.LogEvent(EventLevel::kError, kTrapEntry + error.Description());
+    reason = error.Description();
   } catch (const std::exception& error) {
-    platform.LogEvent(EventLevel::kError, kTrapEntry + std::string(error.what()));
+    reason = error.what();
   } catch (...) {
-    platform.LogEvent(EventLevel::kError, kTrapEntry + std::string("Unknown error"));
+    reason = "Unknown error";
   }
-  return kExitTrapped;
+  if (status == kExitTrapped) {
+    platform.LogEvent(EventLevel::kError, kTrapEntry + reason);
+    record.outcome = "trap";
+    record.reason = reason;
+  }
+  if (!options.ScanLogPath.empty()) LogScan(platform, options, record);
+  return status;
 }
 
 }  // namespace saplugin

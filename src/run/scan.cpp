@@ -1,11 +1,13 @@
 #include "run/scan.h"
 
 #include <cctype>
+#include <chrono>
 #include <memory>
 
 #include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
+#include "run/header_fields.h"
 #include "run/main.h"
 #include "run/replace_message.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 const char* const kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
 const char* const kFlagLine = "X-Spam-Flag: YES";
+const char* const kStatusField = "X-Spam-Status";
 
 // Names tried for a run that fell back to the fixed run name, before giving up.
 constexpr int kFallbackAttempts = 100000;
@@ -101,8 +104,9 @@ bool IsHeaderFieldLine(const std::string& line) {
   return true;
 }
 
-Verdict ReadVerdict(FileSystem& fs, const std::string& output_file) {
+Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string* spam_status) {
   auto reader = fs.OpenTextFileForReading(output_file);
+  HeaderFieldCollector status_field({kStatusField}, kHeaderLineLimit);
   bool first = true;
   bool from_line = false;
   Verdict verdict = Verdict::kClean;
@@ -119,14 +123,19 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file) {
       break;
     }
     first = false;
+    if (line.empty()) break;
     if (StartsWithIgnoringCase(line, kFlagLine)) {
       verdict = Verdict::kFlagged;
-      break;
+      if (spam_status == nullptr) break;
     }
-    if (line.empty()) break;
+    status_field.Feed(line);
   }
   if (first) verdict = Verdict::kNoMessage;  // nothing at all was written
   reader->Close();
+  if (spam_status != nullptr) {
+    const auto found = status_field.Values().find(kStatusField);
+    *spam_status = found == status_field.Values().end() ? "" : found->second;
+  }
   return verdict;
 }
 
@@ -141,8 +150,10 @@ FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& op
 }
 
 int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
-                const QueuePaths& paths) {
+                const QueuePaths& paths, ScanRecord& record) {
+  const auto start = std::chrono::steady_clock::now();
   const FilterPass pass = RunFilter(platform, fs, options, paths.message_file);
+  record.filter_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const std::string& run_name = pass.run_name;
   const std::string& batch_file = pass.batch_file;
   const std::string& output_file = pass.output_file;
@@ -150,7 +161,8 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
 
   // Ends a run that leaves the queue as it was: the run's files are removed
   // and one entry says why.
-  const auto leave = [&](const std::string& entry, int exit_code) {
+  const auto leave = [&](const std::string& entry, const char* outcome, int exit_code) {
+    record.outcome = outcome;
     if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
     fs.DeleteFile(batch_file);
     platform.LogEvent(EventLevel::kError, entry);
@@ -160,15 +172,22 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     // Whatever the ended filter wrote is no message.
     return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
                      " seconds; the message was left unscanned.",
-                 kExitTimeLimit);
+                 "time-limit", kExitTimeLimit);
   }
   // A filter that crashed or was killed may have left a cut output that looks
   // like a message, and an output that is no message must never take the
   // message's place: both count as no output at all.
   const long status = *exit_status;
-  if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, kExitNoScan);
-  const Verdict verdict = ReadVerdict(fs, output_file);
-  if (verdict == Verdict::kNoMessage) return leave(kNoEmail, kExitNoScan);
+  record.reason = status == 0 ? "" : "exit status " + std::to_string(status);
+  if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, "no-message", kExitNoScan);
+  std::string spam_status;
+  const Verdict verdict = ReadVerdict(fs, output_file, options.ScanLogPath.empty() ? nullptr : &spam_status);
+  if (verdict == Verdict::kNoMessage) return leave(kNoEmail, "no-message", kExitNoScan);
+  const SpamStatus parts = ParseSpamStatus(spam_status);
+  record.verdict = verdict == Verdict::kFlagged ? "spam" : "clean";
+  record.score = parts.score;
+  record.required = parts.required;
+  record.rules = parts.rules;
 
   // A filter that failed without crashing (a full disk, a daemon lost in mid
   // answer, a wrapper whose last command failed) may have cut its output
@@ -176,11 +195,16 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   // message's place. What needs no more than the verdict is still done.
   const bool replaces = verdict == Verdict::kFlagged ? options.Quarantine == 0 : !options.KeepOriginal;
   const std::string failed = "SpamAssassin failed with exit status " + std::to_string(status) + "; ";
-  if (status != 0 && replaces) return leave(failed + "the message was left unscanned.", kExitNoScan);
+  if (status != 0 && replaces) return leave(failed + "the message was left unscanned.", "filter-failed", kExitNoScan);
 
+  static const char* const kFlaggedOutcomes[] = {"tagged", "quarantined", "deleted"};
+  record.outcome = verdict == Verdict::kClean ? (replaces ? "tagged" : "kept")
+                   : options.Quarantine >= 0 && options.Quarantine <= 2 ? kFlaggedOutcomes[options.Quarantine]
+                                                                        : "left";
   bool output_moved = false;
   if (verdict == Verdict::kFlagged) {
     output_moved = ApplySpamAction(fs, options, paths, output_file, run_name);
+    if (options.Quarantine == 1) record.quarantine_file = options.QuarantinePath + "Messages\\" + run_name + ".MAI";
   } else if (replaces) {
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
   }

@@ -6,6 +6,7 @@
 #include "config/plugin_options.h"
 #include "platform/platform.h"
 #include "run/queue_paths.h"
+#include "run/scan_record.h"
 
 namespace saplugin {
 
@@ -25,8 +26,10 @@ std::string ComposeScanCommandLine(const PluginOptions& options, const std::stri
                                    const std::string& run_name);
 
 // Reads the output's header section, line by line, up to the flag line or
-// the first empty line, and closes it again.
-Verdict ReadVerdict(FileSystem& fs, const std::string& output_file);
+// the first empty line, and closes it again. Given spam_status, it reads on
+// to the end of the header section and stores there the X-Spam-Status value
+// (unfolded, cut at kHeaderLineLimit characters; empty when there is none).
+Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string* spam_status = nullptr);
 
 // True for "Name: ..." where the name is printable characters without blanks
 // or colon.
@@ -42,8 +45,10 @@ FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& op
 
 // Scans the message through the filter and carries out the configured action
 // on the queue, then removes the run's temporary files. Returns the exit
-// status. Errors pass to the caller's trap, leaving what was done in place.
+// status, and notes in record the verdict, the outcome and what the filter
+// said (the X-Spam-Status parts only when the scan log is on). Errors pass to
+// the caller's trap, leaving what was done in place.
 int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
-                const QueuePaths& paths);
+                const QueuePaths& paths, ScanRecord& record);
 
 }  // namespace saplugin

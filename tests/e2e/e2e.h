@@ -76,7 +76,7 @@ struct Sandbox {
         connector(build.wine ? "Conn" + std::to_string(std::random_device()()) : "Conn"),
         inbound(data + "/QUEUES/" + connector + "/Inbound"), messages(inbound + "/Messages"),
         quarantine(folder / "quarantine"), temp(folder / "temp") {
-    for (const auto& made : {bin, messages, quarantine, temp, folder / "rules", folder / "my shell"}) {
+    for (const auto& made : {bin, messages, quarantine, temp, folder / "rules", folder / "my shell", folder / "scan log"}) {
       std::filesystem::create_directories(made);
     }
     const std::string exe = build.wine ? ".exe" : "";
@@ -122,7 +122,7 @@ struct Sandbox {
   // stand-in filter with an empty rules folder) changed by "KEY=value" words;
   // "KEY=-" leaves the key out; a value may start with {box} or {bin}.
   void Configure(const std::string& changes = "") {
-    std::map<std::string, std::string> settings{{"QUARANTINE", "1"}, {"QUARANTINEPATH", Native(quarantine)},
+    std::map<std::string, std::string> settings{{"QUARANTINE", "1"}, {"QUARANTINEPATH", Native(quarantine)}, {"SCANLOGPATH", Native(folder / "scan log")},
                                                 {"SPAMASSASSINEXE", Native(build.safilter)},
                                                 {"SPAMASSASSINRULESPATH", Native(folder / "rules")}, {"TEMPPATH", Native(temp)}};
     std::istringstream words(changes);
@@ -162,6 +162,15 @@ struct Sandbox {
       if (std::regex_search(line, match, entry)) wine_events.push_back(std::regex_replace(match[1].str(), escape, "$1"));
     }
     return result;
+  }
+
+  // The lines of the scan log's one file, without their line breaks; none without a file.
+  std::vector<std::string> ScanLogLines() const {
+    const auto files = FilesIn(folder / "scan log");
+    std::istringstream text(files.empty() ? "" : ReadFile(folder / "scan log/" + *files.begin()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line.substr(0, line.size() - (line.back() == '\r')));
+    return lines;
   }
 
   // The event-log entries of all runs so far.
@@ -210,7 +219,8 @@ enum class Outcome {
 // (empty: a rules folder); the faults made before the run (words, or
 // "sh:LINES", a filter script of shell lines where the stand-in filter is
 // "$SAFILTER" and the sandbox "$BOX"); and what is expected: where the message
-// is, the exit status, and the beginnings of the event-log entries, one per
+// is, the outcome that the scan log names (each run logs into the sandbox's
+// log folder), the exit status, and the beginnings of the event-log entries, one per
 // line, where {bin} is the program's folder (for sacheck: lines of its report,
 // where {connector} is the sandbox's connector).
 struct Scenario {
@@ -218,6 +228,7 @@ struct Scenario {
   int builds;
   std::string settings, message, directives, setup;
   Outcome outcome;
+  std::string log;  // the scan log line's outcome; "-" for no line
   int status;
   std::string events;
 };

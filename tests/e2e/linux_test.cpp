@@ -13,6 +13,7 @@
 #include <random>
 
 #include "e2e/e2e.h"
+#include "run/scan_log.h"
 
 namespace saplugin {
 namespace {
@@ -87,6 +88,33 @@ void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& spam) {
   }
   EXPECT_TRUE(std::regex_search(ReadFile(box.messages + "/H.MAI"), std::regex("X-Spam-Status: No[\\s\\S]*Lunch at: noon\\.")));
   EXPECT_TRUE(fs::is_empty(box.temp));
+  // The scan log has the filter's score and the rules that hit, from its folded X-Spam-Status field.
+  const std::vector<std::string> log = box.ScanLogLines();
+  ASSERT_EQ(log.size(), 3u);
+  const auto spam_line = ParseCsvLine(log[1]), ham_line = ParseCsvLine(log[2]);
+  EXPECT_EQ(spam_line[4] + " " + spam_line[5] + " " + ham_line[4] + " " + ham_line[5], "spam quarantined clean tagged");
+  EXPECT_GE(std::stod(spam_line[7]), std::stod(spam_line[8])) << log[1];
+  EXPECT_LT(std::stod(ham_line[7]), std::stod(ham_line[8])) << log[2];
+  EXPECT_TRUE(std::regex_match(spam_line[9] + "," + ham_line[9], std::regex("[A-Z0-9_]+(,[A-Z0-9_]+){4,}"))) << log[1] << log[2];
+}
+
+TEST(ScanLog, RunsAtOnceWriteWholeLinesUnderOneHeader) {
+  Sandbox box;
+  box.Configure();
+  std::vector<int> runs;
+  for (int i = 0; i < 32; ++i) box.Queue("P" + std::to_string(i) + ".MAI", i % 2 ? kSpam : kHam);
+  for (int i = 0; i < 32; ++i) runs.push_back(StartProcess({box.bin + "/saplugin", "P" + std::to_string(i) + ".MAI", "Conn"}, box.environment, "/dev/null"));
+  for (const int pid : runs) EXPECT_EQ(WaitProcess(pid), 0);
+  const std::vector<std::string> log = box.ScanLogLines();
+  ASSERT_EQ(log.size(), 33u);
+  EXPECT_EQ(log[0], "\xEF\xBB\xBF" + std::string(kScanLogColumns));
+  std::set<std::string> whole;
+  for (std::size_t i = 1; i < log.size(); ++i) {
+    const auto f = ParseCsvLine(log[i]);
+    if (f.size() == 14 && f[5] == (std::stoi(f[2].substr(1)) % 2 ? "quarantined" : "tagged")) whole.insert(f[2]);
+  }
+  EXPECT_EQ(whole.size(), 32u);
+  EXPECT_EQ(FilesIn(box.folder / "scan log").size(), 1u);  // no temporary file left
 }
 
 TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {

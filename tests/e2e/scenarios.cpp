@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "e2e/e2e.h"
+#include "run/scan_log.h"
 
 namespace saplugin {
 
@@ -34,110 +35,115 @@ std::vector<Scenario> Table() {
   const std::string cut_spam = "cut " + std::to_string(FilterOutput(kSpam).size() - 9) + "\n";
   return {
       // The verdict's actions.
-      {"FlaggedQuarantine0IsTagged", kBoth, "QUARANTINE=0", kSpam, "", "", O::kTagged, 0, ""},
-      {"FlaggedQuarantine1IsQuarantined", kBoth, "", kSpam, "", "", O::kQuarantined, 0, ""},
-      {"FlaggedQuarantine2IsDeletedKeptOriginalOrNot", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", kSpam, "", "", O::kDeleted, 0, ""},
-      {"FlaggedQuarantine3IsLeft", kBoth, "QUARANTINE=3", kSpam, "", "", O::kLeft, 0, ""},
-      {"CleanIsTagged", kBoth, "", kHam, "", "", O::kTagged, 0, ""},
-      {"CleanWithKeepOriginalIsLeft", kBoth, "KEEPORIGINAL=1", kHam, "", "", O::kLeft, 0, ""},
-      {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, 0, ""},
-      {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, 0, ""},
-      {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, 0, ""},
+      {"FlaggedQuarantine0IsTagged", kBoth, "QUARANTINE=0", kSpam, "", "", O::kTagged, "tagged", 0, ""},
+      {"FlaggedQuarantine1IsQuarantined", kBoth, "", kSpam, "", "", O::kQuarantined, "quarantined", 0, ""},
+      {"FlaggedQuarantine2IsDeletedKeptOriginalOrNot", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", kSpam, "", "", O::kDeleted, "deleted", 0, ""},
+      {"FlaggedQuarantine3IsLeft", kBoth, "QUARANTINE=3", kSpam, "", "", O::kLeft, "left", 0, ""},
+      {"CleanIsTagged", kBoth, "", kHam, "", "", O::kTagged, "tagged", 0, ""},
+      {"CleanWithKeepOriginalIsLeft", kBoth, "KEEPORIGINAL=1", kHam, "", "", O::kLeft, "kept", 0, ""},
+      {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, "deleted", 0, ""},
+      {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
+      {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, "tagged", 0, ""},
       // A filter that fails without crashing: its output never takes the message's place, its verdict still counts.
-      {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, 3, Failed(28, "was left unscanned")},
-      {"FailedFilterCutFlaggedOutputIsNotTagged", kBoth, "QUARANTINE=0", kSpam, cut_spam + "exit 28\n", "", O::kLeft, 3, Failed(28, "was left unscanned")},
-      {"FailedFilterFlaggedMessageIsQuarantinedWhole", kBoth, "", kSpam, cut_spam + "exit 1\n", "", O::kQuarantined, 0, Failed(1, "it flagged was quarantined")},
-      {"FailedFilterFlaggedMessageIsDeleted", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, 0, Failed(1, "it flagged was deleted")},
-      {"FailedFilterFlaggedMessageIsLeft", kLinux, "QUARANTINE=3", kHam, "flag\nexit 1\n", "", O::kLeft, 0, Failed(1, "it flagged was left in the queue")},
-      {"FailedFilterWithKeepOriginalKeepsTheMessage", kLinux, "KEEPORIGINAL=1", kHam, "exit 2\n", "", O::kLeft, 0, Failed(2, "was kept as received")},
-      {"FullTempPathWithTheRealFilterLeavesTheMessage", kLinux, "", lines, "", "real-filter small-temp", O::kLeft, 3, Failed(28, "was left unscanned")},
-      {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, 0, ""},
-      {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
-      {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, 4, kOverTime},
-      {"TimeLimitOfZeroIsNoLimit", kLinux, "QUARANTINE=2 SCANTIMELIMIT=0", kSpam, "delay 1\n", "", O::kDeleted, 0, ""},
-      {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, 2, ""},
-      {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, 0, ""},
-      {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, 0, ""},
-      {"MessageOneByteOverABlockIsTaggedWhole", kLinux, "", Sized(kHam, 65537), "", "", O::kTagged, 0, ""},
-      {"GtubeAcrossTwoReadsIsFlagged", kLinux, "QUARANTINE=2", Sized("Subject: x\r\n\r\n", 65536 + 3 - gtube.size()) + gtube, "", "", O::kDeleted, 0, ""},
-      {"BodyThatBeginsWithAFieldPassesForAMessage", kLinux, "", Sized("Subject: x\r\n\r\nA~B: y\r\n", 65537), "no-header\n", "", O::kTagged, 0, ""},
-      {"FilterWithNoFreeDescriptorsSpoolsInMemory", kLinux, "", big, "", "sh:ulimit -n 3" + kRunFilter, O::kQuarantined, 0, ""},
+      {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
+      {"FailedFilterCutFlaggedOutputIsNotTagged", kBoth, "QUARANTINE=0", kSpam, cut_spam + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
+      {"FailedFilterFlaggedMessageIsQuarantinedWhole", kBoth, "", kSpam, cut_spam + "exit 1\n", "", O::kQuarantined, "quarantined", 0, Failed(1, "it flagged was quarantined")},
+      {"FailedFilterFlaggedMessageIsDeleted", kLinux, "QUARANTINE=2", kHam, "flag\nexit 1\n", "", O::kDeleted, "deleted", 0, Failed(1, "it flagged was deleted")},
+      {"FailedFilterFlaggedMessageIsLeft", kLinux, "QUARANTINE=3", kHam, "flag\nexit 1\n", "", O::kLeft, "left", 0, Failed(1, "it flagged was left in the queue")},
+      {"FailedFilterWithKeepOriginalKeepsTheMessage", kLinux, "KEEPORIGINAL=1", kHam, "exit 2\n", "", O::kLeft, "kept", 0, Failed(2, "was kept as received")},
+      {"FullTempPathWithTheRealFilterLeavesTheMessage", kLinux, "", lines, "", "real-filter small-temp", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
+      {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, "tagged", 0, ""},
+      {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, "deleted", 0, ""},
+      {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, "time-limit", 4, kOverTime},
+      {"TimeLimitOfZeroIsNoLimit", kLinux, "QUARANTINE=2 SCANTIMELIMIT=0", kSpam, "delay 1\n", "", O::kDeleted, "deleted", 0, ""},
+      {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, "-", 2, ""},
+      {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, "tagged", 0, ""},
+      {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, "quarantined", 0, ""},
+      {"MessageOneByteOverABlockIsTaggedWhole", kLinux, "", Sized(kHam, 65537), "", "", O::kTagged, "tagged", 0, ""},
+      {"GtubeAcrossTwoReadsIsFlagged", kLinux, "QUARANTINE=2", Sized("Subject: x\r\n\r\n", 65536 + 3 - gtube.size()) + gtube, "", "", O::kDeleted, "deleted", 0, ""},
+      {"BodyThatBeginsWithAFieldPassesForAMessage", kLinux, "", Sized("Subject: x\r\n\r\nA~B: y\r\n", 65537), "no-header\n", "", O::kTagged, "tagged", 0, ""},
+      {"FilterWithNoFreeDescriptorsSpoolsInMemory", kLinux, "", big, "", "sh:ulimit -n 3" + kRunFilter, O::kQuarantined, "quarantined", 0, ""},
       // Filters and interpreters that give no message.
-      {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, 3, kNoEmail},
-      {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, 3, kNoEmail},
-      {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, 3, kNoEmail},
-      {"CrashedFilterLeavesTheMessage", kBoth, "QUARANTINE=0", big, "abort-after 20000\n", "", O::kLeft, 3, kNoEmail},
-      {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, 3, kNoEmail},
-      {"FilterKilledAfterItsOutputLeavesTheMessage", kLinux, "", kHam, "", "sh:\"$SAFILTER\" \"$@\"; kill -HUP $$", O::kLeft, 3, kNoEmail},
-      {"FilterCutByAFileSizeLimitLeavesTheMessage", kLinux, "QUARANTINE=0", big, "", "sh:ulimit -f 8" + kRunFilter, O::kLeft, 3, kNoEmail},
+      {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, "no-message", 3, kNoEmail},
+      {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, "no-message", 3, kNoEmail},
+      {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, "no-message", 3, kNoEmail},
+      {"CrashedFilterLeavesTheMessage", kBoth, "QUARANTINE=0", big, "abort-after 20000\n", "", O::kLeft, "no-message", 3, kNoEmail},
+      {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, "no-message", 3, kNoEmail},
+      {"FilterKilledAfterItsOutputLeavesTheMessage", kLinux, "", kHam, "", "sh:\"$SAFILTER\" \"$@\"; kill -HUP $$", O::kLeft, "no-message", 3, kNoEmail},
+      {"FilterCutByAFileSizeLimitLeavesTheMessage", kLinux, "QUARANTINE=0", big, "", "sh:ulimit -f 8" + kRunFilter, O::kLeft, "no-message", 3, kNoEmail},
       // The shipped .cmd adapter hands spamc (safilter.exe here) no "-c RULES", which would silence it,
       // and fails over to the pool's second host.
-      {"SpamcAdapterDropsTheFilterArgumentsAndFailsOver", kWine, "", kHam, "no-output\n", "spamc-cmd", O::kTagged, 0, ""},
-      {"SpamcAdapterWithThePoolDownLeavesTheMessage", kWine, "", kHam, "", "spamc-cmd down", O::kLeft, 3, kNoEmail},
-      {"MboxFromLineBeforeTheHeaderIsAMessage", kLinux, "QUARANTINE=2", kSpam, "", "sh:echo 'From a@b.example Mon Jan  1 00:00:00 2024'" + kRunFilter, O::kDeleted, 0, ""},
-      {"MboxFromLineBeforeNoHeaderIsNoMessage", kLinux, "", kSpam, "", "sh:echo 'From a@b.example'; echo 'no field'" + kRunFilter, O::kLeft, 3, kNoEmail},
+      {"SpamcAdapterDropsTheFilterArgumentsAndFailsOver", kWine, "", kHam, "no-output\n", "spamc-cmd", O::kTagged, "tagged", 0, ""},
+      {"SpamcAdapterWithThePoolDownLeavesTheMessage", kWine, "", kHam, "", "spamc-cmd down", O::kLeft, "no-message", 3, kNoEmail},
+      {"MboxFromLineBeforeTheHeaderIsAMessage", kLinux, "QUARANTINE=2", kSpam, "", "sh:echo 'From a@b.example Mon Jan  1 00:00:00 2024'" + kRunFilter, O::kDeleted, "deleted", 0, ""},
+      {"MboxFromLineBeforeNoHeaderIsNoMessage", kLinux, "", kSpam, "", "sh:echo 'From a@b.example'; echo 'no field'" + kRunFilter, O::kLeft, "no-message", 3, kNoEmail},
       // The shipped spamc adapter, with every daemon of its pool down (nothing listens on port 9).
       {"SpamdPoolThatIsDownLeavesTheMessage", kLinux, "", kSpam, "", "sh:exec sh -c \"$(sed 's/PORT=783/PORT=9/; "
-       "s/HOSTS=127.0.0.1/HOSTS=127.0.0.2,127.0.0.1/' '" SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh')\"", O::kLeft, 3, kNoEmail},
+       "s/HOSTS=127.0.0.1/HOSTS=127.0.0.2,127.0.0.1/' '" SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh')\"", O::kLeft, "no-message", 3, kNoEmail},
       // The interpreter's path: with a blank, unquoted (every row's), quoted, or naming nothing.
-      {"InterpreterInQuotesIsFound", kLinux, "", kSpam, "", "comspec-quoted", O::kQuarantined, 0, ""},
-      {"MissingInterpreterEndsInTheTrap", kLinux, "", kSpam, "", "comspec-missing", O::kLeft, 1, kTrap},
-      {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, 3, kNoEmail},
+      {"InterpreterInQuotesIsFound", kLinux, "", kSpam, "", "comspec-quoted", O::kQuarantined, "quarantined", 0, ""},
+      {"MissingInterpreterEndsInTheTrap", kLinux, "", kSpam, "", "comspec-missing", O::kLeft, "trap", 1, kTrap},
+      {"InterpreterThatWritesNothingLeavesTheMessage", kLinux, "", kSpam, "", "comspec-true", O::kLeft, "no-message", 3, kNoEmail},
       // Queue files, folders and volumes.
-      {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, 1, kTrap},
-      {"ReadOnlyMessageIsQuarantinedButKept", kBoth, "", kSpam, "", "ro-message", O::kPickupGone, 1, kTrap},
-      {"ReadOnlyMessageIsNotDeleted", kBoth, "QUARANTINE=2", kSpam, "", "ro-message", O::kPickupGone, 1, kTrap},
-      {"ReadOnlyPickupKeepsAQuarantinedMessage", kBoth, "", kSpam, "", "ro-pickup", O::kLeft, 1, kTrap},
-      {"ReadOnlyPickupKeepsADeletedMessage", kBoth, "QUARANTINE=2", kSpam, "", "ro-pickup", O::kLeft, 1, kTrap},
-      {"ReadOnlyPickupPlaysNoPartInTagging", kBoth, "QUARANTINE=0", kSpam, "", "ro-pickup", O::kTagged, 0, ""},
-      {"MissingTempPathEndsInTheTrap", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "", O::kLeft, 1, kTrap},
-      {"UnwritableTempPathEndsInTheTrap", kLinux, "TEMPPATH=/proc", kSpam, "", "", O::kLeft, 1, kTrap},
-      {"TempPathOnAnotherVolumeTags", kBoth, "QUARANTINE=0", big, "", "temp-elsewhere", O::kTagged, 0, ""},
-      {"TempPathOnAnotherVolumeQuarantines", kBoth, "", big, "", "temp-elsewhere", O::kQuarantined, 0, ""},
-      {"FullQuarantineKeepsTheQueueFiles", kLinux, "", big, "", "small-quarantine", O::kLeft, 1, kTrap},
-      {"FullQueueVolumeKeepsTheMessageWhole", kLinux, "QUARANTINE=0", big, "", "small-queue", O::kLeft, 1, kTrap},
+      {"ReadOnlyMessageIsNotReplaced", kBoth, "QUARANTINE=0", kHam, "", "ro-message", O::kLeft, "trap", 1, kTrap},
+      {"ReadOnlyMessageIsQuarantinedButKept", kBoth, "", kSpam, "", "ro-message", O::kPickupGone, "trap", 1, kTrap},
+      {"ReadOnlyMessageIsNotDeleted", kBoth, "QUARANTINE=2", kSpam, "", "ro-message", O::kPickupGone, "trap", 1, kTrap},
+      {"ReadOnlyPickupKeepsAQuarantinedMessage", kBoth, "", kSpam, "", "ro-pickup", O::kLeft, "trap", 1, kTrap},
+      {"ReadOnlyPickupKeepsADeletedMessage", kBoth, "QUARANTINE=2", kSpam, "", "ro-pickup", O::kLeft, "trap", 1, kTrap},
+      {"ReadOnlyPickupPlaysNoPartInTagging", kBoth, "QUARANTINE=0", kSpam, "", "ro-pickup", O::kTagged, "tagged", 0, ""},
+      {"MissingTempPathEndsInTheTrap", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "", O::kLeft, "trap", 1, kTrap},
+      {"UnwritableTempPathEndsInTheTrap", kLinux, "TEMPPATH=/proc", kSpam, "", "", O::kLeft, "trap", 1, kTrap},
+      {"TempPathOnAnotherVolumeTags", kBoth, "QUARANTINE=0", big, "", "temp-elsewhere", O::kTagged, "tagged", 0, ""},
+      {"TempPathOnAnotherVolumeQuarantines", kBoth, "", big, "", "temp-elsewhere", O::kQuarantined, "quarantined", 0, ""},
+      {"FullQuarantineKeepsTheQueueFiles", kLinux, "", big, "", "small-quarantine", O::kLeft, "trap", 1, kTrap},
+      {"FullQueueVolumeKeepsTheMessageWhole", kLinux, "QUARANTINE=0", big, "", "small-queue", O::kLeft, "trap", 1, kTrap},
       // Each copy is on disk before it counts: traced by strace, or by Wine's relay channel.
-      {"TaggedCopyIsOnDiskBeforeItTakesThePlace", kBoth, "", kHam, "", "trace", O::kTagged, 0, ""},
-      {"QuarantineCopiesAreOnDiskBeforeTheQueueFilesGo", kBoth, "", kSpam, "", "trace", O::kQuarantined, 0, ""},
+      {"TaggedCopyIsOnDiskBeforeItTakesThePlace", kBoth, "", kHam, "", "trace", O::kTagged, "tagged", 0, ""},
+      {"QuarantineCopiesAreOnDiskBeforeTheQueueFilesGo", kBoth, "", kSpam, "", "trace", O::kQuarantined, "quarantined", 0, ""},
       // Paths in the batch line: the run's own as written, "%" and all; the filter's through the interpreter's variables.
-      {"TempPathWithPercentSignsIsUsedAsWritten", kBoth, "", kHam, "", "percent-temp", O::kTagged, 0, ""},
-      {"FilterNamedThroughAVariableRuns", kBoth, "QUARANTINE=2", kSpam, "", "filter-variable", O::kDeleted, 0, ""},
-      {"CheckOfAFilterNamedThroughAVariable", kBoth, "", kSpam, "", "sacheck filter-variable", O::kLeft, 0,
+      {"TempPathWithPercentSignsIsUsedAsWritten", kBoth, "", kHam, "", "percent-temp", O::kTagged, "tagged", 0, ""},
+      {"FilterNamedThroughAVariableRuns", kBoth, "QUARANTINE=2", kSpam, "", "filter-variable", O::kDeleted, "deleted", 0, ""},
+      {"CheckOfAFilterNamedThroughAVariable", kBoth, "", kSpam, "", "sacheck filter-variable", O::kLeft, "-", 0,
        "OK       SPAMASSASSINEXE        \"%SAFILTER_HOME%\\safilter"},
-      {"ReplacedMessageKeepsItsOwnerAndMode", kLinux, "QUARANTINE=0", kSpam, "", "private-message", O::kTagged, 0, ""},
-      {"MessageReplacedAcrossVolumesKeepsItsOwnerAndMode", kLinux, "", kHam, "", "private-message temp-elsewhere", O::kTagged, 0, ""},
-      {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, 1, kTrap},
-      {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, 1, kTrap},
+      {"ReplacedMessageKeepsItsOwnerAndMode", kLinux, "QUARANTINE=0", kSpam, "", "private-message", O::kTagged, "tagged", 0, ""},
+      {"MessageReplacedAcrossVolumesKeepsItsOwnerAndMode", kLinux, "", kHam, "", "private-message temp-elsewhere", O::kTagged, "tagged", 0, ""},
+      {"QuarantineMessagesFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine/Messages\"" + kRunFilter, O::kLeft, "trap", 1, kTrap},
+      {"QuarantineFolderRemovedMidRun", kLinux, "", kSpam, "", "sh:rm -r \"$BOX/quarantine\"" + kRunFilter, O::kLeft, "trap", 1, kTrap},
       // sacheck: the events column holds lines of its report; it touches no queue and logs nothing.
-      {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, 0,
+      {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, "-", 0,
        "OK       configuration \n (REG_SZ)\nOK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL\n"
        "OK       KEEPORIGINAL           \"\" -> clean messages are tagged"},
       {"CheckOfSettingsThatChangeOrStopARun", kLinux, "QUARANTINE=3 MAXMESSAGESIZE=x SPAMASSASSINRULESPATH=C:\\no\\rules SCANTIMELIMIT=1",
-       kSpam, "", "sacheck", O::kLeft, 1, "WARNING  QUARANTINE \nFAIL     SPAMASSASSINRULESPATH \nOK       SCANTIMELIMIT          \"1\" -> 1 s\n"
+       kSpam, "", "sacheck", O::kLeft, "-", 1, "WARNING  QUARANTINE \nFAIL     SPAMASSASSINRULESPATH \nOK       SCANTIMELIMIT          \"1\" -> 1 s\n"
        "FAIL     MAXMESSAGESIZE         \"x\" -> -: Type mismatch: MAXMESSAGESIZE \"x\" is not a whole number: every run stops"},
-      {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, 0, "usage: sacheck [--config FILE]"},
-      {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, 1, "FAIL     data directory         "},
-      {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, 1, "FAIL     configuration "},
-      {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, 1, "FAIL     TEMPPATH "},
-      {"CheckOfAnUnwritableTempPath", kLinux, "TEMPPATH=/proc", kSpam, "", "sacheck", O::kLeft, 1, "trial scan, GTUBE      the filter could not be run"},
-      {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, 1,
+      {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "usage: sacheck [--config FILE]"},
+      {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, "-", 1, "FAIL     data directory         "},
+      {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, "-", 1, "FAIL     configuration "},
+      {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, "-", 1, "FAIL     TEMPPATH "},
+      {"CheckOfAnUnwritableTempPath", kLinux, "TEMPPATH=/proc", kSpam, "", "sacheck", O::kLeft, "-", 1, "trial scan, GTUBE      the filter could not be run"},
+      {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, "-", 1,
        "FAIL     SPAMASSASSINEXE        \"C:\\no\\filter.exe\" -> C:\\no\\filter.exe: no such program\nFAIL     trial scan, GTUBE"},
-      {"CheckOfAFilterThatNeverFlags", kBoth, "", kSpam, "no-scan\n", "sacheck", O::kLeft, 1, "GTUBE      came back clean, not flagged"},
-      {"CheckOfAFilterThatFails", kLinux, "", kSpam, "exit 28\n", "sacheck", O::kLeft, 1, "trial scan, GTUBE      the filter failed with exit status 28"},
-      {"CheckOfQueuesThatCannotBeWritten", kBoth, "", kSpam, "", "sacheck not-queued no-messages", O::kDeleted, 1,
+      {"CheckOfAFilterThatNeverFlags", kBoth, "", kSpam, "no-scan\n", "sacheck", O::kLeft, "-", 1, "GTUBE      came back clean, not flagged"},
+      {"CheckOfAFilterThatFails", kLinux, "", kSpam, "exit 28\n", "sacheck", O::kLeft, "-", 1, "trial scan, GTUBE      the filter failed with exit status 28"},
+      {"CheckOfQueuesThatCannotBeWritten", kBoth, "", kSpam, "", "sacheck not-queued no-messages", O::kDeleted, "-", 1,
        "FAIL     connector {connector}\nInbound or Inbound\\Messages names no folder"},
+      // The scan log: a field with commas, quotes and UTF-8 comes back whole; a log that cannot be written changes nothing.
+      {"SenderAndSubjectAreLoggedWhole", kBoth, "", "From: \"Doe, Jane\" <j@example.com>\r\nSubject: Re: \"50%, or more\" \xE2\x80\x94 caf\xC3\xA9\r\n\tfolded"
+       "\r\n\r\nbody\r\n", "", "", O::kTagged, "tagged", 0, ""},
+      {"ScanLogThatCannotBeWrittenChangesNothing", kBoth, "SCANLOGPATH={box}/no/log", kSpam, "", "", O::kQuarantined, "-", 0,
+       "Could not write the scan log in "},
       // Start-up and gates.
-      {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
-      {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, 0, kOff},
-      {"QuarantinePathThatIsAFileStopsTheRun", kBoth, "QUARANTINEPATH={bin}/spamassassinconfig.ini", kSpam, "", "", O::kLeft, 2, "Quantine path is not a valid directory."},
-      {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, 2, ""},
-      {"ConfigurationOfGarbageRunsWithNothingSet", kLinux, "=" + garbage, kHam, "", "", O::kLeft, 3, kOff + "\n" + kNoEmail},
-      {"OneWordCommandLineEndsInTheTrap", kBoth, "", kSpam, "", "one-word", O::kLeft, 1, kTrap},
-      {"MessageOverTheSizeLimitIsLeft", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1001), "", "", O::kLeft, 0, ""},
-      {"MessageAtTheSizeLimitIsScanned", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1000), "", "", O::kQuarantined, 0, ""},
-      {"MissingMessageIsLeftSilently", kBoth, "", kSpam, "", "not-queued", O::kDeleted, 0, ""},
-      {"RegistryFileOfGarbageEndsInTheTrap", kLinux, "", kSpam, "", "bad-registry", O::kLeft, 1, kTrap},
-      {"RegistryFileUnsetFindsNoQueue", kLinux, "", kSpam, "", "no-registry", O::kLeft, 0, ""},
+      {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, "-", 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
+      {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, "tagged", 0, kOff},
+      {"QuarantinePathThatIsAFileStopsTheRun", kBoth, "QUARANTINEPATH={bin}/spamassassinconfig.ini", kSpam, "", "", O::kLeft, "-", 2, "Quantine path is not a valid directory."},
+      {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, "-", 2, ""},
+      {"ConfigurationOfGarbageRunsWithNothingSet", kLinux, "=" + garbage, kHam, "", "", O::kLeft, "-", 3, kOff + "\n" + kNoEmail},
+      {"OneWordCommandLineEndsInTheTrap", kBoth, "", kSpam, "", "one-word", O::kLeft, "trap", 1, kTrap},
+      {"MessageOverTheSizeLimitIsLeft", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1001), "", "", O::kLeft, "too-large", 0, ""},
+      {"MessageAtTheSizeLimitIsScanned", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1000), "", "", O::kQuarantined, "quarantined", 0, ""},
+      {"MissingMessageIsLeftSilently", kBoth, "", kSpam, "", "not-queued", O::kDeleted, "missing", 0, ""},
+      {"RegistryFileOfGarbageEndsInTheTrap", kLinux, "", kSpam, "", "bad-registry", O::kLeft, "trap", 1, kTrap},
+      {"RegistryFileUnsetFindsNoQueue", kLinux, "", kSpam, "", "no-registry", O::kLeft, "missing", 0, ""},
   };
 }
 
@@ -180,8 +186,9 @@ std::vector<std::string> FileTrace(const Sandbox& box, const std::string& trace)
       }
     }
   }
-  // Only the sandbox's own files: what the filter and the interpreter do elsewhere is theirs.
-  events.erase(std::remove_if(events.begin(), events.end(), [](const std::string& e) { return e.find(" /") != std::string::npos; }), events.end());
+  // Only the queue's, the quarantine's and TEMPPATH's files: what the filter and the interpreter do elsewhere is theirs.
+  events.erase(std::remove_if(events.begin(), events.end(), [](const std::string& e) {
+    return e.find(" /") != std::string::npos || e.find(" scan log/") != std::string::npos; }), events.end());
   return events;
 }
 
@@ -197,6 +204,50 @@ std::map<std::string, std::string> Snapshot(const Sandbox& box, bool with_quaran
     }
   }
   return files;
+}
+
+// The header section of a message or output, up to its first empty line.
+std::string HeaderOf(const std::string& message) { return message.substr(0, std::min(message.find("\n\n"), message.find("\n\r\n"))); }
+
+// A header field of the message as written, unfolded ("" when it has none).
+std::string HeaderField(const std::string& message, const std::string& name) {
+  std::smatch m;
+  const std::string header = HeaderOf(message);
+  if (!std::regex_search(header, m, std::regex("(^|\n)" + name + ": ([^\r\n]*(\r?\n[ \t][^\r\n]*)*)"))) return "";
+  return std::regex_replace(m[2].str(), std::regex("\r?\n[ \t]+"), " ");
+}
+
+// The sandbox's scan log: no file when the run logs nothing, else today's file
+// with the header row and one line that names the message and what became of it.
+void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std::string>& events) {
+  const auto files = FilesIn(box.folder / "scan log");
+  ASSERT_EQ(files.size(), s.log == "-" ? 0u : 1u);
+  if (s.log == "-") return;
+  const std::vector<std::string> lines = box.ScanLogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "\xEF\xBB\xBF" + std::string(kScanLogColumns));
+  const std::vector<std::string> f = ParseCsvLine(lines[1]);
+  ASSERT_EQ(f.size(), 14u) << lines[1];
+  EXPECT_EQ(*files.begin(), "saplugin-" + f[0].substr(0, 10) + ".csv");
+  EXPECT_TRUE(std::regex_match(f[0], std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d"))) << f[0];
+  const bool found = s.log != "missing" && !Has(s.setup, "one-word") && !Has(s.setup, "bad-registry");
+  EXPECT_EQ(f[1] + " " + f[2] + " " + f[3] + " " + f[5], (Has(s.setup, "one-word") ? "" : box.connector) + " N.MAI " +
+            (found ? std::to_string(s.message.size()) : "") + " " + s.log) << lines[1];
+  // What the filter said, where it said something.
+  const bool scanned = Has(" tagged kept quarantined deleted left filter-failed ", (" " + s.log + " ").c_str()) ||
+                       (s.log == "trap" && !f[4].empty());
+  const std::string output = FilterOutput(s.message, s.directives);
+  const bool flagged = std::regex_search(HeaderOf(output), std::regex("(^|\n)X-Spam-Flag: YES", std::regex::icase));
+  const std::string status = Has(output, "tests=GTUBE") ? " 1000.0 5.0 GTUBE" : Has(output, "tests=none") ? " 0.0 5.0 none" : "   ";
+  const std::string said = !scanned ? "   " : Has(s.setup, "real-filter") ? f[4] + " " + f[7] + " " + f[8] + " " + f[9]
+                           : (flagged ? "spam" : "clean") + status;
+  EXPECT_EQ(f[4] + " " + f[7] + " " + f[8] + " " + f[9], said) << lines[1];
+  EXPECT_TRUE(!Has(s.setup, "real-filter") || std::regex_match(f[7] + f[9], std::regex("-?[0-9.]+[A-Z_0-9,]+"))) << lines[1];
+  EXPECT_EQ(f[6], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "filter-failed" ? "exit status 28" : f[6]);
+  EXPECT_EQ(f[10].empty(), s.log != "quarantined");
+  EXPECT_TRUE(f[10].empty() || Exists(box.quarantine + "/Messages/" + f[10].substr(f[10].find_last_of("\\/") + 1))) << f[10];
+  EXPECT_EQ(f[11].empty(), s.log == "missing" || s.log == "too-large" || (s.log == "trap" && f[11].empty())) << lines[1];
+  EXPECT_EQ(f[12] + "|" + f[13], found ? HeaderField(s.message, "From") + "|" + HeaderField(s.message, "Subject") : "|") << lines[1];
 }
 
 }  // namespace
@@ -292,6 +343,8 @@ void RunScenario(const Build& build, const Scenario& s) {
     }
   }
   EXPECT_EQ(left, "");
+
+  ExpectScanLog(box, s, events);
 
   const std::string pickup_text = "pickup of N.MAI\r\n", output = FilterOutput(s.message, s.directives);
   const std::map<Outcome, std::map<std::string, std::string>> outcomes = {

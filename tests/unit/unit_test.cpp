@@ -21,7 +21,9 @@
 #include "config/conversions.h"
 #include "helpers/make_run_name.h"
 #include "platform/posix/process_start.h"
+#include "run/header_fields.h"
 #include "run/read_registry_value.h"
+#include "run/scan_log.h"
 #endif
 
 namespace saplugin {
@@ -79,6 +81,23 @@ TEST_F(FileSystemContract, ReadOnlyFilesAreNeitherChangedNorDeleted) {
   } catch (const Error& error) {
     EXPECT_TRUE(error.Number() != 0 && error.Description().find(P("none")) != std::string::npos) << error.Description();
   }
+}
+
+TEST_F(FileSystemContract, OneOfTwoMovesIfAbsentWinsAndAppendsNeedAFile) {
+  WriteFile(folder / "a", "first");
+  WriteFile(folder / "c", "second");
+  EXPECT_TRUE(fs->MoveIfAbsent(P("a"), P("b")));
+  EXPECT_FALSE(fs->MoveIfAbsent(P("c"), P("b")));
+  EXPECT_FALSE(fs->AppendToExistingFile(P("none"), "x"));
+  EXPECT_TRUE(fs->AppendToExistingFile(P("b"), " line\r\n"));
+  EXPECT_EQ(FilesIn(folder.path), (std::set<std::string>{"b", "c"}));
+  EXPECT_EQ(ReadFile(folder / "b") + "|" + ReadFile(folder / "c"), "first line\r\n|second");
+  EXPECT_THROW(fs->MoveIfAbsent(P("none"), P("d")), Error);
+#ifndef _WIN32
+  // Across volumes a move onto a name that is not there answers false too.
+  TempFolder elsewhere("/dev/shm");
+  EXPECT_FALSE(fs->MoveOver(P("c"), elsewhere.path + "\\c"));
+#endif
 }
 
 #ifndef _WIN32
@@ -236,6 +255,46 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
               }), want) << text;
   }
   unsetenv("SAPLUGIN_REGISTRY");
+}
+
+TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
+  const std::pair<std::string, std::string> fields[] = {
+      {"plain", "plain"}, {"a,b", "\"a,b\""}, {"He said \"hi\"", "\"He said \"\"hi\"\"\""}, {" lead", "\" lead\""}, {"", ""},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA7", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA7"}, {"caf\xE9", "caf\xC3\xA9"},
+      {"\x80\x81\x9F", "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8"}, {"\xC0\xAF", "\xC3\x80\xC2\xAF"}, {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
+      {"\xF4\x90\x80\x80", "\xC3\xB4\xEF\xBF\xBD\xE2\x82\xAC\xE2\x82\xAC"}, {"a\tb\r\nc\x7F", "\"a b  c \""}};
+  for (const auto& [text, want] : fields) EXPECT_EQ(CsvField(text), want) << text;
+  ScanRecord record;
+  record.time = "T";
+  record.score = "-0.1";
+  record.rules = "A,B";
+  record.filter_seconds = 1.5;
+  record.from = "-x";
+  record.subject = "=HYPERLINK(\"a\"),\xE9";
+  const std::string line = FormatScanLogLine(record);
+  EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\"");
+  EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9"}));
+  EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), 14u);
+  // Local times east and west of UTC, and half an hour off.
+  for (const auto& [zone, want] : {std::pair{"XYZ-2", "1970-01-01T02:00:00+02:00"}, {"EST5", "1969-12-31T19:00:00-05:00"},
+                                   {"IST-5:30", "1970-01-01T05:30:00+05:30"}, {"UTC0", "1970-01-01T00:00:00+00:00"}}) {
+    setenv("TZ", zone, 1);
+    tzset();
+    EXPECT_EQ(ToLocalTime(0).stamp + " " + ToLocalTime(0).date, std::string(want) + " " + std::string(want).substr(0, 10)) << zone;
+  }
+  unsetenv("TZ");
+  tzset();
+  // X-Spam-Status, its rules folded over lines as SpamAssassin folds them.
+  HeaderFieldCollector collector({"X-Spam-Status", "Subject"}, 60);
+  for (const char* header : {"x-spam-status: Yes, score=7.1 required=5.0 tests=A_1,", "\tB_2,C autolearn=no", "Subject: first",
+                             "  folded", "Subject: second", "Other: x", " not Subject's", "X-Long: " }) {
+    collector.Feed(header);
+  }
+  EXPECT_EQ(collector.Values(), (std::map<std::string, std::string>{{"X-Spam-Status", "Yes, score=7.1 required=5.0 tests=A_1, B_2,C autolearn=no"},
+                                                                    {"Subject", "first folded"}}));
+  const SpamStatus status = ParseSpamStatus(collector.Values().at("X-Spam-Status"));
+  EXPECT_EQ(status.score + " " + status.required + " " + status.rules, "7.1 5.0 A_1,B_2,C");
+  EXPECT_EQ(ParseSpamStatus("No, score=0.0 tests=none").rules + ParseSpamStatus("tests= x").rules + ParseSpamStatus("").score, "none");
 }
 
 TEST(ProcessStart, SplitsArgumentsByTheWindowsRules) {

@@ -226,6 +226,29 @@ bool PosixFileSystem::MoveOver(const std::string& source, const std::string& des
   return true;
 }
 
+bool PosixFileSystem::MoveIfAbsent(const std::string& source, const std::string& destination) {
+  const std::string from = ToNativePath(source);
+  // A link fails on an existing name, which rename would replace.
+  if (::link(from.c_str(), ToNativePath(destination).c_str()) != 0) {
+    if (errno == EEXIST) return false;
+    throw PosixError("Could not move " + Quoted(source) + " to " + Quoted(destination), errno);
+  }
+  if (::unlink(from.c_str()) != 0) throw PosixError("Could not delete " + Quoted(source), errno);
+  return true;
+}
+
+bool PosixFileSystem::AppendToExistingFile(const std::string& path, const std::string& bytes) {
+  ScopedFd fd(::open(ToNativePath(path).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+  if (!fd.Valid() && errno == ENOENT) return false;
+  if (!fd.Valid()) throw PosixError("Could not open " + Quoted(path) + " for writing", errno);
+  // One write: with O_APPEND the kernel puts it at the end whole.
+  const ssize_t written = ::write(fd.Get(), bytes.data(), bytes.size());
+  if (written < 0) throw PosixError("Could not write " + Quoted(path), errno);
+  if (static_cast<std::size_t>(written) != bytes.size()) throw PosixError("Could not write " + Quoted(path), ENOSPC);
+  if (fd.Reset() != 0) throw PosixError("Could not close " + Quoted(path), errno);
+  return true;
+}
+
 void PosixFileSystem::DeleteFile(const std::string& path) {
   const std::string native = ToNativePath(path);
   const std::string context = "Could not delete " + Quoted(path);

@@ -17,6 +17,8 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override;
   void CopyFile(const std::string& source, const std::string& destination) override;
   bool MoveOver(const std::string& source, const std::string& destination) override;
+  bool MoveIfAbsent(const std::string& source, const std::string& destination) override;
+  bool AppendToExistingFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   std::vector<std::string> FolderNames(const std::string& path) override;
 };

@@ -177,6 +177,31 @@ bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& d
   throw WindowsError("Could not replace " + Quoted(destination) + " with " + Quoted(source), error);
 }
 
+bool WindowsFileSystem::MoveIfAbsent(const std::string& source, const std::string& destination) {
+  // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing name.
+  if (MoveFileExA(source.c_str(), destination.c_str(), 0)) return true;
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return false;
+  throw WindowsError("Could not move " + Quoted(source) + " to " + Quoted(destination), error);
+}
+
+bool WindowsFileSystem::AppendToExistingFile(const std::string& path, const std::string& bytes) {
+  // Appending only (FILE_APPEND_DATA), each write lands at the end whole.
+  ScopedHandle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return false;
+    throw WindowsError("Could not open " + Quoted(path) + " for writing", error);
+  }
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size()) {
+    throw WindowsError("Could not write " + Quoted(path), GetLastError());
+  }
+  if (!file.Reset()) throw WindowsError("Could not close " + Quoted(path), GetLastError());
+  return true;
+}
+
 void WindowsFileSystem::DeleteFile(const std::string& path) {
   if (!DeleteFileA(path.c_str())) throw WindowsError("Could not delete " + Quoted(path), GetLastError());
 }

@@ -1,0 +1,159 @@
+#include "run/scan_log.h"
+
+#include <cstdio>
+
+#include "helpers/make_run_name.h"
+
+namespace saplugin {
+
+const char* const kScanLogColumns =
+    "time,connector,message,size,verdict,outcome,reason,score,required,rules,quarantine_file,filter_seconds,from,subject";
+
+namespace {
+
+const char* const kByteOrderMark = "\xEF\xBB\xBF";
+
+// Windows-1252's characters for the bytes 0x80 to 0x9F (0 where it has none).
+const char16_t kCp1252High[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+                                  0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+                                  0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The length of the valid UTF-8 sequence of two to four bytes at text[i], or 0.
+std::size_t Utf8Length(const std::string& text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+  if (length == 0 || i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+  }
+  // No overlong form, no surrogate, nothing past U+10FFFF.
+  if ((lead == 0xE0 && byte(i + 1) < 0xA0) || (lead == 0xED && byte(i + 1) > 0x9F) || (lead == 0xF0 && byte(i + 1) < 0x90) ||
+      (lead == 0xF4 && byte(i + 1) > 0x8F)) {
+    return 0;
+  }
+  return length;
+}
+
+std::string Number(double value, const char* format) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
+LocalTime ToLocalTime(std::time_t moment) {
+  std::tm local = *std::localtime(&moment);
+  std::tm utc = *std::gmtime(&moment);
+  // The offset: the local clock's reading taken as local time, less the UTC
+  // clock's reading taken the same way.
+  utc.tm_isdst = local.tm_isdst;
+  const long offset = static_cast<long>(std::difftime(moment, std::mktime(&utc)));
+  const int minutes = static_cast<int>((offset < 0 ? -offset : offset) / 60 % (100 * 60));
+  char stamp[64], date[16];
+  std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+  std::snprintf(stamp, sizeof stamp, "%sT%02d:%02d:%02d%c%02d:%02d", date, local.tm_hour, local.tm_min, local.tm_sec,
+                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+  return {stamp, date};
+}
+
+std::string CsvField(const std::string& text) {
+  std::string field;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      field += ' ';
+      ++i;
+    } else if (c < 0x80) {
+      field += text[i++];
+    } else if (const std::size_t length = Utf8Length(text, i)) {
+      field.append(text, i, length);
+      i += length;
+    } else {
+      AppendUtf8(field, c >= 0xA0 ? c : kCp1252High[c - 0x80] != 0 ? kCp1252High[c - 0x80] : 0xFFFD);
+      ++i;
+    }
+  }
+  if (field.find_first_of(",\"") == std::string::npos && (field.empty() || (field.front() != ' ' && field.back() != ' '))) {
+    return field;
+  }
+  std::string quoted = "\"";
+  for (const char c : field) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+std::string FormatScanLogLine(const ScanRecord& r) {
+  // A text that a spreadsheet would take for a formula is marked as text.
+  const auto text = [](const std::string& value) {
+    return CsvField(!value.empty() && std::string("=+-@").find(value[0]) != std::string::npos ? "'" + value : value);
+  };
+  const std::string fields[] = {r.time, r.connector, r.message, r.size < 0 ? "" : std::to_string(r.size), r.verdict, r.outcome,
+                                r.reason, r.score, r.required, r.rules, r.quarantine_file,
+                                r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")};
+  std::string line;
+  for (const std::string& field : fields) line += CsvField(field) + ",";
+  return line + text(r.from) + "," + text(r.subject);
+}
+
+std::vector<std::string> ParseCsvLine(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+std::string ScanLogFile(const std::string& folder, const std::string& date) { return folder + "saplugin-" + date + ".csv"; }
+
+void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder, const ScanRecord& record) {
+  const std::string file = ScanLogFile(folder, record.time.substr(0, 10));
+  const std::string line = FormatScanLogLine(record);
+  if (fs.AppendToExistingFile(file, line + "\r\n")) return;
+  // A new day's file: made whole under a name of this run's, then put in place
+  // unless another run was quicker.
+  const std::string temporary = file + "." + MakeRunName(platform) + ".tmp";
+  auto writer = fs.CreateNewTextFile(temporary);
+  if (!writer) throw Error(kErrorInvalidArgument, "WriteScanLog", "Could not create " + temporary + ": it exists");
+  try {
+    writer->WriteLine(kByteOrderMark + std::string(kScanLogColumns));
+    writer->WriteLine(line);
+    writer->Close();
+    writer.reset();
+    if (fs.MoveIfAbsent(temporary, file)) return;
+    fs.DeleteFile(temporary);
+  } catch (const Error&) {
+    writer.reset();
+    if (fs.FileExists(temporary)) fs.DeleteFile(temporary);
+    throw;
+  }
+  if (!fs.AppendToExistingFile(file, line + "\r\n")) {
+    throw Error(kErrorInvalidArgument, "WriteScanLog", "Could not append to " + file + ": it vanished");
+  }
+}
+
+}  // namespace saplugin

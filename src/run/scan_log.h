@@ -1,0 +1,45 @@
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "run/scan_record.h"
+
+namespace saplugin {
+
+// The scan log's header row, its column names separated by commas.
+extern const char* const kScanLogColumns;
+
+// The longest From or Subject that the log keeps, in bytes.
+constexpr std::size_t kScanLogTextLimit = 200;
+
+// A moment in local time: "2026-12-07T13:45:12+01:00" and "2026-12-07".
+struct LocalTime {
+  std::string stamp, date;
+};
+LocalTime ToLocalTime(std::time_t moment);
+
+// One field as RFC 4180 writes it: in double quotes (each inner one doubled)
+// when it holds a comma, a quote or a blank at either end. Bytes that are not
+// UTF-8 are taken for Windows-1252 text and converted, control characters
+// become blanks, so that every line is one record of valid UTF-8.
+std::string CsvField(const std::string& text);
+
+// The record as one CSV line, without its line break.
+std::string FormatScanLogLine(const ScanRecord& record);
+
+// The fields of one CSV line that FormatScanLogLine wrote (or the header row).
+std::vector<std::string> ParseCsvLine(const std::string& line);
+
+// The log file of a day in the folder (which ends with "\").
+std::string ScanLogFile(const std::string& folder, const std::string& date);
+
+// Adds the record to the day's file in the folder in one append, starting the
+// file with the header row (behind a UTF-8 byte-order mark, for Excel) when it
+// is new: the first run to put its new file in place wins, the others append.
+// Throws Error when the log cannot be written.
+void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder, const ScanRecord& record);
+
+}  // namespace saplugin
