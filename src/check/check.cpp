@@ -1,6 +1,10 @@
 #include "check/check.h"
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <cstdio>
 #include <functional>
 #include <iterator>
@@ -16,6 +20,7 @@
 #include "run/main.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
+#include "run/scan_log.h"
 
 namespace saplugin {
 
@@ -23,6 +28,7 @@ namespace {
 
 const char* const kGtubeMessage[] = {"From: sacheck@example.com", "Subject: sacheck GTUBE test", "",
                                      "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X"};
+const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
 const char* const kCleanMessage[] = {"From: sacheck@example.com", "To: postmaster@example.com",
                                      "Subject: sacheck clean test", "", "A short message that is no spam."};
 
@@ -71,57 +77,84 @@ std::string WriteProblem(FileSystem& fs, const std::string& folder) {
   return std::string();
 }
 
-// The number a key's text converts to, as a run converts it, or the error.
-std::string Converted(const std::function<long(const std::string&)>& convert, const std::string& text, std::string* problem) {
+// What the check of one key found: the value as a run uses it and, when
+// something is wrong, the problem and whether it fails the set-up or warns.
+struct Finding {
+  std::string value, problem;
+  bool fails = true;
+};
+
+// A whole number as a run converts it; "none" is said of 0 or less.
+Finding Number(const std::function<long(const std::string&)>& convert, const std::string& text, const char* unit, const char* none) {
   try {
-    return text.empty() ? "0" : std::to_string(convert(text));
+    const long value = text.empty() ? 0 : convert(text);
+    return {std::to_string(value) + (value <= 0 ? none : unit), "", true};
   } catch (const Error& error) {
-    *problem = error.Description() + ": every run stops before scanning";
-    return "-";
+    return {"-", error.Description() + ": every run stops before scanning", true};
   }
+}
+
+// A folder a run writes into; empty: the problem of a folder that is not set.
+Finding Folder(FileSystem& fs, const std::string& path, const char* unset, bool fails) {
+  if (path.empty()) return {"-", unset, fails};
+  return {BuildPath(path, ""), WriteProblem(fs, path), fails};
 }
 
 void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& file, Report& report) {
   std::map<std::string, std::string> text;
-  for (const char* key : {"QUARANTINE", "MAXMESSAGESIZE", "KEEPORIGINAL", "QUARANTINEPATH", "SPAMASSASSINEXE",
-                          "SPAMASSASSINRULESPATH", "TEMPPATH", "SCANTIMELIMIT"}) {
+  // The interpreter reads the filter's two paths, its variables expanded.
+  const auto expanded = [&](const char* key) {
+    return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
+  };
+  const std::pair<const char*, std::function<Finding()>> checks[] = {
+      {"QUARANTINE", [&] {
+         Finding found = Number([](const std::string& t) { return ToInteger16(t, "QUARANTINE"); }, text["QUARANTINE"], "", "");
+         if (!found.problem.empty()) return found;
+         found.fails = false;
+         if (text["QUARANTINEPATH"].empty()) {
+           found.problem = "QUARANTINEPATH is not set: quarantining is off, flagged messages are tagged";
+         } else if (found.value != "0" && found.value != "1" && found.value != "2") {
+           found.problem = "flagged messages are left in the queue as they are";
+         }
+         return found;
+       }},
+      {"MAXMESSAGESIZE", [&] { return Number([](const std::string& t) { return ToInteger32(t, "MAXMESSAGESIZE"); }, text["MAXMESSAGESIZE"], "", " (no limit)"); }},
+      {"KEEPORIGINAL", [&] { return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", "", false}; }},
+      {"QUARANTINEPATH", [&] {
+         Finding found = Folder(fs, text["QUARANTINEPATH"], "not set: quarantining is off", !text["QUARANTINEPATH"].empty());
+         const std::string messages = BuildPath(text["QUARANTINEPATH"], "Messages");
+         if (found.problem.empty() && fs.FolderExists(messages)) found.problem = WriteProblem(fs, messages);
+         return found;
+       }},
+      {"SPAMASSASSINEXE", [&] {
+         const std::string exe = expanded("SPAMASSASSINEXE");
+         return Finding{exe.empty() ? "-" : exe, exe.empty() ? "not set" : fs.FileExists(exe) ? "" : "no such program", true};
+       }},
+      {"SPAMASSASSINRULESPATH", [&] {
+         const std::string rules = expanded("SPAMASSASSINRULESPATH");
+         return Finding{rules.empty() ? "-" : rules,
+                        rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true};
+       }},
+      {"TEMPPATH", [&] { return Folder(fs, text["TEMPPATH"], "not set", true); }},
+      {"SCANTIMELIMIT", [&] { return Number([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], " s", " (no limit)"); }},
+      // A log that cannot be written stops no run: each run logs a Warning entry instead.
+      {"SCANLOGPATH", [&] {
+         Finding found = Folder(fs, text["SCANLOGPATH"], "", false);
+         if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
+         if (!found.problem.empty()) found.problem += ": runs go on without their log lines";
+         return found;
+       }},
+  };
+  for (const auto& [key, check] : checks) {
     char buffer[255] = {};
     const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", buffer, sizeof buffer, file);
     text[key] = TrimSpaces(std::string(buffer, length));
   }
-  auto line = [&](const char* key, const std::string& value, const std::string& problem, bool fail) {
-    report.Line(problem.empty() ? "OK" : fail ? "FAIL" : "WARNING", key,
-                "\"" + text[key] + "\" -> " + value + (problem.empty() ? "" : ": " + problem));
-  };
-  std::string problem;
-  const std::string quarantine = Converted([](const std::string& t) { return ToInteger16(t, "QUARANTINE"); }, text["QUARANTINE"], &problem);
-  if (problem.empty() && text["QUARANTINEPATH"].empty()) problem = "QUARANTINEPATH is not set: quarantining is off, flagged messages are tagged";
-  if (problem.empty() && quarantine != "0" && quarantine != "1" && quarantine != "2") {
-    problem = "flagged messages are left in the queue as they are";
+  for (const auto& [key, check] : checks) {
+    const Finding found = check();
+    report.Line(found.problem.empty() ? "OK" : found.fails ? "FAIL" : "WARNING", key,
+                "\"" + text[key] + "\" -> " + found.value + (found.problem.empty() ? "" : ": " + found.problem));
   }
-  line("QUARANTINE", quarantine, problem, problem.find("stops") != std::string::npos);
-  problem.clear();
-  const std::string size = Converted([](const std::string& t) { return ToInteger32(t, "MAXMESSAGESIZE"); }, text["MAXMESSAGESIZE"], &problem);
-  line("MAXMESSAGESIZE", size + (problem.empty() && std::stol(size) <= 0 ? " (no limit)" : ""), problem, true);
-  line("KEEPORIGINAL", text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", "", false);
-  const std::string quarantine_path = text["QUARANTINEPATH"];
-  problem = quarantine_path.empty() ? "not set: quarantining is off" : WriteProblem(fs, quarantine_path);
-  if (problem.empty() && fs.FolderExists(BuildPath(quarantine_path, "Messages"))) problem = WriteProblem(fs, BuildPath(quarantine_path, "Messages"));
-  line("QUARANTINEPATH", quarantine_path.empty() ? "-" : BuildPath(quarantine_path, ""), problem, !quarantine_path.empty());
-  // The interpreter reads the filter's two paths, its variables expanded.
-  const auto expand = [&](const char* key) {
-    return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
-  };
-  const std::string exe = expand("SPAMASSASSINEXE");
-  line("SPAMASSASSINEXE", exe.empty() ? "-" : exe, exe.empty() ? "not set" : fs.FileExists(exe) ? "" : "no such program", true);
-  const std::string rules = expand("SPAMASSASSINRULESPATH");
-  line("SPAMASSASSINRULESPATH", rules.empty() ? "-" : rules,
-       rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true);
-  const std::string temp = text["TEMPPATH"];
-  line("TEMPPATH", temp.empty() ? "-" : BuildPath(temp, ""), temp.empty() ? "not set" : WriteProblem(fs, temp), true);
-  problem.clear();
-  const std::string limit = Converted([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], &problem);
-  line("SCANTIMELIMIT", limit + (problem.empty() && std::stol(limit) <= 0 ? " (no limit)" : " s"), problem, true);
 }
 
 void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
@@ -211,6 +244,51 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
               (outcome.empty() ? verdicts[static_cast<int>(verdict)] : outcome) + took);
 }
 
+// Sums up today's scan-log file, when there is one.
+void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) {
+  const std::string file = ScanLogFile(options.ScanLogPath, ToLocalTime(std::time(nullptr)).date);
+  if (options.ScanLogPath.empty() || !fs.FileExists(file)) return;
+  long messages = 0, spam = 0, failures = 0;
+  double slowest = 0;
+  auto reader = fs.OpenTextFileForReading(file);
+  if (!reader->AtEndOfStream()) reader->ReadLine(kHeaderLineLimit);  // the header row
+  while (!reader->AtEndOfStream()) {
+    const std::vector<std::string> fields = ParseCsvLine(reader->ReadLine(4 * kHeaderLineLimit));
+    if (fields.size() < 12) continue;
+    ++messages;
+    spam += fields[4] == "spam";
+    failures += fields[5] == "no-message" || fields[5] == "filter-failed" || fields[5] == "time-limit" || fields[5] == "trap";
+    if (!fields[11].empty()) slowest = std::max(slowest, std::strtod(fields[11].c_str(), nullptr));
+  }
+  reader->Close();
+  char summary[160];
+  std::snprintf(summary, sizeof summary, ": %ld messages, %ld spam, %ld failures, slowest filter %.2f s", messages, spam, failures, slowest);
+  report.Line(failures == 0 ? "OK" : "WARNING", "scan log today", file + summary);
+}
+
+// Whether Event Viewer finds the entries' texts: the event source must name
+// saplugin.exe beside sacheck as its message file.
+void CheckEventSource(Platform& platform, Report& report) {
+#ifdef _WIN32
+  const std::string expected = platform.ExecutableDirectory() + "\\saplugin.exe";
+  const std::string registered = ExpandCommandText(ReadRegistryValue(platform, kEventSourceKey, "EventMessageFile"),
+                                                   [&](const std::string& name) { return platform.EnvironmentValue(name); });
+  std::string lower_expected = expected, lower_registered = registered;
+  for (std::string* text : {&lower_expected, &lower_registered}) {
+    for (char& c : *text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  if (lower_registered == lower_expected) {
+    report.Line("OK", "event source", "saplugin: its texts come from " + expected);
+  } else {
+    report.Line("WARNING", "event source", (registered.empty() ? "saplugin is not registered" : "saplugin's message file is " + registered) +
+                                               ": Event Viewer shows the entries without their text; register " + expected);
+  }
+#else
+  static_cast<void>(platform);
+  static_cast<void>(report);
+#endif
+}
+
 }  // namespace
 
 int RunChecks(Platform& platform, const std::string& config_file, std::ostream& out) {
@@ -232,6 +310,8 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
     }
   }
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
+  if (loaded) CheckScanLog(*fs, options, report);
+  CheckEventSource(platform, report);
   CheckQueues(platform, *fs, report);
   if (loaded && fs->FolderExists(options.TempPath)) {
     TrialScan(platform, *fs, options, "GTUBE", {std::begin(kGtubeMessage), std::end(kGtubeMessage)}, Verdict::kFlagged, report);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "e2e/e2e.h"
 #include "run/scan_log.h"
 
@@ -112,10 +114,15 @@ std::vector<Scenario> Table() {
       // sacheck: the events column holds lines of its report; it touches no queue and logs nothing.
       {"CheckOfAHealthySetUp", kBoth, "", kSpam, "", "sacheck", O::kLeft, "-", 0,
        "OK       configuration \n (REG_SZ)\nOK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean\n, 0 FAIL\n"
-       "OK       KEEPORIGINAL           \"\" -> clean messages are tagged"},
-      {"CheckOfSettingsThatChangeOrStopARun", kLinux, "QUARANTINE=3 MAXMESSAGESIZE=x SPAMASSASSINRULESPATH=C:\\no\\rules SCANTIMELIMIT=1",
+       "OK       KEEPORIGINAL           \"\" -> clean messages are tagged\nOK       SCANLOGPATH "},
+      {"CheckOfSettingsThatChangeOrStopARun", kLinux, "QUARANTINE=3 MAXMESSAGESIZE=x SPAMASSASSINRULESPATH=C:\\no\\rules SCANTIMELIMIT=1 SCANLOGPATH=/proc",
        kSpam, "", "sacheck", O::kLeft, "-", 1, "WARNING  QUARANTINE \nFAIL     SPAMASSASSINRULESPATH \nOK       SCANTIMELIMIT          \"1\" -> 1 s\n"
+       "WARNING  SCANLOGPATH            \"/proc\" -> /proc\\: cannot be written: \n"
        "FAIL     MAXMESSAGESIZE         \"x\" -> -: Type mismatch: MAXMESSAGESIZE \"x\" is not a whole number: every run stops"},
+      {"CheckOfTodaysScanLog", kBoth, "", kSpam, "", "sacheck logged", O::kLeft, "-", 0,
+       "WARNING  scan log today         \n: 4 messages, 2 spam, 1 failures, slowest filter 2.50 s"},
+      {"CheckOfAnUnregisteredEventSource", kWine, "", kSpam, "", "sacheck", O::kLeft, "-", 0, "WARNING  event source           saplugin is not registered: "},
+      {"CheckOfARegisteredEventSource", kWine, "", kSpam, "", "sacheck event-source", O::kLeft, "-", 0, "OK       event source           saplugin: its texts come from "},
       {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "usage: sacheck [--config FILE]"},
       {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, "-", 1, "FAIL     data directory         "},
       {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, "-", 1, "FAIL     configuration "},
@@ -221,7 +228,7 @@ std::string HeaderField(const std::string& message, const std::string& name) {
 // with the header row and one line that names the message and what became of it.
 void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std::string>& events) {
   const auto files = FilesIn(box.folder / "scan log");
-  ASSERT_EQ(files.size(), s.log == "-" ? 0u : 1u);
+  ASSERT_EQ(files.size(), s.log == "-" && !Has(s.setup, "logged") ? 0u : 1u);
   if (s.log == "-") return;
   const std::vector<std::string> lines = box.ScanLogLines();
   ASSERT_EQ(lines.size(), 2u);
@@ -307,6 +314,21 @@ void RunScenario(const Build& build, const Scenario& s) {
     FAIL() << "cannot make the message private";
   }
   if (Has(s.setup, "no-messages")) std::filesystem::remove_all(box.messages);
+  const std::string today_log = box.folder / ("scan log/saplugin-" + ToLocalTime(std::time(nullptr)).date + ".csv");
+  if (Has(s.setup, "logged")) {
+    WriteFile(today_log, "\xEF\xBB\xBF" + std::string(kScanLogColumns) + "\r\nT,C,A,1,spam,quarantined,,9,5,X,q,2.5,,\r\nT,C,B,1,clean,tagged,,0,5,none,,0.25,,\r\n"
+                         "T,C,C,1,,trap,\"Could not, at all\",,,,,,,\r\nT,C,D,1,spam,deleted,,9,5,X,,1.000,,\r\n");
+  }
+  // The event source as the installer registers it, for this run only (Wine's registry is the suite's).
+  const std::string source_key = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
+  const auto reg = [&](std::vector<std::string> words) { return WaitProcess(StartProcess(words, {{"WINEDEBUG", "-all"}}, "/dev/null")); };
+  if (Has(s.setup, "event-source")) {
+    ASSERT_EQ(reg({"wine", "reg", "add", source_key, "/v", "EventMessageFile", "/t", "REG_EXPAND_SZ", "/d", box.Native(box.bin) + "\\SAPLUGIN.exe", "/f"}), 0);
+  }
+  struct Unregister {
+    std::function<void()> undo;
+    ~Unregister() { undo(); }
+  } unregister{[&] { if (Has(s.setup, "event-source")) reg({"wine", "reg", "delete", source_key, "/f"}); }};
   const bool check = Has(s.setup, "sacheck");
   const RunResult run = box.Run(Has(s.setup, "one-word") ? std::vector<std::string>{"N.MAI"}
                                 : Has(s.setup, "help")   ? std::vector<std::string>{"--help"}
