@@ -204,7 +204,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   bool output_moved = false;
   if (verdict == Verdict::kFlagged) {
     output_moved = ApplySpamAction(fs, options, paths, output_file, run_name);
-    if (options.Quarantine == 1) record.quarantine_file = options.QuarantinePath + "Messages\\" + run_name + ".MAI";
+    if (options.Quarantine == 1) record.quarantine_file = run_name + ".MAI";
   } else if (replaces) {
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
   }

@@ -15,7 +15,7 @@ struct ScanRecord {
   std::string outcome;       // one of the words of the log's outcome column
   std::string reason;        // the trap's or the filter's failure, in words
   std::string score, required, rules;  // from the filter's X-Spam-Status field
-  std::string quarantine_file;         // the quarantined message's path
+  std::string quarantine_file;         // the quarantined message's name in QuarantinePath\Messages
   double filter_seconds = -1;          // -1 when the filter did not run
   std::string from, subject;           // as the message's header has them
 };

@@ -252,7 +252,7 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std:
   EXPECT_TRUE(!Has(s.setup, "real-filter") || std::regex_match(f[7] + f[9], std::regex("-?[0-9.]+[A-Z_0-9,]+"))) << lines[1];
   EXPECT_EQ(f[6], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "filter-failed" ? "exit status 28" : f[6]);
   EXPECT_EQ(f[10].empty(), s.log != "quarantined");
-  EXPECT_TRUE(f[10].empty() || Exists(box.quarantine + "/Messages/" + f[10].substr(f[10].find_last_of("\\/") + 1))) << f[10];
+  EXPECT_TRUE(f[10].empty() || ReadFile(box.quarantine + "/Messages/" + f[10]) == s.message) << f[10];
   EXPECT_EQ(f[11].empty(), s.log == "missing" || s.log == "too-large" || (s.log == "trap" && f[11].empty())) << lines[1];
   EXPECT_EQ(f[12] + "|" + f[13], found ? HeaderField(s.message, "From") + "|" + HeaderField(s.message, "Subject") : "|") << lines[1];
 }
