@@ -1,8 +1,8 @@
 #include "run/main.h"
 
 #include "config/load_options.h"
-#include "run/queue_paths.h"
 #include "run/header_fields.h"
+#include "run/queue_paths.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
 #include "run/scan_log.h"

@@ -111,9 +111,7 @@ struct Sandbox {
   // Puts a volume of the given size (a tmpfs; the tests run as root) at the
   // folder, which starts empty; its subfolders that the sandbox needs are made again.
   void MountSmallVolume(const std::string& folder, const std::string& size) {
-    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) {
-      throw std::runtime_error("cannot mount a tmpfs on " + folder + " (the tests run as root)");
-    }
+    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) throw std::runtime_error("cannot mount a tmpfs on " + folder);
     mounts.push_back(folder);
     std::filesystem::create_directories(messages);
   }

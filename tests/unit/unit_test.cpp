@@ -264,14 +264,7 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
       {"\x80\x81\x9F", "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8"}, {"\xC0\xAF", "\xC3\x80\xC2\xAF"}, {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
       {"\xF4\x90\x80\x80", "\xC3\xB4\xEF\xBF\xBD\xE2\x82\xAC\xE2\x82\xAC"}, {"a\tb\r\nc\x7F", "\"a b  c \""}};
   for (const auto& [text, want] : fields) EXPECT_EQ(CsvField(text), want) << text;
-  ScanRecord record;
-  record.time = "T";
-  record.score = "-0.1";
-  record.rules = "A,B";
-  record.filter_seconds = 1.5;
-  record.from = "-x";
-  record.subject = "=HYPERLINK(\"a\"),\xE9";
-  const std::string line = FormatScanLogLine(record);
+  const std::string line = FormatScanLogLine({"T", "", "", -1, "", "", "", "-0.1", "", "A,B", "", 1.5, "-x", "=HYPERLINK(\"a\"),\xE9"});
   EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\"");
   EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9"}));
   EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), 14u);
@@ -287,9 +280,7 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   // X-Spam-Status, its rules folded over lines as SpamAssassin folds them.
   HeaderFieldCollector collector({"X-Spam-Status", "Subject"}, 60);
   for (const char* header : {"x-spam-status: Yes, score=7.1 required=5.0 tests=A_1,", "\tB_2,C autolearn=no", "Subject: first",
-                             "  folded", "Subject: second", "Other: x", " not Subject's", "X-Long: " }) {
-    collector.Feed(header);
-  }
+                             "  folded", "Subject: second", "Other: x", " not Subject's", "X-Long: "}) collector.Feed(header);
   EXPECT_EQ(collector.Values(), (std::map<std::string, std::string>{{"X-Spam-Status", "Yes, score=7.1 required=5.0 tests=A_1, B_2,C autolearn=no"},
                                                                     {"Subject", "first folded"}}));
   const SpamStatus status = ParseSpamStatus(collector.Values().at("X-Spam-Status"));
