@@ -13,6 +13,7 @@
 
 #include "config/conversions.h"
 #include "config/load_options.h"
+#include "config/spamd_hosts.h"
 #include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
@@ -21,6 +22,7 @@
 #include "run/read_registry_value.h"
 #include "run/scan.h"
 #include "run/scan_log.h"
+#include "run/spamd_scan.h"
 
 namespace saplugin {
 
@@ -127,16 +129,27 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
          return found;
        }},
       {"SPAMASSASSINEXE", [&] {
+         if (!text["SPAMDHOSTS"].empty()) return Finding{"not used: SPAMDHOSTS is set", "", true};
          const std::string exe = expanded("SPAMASSASSINEXE");
          return Finding{exe.empty() ? "-" : exe, exe.empty() ? "not set" : fs.FileExists(exe) ? "" : "no such program", true};
        }},
       {"SPAMASSASSINRULESPATH", [&] {
+         if (!text["SPAMDHOSTS"].empty()) return Finding{"not used: SPAMDHOSTS is set", "", true};
          const std::string rules = expanded("SPAMASSASSINRULESPATH");
          return Finding{rules.empty() ? "-" : rules,
                         rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true};
        }},
       {"TEMPPATH", [&] { return Folder(fs, text["TEMPPATH"], "not set", true); }},
       {"SCANTIMELIMIT", [&] { return Number([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], " s", " (no limit)"); }},
+      {"SPAMDHOSTS", [&] {
+         try {
+           const auto hosts = ParseSpamdHosts(text["SPAMDHOSTS"]);
+           return Finding{std::to_string(hosts.size()) + " host" + (hosts.size() == 1 ? "" : "s") + ", checked below", "", true};
+         } catch (const Error& error) {
+           return text["SPAMDHOSTS"].empty() ? Finding{"not set: the filter runs through the batch file", "", true}
+                                             : Finding{"-", error.Description() + ": every run stops before scanning", true};
+         }
+       }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
       {"SCANLOGPATH", [&] {
          Finding found = Folder(fs, text["SCANLOGPATH"], "", false);
@@ -218,6 +231,8 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
   if (!outcome.empty()) {
   } else if (!pass.exit_status) {
     outcome = "no end within SCANTIMELIMIT: the filter was ended";
+  } else if (!pass.spamd_failures.empty()) {
+    outcome = "no spamd host scanned it: " + pass.spamd_failures;
   } else if (!fs.FileExists(pass.output_file)) {
     outcome = "nothing came back (no output file): check COMSPEC and the batch file's interpreter";
   } else if (platform.IsCrashStatus(*pass.exit_status)) {
@@ -266,6 +281,26 @@ void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) 
   report.Line(failures == 0 ? "OK" : "WARNING", "scan log today", file + summary);
 }
 
+// Every host of the spamd pool, asked whether its daemon is up: a host that
+// is down costs each run that starts with it a refused connection; a pool
+// that is all down scans nothing.
+void CheckSpamdHosts(Platform& platform, const PluginOptions& options, Report& report) {
+  std::size_t up = 0;
+  std::vector<std::pair<std::string, std::string>> lines;
+  for (const SpamdHost& host : options.SpamdHosts) {
+    try {
+      lines.emplace_back("OK", "up, PING answered in " + std::to_string(PingSpamd(platform, host)) + " ms");
+      ++up;
+    } catch (const Error& error) {
+      lines.emplace_back("", error.Description());
+    }
+  }
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    report.Line(!lines[i].first.empty() ? lines[i].first : up > 0 ? "WARNING" : "FAIL", "spamd " + SpamdHostName(options.SpamdHosts[i]),
+                lines[i].second + (lines[i].first.empty() && up > 0 ? ": the other hosts scan instead" : ""));
+  }
+}
+
 // Whether Event Viewer finds the entries' texts: the event source must name
 // saplugin.exe beside sacheck as its message file.
 void CheckEventSource(Platform& platform, Report& report) {
@@ -311,6 +346,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   }
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
   if (loaded) CheckScanLog(*fs, options, report);
+  if (loaded) CheckSpamdHosts(platform, options, report);
   CheckEventSource(platform, report);
   CheckQueues(platform, *fs, report);
   if (loaded && fs->FolderExists(options.TempPath)) {

@@ -1,6 +1,7 @@
 #include "config/load_options.h"
 
 #include "config/conversions.h"
+#include "config/spamd_hosts.h"
 #include "platform/paths.h"
 
 namespace saplugin {
@@ -77,6 +78,9 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
   }
   if (ReadSetting(platform, file, "SCANTIMELIMIT", &value)) {
     options.ScanTimeLimit = ToInteger32(value, "SCANTIMELIMIT");
+  }
+  if (ReadSetting(platform, file, "SPAMDHOSTS", &value)) {
+    options.SpamdHosts = ParseSpamdHosts(value);
   }
   if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
     options.ScanLogPath = value;

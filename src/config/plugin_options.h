@@ -2,8 +2,15 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace saplugin {
+
+// One host of a spamd pool.
+struct SpamdHost {
+  std::string host;  // a name or an address
+  std::uint16_t port = 783;
+};
 
 // The plug-in's settings, filled once by LoadOptions and only read afterwards.
 // After loading, QuarantinePath, TempPath and ScanLogPath are empty or end
@@ -26,6 +33,9 @@ struct PluginOptions {
   std::int32_t ScanTimeLimit = 0;
   // The scan log's folder, ending with "\"; empty: no scan log.
   std::string ScanLogPath;
+  // The spamd pool that scans messages; empty: the filter runs through the
+  // batch file and the interpreter.
+  std::vector<SpamdHost> SpamdHosts;
 };
 
 }  // namespace saplugin

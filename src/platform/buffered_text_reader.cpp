@@ -1,5 +1,6 @@
 #include "platform/buffered_text_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace saplugin {
@@ -33,6 +34,17 @@ std::string BufferedTextReader::ReadLine(std::size_t max_length) {
     }
   }
   return line;
+}
+
+std::size_t BufferedTextReader::Read(char* data, std::size_t size) {
+  // What the buffer still holds first; then straight from the source.
+  if (position_ < filled_) {
+    const std::size_t count = std::min(size, filled_ - position_);
+    std::memcpy(data, buffer_.data() + position_, count);
+    position_ += count;
+    return count;
+  }
+  return open_ ? ReadBlock(data, size) : 0;
 }
 
 }  // namespace saplugin

@@ -15,6 +15,7 @@ class BufferedTextReader : public TextReader {
 
   bool AtEndOfStream() override { return !Fill(); }
   std::string ReadLine(std::size_t max_length) override;
+  std::size_t Read(char* data, std::size_t size) override;
   void Close() override {
     if (open_) CloseSource();
     open_ = false;

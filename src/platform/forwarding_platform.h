@@ -17,6 +17,9 @@ class ForwardingPlatform : public Platform {
   void LogEvent(EventLevel level, const std::string& text) override { target_.LogEvent(level, text); }
   std::string EnvironmentValue(const std::string& name) override { return target_.EnvironmentValue(name); }
   std::unique_ptr<ChildProcess> StartHidden(const std::string& line) override { return target_.StartHidden(line); }
+  std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {
+    return target_.Connect(host, port, timeout);
+  }
   void PumpEvents() override { target_.PumpEvents(); }
   bool IsCrashStatus(long status) override { return target_.IsCrashStatus(status); }
   long OpenRegistryKey(const std::string& sub_key, std::uint32_t access, RegistryKey* key) override {

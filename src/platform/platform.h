@@ -26,6 +26,8 @@ class TextWriter {
   // Writes the text followed by a carriage return and a line feed. Throws
   // Error when the write fails.
   virtual void WriteLine(const std::string& text) = 0;
+  // Writes the bytes as they are. Throws Error when the write fails.
+  virtual void Write(const char* data, std::size_t size) = 0;
   // Flushes and closes; throws Error when the data cannot be written. Closing
   // twice does nothing.
   virtual void Close() = 0;
@@ -42,6 +44,9 @@ class TextReader {
   // the line is skipped, so a huge line never has to fit in memory. Throws
   // Error on a read failure or past the end.
   virtual std::string ReadLine(std::size_t max_length) = 0;
+  // Reads the next bytes as they are, up to size of them (after any part of
+  // a line that ReadLine left); 0 at the end. Throws Error on a read failure.
+  virtual std::size_t Read(char* data, std::size_t size) = 0;
   // Closing twice does nothing.
   virtual void Close() = 0;
 };
@@ -150,6 +155,25 @@ class ChildProcess {
   virtual void EndAll() = 0;
 };
 
+// A time to wait in milliseconds; kNoTimeLimit waits as long as it takes.
+using Milliseconds = std::int64_t;
+constexpr Milliseconds kNoTimeLimit = -1;
+
+// An open TCP connection; destroying it closes it.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Sends all the bytes, waiting at most the time for the peer to take them.
+  // Throws Error when the connection fails or the time passes.
+  virtual void Send(const char* data, std::size_t size, Milliseconds timeout) = 0;
+  // Ends the sending half: the peer reads the end of the stream.
+  virtual void EndSending() = 0;
+  // Receives at least one byte and at most size of them, waiting at most the
+  // time; answers 0 at the end of the stream. Throws Error when the
+  // connection fails or the time passes.
+  virtual std::size_t Receive(char* data, std::size_t size, Milliseconds timeout) = 0;
+};
+
 // How grave an event-log entry is: every entry reports a problem.
 enum class EventLevel {
   kWarning,  // the run went on, differently from what the configuration asks
@@ -179,6 +203,10 @@ class Platform {
   // of its own that holds everything it starts, and returns at once. Throws
   // Error, with a description, when it cannot be started.
   virtual std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) = 0;
+  // Opens a TCP connection to a host (a name or an address) and port, trying
+  // each of the host's addresses, each for at most the time. Throws Error,
+  // with a description, when none accepts it.
+  virtual std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) = 0;
   // Lets the process's pending events be handled once, without waiting.
   virtual void PumpEvents() = 0;
   // True when a child's exit status says that it crashed or was killed rather

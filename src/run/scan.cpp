@@ -10,6 +10,7 @@
 #include "run/header_fields.h"
 #include "run/main.h"
 #include "run/replace_message.h"
+#include "run/spamd_scan.h"
 
 namespace saplugin {
 
@@ -22,26 +23,30 @@ const char* const kStatusField = "X-Spam-Status";
 // Names tried for a run that fell back to the fixed run name, before giving up.
 constexpr int kFallbackAttempts = 100000;
 
-struct BatchFile {
+struct RunFile {
   std::string run_name;
   std::unique_ptr<TextWriter> writer;
 };
 
-// Opens this run's batch file. A run name from a GUID is this run's own; the
-// fixed fallback name is everybody's, so such a run claims a numbered variant
-// whose batch file it creates itself and whose output and quarantine files no
+// Opens this run's first file in TempPath: the batch file, or through spamd
+// the output file. A run name from a GUID is this run's own; the fixed
+// fallback name is everybody's, so such a run claims a numbered variant
+// whose file it creates itself and whose output and quarantine files no
 // earlier run left behind.
-BatchFile OpenBatchFile(FileSystem& fs, const PluginOptions& options, const std::string& run_name) {
+RunFile OpenRunFile(FileSystem& fs, const PluginOptions& options, const std::string& run_name, const std::string& extension) {
   if (run_name != kFallbackRunName) {
-    return {run_name, fs.OpenTextFileForAppending(options.TempPath + run_name + ".BAT")};
+    const std::string path = options.TempPath + run_name + extension;
+    auto writer = extension == ".BAT" ? fs.OpenTextFileForAppending(path) : fs.CreateNewTextFile(path);
+    if (!writer) throw Error(kErrorInvalidArgument, "ScanMessage", "Could not create " + path + ": it exists");
+    return {run_name, std::move(writer)};
   }
   for (int n = 0; n < kFallbackAttempts; ++n) {
     const std::string name = n == 0 ? run_name : run_name + "-" + std::to_string(n);
-    if (fs.FileExists(options.TempPath + name + ".MAI") ||
+    if ((extension != ".MAI" && fs.FileExists(options.TempPath + name + ".MAI")) ||
         (!options.QuarantinePath.empty() && fs.FileExists(options.QuarantinePath + name + ".MAI"))) {
       continue;
     }
-    auto writer = fs.CreateNewTextFile(options.TempPath + name + ".BAT");
+    auto writer = fs.CreateNewTextFile(options.TempPath + name + extension);
     if (writer) return {name, std::move(writer)};
   }
   throw Error(kErrorInvalidArgument, "ScanMessage",
@@ -140,8 +145,16 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string*
 }
 
 FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file) {
-  BatchFile batch = OpenBatchFile(fs, options, MakeRunName(platform));
-  FilterPass pass{batch.run_name, options.TempPath + batch.run_name + ".BAT", options.TempPath + batch.run_name + ".MAI", {}};
+  if (!options.SpamdHosts.empty()) {
+    RunFile output = OpenRunFile(fs, options, MakeRunName(platform), ".MAI");
+    FilterPass pass{output.run_name, "", options.TempPath + output.run_name + ".MAI", 0, ""};
+    const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer));
+    if (outcome.timed_out) pass.exit_status.reset();
+    if (!outcome.scanned) pass.spamd_failures = outcome.failures;
+    return pass;
+  }
+  RunFile batch = OpenRunFile(fs, options, MakeRunName(platform), ".BAT");
+  FilterPass pass{batch.run_name, options.TempPath + batch.run_name + ".BAT", options.TempPath + batch.run_name + ".MAI", {}, ""};
   batch.writer->WriteLine(ComposeScanCommandLine(options, message_file, pass.run_name));
   batch.writer->Close();
   batch.writer.reset();
@@ -164,7 +177,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   const auto leave = [&](const std::string& entry, const char* outcome, int exit_code) {
     record.outcome = outcome;
     if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
-    fs.DeleteFile(batch_file);
+    if (!batch_file.empty()) fs.DeleteFile(batch_file);
     platform.LogEvent(EventLevel::kError, entry);
     return exit_code;
   };
@@ -173,6 +186,10 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
                      " seconds; the message was left unscanned.",
                  "time-limit", kExitTimeLimit);
+  }
+  if (!pass.spamd_failures.empty()) {
+    record.reason = pass.spamd_failures;
+    return leave("No spamd host scanned the message, which was left unscanned: " + pass.spamd_failures + ".", "no-message", kExitNoScan);
   }
   // A filter that crashed or was killed may have left a cut output that looks
   // like a message, and an output that is no message must never take the
@@ -209,7 +226,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
   }
   if (!output_moved) fs.DeleteFile(output_file);
-  fs.DeleteFile(batch_file);
+  if (!batch_file.empty()) fs.DeleteFile(batch_file);
   if (status != 0) {
     const char* const outcome = verdict == Verdict::kClean  ? "the message was kept as received."
                                 : options.Quarantine == 1 ? "the message it flagged was quarantined."

@@ -36,10 +36,13 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string*
 bool IsHeaderFieldLine(const std::string& line);
 
 // One pass of the filter over a message file, as a run makes it: the batch
-// file written in TempPath and run hidden through the interpreter.
+// file written in TempPath and run hidden through the interpreter, or the
+// message sent to the spamd pool.
+// Through a spamd pool (SPAMDHOSTS), the run writes no batch file.
 struct FilterPass {
   std::string run_name, batch_file, output_file;
   std::optional<long> exit_status;  // empty when the filter was ended at the time limit
+  std::string spamd_failures;       // what each spamd host did, when none scanned the message
 };
 FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file);
 

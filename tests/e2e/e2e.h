@@ -30,6 +30,8 @@ struct Build {
 };
 inline Build LinuxBuild() { return Build{SAPLUGIN_EXE, SAFILTER_EXE, false, "", ""}; }
 
+inline bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
 // A path of this machine as Windows programs under Wine spell it.
 inline std::string WinePath(const std::string& path) { return "Z:" + std::regex_replace(path, std::regex("/"), "\\"); }
 

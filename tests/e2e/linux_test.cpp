@@ -1,19 +1,16 @@
 // The scenario table against the Linux build (sacmd as the interpreter, the
 // stand-in filter), runs killed at random moments, the syslog event log, and
-// the real SpamAssassin, alone and through its daemon.
+// the real SpamAssassin, alone and through its daemon (by the spamc adapter,
+// and by SPAMDHOSTS: a pool, and daemons that fail).
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 
 #include <chrono>
 #include <random>
 
-#include "e2e/e2e.h"
-#include "run/scan_log.h"
+#include "e2e/spamd.h"
 
 namespace saplugin {
 namespace {
@@ -71,33 +68,6 @@ TEST(EventLog, WithoutAnEventLogFileEntriesGoToSyslog) {
                                                   "file at path: " + box.bin + "$"))) << entry;
 }
 
-// Scans a spam and kHam in the box with its configured filter: the spam
-// quarantined with the filter's flag in its output, the ham replaced by its
-// tagged copy, no entry and nothing left in TEMPPATH.
-void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& spam) {
-  const RunResult check = box.Run({}, "sacheck");  // the set-up passes sacheck first
-  EXPECT_EQ(check.status, 0) << check.output;
-  box.Queue("N.MAI", spam);
-  box.Queue("H.MAI", kHam);
-  EXPECT_EQ(box.Run().status + box.Run({"H.MAI", "Conn"}).status, 0);
-  EXPECT_EQ(box.Events(), std::vector<std::string>{});
-  EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
-  for (const auto& entry : fs::directory_iterator(box.quarantine + "/Messages")) {
-    const std::string text = ReadFile(entry.path().string());
-    EXPECT_TRUE(entry.path().extension() == ".MAI" ? text == spam : text.find("\nX-Spam-Flag: YES") != std::string::npos);
-  }
-  EXPECT_TRUE(std::regex_search(ReadFile(box.messages + "/H.MAI"), std::regex("X-Spam-Status: No[\\s\\S]*Lunch at: noon\\.")));
-  EXPECT_TRUE(fs::is_empty(box.temp));
-  // The scan log has the filter's score and the rules that hit, from its folded X-Spam-Status field.
-  const std::vector<std::string> log = box.ScanLogLines();
-  ASSERT_EQ(log.size(), 3u);
-  const auto spam_line = ParseCsvLine(log[1]), ham_line = ParseCsvLine(log[2]);
-  EXPECT_EQ(spam_line[4] + " " + spam_line[5] + " " + ham_line[4] + " " + ham_line[5], "spam quarantined clean tagged");
-  EXPECT_GE(std::stod(spam_line[7]), std::stod(spam_line[8])) << log[1];
-  EXPECT_LT(std::stod(ham_line[7]), std::stod(ham_line[8])) << log[2];
-  EXPECT_TRUE(std::regex_match(spam_line[9] + "," + ham_line[9], std::regex("[A-Z0-9_]+(,[A-Z0-9_]+){4,}"))) << log[1] << log[2];
-}
-
 TEST(ScanLog, RunsAtOnceWriteWholeLinesUnderOneHeader) {
   Sandbox box;
   box.Configure();
@@ -129,39 +99,54 @@ TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
   EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 4u);
 }
 
-// A port on 127.0.0.1 that nothing listens on at the moment.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
 // Scanning through a real SpamAssassin daemon with spamc, by way of the
 // shipped adapter dist/spamc-filter.sh, edited as an operator would: a pool of
 // two hosts whose first, 127.0.0.2, is down, so that the adapter fails over.
 TEST(spamd, QuarantinesSpamAndTagsHamThroughAPoolWithOneHostDown) {
-  ASSERT_TRUE(Exists("/usr/sbin/spamd") && Exists("/usr/bin/spamc")) << "scripts/test installs spamd and spamc";
   Sandbox box;
-  chmod(box.folder.path.c_str(), 0755);  // the daemon may read its rules as another user
-  ASSERT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + box.folder / "rules'").c_str()), 0);
-  const std::string port = std::to_string(FreePort());
-  struct Daemon {
-    int pid;
-    ~Daemon() { kill(pid, SIGTERM), WaitProcess(pid); }
-  } daemon{StartProcess({"/usr/sbin/spamd", "--listen=127.0.0.1:" + port, "--nouser-config", "--configpath=" + box.folder / "rules",
-                         "--max-children=2", "--syslog=stderr"}, {}, box.folder / "spamd.log")};
-  const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + port + " >/dev/null 2>&1";
-  for (int i = 0; i < 300 && std::system(ping.c_str()) != 0; ++i) usleep(100000);
-  ASSERT_EQ(std::system(ping.c_str()), 0) << "spamd did not start: " << ReadFile(box.folder / "spamd.log");
+  const SpamdDaemon daemon(box);
   std::string adapter = ReadFile(SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh"), hosts = "HOSTS=127.0.0.1\nSPAMD_PORT=783";
-  WriteFile(box.folder / "spamc.sh", adapter.replace(adapter.find(hosts), hosts.size(), "HOSTS=127.0.0.2,127.0.0.1\nSPAMD_PORT=" + port));
+  WriteFile(box.folder / "spamc.sh", adapter.replace(adapter.find(hosts), hosts.size(), "HOSTS=127.0.0.2,127.0.0.1\nSPAMD_PORT=" + daemon.port));
   chmod((box.folder / "spamc.sh").c_str(), 0755);
   box.Configure("SPAMASSASSINEXE={box}/spamc.sh");
   ExpectSpamQuarantinedAndHamTagged(box, kSpam);
+}
+
+// SPAMDHOSTS: a pool of two real daemons and one host that is down; each run
+// starts at a host of its own, so both daemons scan messages.
+TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
+  Sandbox box;
+  const SpamdDaemon first(box, "first"), second(box, "second");
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(FreePort()) + ",127.0.0.1:" + first.port + ",localhost:" + second.port +
+                " SPAMASSASSINEXE=C:\\none");
+  ExpectSpamQuarantinedAndHamTagged(box, kSpam);
+  for (int i = 0; i < 20; ++i) box.Queue("M" + std::to_string(i) + ".MAI", i % 2 ? kSpam : kHam);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(box.Run({"M" + std::to_string(i) + ".MAI", "Conn"}).status, 0);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 22u);
+  for (const SpamdDaemon* daemon : {&first, &second}) EXPECT_GE(daemon->Scans(), 3) << daemon->port;
+}
+
+// spamd's failures, by a daemon of the test's own that misbehaves as it is told.
+TEST(spamd, AnswerThatIsCutOrRefusedOrNeverComesLeavesTheMessage) {
+  const std::tuple<std::string, std::string, int, std::string> cases[] = {
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5000\r\n\r\n" + std::string(100, 'x'), "", 3, "cut its answer short after 100 of 5000 bytes"},
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 10\r\n\r\n" + std::string(11, 'x'), "", 3, "sent more than the 10 bytes it announced"},
+      {"SPAMD/1.5 0 EX_OK\r\n\r\nX: y\r\n\r\nbody", "", 3, "announced no Content-length"},
+      {"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\r\n", "", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\""},
+      {"HTTP/1.1 400 Bad Request\r\n\r\n", "", 3, "gave no answer that spamd gives: \"HTTP/1.1 400 Bad Request\""},
+      {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 seconds"}};
+  for (const auto& [answer, settings, status, entry] : cases) {
+    Sandbox box;
+    const FakeSpamd daemon(answer);
+    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(daemon.port) + settings);
+    box.Queue("N.MAI", kSpam);
+    EXPECT_EQ(box.Run().status, status) << answer;
+    EXPECT_EQ(ReadFile(box.messages + "/N.MAI") + ReadFile(box.inbound + "/N.MAI"), kSpam + "pickup of N.MAI\r\n");
+    EXPECT_TRUE(FilesIn(box.temp).empty());
+    const std::vector<std::string> events = box.Events();
+    EXPECT_TRUE(events.size() == 1 && Has(events[0], entry.c_str())) << (events.empty() ? "" : events[0]);
+  }
 }
 
 }  // namespace

@@ -82,6 +82,10 @@ std::vector<Scenario> Table() {
       // The shipped spamc adapter, with every daemon of its pool down (nothing listens on port 9).
       {"SpamdPoolThatIsDownLeavesTheMessage", kLinux, "", kSpam, "", "sh:exec sh -c \"$(sed 's/PORT=783/PORT=9/; "
        "s/HOSTS=127.0.0.1/HOSTS=127.0.0.2,127.0.0.1/' '" SAPLUGIN_SOURCE_DIR "/dist/spamc-filter.sh')\"", O::kLeft, "no-message", 3, kNoEmail},
+      // SPAMDHOSTS with every host down (nothing listens on port 9), and one that is no host.
+      {"SpamdHostsAllDownLeaveTheMessage", kBoth, "SPAMDHOSTS=127.0.0.1:9,127.0.0.2:9 SPAMASSASSINEXE=-", kSpam, "", "", O::kLeft, "no-message", 3,
+       "No spamd host scanned the message, which was left unscanned: Could not connect to 127.0.0."},
+      {"SpamdHostsThatDoNotParseStopTheRun", kBoth, "SPAMDHOSTS=127.0.0.1:99999", kSpam, "", "", O::kLeft, "-", 2, ""},
       // The interpreter's path: with a blank, unquoted (every row's), quoted, or naming nothing.
       {"InterpreterInQuotesIsFound", kLinux, "", kSpam, "", "comspec-quoted", O::kQuarantined, "quarantined", 0, ""},
       {"MissingInterpreterEndsInTheTrap", kLinux, "", kSpam, "", "comspec-missing", O::kLeft, "trap", 1, kTrap},
@@ -154,7 +158,6 @@ std::vector<Scenario> Table() {
   };
 }
 
-bool Has(const std::string& text, const char* word) { return text.find(word) != std::string::npos; }
 
 // The flushes, moves and deletions of the sandbox's files, in their order, as
 // strace (-y) or Wine's relay channel traced them: "flush F", "move F over G",

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e/e2e.h"
+#include "e2e/spamd.h"
 
 namespace saplugin {
 namespace {
@@ -89,6 +89,15 @@ TEST(WindowsAgreement, RegistryReaderReadsWhatRegExportWrote) {
   const auto [posix, windows] = Differ(query, folder / "export.reg");
   EXPECT_NE(windows.find("Sz: C:\\x5CData dir\\x5Cx\nExp: %TEMP%\\x5Cx\nDw: 42\nNeg: -42\n"), std::string::npos) << windows;
   EXPECT_EQ(posix, windows);
+}
+
+// The Windows build scans through a real spamd on the Linux loopback (SPAMDHOSTS, Winsock).
+TEST(WindowsSpamd, QuarantinesSpamAndTagsHamThroughARealDaemon) {
+  Sandbox box(WindowsBuild());
+  const SpamdDaemon daemon(box);
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(FreePort()) + ",127.0.0.1:" + daemon.port + " SPAMASSASSINEXE=-");
+  ExpectSpamQuarantinedAndHamTagged(box, kSpam);
+  EXPECT_EQ(daemon.Scans(), 4);  // sacheck's two trial scans and the two messages
 }
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};

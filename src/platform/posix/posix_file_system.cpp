@@ -41,9 +41,13 @@ class PosixTextWriter : public TextWriter {
   PosixTextWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
 
   void WriteLine(const std::string& text) override {
-    if (!fd_.Valid()) throw PosixError("Could not write " + Quoted(path_), EBADF);
     const std::string line = text + "\r\n";
-    WriteAll(fd_.Get(), line.data(), line.size(), path_);
+    Write(line.data(), line.size());
+  }
+
+  void Write(const char* data, std::size_t size) override {
+    if (!fd_.Valid()) throw PosixError("Could not write " + Quoted(path_), EBADF);
+    WriteAll(fd_.Get(), data, size, path_);
   }
 
   void Close() override {

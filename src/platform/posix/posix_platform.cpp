@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "platform/posix/event_log.h"
 #include "platform/posix/native_path.h"
+#include "platform/posix/posix_connection.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/posix/process_start.h"
@@ -140,6 +141,10 @@ class PosixPlatform : public Platform {
 
   void LogEvent(EventLevel level, const std::string& text) override {
     WriteEvent(level == EventLevel::kWarning ? LOG_WARNING : LOG_ERR, text);
+  }
+
+  std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {
+    return ConnectTcp(host, port, timeout);
   }
 
   std::string EnvironmentValue(const std::string& name) override {

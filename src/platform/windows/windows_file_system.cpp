@@ -47,8 +47,10 @@ class WindowsTextWriter : public TextWriter {
 
   void WriteLine(const std::string& text) override {
     const std::string line = text + "\r\n";
-    const char* data = line.data();
-    std::size_t left = line.size();
+    Write(line.data(), line.size());
+  }
+
+  void Write(const char* data, std::size_t left) override {
     while (left > 0) {
       DWORD written = 0;
       if (!file_.Valid() || !WriteFile(file_.Get(), data, static_cast<DWORD>(left), &written, nullptr)) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/windows/windows_connection.h"
 #include "platform/windows/windows_error.h"
 #include "platform/windows/windows_file_system.h"
 
@@ -55,6 +56,10 @@ class WindowsPlatform : public Platform {
  public:
   std::unique_ptr<FileSystem> CreateFileSystem() override {
     return std::make_unique<WindowsFileSystem>();
+  }
+
+  std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {
+    return ConnectTcp(host, port, timeout);
   }
 
   std::string CommandLine() override {

@@ -1,0 +1,140 @@
+#include "platform/windows/windows_api.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "platform/windows/windows_connection.h"
+#include "platform/windows/windows_error.h"
+
+namespace saplugin {
+
+namespace {
+
+// Owns one socket and closes it on destruction.
+class ScopedSocket {
+ public:
+  explicit ScopedSocket(SOCKET socket = INVALID_SOCKET) : socket_(socket) {}
+  ~ScopedSocket() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+  }
+  ScopedSocket(const ScopedSocket&) = delete;
+  ScopedSocket& operator=(const ScopedSocket&) = delete;
+  SOCKET Get() const { return socket_; }
+  SOCKET Release() {
+    const SOCKET socket = socket_;
+    socket_ = INVALID_SOCKET;
+    return socket;
+  }
+
+ private:
+  SOCKET socket_;
+};
+
+// Starts Winsock once for the process; it is never stopped, as the process
+// ends soon after.
+void StartWinsock() {
+  static const int started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data);
+  }();
+  if (started != 0) throw WindowsError("Could not start Winsock", static_cast<DWORD>(started));
+}
+
+// Waits until the socket can be written (for_writing) or read, or the time
+// has passed; throws WSAETIMEDOUT in the second case.
+void WaitFor(SOCKET socket, bool for_writing, Milliseconds timeout, const std::string& context) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(socket, &set);
+  fd_set failed = set;
+  timeval limit{static_cast<long>(timeout / 1000), static_cast<long>(timeout % 1000 * 1000)};
+  const int ready = select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, &failed,
+                           timeout == kNoTimeLimit ? nullptr : &limit);
+  if (ready == 0) throw WindowsError(context, WSAETIMEDOUT);
+  if (ready == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
+}
+
+class WindowsConnection : public Connection {
+ public:
+  WindowsConnection(SOCKET socket, std::string peer) : socket_(socket), peer_(std::move(peer)) {}
+
+  void Send(const char* data, std::size_t size, Milliseconds timeout) override {
+    const std::string context = "Could not send to " + peer_;
+    while (size > 0) {
+      WaitFor(socket_.Get(), true, timeout, context);
+      const int sent = send(socket_.Get(), data, static_cast<int>(size < 65536 ? size : 65536), 0);
+      if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
+      if (sent == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
+      data += sent;
+      size -= static_cast<std::size_t>(sent);
+    }
+  }
+
+  void EndSending() override {
+    if (shutdown(socket_.Get(), SD_SEND) != 0) {
+      throw WindowsError("Could not end sending to " + peer_, static_cast<DWORD>(WSAGetLastError()));
+    }
+  }
+
+  std::size_t Receive(char* data, std::size_t size, Milliseconds timeout) override {
+    const std::string context = "Could not receive from " + peer_;
+    for (;;) {
+      WaitFor(socket_.Get(), false, timeout, context);
+      const int got = recv(socket_.Get(), data, static_cast<int>(size < 65536 ? size : 65536), 0);
+      if (got == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
+      if (got == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
+      return static_cast<std::size_t>(got);
+    }
+  }
+
+ private:
+  ScopedSocket socket_;
+  std::string peer_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t port, Milliseconds timeout) {
+  StartWinsock();
+  const std::string peer = host + ":" + std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  if (lookup != 0) throw WindowsError("Could not find " + peer, static_cast<DWORD>(lookup));
+  const std::unique_ptr<addrinfo, void(WSAAPI*)(addrinfo*)> addresses(found, freeaddrinfo);
+  DWORD error = WSAECONNREFUSED;
+  for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+    ScopedSocket socket(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+    u_long non_blocking = 1;
+    if (socket.Get() == INVALID_SOCKET || ioctlsocket(socket.Get(), FIONBIO, &non_blocking) != 0) {
+      error = static_cast<DWORD>(WSAGetLastError());
+      continue;
+    }
+    if (connect(socket.Get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) != 0 &&
+        WSAGetLastError() != WSAEWOULDBLOCK) {
+      error = static_cast<DWORD>(WSAGetLastError());
+      continue;
+    }
+    // Connected, or on the way: writable when it succeeds, in the exception
+    // set when it fails.
+    try {
+      WaitFor(socket.Get(), true, timeout, peer);
+    } catch (const Error& failure) {
+      error = static_cast<DWORD>(failure.Number());
+      continue;
+    }
+    int socket_error = 0;
+    int length = sizeof socket_error;
+    if (getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&socket_error), &length) != 0) {
+      socket_error = WSAGetLastError();
+    }
+    if (socket_error == 0) return std::make_unique<WindowsConnection>(socket.Release(), peer);
+    error = static_cast<DWORD>(socket_error);
+  }
+  throw WindowsError("Could not connect to " + peer, error);
+}
+
+}  // namespace saplugin

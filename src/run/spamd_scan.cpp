@@ -1,0 +1,180 @@
+#include "run/spamd_scan.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "config/spamd_hosts.h"
+
+namespace saplugin {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 64 * 1024;
+// The longest header section of an answer that is read; spamd's is a few lines.
+constexpr std::size_t kAnswerHeaderLimit = 64 * 1024;
+
+using Clock = std::chrono::steady_clock;
+
+// The time left before the deadline, or kNoTimeLimit without one.
+class Deadline {
+ public:
+  explicit Deadline(std::int32_t seconds)
+      : limited_(seconds > 0), end_(Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0)) {}
+  Milliseconds Left(Milliseconds at_most = kNoTimeLimit) const {
+    if (!limited_) return at_most;
+    const Milliseconds left =
+        std::max<Milliseconds>(0, std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now()).count());
+    return at_most == kNoTimeLimit ? left : std::min(left, at_most);
+  }
+  bool Passed() const { return limited_ && Clock::now() >= end_; }
+
+ private:
+  bool limited_;
+  Clock::time_point end_;
+};
+
+Error Refusal(const std::string& text) { return Error(kErrorInvalidArgument, "ScanThroughSpamd", text); }
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) return false;
+  }
+  return true;
+}
+
+// Reads the answer's header section: its status line must say 0 (EX_OK) and
+// it must announce the body's length. Answers that length; the bytes read
+// past the header are left in body.
+std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, const Deadline& deadline, std::string* body) {
+  std::string header;
+  std::vector<char> block(kBlockSize);
+  std::size_t end = std::string::npos;
+  while ((end = header.find("\r\n\r\n")) == std::string::npos) {
+    const std::size_t got = connection.Receive(block.data(), block.size(), deadline.Left());
+    if (got == 0) break;
+    header.append(block.data(), got);
+    if (header.size() > kAnswerHeaderLimit) throw Refusal(name + " answered with a header of over 64 KB");
+  }
+  const std::string status = header.substr(0, header.find("\r\n"));
+  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
+  const std::size_t code = status.find(' ');
+  if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) {
+    throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
+  }
+  if (end == std::string::npos) throw Refusal(name + " ended its answer within the header");
+  *body = header.substr(end + 4);
+  std::size_t line = header.find("\r\n");
+  while (line < end) {
+    const std::size_t next = header.find("\r\n", line + 2);
+    const std::string field = header.substr(line + 2, next - line - 2);
+    if (StartsWithIgnoringCase(field, "Content-length:")) {
+      const std::string digits = field.substr(field.find_first_not_of(' ', 15));
+      if (!digits.empty() && digits.size() < 16 && digits.find_first_not_of("0123456789") == std::string::npos) {
+        return std::stoll(digits);
+      }
+    }
+    line = next;
+  }
+  throw Refusal(name + " announced no Content-length");
+}
+
+// One exchange with one host: the message out, the processed message into
+// the output. Throws Error, with a description that names the host, for
+// every way it can fail.
+void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file,
+              TextWriter& output, const Deadline& deadline) {
+  const std::string name = SpamdHostName(host);
+  auto connection = platform.Connect(host.host, host.port, deadline.Left(kSpamdConnectTimeout));
+  const std::int64_t size = fs.FileSize(message_file);
+  const std::string request = "PROCESS SPAMC/1.5\r\nContent-length: " + std::to_string(size) + "\r\n\r\n";
+  std::string body;
+  try {
+    connection->Send(request.data(), request.size(), deadline.Left());
+    auto reader = fs.OpenTextFileForReading(message_file);
+    std::vector<char> block(kBlockSize);
+    for (std::size_t got; (got = reader->Read(block.data(), block.size())) > 0;) connection->Send(block.data(), got, deadline.Left());
+    reader->Close();
+    connection->EndSending();
+  } catch (const Error&) {
+    // A daemon that refuses the message may answer and close before it has
+    // all of it: its answer says more than the failed send.
+    try {
+      ReadAnswerHeader(*connection, name, deadline, &body);
+    } catch (const Error& answer) {
+      if (answer.Description().find(" answered \"") != std::string::npos) throw;
+    }
+    throw;
+  }
+  const std::int64_t length = ReadAnswerHeader(*connection, name, deadline, &body);
+  std::int64_t received = 0;
+  std::vector<char> block(kBlockSize);
+  for (;;) {
+    received += static_cast<std::int64_t>(body.size());
+    if (received > length) throw Refusal(name + " sent more than the " + std::to_string(length) + " bytes it announced");
+    output.Write(body.data(), body.size());
+    const std::size_t got = connection->Receive(block.data(), block.size(), deadline.Left());
+    if (got == 0) break;
+    body.assign(block.data(), got);
+  }
+  if (received != length) {
+    throw Refusal(name + " cut its answer short after " + std::to_string(received) + " of " + std::to_string(length) + " bytes");
+  }
+}
+
+}  // namespace
+
+Milliseconds PingSpamd(Platform& platform, const SpamdHost& host) {
+  const auto start = Clock::now();
+  const std::string name = SpamdHostName(host), ping = "PING SPAMC/1.5\r\n\r\n";
+  auto connection = platform.Connect(host.host, host.port, kSpamdConnectTimeout);
+  connection->Send(ping.data(), ping.size(), kSpamdConnectTimeout);
+  connection->EndSending();
+  std::string answer;
+  char block[256];
+  for (std::size_t got; answer.size() < 1024 && (got = connection->Receive(block, sizeof block, kSpamdConnectTimeout)) > 0;) {
+    answer.append(block, got);
+  }
+  answer = answer.substr(0, answer.find("\r\n"));
+  if (answer.compare(0, 6, "SPAMD/") != 0 || answer.find(" 0 PONG") == std::string::npos) {
+    throw Refusal(name + " answered \"" + answer.substr(0, 80) + "\" to PING");
+  }
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,
+                              const std::string& message_file, const std::string& output_file,
+                              std::unique_ptr<TextWriter> output) {
+  const Deadline deadline(options.ScanTimeLimit);
+  const std::vector<SpamdHost>& hosts = options.SpamdHosts;
+  Guid random;
+  const std::size_t start = platform.CreateGuid(&random) == 0 ? random.data1 % hosts.size() : 0;
+  SpamdOutcome outcome;
+  for (std::size_t i = 0; i < hosts.size(); ++i) {
+    if (i > 0) {
+      // What the last host wrote goes; the next starts on an empty file.
+      output.reset();
+      fs.DeleteFile(output_file);
+      output = fs.CreateNewTextFile(output_file);
+      if (!output) throw Refusal("Could not make " + output_file + " anew");
+    }
+    try {
+      Exchange(platform, fs, hosts[(start + i) % hosts.size()], message_file, *output, deadline);
+      output->Close();
+      outcome.scanned = true;
+      return outcome;
+    } catch (const Error& error) {
+      outcome.failures += (outcome.failures.empty() ? "" : "; ") + error.Description();
+    }
+    if (deadline.Passed()) {
+      outcome.timed_out = true;
+      break;
+    }
+  }
+  output.reset();
+  if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
+  return outcome;
+}
+
+}  // namespace saplugin

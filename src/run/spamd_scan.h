@@ -1,0 +1,38 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "config/plugin_options.h"
+#include "platform/platform.h"
+
+namespace saplugin {
+
+// How a scan through the spamd pool ended.
+struct SpamdOutcome {
+  bool scanned = false;    // the output file holds the whole processed message
+  bool timed_out = false;  // SCANTIMELIMIT ended the exchange
+  std::string failures;    // what each host did, when none scanned it
+};
+
+// The longest a host may take to accept a connection before the next is tried.
+constexpr Milliseconds kSpamdConnectTimeout = 5000;
+
+// Sends the message file to the pool's hosts as spamc does (PROCESS,
+// SPAMC/1.5) and writes spamd's processed message to the output, which is
+// open for writing at output_file, streaming both ways. The first host is
+// chosen at random, so that a pool shares the load; a host that refuses,
+// does not accept in time, answers with an error status or cuts its answer
+// short gives way to the next. Only an answer with status 0 (EX_OK) whose
+// body is exactly its announced Content-length counts; otherwise the output
+// file is removed. SCANTIMELIMIT bounds the whole exchange.
+SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,
+                              const std::string& message_file, const std::string& output_file,
+                              std::unique_ptr<TextWriter> output);
+
+// Asks a host whether its spamd is up (PING); answers how long the answer
+// took. Throws Error, with a description that names the host, otherwise.
+Milliseconds PingSpamd(Platform& platform, const SpamdHost& host);
+
+}  // namespace saplugin

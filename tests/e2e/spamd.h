@@ -1,0 +1,110 @@
+#pragma once
+
+// Real SpamAssassin daemons for the tests, a daemon of the tests' own that
+// misbehaves as it is told, and the check of a set-up that scans through one.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "e2e/e2e.h"
+#include "run/scan_log.h"
+
+namespace saplugin {
+
+// A port on 127.0.0.1 that nothing listens on at the moment.
+inline int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return ntohs(address.sin_port);
+}
+
+// A real spamd on 127.0.0.1, with the sandbox's rules (made on first use),
+// until the object goes.
+struct SpamdDaemon {
+  explicit SpamdDaemon(const Sandbox& box, const std::string& name = "spamd") : port(std::to_string(FreePort())), log(box.folder / name + ".log") {
+    chmod(box.folder.path.c_str(), 0755);  // the daemon may read its rules as another user
+    if (!Exists(box.folder / "rules/99_offline.cf")) {
+      EXPECT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + box.folder / "rules'").c_str()), 0);
+    }
+    pid = StartProcess({"/usr/sbin/spamd", "--listen=127.0.0.1:" + port, "--nouser-config", "--configpath=" + box.folder / "rules",
+                        "--max-children=2", "--syslog=stderr"}, {}, log);
+    const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + port + " >/dev/null 2>&1";
+    for (int i = 0; i < 300 && std::system(ping.c_str()) != 0; ++i) usleep(100000);
+    EXPECT_EQ(std::system(ping.c_str()), 0) << "spamd did not start: " << ReadFile(log);
+  }
+  ~SpamdDaemon() { kill(pid, SIGTERM), WaitProcess(pid); }
+  // The messages it has scanned so far.
+  int Scans() const {
+    const std::string text = ReadFile(log);
+    int count = 0;
+    for (std::size_t at = 0; (at = text.find("spamd: result: ", at)) != std::string::npos; ++at) ++count;
+    return count;
+  }
+  std::string port, log;
+  int pid = 0;
+};
+
+// A daemon on 127.0.0.1 that reads one request to its end and gives the
+// answer, or with the answer "never" accepts nothing (the system completes
+// the connection all the same).
+struct FakeSpamd {
+  explicit FakeSpamd(const std::string& answer) : listener(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof address;
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length) + listen(listener, 4), 0);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    if (answer == "never") return;
+    server = std::thread([this, answer] {
+      const int connection = accept(listener, nullptr, nullptr);
+      char block[65536];
+      while (connection >= 0 && recv(connection, block, sizeof block, 0) > 0) {
+      }
+      if (connection >= 0) send(connection, answer.data(), answer.size(), MSG_NOSIGNAL), close(connection);
+    });
+  }
+  ~FakeSpamd() {
+    shutdown(listener, SHUT_RDWR);
+    if (server.joinable()) server.join();
+    close(listener);
+  }
+  int listener, port = 0;
+  std::thread server;
+};
+
+// Scans a spam and kHam in the box with its configured filter: the spam
+// quarantined with the filter's flag in its output, the ham replaced by its
+// tagged copy, no entry and nothing left in TEMPPATH; the scan log has the
+// filter's score and the rules that hit, from its folded X-Spam-Status field.
+inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& spam) {
+  const RunResult check = box.Run({}, "sacheck");  // the set-up passes sacheck first
+  EXPECT_EQ(check.status, 0) << check.output;
+  box.Queue("N.MAI", spam);
+  box.Queue("H.MAI", kHam);
+  EXPECT_EQ(box.Run().status + box.Run({"H.MAI", box.connector}).status, 0);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
+  for (const auto& entry : std::filesystem::directory_iterator(box.quarantine + "/Messages")) {
+    const std::string text = ReadFile(entry.path().string());
+    EXPECT_TRUE(entry.path().extension() == ".MAI" ? text == spam : text.find("\nX-Spam-Flag: YES") != std::string::npos);
+  }
+  EXPECT_TRUE(std::regex_search(ReadFile(box.messages + "/H.MAI"), std::regex("X-Spam-Status: No[\\s\\S]*Lunch at: noon\\.")));
+  EXPECT_TRUE(std::filesystem::is_empty(box.temp));
+  const std::vector<std::string> log = box.ScanLogLines();
+  ASSERT_EQ(log.size(), 3u);
+  const auto spam_line = ParseCsvLine(log[1]), ham_line = ParseCsvLine(log[2]);
+  EXPECT_EQ(spam_line[4] + " " + spam_line[5] + " " + ham_line[4] + " " + ham_line[5], "spam quarantined clean tagged");
+  EXPECT_GE(std::stod(spam_line[7]), std::stod(spam_line[8])) << log[1];
+  EXPECT_LT(std::stod(ham_line[7]), std::stod(ham_line[8])) << log[2];
+  EXPECT_TRUE(std::regex_match(spam_line[9] + "," + ham_line[9], std::regex("[A-Z0-9_]+(,[A-Z0-9_]+){4,}"))) << log[1] << log[2];
+}
+
+}  // namespace saplugin
