@@ -45,6 +45,7 @@ std::vector<Scenario> Table() {
       {"CleanWithKeepOriginalIsLeft", kBoth, "KEEPORIGINAL=1", kHam, "", "", O::kLeft, "kept", 0, ""},
       {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, "deleted", 0, ""},
       {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
+      {"FlagCutShortOrMisspeltDoesNot", kLinux, "QUARANTINE=2", "Subject: x\r\nX-Spam-Flag: Y\r\nZ-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
       {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, "tagged", 0, ""},
       // A filter that fails without crashing: its output never takes the message's place, its verdict still counts.
       {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
@@ -124,7 +125,7 @@ std::vector<Scenario> Table() {
        "WARNING  SCANLOGPATH            \"/proc\" -> /proc\\: cannot be written: \n"
        "FAIL     MAXMESSAGESIZE         \"x\" -> -: Type mismatch: MAXMESSAGESIZE \"x\" is not a whole number: every run stops"},
       {"CheckOfTodaysScanLog", kBoth, "", kSpam, "", "sacheck logged", O::kLeft, "-", 0,
-       "WARNING  scan log today         \n: 4 messages, 2 spam, 1 failures, slowest filter 2.50 s"},
+       "WARNING  scan log today         \n: 7 messages, 2 spam, 4 failures, slowest filter 2.50 s"},
       {"CheckOfAnUnregisteredEventSource", kWine, "", kSpam, "", "sacheck", O::kLeft, "-", 0, "WARNING  event source           saplugin is not registered: "},
       {"CheckOfARegisteredEventSource", kWine, "", kSpam, "", "sacheck event-source", O::kLeft, "-", 0, "OK       event source           saplugin: its texts come from "},
       {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "usage: sacheck [--config FILE]"},
@@ -244,7 +245,10 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std:
   const std::string status = Has(output, "tests=GTUBE") ? " 1000.0 5.0 GTUBE" : Has(output, "tests=none") ? " 0.0 5.0 none" : "   ";
   EXPECT_EQ(said, !scanned ? "   " : Has(s.setup, "real-filter") ? said : (flagged ? "spam" : "clean") + status) << lines.back();
   EXPECT_TRUE(!Has(s.setup, "real-filter") || std::regex_match(f[7] + f[9], std::regex("-?[0-9.]+[A-Z_0-9,]+"))) << lines.back();
-  EXPECT_EQ(f[6], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "filter-failed" ? "exit status 28" : f[6]);
+  std::smatch failed;
+  const std::string entries = events.empty() ? "" : events[0];
+  const std::string reason = std::regex_search(entries, failed, std::regex("failed with exit status (\\d+)")) ? "exit status " + failed[1].str() : "";
+  EXPECT_EQ(f[6], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "no-message" ? f[6] : reason);
   EXPECT_EQ(f[10].empty(), s.log != "quarantined");
   EXPECT_TRUE(f[10].empty() || ReadFile(box.quarantine + "/Messages/" + f[10]) == s.message) << f[10];
   EXPECT_EQ(f[11].empty(), s.log == "missing" || s.log == "too-large" || (s.log == "trap" && f[11].empty())) << lines.back();
@@ -309,8 +313,9 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   if (Has(s.setup, "no-messages")) std::filesystem::remove_all(box.messages);
   if (Has(s.setup, "logged")) {
-    WriteFile(box.folder / ("scan log/saplugin-" + ToLocalTime(std::time(nullptr)).date + ".csv"), "\xEF\xBB\xBF" + std::string(kScanLogColumns) + "\r\nT,C,A,1,spam,quarantined,,9,5,X,q,2.5,,\r\nT,C,B,1,clean,tagged,,0,5,none,,0.25,,\r\n"
-                         "T,C,C,1,,trap,\"Could not, at all\",,,,,,,\r\nT,C,D,1,spam,deleted,,9,5,X,,1.000,,\r\n");
+    WriteFile(box.folder / ("scan log/saplugin-" + ToLocalTime(std::time(nullptr)).date + ".csv"), "\xEF\xBB\xBF" + std::string(kScanLogColumns) +
+              "\r\nT,C,A,1,spam,quarantined,,9,5,X,q,2.5,,\r\nT,C,B,1,clean,tagged,,0,5,none,,0.25,,\r\nT,C,C,1,,trap,\"Could not, at all\",,,,,,,\r\n"
+              "a line cut short\r\nT,C,D,1,spam,deleted,,9,5,X,,1.000,,\r\nT,C,E,1,,no-message,,,,,,,,\r\nT,C,F,1,,filter-failed,,,,,,,,\r\nT,C,G,1,,time-limit,,,,,,,,\r\n");
   }
   // The event source as the installer registers it, for this run only (Wine's registry is the suite's).
   const std::string key = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
