@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <array>
 
+#ifndef _WIN32
+#include <iconv.h>
+#endif
+
 #include "files.h"
 #include "platform/platform.h"
 
@@ -264,6 +268,16 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
       {"\x80\x81\x9F", "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8"}, {"\xC0\xAF", "\xC3\x80\xC2\xAF"}, {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
       {"\xF4\x90\x80\x80", "\xC3\xB4\xEF\xBF\xBD\xE2\x82\xAC\xE2\x82\xAC"}, {"a\tb\r\nc\x7F", "\"a b  c \""}};
   for (const auto& [text, want] : fields) EXPECT_EQ(CsvField(text), want) << text;
+  // Each byte that starts no UTF-8 reads as Windows-1252, held against the system's converter; U+FFFD for the five
+  // bytes that Windows-1252 leaves undefined.
+  const iconv_t cp1252 = iconv_open("UTF-8", "CP1252");
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    char in[] = {static_cast<char>(byte), 'x'}, out[8], *from = in, *to = out;
+    std::size_t in_left = 2, out_left = sizeof out;
+    const bool defined = iconv(cp1252, &from, &in_left, &to, &out_left) != static_cast<std::size_t>(-1);
+    EXPECT_EQ(CsvField(std::string(in, 2)), defined ? std::string(out, sizeof out - out_left) : "\xEF\xBF\xBDx") << byte;
+  }
+  iconv_close(cp1252);
   const std::string line = FormatScanLogLine({"T", "", "", -1, "", "", "", "-0.1", "", "A,B", "", 1.5, "-x", "=HYPERLINK(\"a\"),\xE9"});
   EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\"");
   EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9"}));
