@@ -18,7 +18,7 @@ install_missing() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev)
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest wixl msitools)
 
 # build DIR [CMAKE OPTIONS...]: configures and builds the project in DIR.
 build() {
@@ -46,4 +46,25 @@ start_wine() {
   # A server that is already running for the prefix serves as well.
   wineserver -p </dev/null >/dev/null 2>&1 || true
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+}
+
+# build_msi BUILD_DIR VERSION OUTPUT: the Windows Installer package of the
+# cross-build in BUILD_DIR as VERSION, built by wixl from dist/saplugin.wxs.
+# wixl 0.101 drops a component's NeverOverwrite and Permanent attributes, so
+# they are set afterwards in the Component table (bits 128 and 16) for the
+# operator's configuration.
+build_msi() {
+  local build=$1 version=$2 output=$3 stage attributes
+  stage=$(mktemp -d)
+  cp "$build/saplugin.exe" "$build/sacheck.exe" "$build/safilter.exe" "$ROOT/dist/spamc-filter.cmd" \
+    "$ROOT/dist/spamassassinconfig.ini" "$ROOT/README.md" "$stage/"
+  # wixl takes each file's Source relative to the folder it runs in.
+  (cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi "$ROOT/dist/saplugin.wxs" 2>&1 |
+    grep -v -e "no property named 'NeverOverwrite'" -e "no property named 'Permanent'" -e '^$' >&2 || true)
+  [ -f "$stage/package.msi" ] || { echo "build_msi: wixl made no package" >&2; rm -rf "$stage"; return 1; }
+  attributes=$(msiinfo export "$stage/package.msi" Component | awk -F'\t' '$1 == "Configuration" { print $4 }')
+  msibuild "$stage/package.msi" -q \
+    "UPDATE \`Component\` SET \`Attributes\` = $((attributes | 16 | 128)) WHERE \`Component\` = 'Configuration'"
+  mv "$stage/package.msi" "$output"
+  rm -rf "$stage"
 }

@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The Windows Installer package under Wine's msiexec, in a Wine prefix of its
+# own: a silent install into an INSTALLDIR with a blank (the files, the event
+# source, the configuration), sacheck run from there, an upgrade from a package
+# of a lower version that keeps the operator's edited configuration with one
+# entry in the installed programs, and a removal that leaves the configuration
+# alone. Arguments: the source folder, the Windows build folder, a work folder
+# and the project's version.
+set -euo pipefail
+ROOT=$1 BUILD=$2 WORK=$3 VERSION=$4
+source "$ROOT/scripts/lib.sh"
+export WINEPREFIX="$WORK/wineprefix" WINEDEBUG=-all
+failures=0
+check() {  # check DESCRIPTION COMMAND...: runs the command, counts a failure
+  if "${@:2}"; then echo "ok: $1"; else echo "FAILED: $1" >&2; failures=$((failures + 1)); fi
+}
+same() { [ "$1" = "$2" ] || { echo "  got: $1" >&2; echo "  expected: $2" >&2; return 1; }; }
+
+mkdir -p "$WORK"
+build_msi "$BUILD" 0.0.1 "$WORK/old.msi"
+build_msi "$BUILD" "$VERSION" "$WORK/new.msi"
+start_wine
+# A prefix left by an earlier run holds the product: it goes first.
+wine msiexec /x "$WORK/new.msi" /qn > /dev/null 2>&1 || true
+rm -rf "$WINEPREFIX/drive_c/saplugin test"
+
+folder="$WINEPREFIX/drive_c/saplugin test"
+source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\saplugin'
+files() { (cd "$folder" 2> /dev/null && ls | tr '\n' ' '); }
+registry() { wine reg query "$1" /v "$2" 2> /dev/null | tr -d '\r' | awk -v name="$2" '$1 == name { $1 = $2 = ""; sub(/^ +/, ""); print }'; }
+installed() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2> /dev/null | tr -d '\r' |
+  awk '$1 == "DisplayName" && $3 == "saplugin" { n++ } $1 == "DisplayVersion" { v = $3 } END { print n + 0, v }'; }
+
+check "the older package installs silently into INSTALLDIR" wine msiexec /i "$WORK/old.msi" /qn 'INSTALLDIR=C:\saplugin test\'
+check "the programs, the adapter, the README and the configuration are there" \
+  same "$(files)" "README.md sacheck.exe safilter.exe saplugin.exe spamassassinconfig.ini spamc-filter.cmd "
+check "the configuration is the sample" cmp -s "$folder/spamassassinconfig.ini" "$ROOT/dist/spamassassinconfig.ini"
+check "the event source names saplugin.exe as its message file" \
+  same "$(registry "$source_key" EventMessageFile)" 'C:\saplugin test\saplugin.exe'
+check "the event source supports the entry types" same "$(registry "$source_key" TypesSupported)" 0x7
+report=$(wine 'C:\saplugin test\sacheck.exe' | tr -d '\r' || true)
+check "sacheck runs from the installed folder and reads its configuration" \
+  grep -q '^OK       configuration          C:\\saplugin test\\spamassassinconfig.ini$' <<< "$report"
+check "sacheck finds the event source registered" \
+  grep -q '^OK       event source           saplugin: its texts come from C:\\saplugin test\\saplugin.exe$' <<< "$report"
+
+printf 'QUARANTINE=2\r\n; edited by the operator\r\n' >> "$folder/spamassassinconfig.ini"
+edited=$(cat "$folder/spamassassinconfig.ini")
+check "the newer package upgrades in place, without INSTALLDIR" wine msiexec /i "$WORK/new.msi" /qn
+check "the upgrade keeps the edited configuration" same "$(cat "$folder/spamassassinconfig.ini")" "$edited"
+check "one entry in the installed programs, of the newer version" same "$(installed)" "1 $VERSION"
+check "the upgrade installed nothing elsewhere" same "$(ls "$WINEPREFIX/drive_c/Program Files" | grep -c saplugin)" 0
+check "the programs are the newer package's" cmp -s "$folder/saplugin.exe" "$BUILD/saplugin.exe"
+
+check "the package is removed silently" wine msiexec /x "$WORK/new.msi" /qn
+check "only the configuration stays, as edited" same "$(files)$(cat "$folder/spamassassinconfig.ini")" "spamassassinconfig.ini $edited"
+check "the event source is gone" same "$(registry "$source_key" EventMessageFile)" ""
+check "no entry in the installed programs" same "$(installed)" "0 "
+wineserver -k > /dev/null 2>&1 || true
+[ "$failures" -eq 0 ] || { echo "$failures checks failed" >&2; exit 1; }
