@@ -9,17 +9,17 @@ namespace saplugin {
 
 namespace {
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return true;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) return false;
+  }
+  return true;
+}
 
 HeaderFieldCollector::HeaderFieldCollector(std::vector<std::string> names, std::size_t max_length)
     : names_(std::move(names)), max_length_(max_length) {}
@@ -34,7 +34,7 @@ void HeaderFieldCollector::Feed(const std::string& line) {
     const auto colon = line.find(':');
     if (colon == std::string::npos) return;
     for (const std::string& name : names_) {
-      if (EqualsIgnoringCase(line.substr(0, colon), name) && values_.count(name) == 0) {
+      if (colon == name.size() && StartsWithIgnoringCase(line, name) && values_.count(name) == 0) {
         current_ = target = &values_[name];
         start = colon + 1;
       }

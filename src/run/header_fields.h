@@ -8,6 +8,10 @@
 
 namespace saplugin {
 
+// True when the text begins with the prefix, letters compared without regard
+// to their case (header field names match so).
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
+
 // Collects the values of chosen header fields from the lines of a header
 // section, fed one by one: the name matched without regard to letter case,
 // folded continuation lines joined (each line break with the blanks after it

@@ -1,6 +1,5 @@
 #include "run/scan.h"
 
-#include <cctype>
 #include <chrono>
 #include <memory>
 
@@ -51,17 +50,6 @@ RunFile OpenRunFile(FileSystem& fs, const PluginOptions& options, const std::str
   }
   throw Error(kErrorInvalidArgument, "ScanMessage",
               "No free name for the run's temporary files in " + options.TempPath);
-}
-
-bool StartsWithIgnoringCase(const std::string& text, const char* prefix) {
-  std::size_t i = 0;
-  for (; prefix[i] != '\0'; ++i) {
-    if (i >= text.size()) return false;
-    const auto a = static_cast<unsigned char>(text[i]);
-    const auto b = static_cast<unsigned char>(prefix[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
-  }
-  return true;
 }
 
 // Carries out the action for a flagged message; answers whether the output

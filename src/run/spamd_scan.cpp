@@ -1,10 +1,10 @@
 #include "run/spamd_scan.h"
 
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
 #include "config/spamd_hosts.h"
+#include "run/header_fields.h"
 
 namespace saplugin {
 
@@ -35,14 +35,6 @@ class Deadline {
 };
 
 Error Refusal(const std::string& text) { return Error(kErrorInvalidArgument, "ScanThroughSpamd", text); }
-
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) return false;
-  }
-  return true;
-}
 
 // Reads the answer's header section: its status line must say 0 (EX_OK) and
 // it must announce the body's length. Answers that length; the bytes read
