@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <cstdio>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -30,9 +30,10 @@ namespace {
 
 const char* const kGtubeMessage[] = {"From: sacheck@example.com", "Subject: sacheck GTUBE test", "",
                                      "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X"};
-const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
 const char* const kCleanMessage[] = {"From: sacheck@example.com", "To: postmaster@example.com",
                                      "Subject: sacheck clean test", "", "A short message that is no spam."};
+// The event source's key, as the installer writes it.
+const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
 
 // The real platform, with the event-log entries that loading writes kept for
 // the report instead.
