@@ -23,6 +23,7 @@
 #include "platform/posix/posix_file_system.h"
 #include "run/main.h"
 #include "config/conversions.h"
+#include "config/spamd_hosts.h"
 #include "helpers/make_run_name.h"
 #include "platform/posix/process_start.h"
 #include "run/header_fields.h"
@@ -300,6 +301,22 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   const SpamStatus status = ParseSpamStatus(collector.Values().at("X-Spam-Status"));
   EXPECT_EQ(status.score + " " + status.required + " " + status.rules, "7.1 5.0 A_1,B_2,C");
   EXPECT_EQ(ParseSpamStatus("No, score=0.0 tests=none").rules + ParseSpamStatus("tests= x").rules + ParseSpamStatus("").score, "none");
+}
+
+TEST(SpamdHosts, HostsAndPortsSeparatedByCommas) {
+  const std::string refused = "error " + std::to_string(kErrorTypeMismatch);
+  const std::pair<const char*, std::string> cases[] = {
+      {"a", "a:783"}, {" a , b.example:2 ", "a:783 b.example:2"}, {"10.0.0.1:65535", "10.0.0.1:65535"}, {"[::1]:7830", "[::1]:7830"},
+      {"::1", "[::1]:783"}, {"[2001:db8::5]", "[2001:db8::5]:783"}, {"a:1,a:1", "a:1 a:1"}, {"", refused}, {"a,,b", refused},
+      {"a:", refused}, {"a:0", refused}, {"a:65536", refused}, {"a:x1", refused}, {"a:-1", refused}, {"a b", refused},
+      {"[::1]:x", refused}, {":783", refused}, {"a:000783", refused}};
+  for (const auto& [text, want] : cases) {
+    EXPECT_EQ(Result([text = text] {
+                std::string names;
+                for (const SpamdHost& host : ParseSpamdHosts(text)) names += (names.empty() ? "" : " ") + SpamdHostName(host);
+                return names;
+              }), want) << text;
+  }
 }
 
 TEST(ProcessStart, SplitsArgumentsByTheWindowsRules) {
