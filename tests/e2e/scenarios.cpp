@@ -46,7 +46,7 @@ std::vector<Scenario> Table() {
       {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, "deleted", 0, ""},
       {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
       {"FlagCutShortOrMisspeltDoesNot", kLinux, "QUARANTINE=2", "Subject: x\r\nX-Spam-Flag: Y\r\nZ-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
-      {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\n", "", "", O::kTagged, "tagged", 0, ""},
+      {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\nFrom: b\n", "", "", O::kTagged, "tagged", 0, ""},
       // A filter that fails without crashing: its output never takes the message's place, its verdict still counts.
       {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
       {"FailedFilterCutFlaggedOutputIsNotTagged", kBoth, "QUARANTINE=0", kSpam, cut_spam + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
