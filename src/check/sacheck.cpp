@@ -14,9 +14,11 @@ const char* const kUsage =
     "  - every key of spamassassinconfig.ini (beside sacheck, or FILE): the text as written,\n"
     "    the value as a run uses it, and whether folders exist and can be written and the\n"
     "    filter program and rules path exist;\n"
+    "  - today's scan log summed up, every spamd host of SPAMDHOSTS asked whether it is up,\n"
+    "    and on Windows whether the event source names this folder's saplugin.exe;\n"
     "  - the mail server's data directory (registry) and each connector's queue folders;\n"
     "  - a trial scan of a GTUBE message (must come back flagged) and a clean one (must not)\n"
-    "    through the configured filter, in TEMPPATH only.\n"
+    "    through the configured filter or spamd pool, in TEMPPATH only.\n"
     "Nothing in a queue is changed and no event-log entry is written. Prints one line per\n"
     "check (OK, WARNING or FAIL) and a summary; exits 0 when nothing failed, 1 otherwise.\n";
 
