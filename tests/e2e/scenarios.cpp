@@ -130,7 +130,8 @@ std::vector<Scenario> Table() {
       {"CheckOfARegisteredEventSource", kWine, "", kSpam, "", "sacheck event-source", O::kLeft, "-", 0, "OK       event source           saplugin: its texts come from "},
       {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "usage: sacheck [--config FILE]"},
       {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, "-", 1, "FAIL     data directory         "},
-      {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, "-", 1, "FAIL     configuration "},
+      {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, "-", 1,
+       "FAIL     configuration \nFAIL     trial scan             not run: the configuration must load"},
       {"CheckOfAMissingTempPath", kBoth, "TEMPPATH=C:\\no\\temp", kSpam, "", "sacheck", O::kLeft, "-", 1, "FAIL     TEMPPATH "},
       {"CheckOfAnUnwritableTempPath", kLinux, "TEMPPATH=/proc", kSpam, "", "sacheck", O::kLeft, "-", 1, "trial scan, GTUBE      the filter could not be run"},
       {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, "-", 1,
@@ -146,6 +147,7 @@ std::vector<Scenario> Table() {
        "Could not write the scan log in "},
       // Start-up and gates.
       {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, "-", 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
+      {"NoQuarantineKeyTagsAFlaggedMessage", kLinux, "QUARANTINE=-", kSpam, "", "", O::kTagged, "tagged", 0, ""},
       {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, "tagged", 0, kOff},
       {"QuarantinePathThatIsAFileStopsTheRun", kBoth, "QUARANTINEPATH={bin}/spamassassinconfig.ini", kSpam, "", "", O::kLeft, "-", 2, "Quantine path is not a valid directory."},
       {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, "-", 2, ""},
