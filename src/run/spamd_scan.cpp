@@ -44,10 +44,11 @@ std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, c
   std::vector<char> block(kBlockSize);
   std::size_t end = std::string::npos;
   while ((end = header.find("\r\n\r\n")) == std::string::npos) {
+    // Checked before the next read: a read that ends the header may bring much of the body with it.
+    if (header.size() > kAnswerHeaderLimit) throw Refusal(name + " answered with a header of over 64 KB");
     const std::size_t got = connection.Receive(block.data(), block.size(), deadline.Left());
     if (got == 0) break;
     header.append(block.data(), got);
-    if (header.size() > kAnswerHeaderLimit) throw Refusal(name + " answered with a header of over 64 KB");
   }
   const std::string status = header.substr(0, header.find("\r\n"));
   if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
@@ -62,7 +63,8 @@ std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, c
     const std::size_t next = header.find("\r\n", line + 2);
     const std::string field = header.substr(line + 2, next - line - 2);
     if (StartsWithIgnoringCase(field, "Content-length:")) {
-      const std::string digits = field.substr(field.find_first_not_of(' ', 15));
+      const std::size_t start = field.find_first_not_of(' ', 15);
+      const std::string digits = start == std::string::npos ? "" : field.substr(start);
       if (!digits.empty() && digits.size() < 16 && digits.find_first_not_of("0123456789") == std::string::npos) {
         return std::stoll(digits);
       }

@@ -135,7 +135,7 @@ TEST(spamd, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
       {"SPAMD/1.5 0 EX_OK\r\nSpam: False ; 0.1 / 5.0\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole, "", 0, ""},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5000\r\n\r\n" + std::string(100, 'x'), "", 3, "cut its answer short after 100 of 5000 bytes"},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 10\r\n\r\n" + std::string(11, 'x'), "", 3, "sent more than the 10 bytes it announced"},
-      {"SPAMD/1.5 0 EX_OK\r\n\r\nX: y\r\n\r\nbody", "", 3, "announced no Content-length"},
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length:\r\n\r\nX: y\r\n\r\nbody", "", 3, "announced no Content-length"},
       {"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\r\n", "", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\""},
       {"HTTP/1.1 400 Bad Request\r\n\r\n", "", 3, "gave no answer that spamd gives: \"HTTP/1.1 400 Bad Request\""},
       {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 seconds"}};
