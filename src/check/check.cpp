@@ -1,7 +1,6 @@
 #include "check/check.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
 #include "run/main.h"
+#include "run/header_fields.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
 #include "run/scan_log.h"
@@ -309,11 +309,8 @@ void CheckEventSource(Platform& platform, Report& report) {
   const std::string expected = platform.ExecutableDirectory() + "\\saplugin.exe";
   const std::string registered = ExpandCommandText(ReadRegistryValue(platform, kEventSourceKey, "EventMessageFile"),
                                                    [&](const std::string& name) { return platform.EnvironmentValue(name); });
-  std::string lower_expected = expected, lower_registered = registered;
-  for (std::string* text : {&lower_expected, &lower_registered}) {
-    for (char& c : *text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  if (lower_registered == lower_expected) {
+  // Windows paths match without regard to letter case.
+  if (registered.size() == expected.size() && StartsWithIgnoringCase(registered, expected)) {
     report.Line("OK", "event source", "saplugin: its texts come from " + expected);
   } else {
     report.Line("WARNING", "event source", (registered.empty() ? "saplugin is not registered" : "saplugin's message file is " + registered) +

@@ -216,11 +216,11 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   if (!output_moved) fs.DeleteFile(output_file);
   if (!batch_file.empty()) fs.DeleteFile(batch_file);
   if (status != 0) {
-    const char* const outcome = verdict == Verdict::kClean  ? "the message was kept as received."
-                                : options.Quarantine == 1 ? "the message it flagged was quarantined."
-                                : options.Quarantine == 2 ? "the message it flagged was deleted."
-                                                          : "the message it flagged was left in the queue.";
-    platform.LogEvent(EventLevel::kWarning, failed + outcome);
+    // Only what needed no more than the verdict can have been done: kept, quarantined, deleted or left.
+    const std::string& done = record.outcome;
+    platform.LogEvent(EventLevel::kWarning, failed + (done == "kept"   ? "the message was kept as received."
+                                                      : done == "left" ? "the message it flagged was left in the queue."
+                                                                       : "the message it flagged was " + done + "."));
   }
   return kExitNormal;
 }
