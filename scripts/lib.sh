@@ -34,12 +34,24 @@ build_windows() {
   build "$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release -DSAPLUGIN_TESTS=ON
 }
 
+# steady COMMAND...: runs COMMAND, and every Wine process it starts, without
+# address-space randomization. Debian's Wine has no preloader to hold the
+# addresses that Windows reserves, and its loader is linked at 0x7d000000; since
+# Linux 6.9 the kernel starts a program's heap anywhere in the 1 GB above it,
+# which takes in the shared user data page at 0x7ffe0000. About one Wine process
+# in a few thousand then dies at start with "failed to map the shared user
+# data", and a CreateProcess of cmd.exe fails with "Internal error". Without
+# randomization the heap starts just above the loader.
+steady() {
+  setarch "$(uname -m)" --addr-no-randomize "$@"
+}
+
 # start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps
 # one Wine server running until the script ends, so that each run starts quickly.
 start_wine() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
-    wineboot --init </dev/null >/dev/null 2>&1 || true
+    steady wineboot --init </dev/null >/dev/null 2>&1 || true
     # wineboot returns before its server has written the prefix and ended.
     wineserver -w </dev/null >/dev/null 2>&1 || true
   fi
