@@ -3,6 +3,7 @@
 // POSIX profile and registry readers held against Windows's.
 
 #include <gtest/gtest.h>
+#include <sys/personality.h>
 
 #include "e2e/spamd.h"
 
@@ -25,7 +26,7 @@ class WineSetUp : public ::testing::Environment {
   void SetUp() override {
     // With address randomization, Debian's Wine (no preloader) now and then
     // dies at start over the shared user data page; see steady in scripts/lib.sh.
-    Require(std::stoul(ReadFile("/proc/self/personality"), nullptr, 16) & 0x0040000,
+    Require(personality(0xffffffff) & ADDR_NO_RANDOMIZE,
             "The Wine tests run without address randomization: setarch $(uname -m) -R ctest -L wine");
     std::filesystem::create_directories(WINE_DATA "/my shell");
     std::filesystem::copy_file(WINE_PREFIX "/drive_c/windows/system32/cmd.exe", WINE_DATA "/my shell/cmd.exe",
