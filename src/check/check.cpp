@@ -232,6 +232,8 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
   if (!outcome.empty()) {
   } else if (!pass.exit_status) {
     outcome = "no end within SCANTIMELIMIT: the filter was ended";
+  } else if (!pass.local_failure.empty()) {
+    outcome = "it could not be sent through spamd: " + pass.local_failure + ": check TEMPPATH";
   } else if (!pass.spamd_failures.empty()) {
     outcome = "no spamd host scanned it: " + pass.spamd_failures;
   } else if (!fs.FileExists(pass.output_file)) {

@@ -28,11 +28,31 @@ bool ReadSetting(Platform& platform, const std::string& file, const char* key,
   return true;
 }
 
+// A number of seconds, at most a day, so that no wait's time can wrap.
+std::int32_t ToSeconds(const std::string& value, const char* key) {
+  const std::int32_t seconds = ToInteger32(value, key);
+  return seconds > kLongestTimeLimit ? kLongestTimeLimit : seconds;
+}
+
 void EnsureTrailingBackslash(std::string& path) {
   if (path.empty() || path.back() != '\\') path += '\\';
 }
 
 }  // namespace
+
+std::string ReadWholeSetting(Platform& platform, const std::string& file, const char* key) {
+  // The reader fills all but the terminator's place when it cuts a value:
+  // read again with more room until the value ends short of it.
+  for (std::uint32_t size = kValueBufferSize;; size = size * 4 > kLongestWholeSetting + 1 ? kLongestWholeSetting + 1 : size * 4) {
+    std::string buffer(size, '\0');
+    const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", &buffer[0], size, file);
+    if (length + 1 < size) return TrimSpaces(buffer.substr(0, length));
+    if (size > kLongestWholeSetting) {
+      throw Error(kErrorOverflow, "LoadOptions",
+                  std::string("Overflow: ") + key + " is longer than " + std::to_string(kLongestWholeSetting) + " characters");
+    }
+  }
+}
 
 bool LoadOptions(Platform& platform, PluginOptions& options) {
   return LoadOptionsFrom(platform, platform.ExecutableDirectory() + "\\" + kConfigFileName, options);
@@ -77,10 +97,13 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     EnsureTrailingBackslash(options.TempPath);
   }
   if (ReadSetting(platform, file, "SCANTIMELIMIT", &value)) {
-    options.ScanTimeLimit = ToInteger32(value, "SCANTIMELIMIT");
+    options.ScanTimeLimit = ToSeconds(value, "SCANTIMELIMIT");
   }
-  if (ReadSetting(platform, file, "SPAMDHOSTS", &value)) {
-    options.SpamdHosts = ParseSpamdHosts(value);
+  value = ReadWholeSetting(platform, file, "SPAMDHOSTS");
+  if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value);
+  if (ReadSetting(platform, file, "SPAMDTIMEOUT", &value)) {
+    const std::int32_t seconds = ToSeconds(value, "SPAMDTIMEOUT");
+    options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
   }
   if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
     options.ScanLogPath = value;

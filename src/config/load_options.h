@@ -20,4 +20,13 @@ bool LoadOptions(Platform& platform, PluginOptions& options);
 // The same from the named file: its folder stands in the entry of a missing one.
 bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options);
 
+// The longest value that ReadWholeSetting takes.
+constexpr std::uint32_t kLongestWholeSetting = 32767;
+
+// A key's value from the configuration's section, read whole however long it
+// is (not cut to the 254 characters of the other keys), trimmed; empty when
+// the key is missing. Throws Error for a value over kLongestWholeSetting
+// characters, so that a long list is never cut into a different one.
+std::string ReadWholeSetting(Platform& platform, const std::string& file, const char* key);
+
 }  // namespace saplugin

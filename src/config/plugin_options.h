@@ -12,6 +12,11 @@ struct SpamdHost {
   std::uint16_t port = 783;
 };
 
+// Seconds a spamd host may take over one message when SPAMDTIMEOUT is not set.
+constexpr std::int32_t kDefaultSpamdTimeout = 60;
+// The longest SCANTIMELIMIT or SPAMDTIMEOUT taken (a longer one counts as this): a day.
+constexpr std::int32_t kLongestTimeLimit = 86400;
+
 // The plug-in's settings, filled once by LoadOptions and only read afterwards.
 // After loading, QuarantinePath, TempPath and ScanLogPath are empty or end
 // with "\", and an
@@ -29,8 +34,12 @@ struct PluginOptions {
   std::string SpamAssassinRulesPath;
   std::string TempPath;
   // Seconds the filter may take before it is ended and the message left
-  // unscanned; 0 or less: no limit.
+  // unscanned; 0 or less: no limit; at most kLongestTimeLimit.
   std::int32_t ScanTimeLimit = 0;
+  // The longest a spamd host may take over one message (connecting, taking
+  // the message and answering) before the next host is asked; 0 or less in
+  // the file: kDefaultSpamdTimeout.
+  std::int32_t SpamdTimeout = kDefaultSpamdTimeout;
   // The scan log's folder, ending with "\"; empty: no scan log.
   std::string ScanLogPath;
   // The spamd pool that scans messages; empty: the filter runs through the

@@ -5,33 +5,63 @@
 
 namespace saplugin {
 
+namespace {
+
+// The problem of one entry's port text, or empty for a port from 1 to 65535
+// written with at most five digits.
+std::string PortProblem(const std::string& port) {
+  if (port.empty()) return "its port is missing after the colon";
+  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return "its port \"" + port + "\" is no number";
+  const long number = std::stol(port);
+  if (number < 1 || number > 65535) return "its port " + port + " is outside 1 to 65535";
+  return "";
+}
+
+// Reads one entry into host; answers what is wrong with it, or empty.
+std::string ParseEntry(const std::string& entry, SpamdHost* host) {
+  if (entry.empty()) return "it is empty";
+  std::string rest;
+  if (entry[0] == '[') {
+    const std::size_t close = entry.find(']');
+    if (close == std::string::npos) return "its IPv6 address lacks the closing bracket";
+    host->host = entry.substr(1, close - 1);
+    if (host->host.empty() || host->host.find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos ||
+        host->host.find(':') == std::string::npos) {
+      return "\"" + host->host + "\" in brackets is no IPv6 address";
+    }
+    rest = entry.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') return "only \":port\" may follow the brackets";
+  } else {
+    const std::size_t colon = entry.find(':');
+    host->host = entry.substr(0, colon);
+    if (colon != std::string::npos) rest = entry.substr(colon);
+    if (rest.find(':', 1) != std::string::npos) {
+      return "it holds more than one colon (an IPv6 address stands in brackets, as [::1]:783)";
+    }
+    if (host->host.empty()) return "its host is missing";
+    if (host->host.find_first_of(" \t[]") != std::string::npos) return "its host holds a blank or a bracket";
+  }
+  if (rest.empty()) return "";
+  const std::string problem = PortProblem(rest.substr(1));
+  if (problem.empty()) host->port = static_cast<std::uint16_t>(std::stol(rest.substr(1)));
+  return problem;
+}
+
+}  // namespace
+
 std::vector<SpamdHost> ParseSpamdHosts(const std::string& text) {
   std::vector<SpamdHost> hosts;
-  const auto refuse = [&](const std::string& entry) {
-    return Error(kErrorTypeMismatch, "LoadOptions",
-                 "Type mismatch: SPAMDHOSTS \"" + text + "\" holds \"" + entry + "\", which is no host or host:port");
-  };
   std::size_t start = 0;
-  for (;;) {
+  for (std::size_t n = 1;; ++n) {
     const std::size_t comma = text.find(',', start);
     const std::string entry = TrimSpaces(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
     SpamdHost host;
-    // The port stands after the last colon, unless the colons are an IPv6 address's.
-    const std::size_t bracket = entry.rfind(']');
-    std::size_t colon = entry.rfind(':');
-    if (entry[0] != '[' && entry.find(':') != colon) colon = std::string::npos;
-    if (bracket != std::string::npos && colon < bracket) colon = std::string::npos;
-    host.host = entry.substr(0, colon);
-    if (host.host.size() > 1 && host.host.front() == '[' && host.host.back() == ']') host.host = host.host.substr(1, host.host.size() - 2);
-    if (colon != std::string::npos) {
-      const std::string port = entry.substr(colon + 1);
-      if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos || port.size() > 5 || std::stol(port) < 1 ||
-          std::stol(port) > 65535) {
-        throw refuse(entry);
-      }
-      host.port = static_cast<std::uint16_t>(std::stol(port));
+    const std::string problem = ParseEntry(entry, &host);
+    if (!problem.empty()) {
+      throw Error(kErrorTypeMismatch, "LoadOptions",
+                  "Type mismatch: SPAMDHOSTS \"" + text + "\": host entry " + std::to_string(n) + " \"" + entry + "\" is no host or host:port: " +
+                      problem);
     }
-    if (host.host.empty() || host.host.find_first_of(" \t[]") != std::string::npos) throw refuse(entry);
     hosts.push_back(host);
     if (comma == std::string::npos) return hosts;
     start = comma + 1;

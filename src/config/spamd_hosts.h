@@ -7,10 +7,12 @@
 
 namespace saplugin {
 
-// The hosts of a SPAMDHOSTS value: "host" or "host:port" (an IPv6 address in
-// brackets: "[::1]:783"), separated by commas, blanks around each dropped;
-// port 783 when left out. Throws Error (type mismatch) for an empty entry or
-// a port that is not a whole number from 1 to 65535.
+// The hosts of a SPAMDHOSTS value: "host" or "host:port" (an IPv6 address only
+// in brackets: "[::1]:783"), separated by commas, blanks around each dropped;
+// port 783 when left out. Throws Error (type mismatch), naming the entry by
+// its number and text and what is wrong with it, for an empty entry, a second
+// colon outside brackets, or a port that is not a whole number from 1 to
+// 65535.
 std::vector<SpamdHost> ParseSpamdHosts(const std::string& text);
 
 // A host as the event log and sacheck name it: "host:port".

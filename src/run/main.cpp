@@ -15,6 +15,7 @@ const char* const kDataDirectoryValue = "Data Directory";
 namespace {
 
 const char* const kTrapEntry = "Could not process pickup event for Connector: ";
+const char* const kBadSettingEntry = "Can't run SpamAssassin because of a setting in the plugin config file: ";
 
 QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& words,
                            const std::string& command_line) {
@@ -86,7 +87,15 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
 
 int Main(Platform& platform) {
   PluginOptions options;
-  if (!LoadOptions(platform, options)) return kExitNormal;
+  try {
+    if (!LoadOptions(platform, options)) return kExitNormal;
+  } catch (const Error& error) {
+    // The mail server drops what the run prints: a bad setting that would
+    // let every message pass unscanned must reach the event log. The
+    // quarantine path's error has its entry already.
+    if (error.Number() != kErrorQuarantinePath) platform.LogEvent(EventLevel::kError, kBadSettingEntry + error.Description());
+    throw;
+  }
 
   ScanRecord record;
   record.time = ToLocalTime(std::time(nullptr)).stamp;

@@ -21,7 +21,8 @@ extern const char* const kDataDirectoryValue;
 // The whole life of one pickup run. Loads the configuration, then, under a
 // catch-all trap that writes one event-log entry, finds the queued message
 // named by the command line and handles it. Returns the exit status. An error
-// raised while loading the configuration is not trapped: it reaches the caller.
+// raised while loading the configuration is not trapped: after an Error entry
+// that names the setting, its value and what is wrong, it reaches the caller.
 int Main(Platform& platform);
 
 // Splits the raw command line at every single space, with no trimming and no

@@ -135,14 +135,15 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string*
 FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file) {
   if (!options.SpamdHosts.empty()) {
     RunFile output = OpenRunFile(fs, options, MakeRunName(platform), ".MAI");
-    FilterPass pass{output.run_name, "", options.TempPath + output.run_name + ".MAI", 0, ""};
+    FilterPass pass{output.run_name, "", options.TempPath + output.run_name + ".MAI", 0, "", ""};
     const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer));
     if (outcome.timed_out) pass.exit_status.reset();
     if (!outcome.scanned) pass.spamd_failures = outcome.failures;
+    pass.local_failure = outcome.local_failure;
     return pass;
   }
   RunFile batch = OpenRunFile(fs, options, MakeRunName(platform), ".BAT");
-  FilterPass pass{batch.run_name, options.TempPath + batch.run_name + ".BAT", options.TempPath + batch.run_name + ".MAI", {}, ""};
+  FilterPass pass{batch.run_name, options.TempPath + batch.run_name + ".BAT", options.TempPath + batch.run_name + ".MAI", {}, "", ""};
   batch.writer->WriteLine(ComposeScanCommandLine(options, message_file, pass.run_name));
   batch.writer->Close();
   batch.writer.reset();
@@ -174,6 +175,11 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
                      " seconds; the message was left unscanned.",
                  "time-limit", kExitTimeLimit);
+  }
+  if (!pass.local_failure.empty()) {
+    record.reason = pass.local_failure;
+    return leave("The message could not be scanned through spamd, and was left unscanned: " + pass.local_failure + ".",
+                 "filter-failed", kExitNoScan);
   }
   if (!pass.spamd_failures.empty()) {
     record.reason = pass.spamd_failures;

@@ -43,6 +43,7 @@ struct FilterPass {
   std::string run_name, batch_file, output_file;
   std::optional<long> exit_status;  // empty when the filter was ended at the time limit
   std::string spamd_failures;       // what each spamd host did, when none scanned the message
+  std::string local_failure;        // why this machine could not scan through spamd
 };
 FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file);
 

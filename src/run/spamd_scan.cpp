@@ -19,8 +19,15 @@ using Clock = std::chrono::steady_clock;
 // The time left before the deadline, or kNoTimeLimit without one.
 class Deadline {
  public:
+  // No deadline for 0 seconds or less.
   explicit Deadline(std::int32_t seconds)
       : limited_(seconds > 0), end_(Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0)) {}
+  // The sooner of this deadline and the given seconds from now.
+  Deadline Within(std::int32_t seconds) const {
+    Deadline sooner(seconds);
+    if (limited_ && (!sooner.limited_ || end_ < sooner.end_)) sooner = *this;
+    return sooner;
+  }
   Milliseconds Left(Milliseconds at_most = kNoTimeLimit) const {
     if (!limited_) return at_most;
     const Milliseconds left =
@@ -36,9 +43,8 @@ class Deadline {
 
 Error Refusal(const std::string& text) { return Error(kErrorInvalidArgument, "ScanThroughSpamd", text); }
 
-// Reads the answer's header section: its status line must say 0 (EX_OK) and
-// it must announce the body's length. Answers that length; the bytes read
-// past the header are left in body.
+// Reads the answer's header section and what came with it of the body; the
+// bytes read past the header are left in body.
 std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, const Deadline& deadline, std::string* body) {
   std::string header;
   std::vector<char> block(kBlockSize);
@@ -50,18 +56,94 @@ std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, c
     if (got == 0) break;
     header.append(block.data(), got);
   }
-  const std::string status = header.substr(0, header.find("\r\n"));
+  const std::int64_t length = ParseSpamdAnswerHeader(header, name);
+  *body = header.substr(end + 4);
+  return length;
+}
+
+// One exchange with one host: the message out, the processed message into
+// the output, within the host's deadline. Throws Error, with a description
+// that names the host, for every way the host can fail. A failure of this
+// machine's own (the message cannot be read, the output cannot be written) is
+// no host's: its description goes into *local_failure, the connection is
+// closed unanswered, and the error is thrown on.
+void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, TextWriter& output,
+              const Deadline& deadline, std::int32_t host_seconds, std::string* local_failure) {
+  const std::string name = SpamdHostName(host);
+  const auto local = [&](const auto& step) {
+    try {
+      return step();
+    } catch (const Error& error) {
+      *local_failure = error.Description();
+      throw;
+    }
+  };
+  const char* stage = "accept the connection";
+  try {
+    const std::int64_t size = local([&] { return fs.FileSize(message_file); });
+    auto reader = local([&] { return fs.OpenTextFileForReading(message_file); });
+    auto connection = platform.Connect(host.host, host.port, deadline.Left(kSpamdConnectTimeout));
+    stage = "take the message";
+    const std::string request = "PROCESS SPAMC/1.5\r\nContent-length: " + std::to_string(size) + "\r\n\r\n";
+    std::string body;
+    std::vector<char> block(kBlockSize);
+    try {
+      connection->Send(request.data(), request.size(), deadline.Left());
+      for (std::size_t got; (got = local([&] { return reader->Read(block.data(), block.size()); })) > 0;) {
+        connection->Send(block.data(), got, deadline.Left());
+      }
+      local([&] { reader->Close(); });
+      connection->EndSending();
+    } catch (const Error&) {
+      // A daemon that refuses the message may answer and close before it has
+      // all of it: its answer says more than the failed send.
+      if (local_failure->empty()) {
+        try {
+          ReadAnswerHeader(*connection, name, deadline, &body);
+        } catch (const Error& answer) {
+          if (answer.Description().find(" answered \"") != std::string::npos) throw;
+        }
+      }
+      throw;
+    }
+    stage = "answer";
+    const std::int64_t length = ReadAnswerHeader(*connection, name, deadline, &body);
+    std::int64_t received = 0;
+    for (;;) {
+      received += static_cast<std::int64_t>(body.size());
+      if (received > length) throw Refusal(name + " sent more than the " + std::to_string(length) + " bytes it announced");
+      local([&] { output.Write(body.data(), body.size()); });
+      const std::size_t got = connection->Receive(block.data(), block.size(), deadline.Left());
+      if (got == 0) break;
+      body.assign(block.data(), got);
+    }
+    if (received != length) {
+      throw Refusal(name + " cut its answer short after " + std::to_string(received) + " of " + std::to_string(length) + " bytes");
+    }
+  } catch (const Error&) {
+    // The host's own time ran out (not only the whole scan's): it is stalled.
+    if (local_failure->empty() && deadline.Passed()) {
+      throw Refusal(name + " did not " + stage + " within " + std::to_string(host_seconds) + " seconds (SPAMDTIMEOUT)");
+    }
+    throw;
+  }
+}
+
+}  // namespace
+
+std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string& name) {
+  const std::size_t end = answer.find("\r\n\r\n");
+  const std::string status = answer.substr(0, answer.find("\r\n"));
   if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
   const std::size_t code = status.find(' ');
   if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) {
     throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
   }
   if (end == std::string::npos) throw Refusal(name + " ended its answer within the header");
-  *body = header.substr(end + 4);
-  std::size_t line = header.find("\r\n");
+  std::size_t line = answer.find("\r\n");
   while (line < end) {
-    const std::size_t next = header.find("\r\n", line + 2);
-    const std::string field = header.substr(line + 2, next - line - 2);
+    const std::size_t next = answer.find("\r\n", line + 2);
+    const std::string field = answer.substr(line + 2, next - line - 2);
     if (StartsWithIgnoringCase(field, "Content-length:")) {
       const std::size_t start = field.find_first_not_of(' ', 15);
       const std::string digits = start == std::string::npos ? "" : field.substr(start);
@@ -73,51 +155,6 @@ std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, c
   }
   throw Refusal(name + " announced no Content-length");
 }
-
-// One exchange with one host: the message out, the processed message into
-// the output. Throws Error, with a description that names the host, for
-// every way it can fail.
-void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file,
-              TextWriter& output, const Deadline& deadline) {
-  const std::string name = SpamdHostName(host);
-  auto connection = platform.Connect(host.host, host.port, deadline.Left(kSpamdConnectTimeout));
-  const std::int64_t size = fs.FileSize(message_file);
-  const std::string request = "PROCESS SPAMC/1.5\r\nContent-length: " + std::to_string(size) + "\r\n\r\n";
-  std::string body;
-  try {
-    connection->Send(request.data(), request.size(), deadline.Left());
-    auto reader = fs.OpenTextFileForReading(message_file);
-    std::vector<char> block(kBlockSize);
-    for (std::size_t got; (got = reader->Read(block.data(), block.size())) > 0;) connection->Send(block.data(), got, deadline.Left());
-    reader->Close();
-    connection->EndSending();
-  } catch (const Error&) {
-    // A daemon that refuses the message may answer and close before it has
-    // all of it: its answer says more than the failed send.
-    try {
-      ReadAnswerHeader(*connection, name, deadline, &body);
-    } catch (const Error& answer) {
-      if (answer.Description().find(" answered \"") != std::string::npos) throw;
-    }
-    throw;
-  }
-  const std::int64_t length = ReadAnswerHeader(*connection, name, deadline, &body);
-  std::int64_t received = 0;
-  std::vector<char> block(kBlockSize);
-  for (;;) {
-    received += static_cast<std::int64_t>(body.size());
-    if (received > length) throw Refusal(name + " sent more than the " + std::to_string(length) + " bytes it announced");
-    output.Write(body.data(), body.size());
-    const std::size_t got = connection->Receive(block.data(), block.size(), deadline.Left());
-    if (got == 0) break;
-    body.assign(block.data(), got);
-  }
-  if (received != length) {
-    throw Refusal(name + " cut its answer short after " + std::to_string(received) + " of " + std::to_string(length) + " bytes");
-  }
-}
-
-}  // namespace
 
 Milliseconds PingSpamd(Platform& platform, const SpamdHost& host) {
   const auto start = Clock::now();
@@ -154,11 +191,19 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       if (!output) throw Refusal("Could not make " + output_file + " anew");
     }
     try {
-      Exchange(platform, fs, hosts[(start + i) % hosts.size()], message_file, *output, deadline);
-      output->Close();
+      Exchange(platform, fs, hosts[(start + i) % hosts.size()], message_file, *output, deadline.Within(options.SpamdTimeout),
+               options.SpamdTimeout, &outcome.local_failure);
+      try {
+        output->Close();
+      } catch (const Error& error) {
+        outcome.local_failure = error.Description();
+        break;
+      }
       outcome.scanned = true;
       return outcome;
     } catch (const Error& error) {
+      // Another host would meet the same local failure: the scan ends here.
+      if (!outcome.local_failure.empty()) break;
       outcome.failures += (outcome.failures.empty() ? "" : "; ") + error.Description();
     }
     if (deadline.Passed()) {

@@ -14,6 +14,9 @@ struct SpamdOutcome {
   bool scanned = false;    // the output file holds the whole processed message
   bool timed_out = false;  // SCANTIMELIMIT ended the exchange
   std::string failures;    // what each host did, when none scanned it
+  // Why this machine could not go on (the message unreadable, TEMPPATH not
+  // writable); no other host was asked after it.
+  std::string local_failure;
 };
 
 // The longest a host may take to accept a connection before the next is tried.
@@ -23,13 +26,22 @@ constexpr Milliseconds kSpamdConnectTimeout = 5000;
 // SPAMC/1.5) and writes spamd's processed message to the output, which is
 // open for writing at output_file, streaming both ways. The first host is
 // chosen at random, so that a pool shares the load; a host that refuses,
-// does not accept in time, answers with an error status or cuts its answer
-// short gives way to the next. Only an answer with status 0 (EX_OK) whose
-// body is exactly its announced Content-length counts; otherwise the output
-// file is removed. SCANTIMELIMIT bounds the whole exchange.
+// does not accept in time, answers with an error status, cuts its answer
+// short or takes longer than SPAMDTIMEOUT over the message gives way to the
+// next. Only an answer with status 0 (EX_OK) whose body is exactly its
+// announced Content-length counts; otherwise the output file is removed.
+// SCANTIMELIMIT bounds the whole scan. A local failure (the message cannot be
+// read, the output cannot be written) ends the scan at once.
 SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,
                               const std::string& message_file, const std::string& output_file,
                               std::unique_ptr<TextWriter> output);
+
+// The body's length that the header section of a spamd answer announces
+// (the answer as read so far: its status line, its fields up to the empty
+// line, perhaps some of the body). Throws Error, with a description that
+// names the host, for a status other than 0 (EX_OK), an answer that is not
+// spamd's, a header that does not end, or no Content-length.
+std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string& name);
 
 // Asks a host whether its spamd is up (PING); answers how long the answer
 // took. Throws Error, with a description that names the host, otherwise.

@@ -19,6 +19,7 @@ using O = Outcome;
 const std::string kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
 const std::string kTrap = "Could not process pickup event for Connector: ";
 const std::string kOff = "Turning off quarantining for SpamAssassin because no path set in config file";
+const std::string kBadSetting = "Can't run SpamAssassin because of a setting in the plugin config file: ";
 const std::string kOverTime = "SpamAssassin did not finish within 1 seconds; the message was left unscanned.";
 const std::string kRunFilter = "; exec \"$SAFILTER\" \"$@\"";
 std::string Failed(int status, const std::string& outcome) {
@@ -59,7 +60,8 @@ std::vector<Scenario> Table() {
       {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, "deleted", 0, ""},
       {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, "time-limit", 4, kOverTime},
       {"TimeLimitOfZeroIsNoLimit", kLinux, "QUARANTINE=2 SCANTIMELIMIT=0", kSpam, "delay 1\n", "", O::kDeleted, "deleted", 0, ""},
-      {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, "-", 2, ""},
+      {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, "-", 2,
+       kBadSetting + "Type mismatch: SCANTIMELIMIT \"2m\" is not a whole number"},
       {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, "tagged", 0, ""},
       {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, "quarantined", 0, ""},
       {"MessageOneByteOverABlockIsTaggedWhole", kLinux, "", Sized(kHam, 65537), "", "", O::kTagged, "tagged", 0, ""},
@@ -86,7 +88,11 @@ std::vector<Scenario> Table() {
       // SPAMDHOSTS with every host down (nothing listens on port 9), and one that is no host.
       {"SpamdHostsAllDownLeaveTheMessage", kBoth, "SPAMDHOSTS=127.0.0.1:9,127.0.0.2:9 SPAMASSASSINEXE=-", kSpam, "", "", O::kLeft, "no-message", 3,
        "No spamd host scanned the message, which was left unscanned: Could not connect to 127.0.0."},
-      {"SpamdHostsThatDoNotParseStopTheRun", kBoth, "SPAMDHOSTS=127.0.0.1:99999", kSpam, "", "", O::kLeft, "-", 2, ""},
+      {"SpamdHostsThatDoNotParseStopTheRun", kBoth, "SPAMDHOSTS=127.0.0.1:783,127.0.0.1:99999", kSpam, "", "", O::kLeft, "-", 2,
+       kBadSetting + "Type mismatch: SPAMDHOSTS \"127.0.0.1:783,127.0.0.1:99999\": host entry 2 \"127.0.0.1:99999\" is no host or "
+                     "host:port: its port 99999 is outside 1 to 65535"},
+      {"SpamdHostsWithAnIPv6AddressOutOfBracketsStopTheRun", kLinux, "SPAMDHOSTS=::1", kSpam, "", "", O::kLeft, "-", 2,
+       kBadSetting + "Type mismatch: SPAMDHOSTS \"::1\": host entry 1 \"::1\" is no host or host:port: it holds more than one colon"},
       // The interpreter's path: with a blank, unquoted (every row's), quoted, or naming nothing.
       {"InterpreterInQuotesIsFound", kLinux, "", kSpam, "", "comspec-quoted", O::kQuarantined, "quarantined", 0, ""},
       {"MissingInterpreterEndsInTheTrap", kLinux, "", kSpam, "", "comspec-missing", O::kLeft, "trap", 1, kTrap},
@@ -150,7 +156,8 @@ std::vector<Scenario> Table() {
       {"NoQuarantineKeyTagsAFlaggedMessage", kLinux, "QUARANTINE=-", kSpam, "", "", O::kTagged, "tagged", 0, ""},
       {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, "tagged", 0, kOff},
       {"QuarantinePathThatIsAFileStopsTheRun", kBoth, "QUARANTINEPATH={bin}/spamassassinconfig.ini", kSpam, "", "", O::kLeft, "-", 2, "Quantine path is not a valid directory."},
-      {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, "-", 2, ""},
+      {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, "-", 2,
+       kBadSetting + "Type mismatch: QUARANTINE \"1.5\" is not a whole number"},
       {"ConfigurationOfGarbageRunsWithNothingSet", kLinux, "=" + garbage, kHam, "", "", O::kLeft, "-", 3, kOff + "\n" + kNoEmail},
       {"OneWordCommandLineEndsInTheTrap", kBoth, "", kSpam, "", "one-word", O::kLeft, "trap", 1, kTrap},
       {"MessageOverTheSizeLimitIsLeft", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1001), "", "", O::kLeft, "too-large", 0, ""},

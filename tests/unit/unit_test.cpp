@@ -13,6 +13,8 @@
 #include <iconv.h>
 #endif
 
+#include "config/load_options.h"
+#include "config/spamd_hosts.h"
 #include "files.h"
 #include "platform/platform.h"
 
@@ -103,6 +105,24 @@ TEST_F(FileSystemContract, OneOfTwoMovesIfAbsentWinsAndAppendsNeedAFile) {
   TempFolder elsewhere("/dev/shm");
   EXPECT_FALSE(fs->MoveOver(P("c"), elsewhere.path + "\\c"));
 #endif
+}
+
+// SPAMDHOSTS through the platform's own profile reader: a list longer than the
+// 254 characters of the other keys is read whole, never cut into a different
+// host or port; one over the longest taken is refused.
+TEST_F(FileSystemContract, SpamdHostsIsReadWholeOrRefused) {
+  std::string hosts;
+  for (int i = 1; hosts.size() < 1000; ++i) hosts += (hosts.empty() ? "" : ",") + std::string("10.0.0.") + std::to_string(i % 250) + ":7830";
+  const std::string file = P("spamassassinconfig.ini");
+  WriteFile(folder / "spamassassinconfig.ini", "[SPAMASSASSIN Plugin Config]\r\nSPAMDHOSTS= " + hosts + " \r\nOTHER=" +
+                                                    std::string(kLongestWholeSetting + 1, 'x') + "\r\n");
+  EXPECT_EQ(ReadWholeSetting(*platform, file, "SPAMDHOSTS"), hosts);
+  EXPECT_EQ(ReadWholeSetting(*platform, file, "MISSING"), "");
+  EXPECT_THROW(ReadWholeSetting(*platform, file, "OTHER"), Error);
+  PluginOptions options;
+  ASSERT_TRUE(LoadOptionsFrom(*platform, file, options));
+  EXPECT_EQ(options.SpamdHosts.size(), static_cast<std::size_t>(std::count(hosts.begin(), hosts.end(), ',') + 1));
+  EXPECT_EQ(SpamdHostName(options.SpamdHosts.back()), hosts.substr(hosts.rfind(',') + 1));
 }
 
 #ifndef _WIN32
@@ -304,19 +324,27 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   EXPECT_EQ(ParseSpamStatus("No, score=0.0 tests=none").rules + ParseSpamStatus("tests= x").rules + ParseSpamStatus("").score, "none");
 }
 
-TEST(SpamdHosts, HostsAndPortsSeparatedByCommas) {
-  const std::string refused = "error " + std::to_string(kErrorTypeMismatch);
+TEST(SpamdHosts, HostsAndPortsSeparatedByCommasIPv6OnlyInBrackets) {
   const std::pair<const char*, std::string> cases[] = {
       {"a", "a:783"}, {" a , b.example:2 ", "a:783 b.example:2"}, {"10.0.0.1:65535", "10.0.0.1:65535"}, {"[::1]:7830", "[::1]:7830"},
-      {"::1", "[::1]:783"}, {"[2001:db8::5]", "[2001:db8::5]:783"}, {"a:1,a:1", "a:1 a:1"}, {"", refused}, {"a,,b", refused},
-      {"a:", refused}, {"a:0", refused}, {"a:65536", refused}, {"a:x1", refused}, {"a:-1", refused}, {"a b", refused},
-      {"[::1]:x", refused}, {":783", refused}, {"a:000783", refused}};
+      {"[2001:db8::5]", "[2001:db8::5]:783"}, {"a:1,a:1", "a:1 a:1"}, {"a:00783", "a:783"},
+      {"", "entry 1 \"\" is no host or host:port: it is empty"}, {"a,,b", "entry 2 \"\" is no host or host:port: it is empty"},
+      {"a,", "entry 2 \"\""}, {"a:", "port is missing"}, {"a:0", "port 0 is outside 1 to 65535"}, {"a:65536", "outside 1 to 65535"},
+      {"a:x1", "port \"x1\" is no number"}, {"a:-1", "no number"}, {"a b", "holds a blank"}, {"a:000783", "no number"},
+      {"::1", "more than one colon (an IPv6 address stands in brackets"}, {"host:783:", "entry 1 \"host:783:\" is no host or host:port: it holds more than one colon"},
+      {"host::783", "more than one colon"}, {"[::1]:x", "no number"}, {"[::1]:", "port is missing"}, {":783", "host is missing"},
+      {"[::1", "lacks the closing bracket"}, {"[]:783", "in brackets is no IPv6 address"}, {"[a.example]:783", "no IPv6 address"},
+      {"[::1]x", "only \":port\" may follow"}, {"[::1]]:783", "only \":port\" may follow"}, {"a]:1", "a bracket"}};
   for (const auto& [text, want] : cases) {
-    EXPECT_EQ(Result([text = text] {
-                std::string names;
-                for (const SpamdHost& host : ParseSpamdHosts(text)) names += (names.empty() ? "" : " ") + SpamdHostName(host);
-                return names;
-              }), want) << text;
+    std::string names;
+    try {
+      for (const SpamdHost& host : ParseSpamdHosts(text)) names += (names.empty() ? "" : " ") + SpamdHostName(host);
+    } catch (const Error& error) {
+      names = error.Description();
+      EXPECT_EQ(error.Number(), kErrorTypeMismatch);
+      EXPECT_TRUE(Has(names, ("SPAMDHOSTS \"" + std::string(text) + "\": host entry ").c_str())) << names;
+    }
+    EXPECT_TRUE(want.find(':') < want.find(' ') || want.empty() ? names == want : Has(names, want.c_str())) << text << " -> " << names;
   }
 }
 

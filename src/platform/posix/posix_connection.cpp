@@ -7,24 +7,25 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 
 #include "platform/posix/posix_error.h"
 #include "platform/posix/scoped_fd.h"
+#include "platform/wait_end.h"
 
 namespace saplugin {
 
 namespace {
 
-// Waits until the socket is ready for the events or the time has passed;
-// throws ETIMEDOUT in the second case.
-void WaitFor(int fd, short events, Milliseconds timeout, const std::string& context) {
+// Waits until the socket is ready for the events or the wait's end has
+// come; throws ETIMEDOUT in the second case.
+void WaitFor(int fd, short events, const WaitEnd& end, const std::string& context) {
   pollfd wanted{fd, events, 0};
   for (;;) {
-    const int ready = ::poll(&wanted, 1, timeout == kNoTimeLimit ? -1 : static_cast<int>(timeout));
+    const int ready = ::poll(&wanted, 1, end.Left());
     if (ready > 0) return;
-    if (ready == 0) throw PosixError(context, ETIMEDOUT);
-    if (errno != EINTR) throw PosixError(context, errno);
+    if (ready < 0 && errno != EINTR) throw PosixError(context, errno);
+    // A wait that INT_MAX cut short, or one that a signal interrupted, goes on.
+    if (end.Passed()) throw PosixError(context, ETIMEDOUT);
   }
 }
 
@@ -34,8 +35,9 @@ class PosixConnection : public Connection {
 
   void Send(const char* data, std::size_t size, Milliseconds timeout) override {
     const std::string context = "Could not send to " + peer_;
+    const WaitEnd end(timeout);
     while (size > 0) {
-      WaitFor(fd_.Get(), POLLOUT, timeout, context);
+      WaitFor(fd_.Get(), POLLOUT, end, context);
       // MSG_NOSIGNAL: a peer that has gone is an error here, not a SIGPIPE.
       const ssize_t sent = ::send(fd_.Get(), data, size, MSG_NOSIGNAL);
       if (sent < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -51,8 +53,9 @@ class PosixConnection : public Connection {
 
   std::size_t Receive(char* data, std::size_t size, Milliseconds timeout) override {
     const std::string context = "Could not receive from " + peer_;
+    const WaitEnd end(timeout);
     for (;;) {
-      WaitFor(fd_.Get(), POLLIN, timeout, context);
+      WaitFor(fd_.Get(), POLLIN, end, context);
       const ssize_t got = ::recv(fd_.Get(), data, size, 0);
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (got < 0) throw PosixError(context, errno);
@@ -93,14 +96,9 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t po
   if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
     if (errno != EINPROGRESS) throw PosixError("Could not connect to " + peer, errno);
     // On the way: the socket turns writable when it is settled.
-    pollfd wanted{fd.Get(), POLLOUT, 0};
-    const int ready = ::poll(&wanted, 1, timeout == kNoTimeLimit ? -1 : static_cast<int>(timeout));
+    WaitFor(fd.Get(), POLLOUT, WaitEnd(timeout), "Could not connect to " + peer);
     socklen_t size = sizeof error;
-    if (ready == 0) {
-      error = ETIMEDOUT;
-    } else if (ready < 0 || ::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-      error = errno;
-    }
+    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
     if (error != 0) throw PosixError("Could not connect to " + peer, error);
   }
   return std::make_unique<PosixConnection>(fd.Release(), peer);

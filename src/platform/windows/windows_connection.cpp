@@ -3,6 +3,14 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/wait_end.h"
 #include "platform/windows/windows_connection.h"
 #include "platform/windows/windows_error.h"
 
@@ -40,18 +48,66 @@ void StartWinsock() {
   if (started != 0) throw WindowsError("Could not start Winsock", static_cast<DWORD>(started));
 }
 
-// Waits until the socket can be written (for_writing) or read, or the time
-// has passed; throws WSAETIMEDOUT in the second case.
-void WaitFor(SOCKET socket, bool for_writing, Milliseconds timeout, const std::string& context) {
-  fd_set set;
-  FD_ZERO(&set);
-  FD_SET(socket, &set);
-  fd_set failed = set;
-  timeval limit{static_cast<long>(timeout / 1000), static_cast<long>(timeout % 1000 * 1000)};
-  const int ready = select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, &failed,
-                           timeout == kNoTimeLimit ? nullptr : &limit);
-  if (ready == 0) throw WindowsError(context, WSAETIMEDOUT);
-  if (ready == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
+// Waits until the socket can be written (for_writing) or read, or the wait's
+// end has come; throws WSAETIMEDOUT in the second case.
+void WaitFor(SOCKET socket, bool for_writing, const WaitEnd& end, const std::string& context) {
+  for (;;) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    fd_set failed = set;
+    const int left = end.Left();
+    timeval limit{left / 1000, left % 1000 * 1000};
+    const int ready = select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, &failed, left < 0 ? nullptr : &limit);
+    if (ready == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
+    if (ready > 0) return;
+    if (end.Passed()) throw WindowsError(context, WSAETIMEDOUT);
+  }
+}
+
+// The addresses of a host, found by getaddrinfo in a thread of its own so
+// that a name server that does not answer costs at most the time: the
+// thread is then left to end by itself and frees what it finds.
+std::unique_ptr<addrinfo, void(WSAAPI*)(addrinfo*)> FindAddresses(const std::string& host, std::uint16_t port, Milliseconds timeout,
+                                                                   const std::string& peer) {
+  struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false, abandoned = false;
+    int status = 0;
+    addrinfo* found = nullptr;
+  };
+  const auto lookup = std::make_shared<Lookup>();
+  std::thread([lookup, host, port] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    const int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    const std::lock_guard<std::mutex> lock(lookup->mutex);
+    if (lookup->abandoned) {
+      if (status == 0) freeaddrinfo(found);
+      return;
+    }
+    lookup->status = status;
+    lookup->found = found;
+    lookup->finished = true;
+    lookup->done.notify_one();
+  }).detach();
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  const WaitEnd end(timeout);
+  while (!lookup->finished) {
+    const int left = end.Left();
+    if (left < 0) {
+      lookup->done.wait(lock);
+    } else if (lookup->done.wait_for(lock, std::chrono::milliseconds(left)) == std::cv_status::timeout && end.Passed()) {
+      lookup->abandoned = true;
+      throw WindowsError("Could not find " + peer + " within " + std::to_string(timeout) + " ms", WSAETIMEDOUT);
+    }
+  }
+  if (lookup->status != 0) throw WindowsError("Could not find " + peer, static_cast<DWORD>(lookup->status));
+  return {lookup->found, freeaddrinfo};
 }
 
 class WindowsConnection : public Connection {
@@ -60,8 +116,9 @@ class WindowsConnection : public Connection {
 
   void Send(const char* data, std::size_t size, Milliseconds timeout) override {
     const std::string context = "Could not send to " + peer_;
+    const WaitEnd end(timeout);
     while (size > 0) {
-      WaitFor(socket_.Get(), true, timeout, context);
+      WaitFor(socket_.Get(), true, end, context);
       const int sent = send(socket_.Get(), data, static_cast<int>(size < 65536 ? size : 65536), 0);
       if (sent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
       if (sent == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
@@ -78,8 +135,9 @@ class WindowsConnection : public Connection {
 
   std::size_t Receive(char* data, std::size_t size, Milliseconds timeout) override {
     const std::string context = "Could not receive from " + peer_;
+    const WaitEnd end(timeout);
     for (;;) {
-      WaitFor(socket_.Get(), false, timeout, context);
+      WaitFor(socket_.Get(), false, end, context);
       const int got = recv(socket_.Get(), data, static_cast<int>(size < 65536 ? size : 65536), 0);
       if (got == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
       if (got == SOCKET_ERROR) throw WindowsError(context, static_cast<DWORD>(WSAGetLastError()));
@@ -97,16 +155,16 @@ class WindowsConnection : public Connection {
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t port, Milliseconds timeout) {
   StartWinsock();
   const std::string peer = host + ":" + std::to_string(port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  addrinfo* found = nullptr;
-  const int lookup = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (lookup != 0) throw WindowsError("Could not find " + peer, static_cast<DWORD>(lookup));
-  const std::unique_ptr<addrinfo, void(WSAAPI*)(addrinfo*)> addresses(found, freeaddrinfo);
+  const auto found = FindAddresses(host, port, timeout, peer);
+  std::vector<const addrinfo*> addresses;
+  for (const addrinfo* address = found.get(); address != nullptr; address = address->ai_next) addresses.push_back(address);
+  // Windows answers localhost with ::1 first; a daemon that listens on IPv4
+  // only would cost every run a refused attempt (about a second on Windows).
+  if (_stricmp(host.c_str(), "localhost") == 0) {
+    std::stable_partition(addresses.begin(), addresses.end(), [](const addrinfo* a) { return a->ai_family == AF_INET; });
+  }
   DWORD error = WSAECONNREFUSED;
-  for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
+  for (const addrinfo* address : addresses) {
     ScopedSocket socket(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
     u_long non_blocking = 1;
     if (socket.Get() == INVALID_SOCKET || ioctlsocket(socket.Get(), FIONBIO, &non_blocking) != 0) {
@@ -121,7 +179,7 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t po
     // Connected, or on the way: writable when it succeeds, in the exception
     // set when it fails.
     try {
-      WaitFor(socket.Get(), true, timeout, peer);
+      WaitFor(socket.Get(), true, WaitEnd(timeout), peer);
     } catch (const Error& failure) {
       error = static_cast<DWORD>(failure.Number());
       continue;
