@@ -138,17 +138,98 @@ TEST(spamd, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
       {"SPAMD/1.5 0 EX_OK\r\nContent-length:\r\n\r\nX: y\r\n\r\nbody", "", 3, "announced no Content-length"},
       {"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\r\n", "", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\""},
       {"HTTP/1.1 400 Bad Request\r\n\r\n", "", 3, "gave no answer that spamd gives: \"HTTP/1.1 400 Bad Request\""},
-      {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 seconds"}};
-  for (const auto& [answer, settings, status, entry] : cases) {
+      {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 seconds"},
+      {"never", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not answer within 1 seconds (SPAMDTIMEOUT)"},
+      {"stall", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not take the message within 1 seconds (SPAMDTIMEOUT)"},
+      {"SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n", " early", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line\""}};
+  // Large enough that a daemon that reads none of it, or stops reading early, stops the sending.
+  const std::string large = kSpam + std::string(20 << 20, 'b');
+  for (auto [answer, settings, status, entry] : cases) {
     Sandbox box;
-    const FakeSpamd daemon(answer);
-    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(daemon.port) + settings);
+    const FakeSpamd daemon(answer, Has(settings, "early"));
+    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(daemon.port) + settings.substr(0, settings.find(" early")) + " SCANLOGPATH=-");
+    const std::string& kSpam = answer == "stall" || Has(settings, "early") ? large : saplugin::kSpam;
+    if (entry.find("{port}") != std::string::npos) entry.replace(entry.find("{port}"), 6, std::to_string(daemon.port));
     box.Queue("N.MAI", kSpam);
     EXPECT_EQ(box.Run().status, status) << answer;
     EXPECT_EQ(ReadFile(box.messages + "/N.MAI") + ReadFile(box.inbound + "/N.MAI"), (status ? kSpam : whole) + "pickup of N.MAI\r\n");
     EXPECT_TRUE(FilesIn(box.temp).empty());
     const std::vector<std::string> events = box.Events();
     EXPECT_TRUE(status ? events.size() == 1 && Has(events[0], entry.c_str()) : events.empty()) << (events.empty() ? "" : events[0]);
+  }
+}
+
+// A pool whose first host sends part of its answer and closes: the next host's
+// whole answer is the message, never a mix. The first host is chosen at
+// random, so over 16 messages the cut one comes first many times.
+TEST(spamd, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
+  Sandbox box;
+  const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam + std::string(100000, 'w');
+  const auto answer = [](const std::string& body, std::size_t length) {
+    return "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(length) + "\r\n\r\n" + body;
+  };
+  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), good(answer(whole, whole.size()));
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(cut.port) + ",127.0.0.1:" + std::to_string(good.port));
+  for (int i = 0; i < 16; ++i) {
+    box.Queue("N.MAI", kHam);
+    EXPECT_EQ(box.Run().status, 0);
+    EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), whole);
+  }
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_GE(cut.connections, 1);
+  EXPECT_EQ(good.connections, 16);
+  EXPECT_TRUE(FilesIn(box.temp).empty());
+}
+
+// A host that accepts and never answers holds no run longer than SPAMDTIMEOUT:
+// a real spamd behind it scans every message.
+TEST(spamd, StalledHostIsPassedOverWithinSpamdTimeout) {
+  Sandbox box;
+  const SpamdDaemon daemon(box);
+  const FakeSpamd stalled("never");
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + daemon.port + " SPAMDTIMEOUT=2 SPAMASSASSINEXE=-");
+  for (int i = 0; i < 6; ++i) {
+    box.Queue("N.MAI", i % 2 ? kSpam : kHam);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(box.Run().status, 0);
+    // The stalled host's two seconds and a scan; far from SCANTIMELIMIT or for ever.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(Exists(box.messages + "/N.MAI"), i % 2 == 0);
+  }
+  EXPECT_EQ(daemon.Scans(), 6);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 6u);
+}
+
+// A failure of this machine's own is no host's: the run stops at its first
+// host with one entry naming the cause, and no other host is asked.
+TEST(spamd, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
+  std::string lines = kHam;  // 527 KB of text lines, more than TEMPPATH holds
+  while (lines.size() < 527000) lines += "The quick brown fox jumps over the lazy dog.\r\n";
+  const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(lines.size()) + "\r\n\r\n" + lines;
+  const std::pair<const char*, const char*> cases[] = {
+      {"full-temp", "No space left on device"},
+      {"unreadable", "Permission denied"}};
+  for (const auto& [fault, cause] : cases) {
+    Sandbox box;
+    const FakeSpamd first(answer), second(answer);
+    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(first.port) + ",127.0.0.1:" + std::to_string(second.port) + " SCANLOGPATH=-");
+    box.Queue("N.MAI", lines);
+    if (std::string(fault) == "full-temp") {
+      box.MountSmallVolume(box.temp, "256k");
+    } else {
+      chmod((box.messages + "/N.MAI").c_str(), 0);
+      // Root reads any file: the run goes without the capabilities that let it.
+      box.tracer = {"setpriv", "--bounding-set=-dac_override,-dac_read_search", "--"};
+    }
+    EXPECT_EQ(box.Run().status, 3) << fault;
+    EXPECT_EQ(first.connections + second.connections, std::string(fault) == "full-temp" ? 1 : 0) << fault;
+    const std::vector<std::string> events = box.Events();
+    ASSERT_EQ(events.size(), 1u) << fault;
+    EXPECT_TRUE(Has(events[0], "The message could not be scanned through spamd, and was left unscanned: ") && Has(events[0], cause)) << events[0];
+    chmod((box.messages + "/N.MAI").c_str(), 0644);
+    EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), lines);
+    EXPECT_TRUE(FilesIn(box.temp).empty()) << fault;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <thread>
 
 #include "e2e/e2e.h"
@@ -52,31 +53,46 @@ struct SpamdDaemon {
   int pid = 0;
 };
 
-// A daemon on 127.0.0.1 that reads one request to its end and gives the
-// answer, or with the answer "never" accepts nothing (the system completes
-// the connection all the same).
+// A daemon on 127.0.0.1 of the tests' own, for every connection until it goes:
+// it reads the request to its end and gives the answer; or, with the answer
+// "never", accepts nothing (the system completes the connection all the
+// same); with "stall", accepts and then reads nothing; with early, gives the
+// answer as soon as the request's header is in and closes without reading the
+// rest. Counts the connections it served.
 struct FakeSpamd {
-  explicit FakeSpamd(const std::string& answer) : listener(socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit FakeSpamd(const std::string& answer, bool early = false) : listener(socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
-    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length) + listen(listener, 4), 0);
+    EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length) + listen(listener, 16), 0);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     if (answer == "never") return;
-    server = std::thread([this, answer] {
-      const int connection = accept(listener, nullptr, nullptr);
-      char block[65536];
-      while (connection >= 0 && recv(connection, block, sizeof block, 0) > 0) {
+    server = std::thread([this, answer, early] {
+      for (int connection; (connection = accept(listener, nullptr, nullptr)) >= 0; close(connection)) {
+        ++connections;
+        if (answer == "stall") {
+          stalled.push_back(dup(connection));  // held open, never read, until the daemon goes
+          continue;
+        }
+        char block[65536];
+        std::string request;
+        for (ssize_t got; (got = recv(connection, block, sizeof block, 0)) > 0;) {
+          request.append(block, static_cast<std::size_t>(got));
+          if (early && request.find("\r\n\r\n") != std::string::npos) break;
+        }
+        send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
       }
-      if (connection >= 0) send(connection, answer.data(), answer.size(), MSG_NOSIGNAL), close(connection);
     });
   }
   ~FakeSpamd() {
     shutdown(listener, SHUT_RDWR);
     if (server.joinable()) server.join();
+    for (const int connection : stalled) close(connection);
     close(listener);
   }
   int listener, port = 0;
+  std::atomic<int> connections{0};
+  std::vector<int> stalled;
   std::thread server;
 };
 
