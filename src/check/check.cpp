@@ -80,6 +80,14 @@ std::string WriteProblem(FileSystem& fs, const std::string& folder) {
   return std::string();
 }
 
+// What keeps a run from making files in a queue folder, found without making
+// one there: a server that watches the folder might take it for a message.
+std::string QueueProblem(FileSystem& fs, const std::string& folder) {
+  if (!fs.FolderExists(folder)) return "names no folder";
+  const std::string problem = fs.FolderAddProblem(folder);
+  return problem.empty() ? "" : "cannot be written: " + problem;
+}
+
 // What the check of one key found: the value as a run uses it and, when
 // something is wrong, the problem and whether it fails the set-up or warns.
 struct Finding {
@@ -204,8 +212,8 @@ void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
   if (connectors.empty()) report.Line("WARNING", "queues", "no connector under " + data + "\\QUEUES");
   for (const std::string& connector : connectors) {
     const std::string inbound = data + "\\QUEUES\\" + connector + "\\Inbound";
-    std::string problem = WriteProblem(fs, inbound);
-    if (problem.empty()) problem = WriteProblem(fs, inbound + "\\Messages");
+    std::string problem = QueueProblem(fs, inbound);
+    if (problem.empty()) problem = QueueProblem(fs, inbound + "\\Messages");
     report.Line(problem.empty() ? "OK" : "FAIL", "connector " + connector,
                 problem.empty() ? "Inbound and Inbound\\Messages can be written" : "Inbound or Inbound\\Messages " + problem);
   }
@@ -222,7 +230,7 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
     auto writer = fs.OpenTextFileForAppending(message_file);
     for (const std::string& line : lines) writer->WriteLine(line);
     writer->Close();
-    pass = RunFilter(platform, fs, options, message_file);
+    RunFilter(platform, fs, options, message_file, pass);
   } catch (const Error& error) {
     outcome = "the filter could not be run: " + error.Description();
   }
@@ -262,26 +270,39 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
               (outcome.empty() ? verdicts[static_cast<int>(verdict)] : outcome) + took);
 }
 
-// Sums up today's scan-log file, when there is one.
+// Sums up today's scan-log files, when there are any; a file that cannot be
+// read is one FAIL line, and the checks after it still run.
 void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) {
-  const std::string file = ScanLogFile(options.ScanLogPath, ToLocalTime(std::time(nullptr)).date);
-  if (options.ScanLogPath.empty() || !fs.FileExists(file)) return;
-  long messages = 0, spam = 0, failures = 0;
+  if (options.ScanLogPath.empty()) return;
+  const std::string date = ToLocalTime(std::time(nullptr)).date;
+  long messages = 0, spam = 0, failures = 0, files = 0;
   double slowest = 0;
-  auto reader = fs.OpenTextFileForReading(file);
-  if (!reader->AtEndOfStream()) reader->ReadLine(kHeaderLineLimit);  // the header row
-  while (!reader->AtEndOfStream()) {
-    const std::vector<std::string> fields = ParseCsvLine(reader->ReadLine(4 * kHeaderLineLimit));
-    if (fields.size() < 12) continue;
-    ++messages;
-    spam += fields[4] == "spam";
-    failures += fields[5] == "no-message" || fields[5] == "filter-failed" || fields[5] == "time-limit" || fields[5] == "trap";
-    if (!fields[11].empty()) slowest = std::max(slowest, std::strtod(fields[11].c_str(), nullptr));
+  for (int n = 1; n <= kScanLogFilesPerDay; ++n) {
+    const std::string file = ScanLogFile(options.ScanLogPath, date, n);
+    if (!fs.FileExists(file)) continue;
+    ++files;
+    try {
+      auto reader = fs.OpenTextFileForReading(file);
+      if (!reader->AtEndOfStream()) reader->ReadLine(kHeaderLineLimit);  // the header row
+      while (!reader->AtEndOfStream()) {
+        const std::vector<std::string> fields = ParseCsvLine(reader->ReadLine(4 * kHeaderLineLimit));
+        if (fields.size() < 12) continue;
+        ++messages;
+        spam += fields[4] == "spam";
+        failures += fields[5] == "no-message" || fields[5] == "filter-failed" || fields[5] == "time-limit" || fields[5] == "trap";
+        if (!fields[11].empty()) slowest = std::max(slowest, std::strtod(fields[11].c_str(), nullptr));
+      }
+      reader->Close();
+    } catch (const Error& error) {
+      report.Line("FAIL", "scan log today", error.Description() + ": the log cannot be read");
+      return;
+    }
   }
-  reader->Close();
-  char summary[160];
-  std::snprintf(summary, sizeof summary, ": %ld messages, %ld spam, %ld failures, slowest filter %.2f s", messages, spam, failures, slowest);
-  report.Line(failures == 0 ? "OK" : "WARNING", "scan log today", file + summary);
+  if (files == 0) return;
+  char summary[200];
+  std::snprintf(summary, sizeof summary, " (%ld file%s): %ld messages, %ld spam, %ld failures, slowest filter %.2f s", files,
+                files == 1 ? "" : "s", messages, spam, failures, slowest);
+  report.Line(failures == 0 ? "OK" : "WARNING", "scan log today", ScanLogFile(options.ScanLogPath, date) + summary);
 }
 
 // Every host of the spamd pool, asked whether its daemon is up: a host that

@@ -69,7 +69,9 @@ class FileSystem {
   // Opens a file for appending, creating it when absent. Throws Error when it
   // cannot be opened (a missing folder, no right to write, read-only).
   virtual std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) = 0;
-  // Creates a file that must not exist yet and opens it for writing: answers
+  // Creates a file that must not exist yet and opens it for writing (POSIX:
+  // readable by the owner and the group only, as OpenTextFileForAppending's
+  // and CopyFile's new files; Windows: as the folder's permissions say): answers
   // null when a file of that name is already there (so that runs in parallel
   // can each claim a name of their own); throws Error for other failures.
   virtual std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) = 0;
@@ -101,11 +103,18 @@ class FileSystem {
   virtual bool MoveIfAbsent(const std::string& source, const std::string& destination) = 0;
   // Appends the bytes to an existing file in a single write, so that callers
   // appending at once never mix their texts. Answers false when there is no
-  // such file; throws Error when it cannot be written.
+  // such file; throws Error when it cannot be opened or written (another
+  // process holding it without sharing it for writing included). A write that
+  // could be made only in part is cut off again before the error is thrown,
+  // so that the next append never continues the failed one's text.
   virtual bool AppendToExistingFile(const std::string& path, const std::string& bytes) = 0;
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.
   virtual void DeleteFile(const std::string& path) = 0;
+  // Why this process may not make files in an existing folder, found without
+  // making one (a folder that a mail server watches must see no stray file);
+  // empty when it may. Never throws.
+  virtual std::string FolderAddProblem(const std::string& path) = 0;
   // The names of the folders in a folder, sorted; throws Error when it cannot
   // be read.
   virtual std::vector<std::string> FolderNames(const std::string& path) = 0;

@@ -11,6 +11,23 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// Cuts the text to max_length bytes, and further back to the start of a UTF-8
+// character that the cut would split, so that a cut-off character is never
+// read as other text.
+void CutAtCharacter(std::string& text, std::size_t max_length) {
+  if (text.size() <= max_length) return;
+  std::size_t end = max_length;
+  // The lead byte of the last character before the cut, at most three back.
+  std::size_t lead = end;
+  while (lead > 0 && end - lead < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
+  if (lead > 0) {
+    const auto byte = static_cast<unsigned char>(text[lead - 1]);
+    const std::size_t length = byte >= 0xF0 && byte <= 0xF4 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 1;
+    if (byte >= 0xC2 && byte <= 0xF4 && end - (lead - 1) < length) end = lead - 1;
+  }
+  text.resize(end);
+}
+
 }  // namespace
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
@@ -45,7 +62,7 @@ void HeaderFieldCollector::Feed(const std::string& line) {
   if (start == line.size()) return;
   if (!target->empty()) *target += ' ';
   target->append(line, start, std::string::npos);
-  if (target->size() > max_length_) target->resize(max_length_);
+  CutAtCharacter(*target, max_length_);
 }
 
 std::map<std::string, std::string> ReadHeaderFields(FileSystem& fs, const std::string& file,

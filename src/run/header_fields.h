@@ -16,7 +16,8 @@ bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
 // section, fed one by one: the name matched without regard to letter case,
 // folded continuation lines joined (each line break with the blanks after it
 // becomes one blank), the first field of a name kept, each value cut at
-// max_length characters so that memory stays bounded.
+// max_length bytes so that memory stays bounded (further back to the start of
+// a UTF-8 character that the cut would split).
 class HeaderFieldCollector {
  public:
   HeaderFieldCollector(std::vector<std::string> names, std::size_t max_length);

@@ -132,29 +132,33 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string*
   return verdict;
 }
 
-FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file) {
+void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file, FilterPass& pass) {
   if (!options.SpamdHosts.empty()) {
     RunFile output = OpenRunFile(fs, options, MakeRunName(platform), ".MAI");
-    FilterPass pass{output.run_name, "", options.TempPath + output.run_name + ".MAI", 0, "", ""};
+    pass.run_name = output.run_name;
+    pass.output_file = options.TempPath + output.run_name + ".MAI";
+    pass.exit_status = 0;
     const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer));
     if (outcome.timed_out) pass.exit_status.reset();
     if (!outcome.scanned) pass.spamd_failures = outcome.failures;
     pass.local_failure = outcome.local_failure;
-    return pass;
+    return;
   }
   RunFile batch = OpenRunFile(fs, options, MakeRunName(platform), ".BAT");
-  FilterPass pass{batch.run_name, options.TempPath + batch.run_name + ".BAT", options.TempPath + batch.run_name + ".MAI", {}, "", ""};
+  pass.run_name = batch.run_name;
+  pass.batch_file = options.TempPath + batch.run_name + ".BAT";
+  pass.output_file = options.TempPath + batch.run_name + ".MAI";
   batch.writer->WriteLine(ComposeScanCommandLine(options, message_file, pass.run_name));
   batch.writer->Close();
   batch.writer.reset();
   pass.exit_status = RunAndWait(platform, options, pass.run_name);
-  return pass;
 }
 
 int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
                 const QueuePaths& paths, ScanRecord& record) {
   const auto start = std::chrono::steady_clock::now();
-  const FilterPass pass = RunFilter(platform, fs, options, paths.message_file);
+  FilterPass pass;
+  RunFilter(platform, fs, options, paths.message_file, pass);
   record.filter_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const std::string& run_name = pass.run_name;
   const std::string& batch_file = pass.batch_file;

@@ -45,7 +45,9 @@ struct FilterPass {
   std::string spamd_failures;       // what each spamd host did, when none scanned the message
   std::string local_failure;        // why this machine could not scan through spamd
 };
-FilterPass RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file);
+// Fills pass step by step, so that a caller that catches an error the pass
+// throws (an interpreter that cannot be started) knows the files it made.
+void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file, FilterPass& pass);
 
 // Scans the message through the filter and carries out the configured action
 // on the queue, then removes the run's temporary files. Returns the exit

@@ -1,6 +1,7 @@
 #include "run/scan_log.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "helpers/make_run_name.h"
 
@@ -71,7 +72,12 @@ LocalTime ToLocalTime(std::time_t moment) {
   return {stamp, date};
 }
 
-std::string CsvField(const std::string& text) {
+namespace {
+
+// The text as valid UTF-8 without control characters: bytes that are not
+// UTF-8 are taken for Windows-1252 text and converted, control characters
+// become blanks.
+std::string CleanText(const std::string& text) {
   std::string field;
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
@@ -88,6 +94,11 @@ std::string CsvField(const std::string& text) {
       ++i;
     }
   }
+  return field;
+}
+
+// A clean field in double quotes (each inner one doubled) when it must be.
+std::string Quoted(const std::string& field) {
   if (field.find_first_of(",\"") == std::string::npos && (field.empty() || (field.front() != ' ' && field.back() != ' '))) {
     return field;
   }
@@ -96,17 +107,27 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+}  // namespace
+
+std::string CsvField(const std::string& text) { return Quoted(CleanText(text)); }
+
+std::string CsvTextField(const std::string& text) {
+  std::string field = CleanText(text);
+  // A spreadsheet takes a cell for a formula by its first character that is
+  // no blank (control characters are blanks by now): such text is marked as
+  // text with an apostrophe in front.
+  const std::size_t first = field.find_first_not_of(' ');
+  if (first != std::string::npos && std::string("=+-@").find(field[first]) != std::string::npos) field.insert(0, "'");
+  return Quoted(field);
+}
+
 std::string FormatScanLogLine(const ScanRecord& r) {
-  // A text that a spreadsheet would take for a formula is marked as text.
-  const auto text = [](const std::string& value) {
-    return CsvField(!value.empty() && std::string("=+-@").find(value[0]) != std::string::npos ? "'" + value : value);
-  };
   const std::string fields[] = {r.time, r.connector, r.message, r.size < 0 ? "" : std::to_string(r.size), r.verdict, r.outcome,
                                 r.reason, r.score, r.required, r.rules, r.quarantine_file,
                                 r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")};
   std::string line;
   for (const std::string& field : fields) line += CsvField(field) + ",";
-  return line + text(r.from) + "," + text(r.subject);
+  return line + CsvTextField(r.from) + "," + CsvTextField(r.subject);
 }
 
 std::vector<std::string> ParseCsvLine(const std::string& line) {
@@ -128,14 +149,17 @@ std::vector<std::string> ParseCsvLine(const std::string& line) {
   return fields;
 }
 
-std::string ScanLogFile(const std::string& folder, const std::string& date) { return folder + "saplugin-" + date + ".csv"; }
+std::string ScanLogFile(const std::string& folder, const std::string& date, int n) {
+  return folder + "saplugin-" + date + (n > 1 ? "-" + std::to_string(n) : "") + ".csv";
+}
 
-void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder, const ScanRecord& record) {
-  const std::string file = ScanLogFile(folder, record.time.substr(0, 10));
-  const std::string line = FormatScanLogLine(record);
+namespace {
+
+// Adds the line to the file, making the file first, whole with its header row,
+// when it is new: the first run to put its new file in place wins, the others
+// append.
+void AppendToLogFile(Platform& platform, FileSystem& fs, const std::string& file, const std::string& line) {
   if (fs.AppendToExistingFile(file, line + "\r\n")) return;
-  // A new day's file: made whole under a name of this run's, then put in place
-  // unless another run was quicker.
   const std::string temporary = file + "." + MakeRunName(platform) + ".tmp";
   auto writer = fs.CreateNewTextFile(temporary);
   if (!writer) throw Error(kErrorInvalidArgument, "WriteScanLog", "Could not create " + temporary + ": it exists");
@@ -154,6 +178,26 @@ void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder,
   if (!fs.AppendToExistingFile(file, line + "\r\n")) {
     throw Error(kErrorInvalidArgument, "WriteScanLog", "Could not append to " + file + ": it vanished");
   }
+}
+
+}  // namespace
+
+void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder, const ScanRecord& record) {
+  const std::string date = record.time.substr(0, 10);
+  const std::string line = FormatScanLogLine(record);
+  // A reader that holds the day's file without sharing it for writing (Excel
+  // does) keeps every run from appending there: the line goes to the day's
+  // next file, which every reader of the log reads too.
+  std::unique_ptr<Error> first;
+  for (int n = 1; n <= kScanLogFilesPerDay; ++n) {
+    try {
+      AppendToLogFile(platform, fs, ScanLogFile(folder, date, n), line);
+      return;
+    } catch (const Error& error) {
+      if (!first) first = std::make_unique<Error>(error);
+    }
+  }
+  throw *first;
 }
 
 }  // namespace saplugin

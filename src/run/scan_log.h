@@ -27,19 +27,32 @@ LocalTime ToLocalTime(std::time_t moment);
 // become blanks, so that every line is one record of valid UTF-8.
 std::string CsvField(const std::string& text);
 
+// A field of text from outside (a sender, a subject) as CsvField writes it,
+// and, when a spreadsheet would take it for a formula (its first character
+// after blanks and control characters is =, +, - or @), marked as text with an
+// apostrophe in front.
+std::string CsvTextField(const std::string& text);
+
 // The record as one CSV line, without its line break.
 std::string FormatScanLogLine(const ScanRecord& record);
 
 // The fields of one CSV line that FormatScanLogLine wrote (or the header row).
 std::vector<std::string> ParseCsvLine(const std::string& line);
 
-// The log file of a day in the folder (which ends with "\").
-std::string ScanLogFile(const std::string& folder, const std::string& date);
+// The most files a day's log is spread over.
+constexpr int kScanLogFilesPerDay = 9;
+
+// The n-th log file of a day in the folder (which ends with "\"):
+// "saplugin-2026-12-07.csv" for the first, "saplugin-2026-12-07-2.csv" for
+// the second.
+std::string ScanLogFile(const std::string& folder, const std::string& date, int n = 1);
 
 // Adds the record to the day's file in the folder in one append, starting the
 // file with the header row (behind a UTF-8 byte-order mark, for Excel) when it
 // is new: the first run to put its new file in place wins, the others append.
-// Throws Error when the log cannot be written.
+// When the day's file cannot be written (another program holds it without
+// sharing it for writing), the line goes to the day's next file, up to
+// kScanLogFilesPerDay. Throws Error, the first file's, when none can be written.
 void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder, const ScanRecord& record);
 
 }  // namespace saplugin

@@ -85,6 +85,46 @@ TEST(ScanLog, RunsAtOnceWriteWholeLinesUnderOneHeader) {
   }
   EXPECT_EQ(whole.size(), 32u);
   EXPECT_EQ(FilesIn(box.folder / "scan log").size(), 1u);  // no temporary file left
+  // It holds senders and subjects: for the owner and the group only.
+  struct stat info {};
+  ASSERT_EQ(stat((box.folder / "scan log/" + *FilesIn(box.folder / "scan log").begin()).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+// A volume that fills in the middle of a line: the part written is cut off
+// again, so that the next run's line, once there is room, is a record of its own.
+TEST(ScanLog, LineCutByAFullVolumeNeverMergesWithTheNext) {
+  Sandbox box;
+  box.MountSmallVolume(box.folder / "scan log", "16k");
+  box.Configure();
+  const std::string file = box.folder / ("scan log/saplugin-" + ToLocalTime(std::time(nullptr)).date + ".csv");
+  // The day's file ends 40 bytes short of a page; a filler takes every other page.
+  std::string text = "\xEF\xBB\xBF" + std::string(kScanLogColumns) + "\r\n";
+  while (text.size() < 4096 - 40 - 60) text += "T,C,X,1,clean,tagged,,0,5,none,,0.25,,\r\n";
+  const std::string last = "T,C,Y,1,clean,tagged,,0,5,none,,0.25,,";
+  text += last + std::string(4096 - 40 - text.size() - last.size() - 2, 'p') + "\r\n";
+  ASSERT_EQ(text.size(), 4096u - 40);
+  WriteFile(file, text);
+  const std::string filler = box.folder / "scan log/filler";
+  for (int fd = open(filler.c_str(), O_WRONLY | O_CREAT, 0600); fd >= 0; fd = -1) {
+    const std::string page(4096, 'f');
+    while (write(fd, page.data(), page.size()) > 0) {
+    }
+    close(fd);
+  }
+  box.Queue("N.MAI", kHam);
+  EXPECT_EQ(box.Run().status, 0);
+  const std::vector<std::string> events = box.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(Has(events[0], "Could not write the scan log in ") && Has(events[0], "No space left on device")) << events[0];
+  EXPECT_EQ(ReadFile(file), text);
+  std::filesystem::remove(filler);
+  box.Queue("N.MAI", kHam);
+  EXPECT_EQ(box.Run().status, 0);
+  const std::vector<std::string> lines = box.ScanLogLines();
+  EXPECT_EQ(ParseCsvLine(lines.back()).size(), 14u) << lines.back();
+  EXPECT_EQ(ParseCsvLine(lines.back())[2], "N.MAI");
+  EXPECT_EQ(ParseCsvLine(lines[lines.size() - 2])[2], "Y");
 }
 
 TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {

@@ -304,6 +304,19 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\"");
   EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9"}));
   EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), 14u);
+  // The formula mark goes by the first character after blanks and control characters; only text from outside gets it.
+  const std::pair<std::string, std::string> texts[] = {{"\v=HYPERLINK(\"x\")", "\"' =HYPERLINK(\"\"x\"\")\""}, {"  +1", "'  +1"},
+      {"\t\r\n@SUM(A1)", "'   @SUM(A1)"}, {"\x01-2", "' -2"}, {"a=b", "a=b"}, {"  ", "\"  \""}, {"\xA0=1", "\xC2\xA0=1"}};
+  for (const auto& [text, want] : texts) EXPECT_EQ(CsvTextField(text), want) << text;
+  EXPECT_EQ(CsvField("\v=1"), "\" =1\"");
+  // A value cut at its limit never splits a UTF-8 character (whose bytes would then read as Windows-1252 text).
+  const std::pair<std::string, std::string> cuts[] = {{"abc\xC3\xA9", "abc"}, {"a\xC3\xA9xy", "a\xC3\xA9x"}, {"ab\xE2\x82\xAC", "ab"},
+      {"\xE2\x82\xACxy", "\xE2\x82\xACx"}, {"a\xF0\x9F\x93\xA7", "a"}, {"abc\xE9x", "abc"}, {"ab\xE9xy", "ab\xE9x"}, {"abcde", "abcd"}};
+  for (const auto& [text, want] : cuts) {
+    HeaderFieldCollector collector({"Subject"}, 4);
+    collector.Feed("Subject: " + text);
+    EXPECT_EQ(collector.Values().at("Subject"), want) << text;
+  }
   // Local times east and west of UTC, and half an hour off.
   for (const auto& [zone, want] : {std::pair{"XYZ-2", "1970-01-01T02:00:00+02:00"}, {"EST5", "1969-12-31T19:00:00-05:00"},
                                    {"IST-5:30", "1970-01-01T05:30:00+05:30"}, {"UTC0", "1970-01-01T00:00:00+00:00"}}) {

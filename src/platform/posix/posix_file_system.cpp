@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -21,6 +22,9 @@ namespace saplugin {
 namespace {
 
 constexpr std::size_t kBufferSize = 256 * 1024;
+// What a run writes holds mail, senders and subjects: new files are for the
+// owner and the group only (less what the umask takes).
+constexpr mode_t kNewFileMode = 0640;
 
 bool IsReadOnly(const struct stat& info) { return (info.st_mode & 0222) == 0; }
 
@@ -145,13 +149,13 @@ std::unique_ptr<TextWriter> PosixFileSystem::OpenTextFileForAppending(const std:
   if (::stat(native.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info)) {
     throw PosixError("Could not open " + Quoted(path) + " for writing", EACCES);
   }
-  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  const int fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kNewFileMode);
   if (fd < 0) throw PosixError("Could not open " + Quoted(path) + " for writing", errno);
   return std::make_unique<PosixTextWriter>(fd, path);
 }
 
 std::unique_ptr<TextWriter> PosixFileSystem::CreateNewTextFile(const std::string& path) {
-  const int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
   if (fd < 0 && errno == EEXIST) return nullptr;
   if (fd < 0) throw PosixError("Could not create " + Quoted(path), errno);
   return std::make_unique<PosixTextWriter>(fd, path);
@@ -185,7 +189,7 @@ void PosixFileSystem::CopyFile(const std::string& source, const std::string& des
     // Truncating the destination would destroy the source.
     if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) throw PosixError(context, EINVAL);
   }
-  ScopedFd out(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  ScopedFd out(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kNewFileMode));
   if (!out.Valid()) throw PosixError(context, errno);
   try {
     CopyContent(in.Get(), out.Get(), source, destination);
@@ -248,7 +252,15 @@ bool PosixFileSystem::AppendToExistingFile(const std::string& path, const std::s
   // One write: with O_APPEND the kernel puts it at the end whole.
   const ssize_t written = ::write(fd.Get(), bytes.data(), bytes.size());
   if (written < 0) throw PosixError("Could not write " + Quoted(path), errno);
-  if (static_cast<std::size_t>(written) != bytes.size()) throw PosixError("Could not write " + Quoted(path), ENOSPC);
+  if (static_cast<std::size_t>(written) != bytes.size()) {
+    // A full volume took only part of it: the part is cut off again, so that
+    // the next append starts where this one did, not inside its text.
+    struct stat info;
+    if (::fstat(fd.Get(), &info) == 0 && info.st_size >= written) {
+      static_cast<void>(::ftruncate(fd.Get(), info.st_size - written));
+    }
+    throw PosixError("Could not write " + Quoted(path), ENOSPC);
+  }
   if (fd.Reset() != 0) throw PosixError("Could not close " + Quoted(path), errno);
   return true;
 }
@@ -263,6 +275,13 @@ void PosixFileSystem::DeleteFile(const std::string& path) {
     throw Error(EACCES, "saplugin", context + ": the file is read-only");
   }
   if (::unlink(native.c_str()) != 0) throw PosixError(context, errno);
+}
+
+std::string PosixFileSystem::FolderAddProblem(const std::string& path) {
+  // Making a file takes writing and searching the folder; a read-only volume
+  // answers EROFS.
+  if (::access(ToNativePath(path).c_str(), W_OK | X_OK) == 0) return "";
+  return std::strerror(errno);
 }
 
 std::vector<std::string> PosixFileSystem::FolderNames(const std::string& path) {

@@ -198,7 +198,18 @@ bool WindowsFileSystem::AppendToExistingFile(const std::string& path, const std:
   }
   DWORD written = 0;
   if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) || written != bytes.size()) {
-    throw WindowsError("Could not write " + Quoted(path), GetLastError());
+    const DWORD error = GetLastError();
+    LARGE_INTEGER size;
+    if (written > 0 && GetFileSizeEx(file.Get(), &size) && size.QuadPart >= written) {
+      // A full volume took only part of it: the part is cut off again (through
+      // a handle that may set the end), so that the next append starts where
+      // this one did, not inside its text.
+      ScopedHandle end(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      size.QuadPart -= written;
+      if (end.Valid() && SetFilePointerEx(end.Get(), size, nullptr, FILE_BEGIN)) SetEndOfFile(end.Get());
+    }
+    throw WindowsError("Could not write " + Quoted(path), error == ERROR_SUCCESS ? ERROR_DISK_FULL : error);
   }
   if (!file.Reset()) throw WindowsError("Could not close " + Quoted(path), GetLastError());
   return true;
@@ -206,6 +217,15 @@ bool WindowsFileSystem::AppendToExistingFile(const std::string& path, const std:
 
 void WindowsFileSystem::DeleteFile(const std::string& path) {
   if (!DeleteFileA(path.c_str())) throw WindowsError("Could not delete " + Quoted(path), GetLastError());
+}
+
+std::string WindowsFileSystem::FolderAddProblem(const std::string& path) {
+  // Opening the folder for adding a file checks its security descriptor as
+  // making one would, and makes nothing.
+  ScopedHandle folder(CreateFileA(path.c_str(), FILE_ADD_FILE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (folder.Valid()) return "";
+  return WindowsError("", GetLastError()).Description().substr(2);  // without the empty context's ": "
 }
 
 std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path) {

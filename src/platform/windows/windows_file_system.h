@@ -20,6 +20,7 @@ class WindowsFileSystem : public FileSystem {
   bool MoveIfAbsent(const std::string& source, const std::string& destination) override;
   bool AppendToExistingFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
+  std::string FolderAddProblem(const std::string& path) override;
   std::vector<std::string> FolderNames(const std::string& path) override;
 };
 
