@@ -6,14 +6,22 @@
 //                                     kSections of each FOLDER\FILE
 //   differ registry KEY NAME...      each value of HKEY_LOCAL_MACHINE\KEY as a
 //                                     run reads the data directory
+//   differ hold FILE SECONDS         (Windows) holds FILE open for reading,
+//                                     shared for reading only, as Excel does;
+//                                     prints "held" once it does
 //
 // One line per answer; bytes outside printable ASCII are written as \xHH.
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
 #include "run/read_registry_value.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -30,6 +38,17 @@ void Print(const std::string& query, const std::string& answer) {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+#ifdef _WIN32
+  if (std::string(argv[1]) == "hold" && argc == 4) {
+    const HANDLE file = CreateFileA(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(std::atoi(argv[3])) * 1000);
+    CloseHandle(file);
+    return 0;
+  }
+#endif
   auto platform = saplugin::CreatePlatform(argc, argv);
   for (int i = 3; i < argc; ++i) {
     if (std::string(argv[1]) == "registry") {

@@ -114,6 +114,30 @@ TEST(WindowsSpamd, QuarantinesSpamAndTagsHamThroughARealDaemon) {
   EXPECT_EQ(daemon.Scans(), 4);  // sacheck's two trial scans and the two messages
 }
 
+// A reader that holds the day's log without sharing it for writing, as Excel
+// does, costs no line: it goes to the day's next file.
+TEST(WindowsScanLog, DayFileHeldByAReaderSendsTheLineToTheNextFile) {
+  Sandbox box(WindowsBuild());
+  box.Configure();
+  box.Queue("N.MAI", kHam);
+  ASSERT_EQ(box.Run().status, 0);
+  const std::string day = *FilesIn(box.folder / "scan log").begin();
+  const int holder = StartProcess({"wine", WINDOWS_BUILD "/tests/differ.exe", "hold", WinePath(box.folder / "scan log/" + day), "60"},
+                                  {{"WINEDEBUG", "-all"}}, "/dev/null", "", box.folder / "held.txt");
+  for (int i = 0; i < 300 && !Has(ReadFile(box.folder / "held.txt"), "held"); ++i) usleep(100000);
+  ASSERT_EQ(ReadFile(box.folder / "held.txt"), "held\r\n");
+  box.Queue("N.MAI", kSpam);
+  EXPECT_EQ(box.Run().status, 0);
+  kill(holder, SIGKILL);
+  WaitProcess(holder);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  const std::string second = day.substr(0, day.size() - 4) + "-2.csv";
+  EXPECT_EQ(FilesIn(box.folder / "scan log"), (std::set<std::string>{day, second}));
+  const std::string first_text = ReadFile(box.folder / "scan log/" + day), second_text = ReadFile(box.folder / "scan log/" + second);
+  EXPECT_EQ(std::count(first_text.begin(), first_text.end(), '\n') * 10 + std::count(second_text.begin(), second_text.end(), '\n'), 22);
+  EXPECT_EQ(ParseCsvLine(second_text.substr(second_text.find('\n') + 1))[5], "quarantined");
+}
+
 class WineScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(WineScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(WindowsBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Scan, WineScenario, ::testing::ValuesIn(Scenarios(kWine)),
