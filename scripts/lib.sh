@@ -64,9 +64,13 @@ start_wine() {
 # cross-build in BUILD_DIR as VERSION, built by wixl from dist/saplugin.wxs.
 # wixl 0.101 drops a component's NeverOverwrite and Permanent attributes, so
 # they are set afterwards in the Component table (bits 128 and 16) for the
-# operator's configuration.
+# operator's configuration; and MajorUpgrade's AllowSameVersionUpgrades and
+# Schedule, so the upgrade row takes its highest version in (bit 512:
+# a rebuild of the same version replaces the installed one rather than
+# installing beside it) and the older product is removed after the newer
+# one's files are installed.
 build_msi() {
-  local build=$1 version=$2 output=$3 stage attributes
+  local build=$1 version=$2 output=$3 stage attributes code
   stage=$(mktemp -d)
   cp "$build/saplugin.exe" "$build/sacheck.exe" "$build/safilter.exe" "$ROOT/dist/spamc-filter.cmd" \
     "$ROOT/dist/spamassassinconfig.ini" "$ROOT/README.md" "$stage/"
@@ -77,6 +81,19 @@ build_msi() {
   attributes=$(msiinfo export "$stage/package.msi" Component | awk -F'\t' '$1 == "Configuration" { print $4 }')
   msibuild "$stage/package.msi" -q \
     "UPDATE \`Component\` SET \`Attributes\` = $((attributes | 16 | 128)) WHERE \`Component\` = 'Configuration'"
+  # The upgrade row's Attributes is part of its key: the row is made anew.
+  code=$(msiinfo export "$stage/package.msi" Upgrade | tr -d '\r' | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $1 }')
+  msibuild "$stage/package.msi" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"
+  msibuild "$stage/package.msi" -q "INSERT INTO \`Upgrade\` (\`UpgradeCode\`, \`VersionMax\`, \`Attributes\`, \`ActionProperty\`) \
+    VALUES ('$code', '$version', 513, 'WIX_UPGRADE_DETECTED')"
+  # The older product goes once the newer one's files and registry values are
+  # in place (InstallExecute runs what is scheduled so far), before the newer
+  # one registers itself: Wine's removal of a product drops its upgrade
+  # code's key, which would hide the newer product from its next upgrade.
+  msibuild "$stage/package.msi" -q \
+    "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('InstallExecute', 5500)"
+  msibuild "$stage/package.msi" -q \
+    "UPDATE \`InstallExecuteSequence\` SET \`Sequence\` = 5501 WHERE \`Action\` = 'RemoveExistingProducts'"
   mv "$stage/package.msi" "$output"
   rm -rf "$stage"
 }

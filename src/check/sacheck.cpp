@@ -4,11 +4,13 @@
 #include <iostream>
 
 #include "check/check.h"
+#include "run/main.h"
 
 namespace {
 
 const char* const kUsage =
     "usage: sacheck [--config FILE]\n"
+    "       sacheck --version\n"
     "\n"
     "Checks a saplugin set-up before mail flows through it, with the code that runs use:\n"
     "  - every key of spamassassinconfig.ini (beside sacheck, or FILE): the text as written,\n"
@@ -29,6 +31,9 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
       config_file = argv[++i];
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::cout << saplugin::kVersionText << '\n';
+      return 0;
     } else {
       std::cout << kUsage;
       return std::strcmp(argv[i], "--help") == 0 ? 0 : 2;

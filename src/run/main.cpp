@@ -9,6 +9,7 @@
 
 namespace saplugin {
 
+const char* const kVersionText = "saplugin version " SAPLUGIN_VERSION;
 const char* const kHostRegistryKey = "SOFTWARE\\Tarkwell\\Tarkwell";
 const char* const kDataDirectoryValue = "Data Directory";
 

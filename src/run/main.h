@@ -14,6 +14,9 @@ constexpr int kExitConfiguration = 2;  // an error escaped the trap: configurati
 constexpr int kExitNoScan = 3;         // the filter returned no message; nothing was changed
 constexpr int kExitTimeLimit = 4;      // the filter took longer than SCANTIMELIMIT; nothing was changed
 
+// "saplugin version X.Y.Z", the version of the programs built.
+extern const char* const kVersionText;
+
 // The host's registry key and value that name its data directory.
 extern const char* const kHostRegistryKey;
 extern const char* const kDataDirectoryValue;
