@@ -7,6 +7,7 @@
 // under Wine for the Windows build; and the table of one-message cases.
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,8 +112,14 @@ struct Sandbox {
   }
 
   // Puts a volume of the given size (a tmpfs; the tests run as root) at the
-  // folder, which starts empty; its subfolders that the sandbox needs are made again.
+  // folder, which starts empty; its subfolders that the sandbox needs are made
+  // again. The mount lives in a mount namespace of the test process's own, so
+  // that it goes with the process however that ends, and nothing that removes
+  // the test's folders later meets it.
   void MountSmallVolume(const std::string& folder, const std::string& size) {
+    static const bool private_namespace =
+        unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    if (!private_namespace) throw std::runtime_error("cannot make a private mount namespace");
     if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) throw std::runtime_error("cannot mount a tmpfs on " + folder);
     mounts.push_back(folder);
     std::filesystem::create_directories(messages);
