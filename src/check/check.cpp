@@ -113,6 +113,7 @@ Finding Folder(FileSystem& fs, const std::string& path, const char* unset, bool 
 
 void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& file, Report& report) {
   std::map<std::string, std::string> text;
+  std::string hosts_problem;
   // The interpreter reads the filter's two paths, its variables expanded.
   const auto expanded = [&](const char* key) {
     return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
@@ -149,8 +150,15 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
                         rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true};
        }},
       {"TEMPPATH", [&] { return Folder(fs, text["TEMPPATH"], "not set", true); }},
-      {"SCANTIMELIMIT", [&] { return Number([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], " s", " (no limit)"); }},
+      {"SCANTIMELIMIT", [&] {
+         Finding found = Number([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], " s", " (no limit)");
+         if (found.problem.empty() && ToInteger32(text["SCANTIMELIMIT"].empty() ? "0" : text["SCANTIMELIMIT"], "") > kLongestTimeLimit) {
+           found = {std::to_string(kLongestTimeLimit) + " s", "longer than a day counts as a day", false};
+         }
+         return found;
+       }},
       {"SPAMDHOSTS", [&] {
+         if (!hosts_problem.empty()) return Finding{"-", hosts_problem + ": every run stops before scanning", true};
          try {
            const auto hosts = ParseSpamdHosts(text["SPAMDHOSTS"]);
            return Finding{std::to_string(hosts.size()) + " host" + (hosts.size() == 1 ? "" : "s") + ", checked below", "", true};
@@ -158,6 +166,15 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
            return text["SPAMDHOSTS"].empty() ? Finding{"not set: the filter runs through the batch file", "", true}
                                              : Finding{"-", error.Description() + ": every run stops before scanning", true};
          }
+       }},
+      {"SPAMDTIMEOUT", [&] {
+         if (text["SPAMDHOSTS"].empty()) return Finding{"not used: SPAMDHOSTS is not set", "", true};
+         Finding found = Number([](const std::string& t) { return ToInteger32(t, "SPAMDTIMEOUT"); }, text["SPAMDTIMEOUT"], " s per host", "");
+         if (!found.problem.empty()) return found;
+         const long seconds = text["SPAMDTIMEOUT"].empty() ? 0 : ToInteger32(text["SPAMDTIMEOUT"], "SPAMDTIMEOUT");
+         found.value = std::to_string(seconds <= 0 ? kDefaultSpamdTimeout : std::min<long>(seconds, kLongestTimeLimit)) + " s per host" +
+                       (seconds <= 0 ? " (the default)" : "");
+         return found;
        }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
       {"SCANLOGPATH", [&] {
@@ -171,6 +188,12 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
     char buffer[255] = {};
     const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", buffer, sizeof buffer, file);
     text[key] = TrimSpaces(std::string(buffer, length));
+  }
+  // The pool is read whole, as a run reads it.
+  try {
+    text["SPAMDHOSTS"] = ReadWholeSetting(platform, file, "SPAMDHOSTS");
+  } catch (const Error& error) {
+    hosts_problem = error.Description();
   }
   for (const auto& [key, check] : checks) {
     const Finding found = check();
