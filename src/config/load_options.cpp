@@ -105,6 +105,12 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     const std::int32_t seconds = ToSeconds(value, "SPAMDTIMEOUT");
     options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
   }
+  if (ReadSetting(platform, file, "QUARANTINEDAYS", &value)) {
+    options.QuarantineDays = ToInteger32(value, "QUARANTINEDAYS");
+  }
+  if (ReadSetting(platform, file, "SALEARNEXE", &value)) {
+    options.SaLearnExe = value;
+  }
   if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
     options.ScanLogPath = value;
     EnsureTrailingBackslash(options.ScanLogPath);

@@ -45,6 +45,12 @@ struct PluginOptions {
   // The spamd pool that scans messages; empty: the filter runs through the
   // batch file and the interpreter.
   std::vector<SpamdHost> SpamdHosts;
+  // Days a quarantined message is kept before saquarantine purge removes it;
+  // 0 or less: kept for ever.
+  std::int32_t QuarantineDays = 0;
+  // The SpamAssassin learning program that saquarantine learn runs when no
+  // spamd pool is set; empty: none.
+  std::string SaLearnExe;
 };
 
 }  // namespace saplugin

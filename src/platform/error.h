@@ -32,6 +32,8 @@ enum ErrorNumber : long {
   kErrorSubscriptOutOfRange = 9,
   kErrorTypeMismatch = 13,
   kErrorInvalidArgument = 5,
+  kErrorFileNotFound = 53,
+  kErrorFileExists = 58,
   kErrorQuarantinePath = 20001,
 };
 

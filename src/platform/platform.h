@@ -51,6 +51,13 @@ class TextReader {
   virtual void Close() = 0;
 };
 
+// One file of a folder as FilesIn lists it.
+struct FileEntry {
+  std::string name;
+  std::int64_t size = 0;
+  std::int64_t modified = 0;  // last write, in seconds since 1970-01-01 UTC
+};
+
 // The file-system object: every file and folder operation of a run.
 class FileSystem {
  public:
@@ -115,6 +122,9 @@ class FileSystem {
   // making one (a folder that a mail server watches must see no stray file);
   // empty when it may. Never throws.
   virtual std::string FolderAddProblem(const std::string& path) = 0;
+  // The files (no folders) in a folder with their sizes and last-write times,
+  // sorted by name; throws Error when the folder cannot be read.
+  virtual std::vector<FileEntry> FilesIn(const std::string& path) = 0;
   // The names of the folders in a folder, sorted; throws Error when it cannot
   // be read.
   virtual std::vector<std::string> FolderNames(const std::string& path) = 0;

@@ -1,6 +1,7 @@
 #include "run/main.h"
 
 #include "config/load_options.h"
+#include "quarantine/quarantine_store.h"
 #include "run/header_fields.h"
 #include "run/queue_paths.h"
 #include "run/read_registry_value.h"
@@ -25,14 +26,7 @@ QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& w
                 "Subscript out of range: the command line \"" + command_line +
                     "\" does not hold a message file name and a connector name");
   }
-  const std::string& message_name = words[0];
-  const std::string& connector = words[1];
-  QueuePaths paths;
-  paths.pickup_file = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue) +
-                      "\\QUEUES\\" + connector + "\\Inbound\\" + message_name;
-  paths.message_file = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue) +
-                       "\\QUEUES\\" + connector + "\\Inbound\\Messages\\" + message_name;
-  return paths;
+  return MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), words[1], words[0]);
 }
 
 // The run after the configuration is loaded; any error leaves it for the trap.
@@ -53,6 +47,16 @@ int PickUp(Platform& platform, const PluginOptions& options, ScanRecord& record)
     auto fields = ReadHeaderFields(*fs, paths.message_file, {"From", "Subject"}, kScanLogTextLimit);
     record.from = fields["From"];
     record.subject = fields["Subject"];
+  }
+  // A message that saquarantine released passes once unscanned: the mark
+  // that the release left goes with this run.
+  if (!options.QuarantinePath.empty()) {
+    const std::string mark = ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name);
+    if (fs->FileExists(mark)) {
+      record.outcome = "released";
+      fs->DeleteFile(mark);
+      return kExitNormal;
+    }
   }
   record.outcome = "too-large";
   if (options.MaxMessageSize > 0 && record.size > options.MaxMessageSize) return kExitNormal;

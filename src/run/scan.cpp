@@ -7,6 +7,7 @@
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
 #include "run/header_fields.h"
+#include "quarantine/quarantine_store.h"
 #include "run/main.h"
 #include "run/replace_message.h"
 #include "run/spamd_scan.h"
@@ -55,11 +56,14 @@ RunFile OpenRunFile(FileSystem& fs, const PluginOptions& options, const std::str
 // Carries out the action for a flagged message; answers whether the output
 // file was moved into the queue (and so is gone from TempPath).
 bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePaths& paths,
-                     const std::string& output_file, const std::string& run_name) {
+                     const std::string& output_file, const std::string& run_name, const std::string& time) {
   switch (options.Quarantine) {
     case 0:
       return ReplaceMessage(fs, output_file, paths.message_file, run_name);
     case 1:
+      // First the record of where the message came from, so that every
+      // quarantined message can be released without the operator's help.
+      WriteQuarantineRecord(fs, options.QuarantinePath, run_name, paths.connector, paths.name, time);
       fs.CopyFile(paths.pickup_file, options.QuarantinePath + run_name + ".MAI");
       fs.CopyFile(paths.message_file, options.QuarantinePath + "Messages\\" + run_name + ".MAI");
       fs.CopyFile(output_file, options.QuarantinePath + "Messages\\" + run_name + ".SA");
@@ -218,7 +222,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
                                                                         : "left";
   bool output_moved = false;
   if (verdict == Verdict::kFlagged) {
-    output_moved = ApplySpamAction(fs, options, paths, output_file, run_name);
+    output_moved = ApplySpamAction(fs, options, paths, output_file, run_name, record.time);
     if (options.Quarantine == 1) record.quarantine_file = run_name + ".MAI";
   } else if (replaces) {
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);

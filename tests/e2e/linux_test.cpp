@@ -136,7 +136,7 @@ TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
   // An mbox "From " line before the header section is kept, and the message is scanned.
   box.Queue("F.MAI", "From s@example.net Mon Jan  1 00:00:00 2024\n" + kSpam);
   EXPECT_EQ(box.Run({"F.MAI", "Conn"}).status, 0);
-  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 4u);
+  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 6u);
 }
 
 // Scanning through a real SpamAssassin daemon with spamc, by way of the
@@ -163,7 +163,7 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   for (int i = 0; i < 20; ++i) box.Queue("M" + std::to_string(i) + ".MAI", i % 2 ? kSpam : kHam);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(box.Run({"M" + std::to_string(i) + ".MAI", "Conn"}).status, 0);
   EXPECT_EQ(box.Events(), std::vector<std::string>{});
-  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 22u);
+  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 33u);
   for (const SpamdDaemon* daemon : {&first, &second}) EXPECT_GE(daemon->Scans(), 3) << daemon->port;
 }
 
@@ -238,7 +238,7 @@ TEST(spamd, StalledHostIsPassedOverWithinSpamdTimeout) {
   }
   EXPECT_EQ(daemon.Scans(), 6);
   EXPECT_EQ(box.Events(), std::vector<std::string>{});
-  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 6u);
+  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 9u);
 }
 
 // A failure of this machine's own is no host's: the run stops at its first

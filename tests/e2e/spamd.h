@@ -110,7 +110,10 @@ inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& s
   EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
   for (const auto& entry : std::filesystem::directory_iterator(box.quarantine + "/Messages")) {
     const std::string text = ReadFile(entry.path().string());
-    EXPECT_TRUE(entry.path().extension() == ".MAI" ? text == spam : text.find("\nX-Spam-Flag: YES") != std::string::npos);
+    const std::string extension = entry.path().extension();
+    EXPECT_TRUE(extension == ".MAI"   ? text == spam
+                : extension == ".INF" ? text.find("connector=" + box.connector + "\r\nmessage=N.MAI\r\n") == 0
+                                      : text.find("\nX-Spam-Flag: YES") != std::string::npos);
   }
   EXPECT_TRUE(std::regex_search(ReadFile(box.messages + "/H.MAI"), std::regex("X-Spam-Status: No[\\s\\S]*Lunch at: noon\\.")));
   EXPECT_TRUE(std::filesystem::is_empty(box.temp));

@@ -284,6 +284,21 @@ std::string PosixFileSystem::FolderAddProblem(const std::string& path) {
   return std::strerror(errno);
 }
 
+std::vector<FileEntry> PosixFileSystem::FilesIn(const std::string& path) {
+  const std::string native = ToNativePath(path);
+  const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(native.c_str()), ::closedir);
+  if (!folder) throw PosixError("Could not list " + Quoted(path), errno);
+  std::vector<FileEntry> files;
+  while (const dirent* entry = ::readdir(folder.get())) {
+    struct stat info;
+    // A file that goes while the folder is read is no longer in it.
+    if (::fstatat(::dirfd(folder.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+    files.push_back({entry->d_name, static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)});
+  }
+  std::sort(files.begin(), files.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
+  return files;
+}
+
 std::vector<std::string> PosixFileSystem::FolderNames(const std::string& path) {
   const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(ToNativePath(path).c_str()), ::closedir);
   if (!folder) throw PosixError("Could not list " + Quoted(path), errno);

@@ -228,6 +228,33 @@ std::string WindowsFileSystem::FolderAddProblem(const std::string& path) {
   return WindowsError("", GetLastError()).Description().substr(2);  // without the empty context's ": "
 }
 
+namespace {
+
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
+constexpr std::int64_t kUnixEpochInFileTime = 116444736000000000;
+
+std::int64_t ToUnixSeconds(const FILETIME& time) {
+  const std::int64_t ticks = static_cast<std::int64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+  return (ticks - kUnixEpochInFileTime) / 10000000;
+}
+
+}  // namespace
+
+std::vector<FileEntry> WindowsFileSystem::FilesIn(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  const HANDLE handle = FindFirstFileA(BuildPath(path, "*").c_str(), &found);
+  if (handle == INVALID_HANDLE_VALUE) throw WindowsError("Could not list " + Quoted(path), GetLastError());
+  const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> search(handle, FindClose);
+  std::vector<FileEntry> files;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    files.push_back({found.cFileName, static_cast<std::int64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow,
+                     ToUnixSeconds(found.ftLastWriteTime)});
+  } while (FindNextFileA(search.get(), &found));
+  std::sort(files.begin(), files.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
+  return files;
+}
+
 std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path) {
   WIN32_FIND_DATAA found;
   const HANDLE handle = FindFirstFileA(BuildPath(path, "*").c_str(), &found);
