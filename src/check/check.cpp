@@ -35,15 +35,6 @@ const char* const kCleanMessage[] = {"From: sacheck@example.com", "To: postmaste
 // The event source's key, as the installer writes it.
 const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
 
-// The real platform, with the event-log entries that loading writes kept for
-// the report instead.
-class QuietPlatform : public ForwardingPlatform {
- public:
-  using ForwardingPlatform::ForwardingPlatform;
-  void LogEvent(EventLevel, const std::string& text) override { entries.push_back(text); }
-  std::vector<std::string> entries;
-};
-
 class Report {
  public:
   explicit Report(std::ostream& out) : out_(out) {}

@@ -40,4 +40,14 @@ class ForwardingPlatform : public Platform {
   Platform& target_;
 };
 
+// The platform with the event-log entries kept rather than written: the
+// operator's programs load the configuration as a run does, without logging
+// what a run would log.
+class QuietPlatform : public ForwardingPlatform {
+ public:
+  using ForwardingPlatform::ForwardingPlatform;
+  void LogEvent(EventLevel, const std::string& text) override { entries.push_back(text); }
+  std::vector<std::string> entries;
+};
+
 }  // namespace saplugin

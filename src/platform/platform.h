@@ -106,6 +106,7 @@ class FileSystem {
   // Moves source to destination only when no file of that name is there yet,
   // in one step, so that of several callers exactly one puts its file in
   // place: answers false, changing nothing, when the destination exists.
+  // When it answers true, the move is on disk (POSIX: the folder synced).
   // Throws Error when the move fails otherwise.
   virtual bool MoveIfAbsent(const std::string& source, const std::string& destination) = 0;
   // Appends the bytes to an existing file in a single write, so that callers
@@ -193,10 +194,12 @@ class Connection {
   virtual std::size_t Receive(char* data, std::size_t size, Milliseconds timeout) = 0;
 };
 
-// How grave an event-log entry is: every entry reports a problem.
+// How grave an event-log entry is: every entry of a run reports a problem;
+// the operator's programs also record what they did to the mail.
 enum class EventLevel {
-  kWarning,  // the run went on, differently from what the configuration asks
-  kError,    // the message was not scanned as configured
+  kInformation,  // an operator's action on the mail (a released message)
+  kWarning,      // the run went on, differently from what the configuration asks
+  kError,        // the message was not scanned as configured
 };
 
 class Platform {

@@ -156,6 +156,41 @@ std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string
   throw Refusal(name + " announced no Content-length");
 }
 
+void TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
+               std::int32_t seconds) {
+  const Deadline deadline(seconds);
+  const std::string name = SpamdHostName(host);
+  const std::int64_t size = fs.FileSize(message_file);
+  auto reader = fs.OpenTextFileForReading(message_file);
+  auto connection = platform.Connect(host.host, host.port, deadline.Left(kSpamdConnectTimeout));
+  const std::string request = std::string("TELL SPAMC/1.5\r\nMessage-class: ") + (spam ? "spam" : "ham") +
+                              "\r\nSet: local\r\nContent-length: " + std::to_string(size) + "\r\n\r\n";
+  std::string answer;
+  std::vector<char> block(kBlockSize);
+  try {
+    connection->Send(request.data(), request.size(), deadline.Left());
+    for (std::size_t got; (got = reader->Read(block.data(), block.size())) > 0;) connection->Send(block.data(), got, deadline.Left());
+    connection->EndSending();
+  } catch (const Error&) {
+    // A daemon that refuses TELL answers and closes before it has the message.
+  }
+  for (std::size_t got; answer.size() < kAnswerHeaderLimit && (got = connection->Receive(block.data(), block.size(), deadline.Left())) > 0;) {
+    answer.append(block.data(), got);
+  }
+  const std::string status = answer.substr(0, answer.find("\r\n"));
+  if (status.find("TELL commands are not enabled") != std::string::npos) {
+    throw Refusal(name + " does not take TELL: start its spamd with --allow-tell (it answered \"" + status.substr(0, 200) + "\")");
+  }
+  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
+  const std::size_t code = status.find(' ');
+  if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
+  const std::string header = answer.substr(0, answer.find("\r\n\r\n"));
+  for (std::size_t line = header.find("\r\n"); line != std::string::npos; line = header.find("\r\n", line + 2)) {
+    if (StartsWithIgnoringCase(header.substr(line + 2), "DidSet:")) return;
+  }
+  throw Refusal(name + " learned nothing (its answer carries no DidSet: the message was learned before, or Bayes is off there)");
+}
+
 Milliseconds PingSpamd(Platform& platform, const SpamdHost& host) {
   const auto start = Clock::now();
   const std::string name = SpamdHostName(host), ping = "PING SPAMC/1.5\r\n\r\n";

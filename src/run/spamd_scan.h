@@ -43,6 +43,16 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
 // spamd's, a header that does not end, or no Content-length.
 std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string& name);
 
+// Teaches a host's Bayes database the message file as spam or as ham (TELL,
+// SPAMC/1.5, "Set: local"), streaming it; the whole exchange takes at most
+// the seconds. Answers normally only when the answer carries DidSet (the host
+// learned it). Throws Error, with a description that names the host: for an
+// answer without DidSet (already learned, or Bayes is off there), for a host
+// whose spamd takes no TELL (it needs --allow-tell), and for every way the
+// exchange can fail.
+void TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
+               std::int32_t seconds);
+
 // Asks a host whether its spamd is up (PING); answers how long the answer
 // took. Throws Error, with a description that names the host, otherwise.
 Milliseconds PingSpamd(Platform& platform, const SpamdHost& host);

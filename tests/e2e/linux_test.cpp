@@ -10,6 +10,7 @@
 #include <chrono>
 #include <random>
 
+#include "e2e/quarantine.h"
 #include "e2e/spamd.h"
 
 namespace saplugin {
@@ -20,6 +21,11 @@ namespace fs = std::filesystem;
 class LinuxScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(LinuxScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(LinuxBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Scan, LinuxScenario, ::testing::ValuesIn(Scenarios(kLinux)),
+                         [](const auto& info) { return info.param.name; });
+
+class LinuxQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
+TEST_P(LinuxQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(LinuxBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Quarantine, LinuxQuarantine, ::testing::ValuesIn(QuarantineCases(kLinux)),
                          [](const auto& info) { return info.param.name; });
 
 TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {

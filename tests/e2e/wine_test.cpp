@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/personality.h>
 
+#include "e2e/quarantine.h"
 #include "e2e/spamd.h"
 
 namespace saplugin {
@@ -137,6 +138,11 @@ TEST(WindowsScanLog, DayFileHeldByAReaderSendsTheLineToTheNextFile) {
   EXPECT_EQ(std::count(first_text.begin(), first_text.end(), '\n') * 10 + std::count(second_text.begin(), second_text.end(), '\n'), 22);
   EXPECT_EQ(ParseCsvLine(second_text.substr(second_text.find('\n') + 1))[5], "quarantined");
 }
+
+class WineQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
+TEST_P(WineQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(WindowsBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Quarantine, WineQuarantine, ::testing::ValuesIn(QuarantineCases(kWine)),
+                         [](const auto& info) { return info.param.name; });
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(WineScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(WindowsBuild(), GetParam()); }

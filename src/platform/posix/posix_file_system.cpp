@@ -242,6 +242,7 @@ bool PosixFileSystem::MoveIfAbsent(const std::string& source, const std::string&
     throw PosixError("Could not move " + Quoted(source) + " to " + Quoted(destination), errno);
   }
   if (::unlink(from.c_str()) != 0) throw PosixError("Could not delete " + Quoted(source), errno);
+  SyncFolderOf(ToNativePath(destination), "Could not move " + Quoted(source) + " to " + Quoted(destination));
   return true;
 }
 

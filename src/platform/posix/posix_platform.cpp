@@ -140,7 +140,7 @@ class PosixPlatform : public Platform {
   }
 
   void LogEvent(EventLevel level, const std::string& text) override {
-    WriteEvent(level == EventLevel::kWarning ? LOG_WARNING : LOG_ERR, text);
+    WriteEvent(level == EventLevel::kInformation ? LOG_INFO : level == EventLevel::kWarning ? LOG_WARNING : LOG_ERR, text);
   }
 
   std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {

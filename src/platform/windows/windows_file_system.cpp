@@ -181,7 +181,7 @@ bool WindowsFileSystem::MoveOver(const std::string& source, const std::string& d
 
 bool WindowsFileSystem::MoveIfAbsent(const std::string& source, const std::string& destination) {
   // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing name.
-  if (MoveFileExA(source.c_str(), destination.c_str(), 0)) return true;
+  if (MoveFileExA(source.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return false;
   throw WindowsError("Could not move " + Quoted(source) + " to " + Quoted(destination), error);

@@ -90,7 +90,9 @@ class WindowsPlatform : public Platform {
     HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
     if (source == nullptr) throw WindowsError("Could not open the event log", GetLastError());
     const char* strings[] = {text.c_str()};
-    const WORD type = level == EventLevel::kWarning ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE;
+    const WORD type = level == EventLevel::kInformation ? EVENTLOG_INFORMATION_TYPE
+                      : level == EventLevel::kWarning   ? EVENTLOG_WARNING_TYPE
+                                                        : EVENTLOG_ERROR_TYPE;
     const BOOL reported = ReportEventA(source, type, 0, kEventTextMessage, nullptr, 1, 0, strings, nullptr);
     const DWORD error = GetLastError();
     DeregisterEventSource(source);

@@ -1,0 +1,373 @@
+#include "quarantine/commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <map>
+
+#include "config/conversions.h"
+#include "config/load_options.h"
+#include "platform/forwarding_platform.h"
+#include "quarantine/learn.h"
+#include "quarantine/quarantine_store.h"
+#include "quarantine/release.h"
+#include "run/header_fields.h"
+#include "run/scan.h"
+#include "run/scan_log.h"
+
+namespace saplugin {
+
+const char* const kQuarantineUsageText =
+    "usage: saquarantine [--config FILE] VERB ...\n"
+    "\n"
+    "Works the quarantine folder (QUARANTINEPATH) of the spamassassinconfig.ini beside it, or FILE.\n"
+    "  list [--older-than DAYS] [--newer-than DAYS] [--from TEXT] [--subject TEXT]\n"
+    "       [--connector NAME] [--csv]\n"
+    "      one line per quarantined message, newest first: id, time, size, score, connector,\n"
+    "      From and Subject, and the parts that are missing; --csv for scripts\n"
+    "  show ID\n"
+    "      the message's header section and SpamAssassin's report (the rules that hit)\n"
+    "  release [--connector NAME] [--learn] ID...\n"
+    "      puts each message back into its connector's queue, byte for byte as it arrived;\n"
+    "      its next run passes it unscanned. --connector for messages quarantined before the\n"
+    "      quarantine kept their connector; --learn teaches SpamAssassin it as ham first\n"
+    "  delete ID...\n"
+    "      removes every file of each message\n"
+    "  purge [--days N] [--dry-run]\n"
+    "      removes the messages older than N days (default QUARANTINEDAYS), by the last-write\n"
+    "      time of their files; --dry-run prints what would go and removes nothing\n"
+    "  learn spam|ham ID...\n"
+    "      teaches SpamAssassin the quarantined original: every spamd host of SPAMDHOSTS (TELL,\n"
+    "      spamd started with --allow-tell), else the program SALEARNEXE (sa-learn)\n"
+    "\n"
+    "Exit status: 0 every id was handled; 1 an id is not in the quarantine or misses a part;\n"
+    "2 a wrong command line or configuration; 3 a release refused (a queue file of that name\n"
+    "with other bytes, an unknown connector); 4 a file operation failed; 5 a message was not\n"
+    "learned. With several, the highest.\n";
+
+namespace {
+
+constexpr std::int64_t kDay = 24 * 60 * 60;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return Lower(text).find(Lower(part)) != std::string::npos; }
+
+// A local time to the minute, for the listing.
+std::string When(std::int64_t seconds) {
+  const std::string stamp = ToLocalTime(static_cast<std::time_t>(seconds)).stamp;
+  return stamp.substr(0, 10) + " " + stamp.substr(11, 5);
+}
+
+// The options of a verb: "--name value" pairs and flags, then the ids.
+struct Words {
+  std::map<std::string, std::string> options;
+  std::vector<std::string> ids;
+};
+
+Words ReadWords(const std::vector<std::string>& words, std::size_t first, const std::vector<std::string>& with_value,
+                const std::vector<std::string>& flags) {
+  Words read;
+  for (std::size_t i = first; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (std::find(with_value.begin(), with_value.end(), word) != with_value.end()) {
+      if (i + 1 == words.size()) throw Error(kErrorInvalidArgument, "saquarantine", word + " needs a value");
+      read.options[word] = words[++i];
+    } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
+      read.options[word] = "1";
+    } else if (word.compare(0, 2, "--") == 0) {
+      throw Error(kErrorInvalidArgument, "saquarantine", "unknown option " + word);
+    } else {
+      read.ids.push_back(word);
+    }
+  }
+  return read;
+}
+
+int Days(const Words& words, const char* option, int otherwise) {
+  const auto found = words.options.find(option);
+  return found == words.options.end() ? otherwise : ToInteger32(found->second, option);
+}
+
+// The exit status an error of a verb stands for.
+int StatusOf(const Error& error) {
+  return error.Number() == kErrorFileNotFound ? kQuarantineNotFound
+         : error.Number() == kErrorFileExists || error.Number() == kErrorInvalidArgument ? kQuarantineRefused
+                                                                                       : kQuarantineFileFailure;
+}
+
+class Commands {
+ public:
+  Commands(Platform& platform, FileSystem& fs, const PluginOptions& options, std::ostream& out, std::ostream& err)
+      : platform_(platform), fs_(fs), options_(options), folder_(options.QuarantinePath), out_(out), err_(err) {}
+
+  int List(const Words& words) {
+    const std::int64_t now = std::time(nullptr);
+    const int older = Days(words, "--older-than", -1), newer = Days(words, "--newer-than", -1);
+    const bool csv = words.options.count("--csv") > 0;
+    const auto option = [&](const char* name) { return words.options.count(name) ? words.options.at(name) : std::string(); };
+    if (csv) out_ << "id,time,size,score,required,connector,name,from,subject,missing\n";
+    int listed = 0;
+    for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
+      if (older >= 0 && message.modified > now - older * kDay) continue;
+      if (newer >= 0 && message.modified < now - newer * kDay) continue;
+      ReadQuarantineDetails(fs_, folder_, message);
+      if (!Contains(message.from, option("--from")) || !Contains(message.subject, option("--subject"))) continue;
+      if (!option("--connector").empty() && Lower(message.connector) != Lower(option("--connector"))) continue;
+      ++listed;
+      const std::string missing = message.Missing();
+      if (csv) {
+        out_ << CsvField(message.id) << ',' << ToLocalTime(static_cast<std::time_t>(message.modified)).stamp << ','
+             << (message.size < 0 ? "" : std::to_string(message.size)) << ',' << CsvField(message.score) << ','
+             << CsvField(message.required) << ',' << CsvField(message.connector) << ',' << CsvField(message.name) << ','
+             << CsvTextField(message.from) << ',' << CsvTextField(message.subject) << ',' << CsvField(missing) << '\n';
+        continue;
+      }
+      char head[160];
+      std::snprintf(head, sizeof head, "%-32s  %s  %9s  %7s  %-10s  ", message.id.c_str(), When(message.modified).c_str(),
+                    message.size < 0 ? "-" : std::to_string(message.size).c_str(), message.score.empty() ? "-" : message.score.c_str(),
+                    message.connector.empty() ? "?" : message.connector.c_str());
+      out_ << head << CleanLine(message.from, 40) << "  " << CleanLine(message.subject, 60)
+           << (missing.empty() ? "" : "  [missing: " + missing + "]") << '\n';
+    }
+    if (!csv) err_ << "saquarantine: " << listed << " message" << (listed == 1 ? "" : "s") << " listed\n";
+    return kQuarantineDone;
+  }
+
+  int Show(const Words& words) {
+    if (words.ids.size() != 1) throw Error(kErrorInvalidArgument, "usage", "show takes one id");
+    QuarantinedMessage message = FindQuarantined(fs_, folder_, words.ids[0]);
+    ReadQuarantineDetails(fs_, folder_, message);
+    out_ << "Message " << message.id << ": " << (message.size < 0 ? "-" : std::to_string(message.size)) << " bytes, from connector "
+         << (message.connector.empty() ? "? (not recorded)" : message.connector) << " as " << (message.name.empty() ? "?" : message.name)
+         << (message.quarantined.empty() ? "" : ", quarantined " + message.quarantined) << '\n';
+    if (!message.Missing().empty()) out_ << "Missing: " << message.Missing() << '\n';
+    const std::string file = message.output ? QuarantineOutputFile(folder_, message.id) : QuarantineMessageFile(folder_, message.id);
+    if (!message.output && !message.message) return kQuarantineNotFound;
+    auto reader = fs_.OpenTextFileForReading(file);
+    out_ << "\nHeader section (" << (message.output ? "SpamAssassin's output" : "the message") << "):\n";
+    std::string report_field;
+    HeaderFieldCollector report({"X-Spam-Report", "X-Spam-Status"}, 16 * 1024);
+    while (!reader->AtEndOfStream()) {
+      const std::string line = reader->ReadLine(kHeaderLineLimit);
+      if (line.empty()) break;
+      report.Feed(line);
+      out_ << "  " << CleanLine(line, 998) << '\n';
+    }
+    // The report: SpamAssassin's table in the body (report_safe 1 wraps the
+    // message in it), else its X-Spam-Report field, else the rules that hit.
+    std::vector<std::string> table;
+    for (std::size_t read = 0; !reader->AtEndOfStream() && read < 1024 * 1024 && table.size() < 200;) {
+      const std::string line = reader->ReadLine(kHeaderLineLimit);
+      read += line.size() + 2;
+      if (table.empty() && line.find("Content analysis details:") == std::string::npos) continue;
+      if (table.size() > 3 && line.empty()) break;
+      table.push_back(line);
+    }
+    reader->Close();
+    out_ << "\nSpamAssassin's report:\n";
+    const auto& fields = report.Values();
+    if (!table.empty()) {
+      for (const std::string& line : table) out_ << "  " << CleanLine(line, 998) << '\n';
+    } else if (fields.count("X-Spam-Report")) {
+      out_ << "  " << CleanLine(fields.at("X-Spam-Report"), 16 * 1024) << '\n';
+    } else {
+      const SpamStatus status = ParseSpamStatus(fields.count("X-Spam-Status") ? fields.at("X-Spam-Status") : "");
+      out_ << "  score " << (status.score.empty() ? "-" : status.score) << " (" << (status.required.empty() ? "-" : status.required)
+           << " required), rules: " << (status.rules.empty() ? "-" : status.rules) << '\n';
+    }
+    return kQuarantineDone;
+  }
+
+  int Release(const Words& words) {
+    const std::string connector = words.options.count("--connector") ? words.options.at("--connector") : "";
+    return EachId(words, [&](QuarantinedMessage& message) {
+      int status = kQuarantineDone;
+      if (words.options.count("--learn")) status = Learn(message, false);
+      const Released released = ReleaseMessage(platform_, fs_, options_, message, connector);
+      const std::string account = AccountName(platform_);
+      out_ << "released " << message.id << " to " << released.pickup_file << '\n';
+      platform_.LogEvent(EventLevel::kInformation, "Released the quarantined message " + message.id + " into the queue of connector " +
+                                                       released.connector + " as " + released.pickup_file + ", by " + account + ".");
+      LogReleased(message, released, account);
+      return status;
+    });
+  }
+
+  int Delete(const Words& words) {
+    return EachId(words, [&](QuarantinedMessage& message) {
+      DeleteAll(message);
+      out_ << "deleted " << message.id << '\n';
+      return kQuarantineDone;
+    });
+  }
+
+  int Purge(const Words& words) {
+    if (!words.ids.empty()) throw Error(kErrorInvalidArgument, "usage", "purge takes no ids");
+    const int days = Days(words, "--days", options_.QuarantineDays);
+    const bool dry = words.options.count("--dry-run") > 0;
+    if (days <= 0) {
+      err_ << "saquarantine: QUARANTINEDAYS is " << options_.QuarantineDays << " (keep for ever) and no --days given: nothing is purged\n";
+      return kQuarantineDone;
+    }
+    const std::int64_t cutoff = std::time(nullptr) - days * kDay;
+    int status = kQuarantineDone, count = 0;
+    std::int64_t bytes = 0;
+    for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
+      if (message.modified >= cutoff) continue;
+      try {
+        if (!dry) DeleteAll(message);
+        out_ << (dry ? "would delete " : "deleted ") << message.id << " (" << When(message.modified) << ", " << message.bytes << " bytes"
+             << (message.Missing().empty() ? "" : ", missing: " + message.Missing()) << ")\n";
+        ++count;
+        bytes += message.bytes;
+      } catch (const Error& error) {
+        err_ << "saquarantine: " << message.id << ": " << error.Description() << '\n';
+        status = std::max(status, StatusOf(error));
+      }
+    }
+    err_ << "saquarantine: " << (dry ? "would purge " : "purged ") << count << " message" << (count == 1 ? "" : "s") << ", " << bytes
+         << " bytes, older than " << days << " days\n";
+    return status;
+  }
+
+  int LearnVerb(const Words& words) {
+    if (words.ids.empty() || (words.ids[0] != "spam" && words.ids[0] != "ham")) {
+      throw Error(kErrorInvalidArgument, "usage", "learn takes spam or ham, then ids");
+    }
+    const bool spam = words.ids[0] == "spam";
+    Words ids = words;
+    ids.ids.erase(ids.ids.begin());
+    return EachId(ids, [&](QuarantinedMessage& message) { return Learn(message, spam); });
+  }
+
+ private:
+  // Runs the action for every id, each on its own: a failure is reported and
+  // the next id goes on.
+  int EachId(const Words& words, const std::function<int(QuarantinedMessage&)>& action) {
+    if (words.ids.empty()) throw Error(kErrorInvalidArgument, "usage", "no id given");
+    int status = kQuarantineDone;
+    for (const std::string& id : words.ids) {
+      try {
+        QuarantinedMessage message = FindQuarantined(fs_, folder_, id);
+        ReadQuarantineDetails(fs_, folder_, message);
+        status = std::max(status, action(message));
+      } catch (const Error& error) {
+        err_ << "saquarantine: " << id << ": " << error.Description() << '\n';
+        status = std::max(status, StatusOf(error));
+      }
+    }
+    return status;
+  }
+
+  int Learn(const QuarantinedMessage& message, bool spam) {
+    if (!message.message) throw Error(kErrorFileNotFound, "saquarantine", message.id + " has no message file to learn from");
+    const Learned learned = LearnMessage(platform_, fs_, options_, QuarantineMessageFile(folder_, message.id), spam);
+    for (const std::string& line : learned.lines) {
+      (learned.AllTaught() ? out_ : err_) << (learned.AllTaught() ? "" : "saquarantine: ") << message.id << ": " << (spam ? "spam" : "ham")
+                                          << ": " << line << '\n';
+    }
+    return learned.AllTaught() ? kQuarantineDone : kQuarantineLearnFailure;
+  }
+
+  // Every file of the message, the message itself last, so that a failure
+  // on the way leaves it listed with what is missing.
+  void DeleteAll(const QuarantinedMessage& message) {
+    for (const std::string& file : {QuarantinePickupFile(folder_, message.id), QuarantineOutputFile(folder_, message.id),
+                                    QuarantineRecordFile(folder_, message.id), QuarantineMessageFile(folder_, message.id)}) {
+      if (fs_.FileExists(file)) fs_.DeleteFile(file);
+    }
+  }
+
+  void LogReleased(const QuarantinedMessage& message, const Released& released, const std::string& account) {
+    if (options_.ScanLogPath.empty()) return;
+    ScanRecord record;
+    record.time = ToLocalTime(std::time(nullptr)).stamp;
+    record.connector = released.connector;
+    record.message = released.name;
+    record.size = message.size;
+    record.outcome = "released";
+    record.reason = "released from the quarantine by " + account;
+    record.score = message.score;
+    record.required = message.required;
+    record.quarantine_file = message.id + ".MAI";
+    record.from = message.from;
+    record.subject = message.subject;
+    try {
+      WriteScanLog(platform_, fs_, options_.ScanLogPath, record);
+    } catch (const Error& error) {
+      err_ << "saquarantine: the scan log could not be written: " << error.Description() << '\n';
+    }
+  }
+
+  // A text for one line of the listing: control characters as blanks, cut.
+  static std::string CleanLine(const std::string& text, std::size_t limit);
+
+  Platform& platform_;
+  FileSystem& fs_;
+  const PluginOptions& options_;
+  const std::string folder_;
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+std::string Commands::CleanLine(const std::string& text, std::size_t limit) {
+  std::string line = text.substr(0, limit);
+  for (char& c : line) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return line;
+}
+
+}  // namespace
+
+int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
+  std::size_t first = 0;
+  std::string config = platform.ExecutableDirectory() + "\\" + kConfigFileName;
+  if (words.size() >= 2 && words[0] == "--config") {
+    config = words[1];
+    first = 2;
+  }
+  if (first >= words.size() || words[first] == "--help" || words[first] == "help") {
+    (first < words.size() ? out : err) << kQuarantineUsageText;
+    return first < words.size() ? kQuarantineDone : kQuarantineUsage;
+  }
+  const std::string verb = words[first];
+  try {
+    QuietPlatform quiet(platform);
+    PluginOptions options;
+    if (!LoadOptionsFrom(quiet, config, options)) {
+      err << "saquarantine: " << config << ": no such configuration file\n";
+      return kQuarantineUsage;
+    }
+    if (options.QuarantinePath.empty()) {
+      err << "saquarantine: QUARANTINEPATH is not set in " << config << ": there is no quarantine\n";
+      return kQuarantineUsage;
+    }
+    auto fs = platform.CreateFileSystem();
+    Commands commands(platform, *fs, options, out, err);
+    const std::vector<std::string> no_value;
+    if (verb == "list") {
+      return commands.List(ReadWords(words, first + 1, {"--older-than", "--newer-than", "--from", "--subject", "--connector"}, {"--csv"}));
+    }
+    if (verb == "show") return commands.Show(ReadWords(words, first + 1, no_value, no_value));
+    if (verb == "release") return commands.Release(ReadWords(words, first + 1, {"--connector"}, {"--learn"}));
+    if (verb == "delete") return commands.Delete(ReadWords(words, first + 1, no_value, no_value));
+    if (verb == "purge") return commands.Purge(ReadWords(words, first + 1, {"--days"}, {"--dry-run"}));
+    if (verb == "learn") return commands.LearnVerb(ReadWords(words, first + 1, no_value, no_value));
+    err << "saquarantine: unknown verb " << verb << "\n\n" << kQuarantineUsageText;
+    return kQuarantineUsage;
+  } catch (const Error& error) {
+    err << "saquarantine: " << error.Description() << '\n';
+    const bool usage = error.Source() == "usage" || error.Source() == "LoadOptions" ||
+                       (error.Source() == "saquarantine" && error.Number() == kErrorInvalidArgument);
+    return usage ? kQuarantineUsage : error.Number() == kErrorFileNotFound ? kQuarantineNotFound : kQuarantineFileFailure;
+  }
+}
+
+}  // namespace saplugin

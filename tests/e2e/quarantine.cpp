@@ -1,0 +1,219 @@
+#include "e2e/quarantine.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "run/scan_log.h"
+
+namespace saplugin {
+
+namespace {
+
+const std::string kFormulaSpam = "From: =cmd|' /C calc'!A0 <x@example.org>\r\nSubject: Cheap \xE9 watches\r\n\r\n"
+                                 "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n";
+
+// The files of a message in the quarantine, by their paths under it.
+std::vector<std::string> FilesOf(const QuarantineBox& box, const std::string& name) {
+  const std::string id = box.Id(name);
+  return {box.quarantine + "/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".SA",
+          box.quarantine + "/Messages/" + id + ".INF"};
+}
+
+int FilesLeft(const QuarantineBox& box) { return static_cast<int>(FilesIn(box.quarantine).size() + FilesIn(box.quarantine + "/Messages").size()); }
+
+// Every file of the message is in the quarantine as the run left it.
+void ExpectQuarantined(const QuarantineBox& box, const std::string& name) {
+  const auto files = FilesOf(box, name);
+  EXPECT_EQ(ReadFile(files[0]), "pickup of " + name + "\r\n");
+  EXPECT_EQ(ReadFile(files[1]), box.originals.at(name));
+  EXPECT_TRUE(Exists(files[2]) && Exists(files[3])) << name;
+}
+
+// A released message: in its queue as it arrived, gone from the quarantine,
+// its release in the event log and the scan log; its next run passes it
+// unscanned, once.
+void ExpectReleased(QuarantineBox& box, const std::string& name, const std::string& queued_as) {
+  EXPECT_EQ(ReadFile(box.messages + "/" + queued_as), box.originals.at(name));
+  EXPECT_EQ(ReadFile(box.inbound + "/" + queued_as), "pickup of " + name + "\r\n");
+  for (const std::string& file : FilesOf(box, name)) EXPECT_FALSE(Exists(file)) << file;
+  const std::vector<std::string> events = box.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_TRUE(Has(events.back(), ("Released the quarantined message " + box.Id(name) + " into the queue of connector " + box.connector).c_str()))
+      << events.back();
+  EXPECT_EQ(box.Run({queued_as, box.connector}).status, 0);
+  EXPECT_EQ(ReadFile(box.messages + "/" + queued_as), box.originals.at(name));  // neither tagged nor quarantined again
+  EXPECT_TRUE(FilesIn(box.quarantine + "/Released").empty());
+  const std::vector<std::string> log = box.ScanLogLines();
+  ASSERT_GE(log.size(), 2u);
+  for (const std::string& line : {log[log.size() - 2], log.back()}) {
+    const auto f = ParseCsvLine(line);
+    EXPECT_EQ(f[2] + " " + f[5], queued_as + " released") << line;
+  }
+  EXPECT_TRUE(Has(ParseCsvLine(log[log.size() - 2])[6], "released from the quarantine by ")) << log[log.size() - 2];
+}
+
+}  // namespace
+
+QuarantineBox::QuarantineBox(const Build& build) : Sandbox(build) {
+  Configure();
+  originals = {{"A.MAI", kSpam}, {"B.MAI", kFormulaSpam}, {"C.MAI", kSpam + "Another.\r\n"}};
+  for (const auto& [name, message] : originals) {
+    Queue(name, message);
+    EXPECT_EQ(Run({name, connector}).status, 0) << name;
+  }
+  for (const std::string& file : FilesIn(quarantine + "/Messages")) {
+    if (file.size() < 4 || file.substr(file.size() - 4) != ".INF") continue;
+    const std::string record = ReadFile(quarantine + "/Messages/" + file);
+    const std::size_t at = record.find("message=") + 8;
+    ids[record.substr(at, record.find('\r', at) - at)] = file.substr(0, file.size() - 4);
+  }
+  EXPECT_EQ(ids.size(), 3u);
+  Age("A.MAI", 3);
+  Age("B.MAI", 2);
+}
+
+void QuarantineBox::Age(const std::string& name, int days) {
+  const auto then = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days);
+  for (const std::string& file : FilesOf(*this, name)) {
+    std::error_code missing;
+    std::filesystem::last_write_time(file, then, missing);
+  }
+}
+
+RunResult QuarantineBox::Quarantine(std::vector<std::string> words) {
+  for (std::string& word : words) {
+    for (const auto& [name, id] : ids) {
+      const std::string brace = "{" + name.substr(0, 1) + "}";
+      if (word.find(brace) != std::string::npos) word.replace(word.find(brace), 3, id);
+    }
+  }
+  return Run(words, "saquarantine");
+}
+
+std::vector<QuarantineCase> QuarantineCases(int build) {
+  const std::vector<QuarantineCase> table = {
+      {"ListShowsEveryMessageNewestFirst", kBoth, "", {"list"}, 0, "{C}\n{B}\n{A}",
+       [](QuarantineBox& box, const RunResult& run) {
+         EXPECT_TRUE(Has(run.output, ("  1000.0  " + box.connector).c_str()) && Has(run.output, "s@example.net  Offer")) << run.output;
+         EXPECT_TRUE(Has(run.standard_error, "3 messages listed")) << run.standard_error;
+       }},
+      {"ListAsCsvFiltersBySenderAndMarksAFormula", kBoth, "", {"list", "--csv", "--from", "EXAMPLE.ORG"}, 0,
+       "id,time,size,score,required,connector,name,from,subject,missing\n{B},",
+       [](QuarantineBox& box, const RunResult& run) {
+         const std::string line = run.output.substr(run.output.find('\n') + 1);
+         const auto f = ParseCsvLine(line.substr(0, line.find('\n')));
+         ASSERT_EQ(f.size(), 10u) << line;
+         EXPECT_EQ(f[2] + " " + f[3] + " " + f[5] + " " + f[6], std::to_string(kFormulaSpam.size()) + " 1000.0 " + box.connector + " B.MAI");
+         EXPECT_EQ(f[7] + "|" + f[8] + "|" + f[9], "'=cmd|' /C calc'!A0 <x@example.org>|Cheap \xC3\xA9 watches|");
+         EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 2);
+       }},
+      {"ListFiltersByAgeSubjectAndConnector", kLinux, "", {"list", "--older-than", "1", "--subject", "offer", "--connector", "conn"}, 0, "{A}",
+       [](QuarantineBox& box, const RunResult& run) { EXPECT_FALSE(Has(run.output, box.Id("C.MAI").c_str()) || Has(run.output, box.Id("B.MAI").c_str())); }},
+      {"ListShowsWhatIsMissing", kBoth, "no-output B no-pickup A", {"list"}, 0,
+       "{C}\n{B}\n[missing: SpamAssassin's output]\n{A}\n[missing: pickup file]", nullptr},
+      {"ShowPrintsTheHeaderAndTheRules", kBoth, "", {"show", "{A}"}, 0,
+       "Message {A}: \n  X-Spam-Status: Yes, score=1000.0 required=5.0 tests=GTUBE\n  Subject: Offer\nSpamAssassin's report:\nrules: GTUBE", nullptr},
+      {"ReleasePutsTheMessageBackAndItsNextRunPassesIt", kBoth, "", {"release", "{A}"}, 0, "released {A} to ",
+       [](QuarantineBox& box, const RunResult&) {
+         ExpectReleased(box, "A.MAI", "A.MAI");
+         ExpectQuarantined(box, "B.MAI");
+       }},
+      {"ReleaseIsRefusedOverAQueueFileOfThatName", kBoth, "taken A", {"release", "{A}"}, 3, "",
+       [](QuarantineBox& box, const RunResult& run) {
+         ExpectQuarantined(box, "A.MAI");
+         EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), "another message\r\n");
+         EXPECT_FALSE(Exists(box.inbound + "/A.MAI"));
+         EXPECT_TRUE(FilesIn(box.quarantine + "/Released").empty());
+         EXPECT_TRUE(Has(run.standard_error, "is there already, with other bytes: it is never overwritten")) << run.standard_error;
+       }},
+      {"ReleaseOfAMessageWithoutItsRecordNeedsItsConnector", kBoth, "no-record A", {"release", "{A}", "{B}"}, 3, "released {B} to ",
+       [](QuarantineBox& box, const RunResult& run) {
+         EXPECT_TRUE(Has(run.standard_error, "name it with --connector")) << run.standard_error;
+         EXPECT_FALSE(Exists(box.messages + "/A.MAI"));
+         EXPECT_EQ(box.Quarantine({"release", "--connector", box.connector, "{A}"}).status, 0);
+         EXPECT_EQ(ReadFile(box.messages + "/" + box.Id("A.MAI") + ".MAI"), kSpam);
+       }},
+      {"ReleaseOfAMessageWithoutItsPickupFileIsRefused", kLinux, "no-pickup A", {"release", "{A}"}, 1, "",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(ReadFile(FilesOf(box, "A.MAI")[1]), kSpam);
+         EXPECT_TRUE(FilesIn(box.messages).empty());
+       }},
+      {"DeleteRemovesEveryFileAPartMissingOrNot", kBoth, "no-output A", {"delete", "{A}", "{B}"}, 0, "deleted {A}\ndeleted {B}",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(FilesLeft(box), 4);
+         ExpectQuarantined(box, "C.MAI");
+       }},
+      {"PurgeDryRunRemovesNothing", kBoth, "", {"purge", "--days", "1", "--dry-run"}, 0, "would delete {B}\nwould delete {A}",
+       [](QuarantineBox& box, const RunResult& run) {
+         EXPECT_EQ(FilesLeft(box), 12);
+         EXPECT_TRUE(Has(run.standard_error, "would purge 2 messages")) << run.standard_error;
+       }},
+      {"PurgeByQuarantineDaysWithAPartMissing", kBoth, "keep-1-day no-pickup A", {"purge"}, 0, "deleted {B}\ndeleted {A}",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(FilesLeft(box), 4);
+         ExpectQuarantined(box, "C.MAI");
+       }},
+      {"PurgeWithoutAnAgeKeepsEverything", kLinux, "", {"purge"}, 0, "",
+       [](QuarantineBox& box, const RunResult& run) {
+         EXPECT_EQ(FilesLeft(box), 12);
+         EXPECT_TRUE(Has(run.standard_error, "nothing is purged")) << run.standard_error;
+       }},
+      {"AnIdNotInTheQuarantineIsReportedAndTheOthersDone", kBoth, "", {"delete", "NOSUCHID", "{A}"}, 1, "deleted {A}",
+       [](QuarantineBox&, const RunResult& run) { EXPECT_TRUE(Has(run.standard_error, "No quarantined message NOSUCHID")) << run.standard_error; }},
+      {"AnIdThatIsAPathIsNoId", kLinux, "", {"delete", "../x"}, 1, "", nullptr},
+      {"AnUnknownVerbIsAUsageError", kLinux, "", {"frobnicate"}, 2, "", nullptr},
+      {"LearningWithNothingToLearnWithFails", kLinux, "", {"learn", "spam", "{A}"}, 5, "",
+       [](QuarantineBox&, const RunResult& run) { EXPECT_TRUE(Has(run.standard_error, "set SPAMDHOSTS")) << run.standard_error; }},
+      {"LearnThroughTheLearningProgram", kLinux, "sa-learn", {"learn", "spam", "{A}", "{B}"}, 0, "{A}: spam: learned by \n{B}: spam: learned by ",
+       [](QuarantineBox& box, const RunResult&) {
+         const std::string magic = box.folder / "magic.txt";
+         ASSERT_EQ(std::system(("/usr/bin/sa-learn --dbpath '" + box.folder / "bayes/bayes' --dump magic > '" + magic + "' 2>&1").c_str()), 0);
+         EXPECT_TRUE(std::regex_search(ReadFile(magic), std::regex(" 2 +0 +non-token data: nspam"))) << ReadFile(magic);
+         EXPECT_TRUE(FilesIn(box.temp).empty());
+       }},
+  };
+  std::vector<QuarantineCase> rows;
+  for (const QuarantineCase& row : table) if (row.builds & build) rows.push_back(row);
+  return rows;
+}
+
+void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
+  QuarantineBox box(build);
+  std::istringstream before(c.before);
+  for (std::string word; before >> word;) {
+    if (word == "keep-1-day") {
+      box.Configure("QUARANTINEDAYS=1");
+    } else if (word == "sa-learn") {
+      std::filesystem::create_directories(box.folder / "bayes");
+      WriteFile(box.folder / "sa-learn.sh", "#!/bin/sh\nexec /usr/bin/sa-learn --dbpath \"$BOX/bayes/bayes\" \"$@\"\n");
+      chmod((box.folder / "sa-learn.sh").c_str(), 0755);
+      box.Configure("SALEARNEXE={box}/sa-learn.sh");
+    } else {
+      std::string name;
+      before >> name;
+      const auto files = FilesOf(box, name + ".MAI");
+      if (word == "no-pickup") std::filesystem::remove(files[0]);
+      if (word == "no-output") std::filesystem::remove(files[2]);
+      if (word == "no-record") std::filesystem::remove(files[3]);
+      if (word == "taken") WriteFile(box.messages + "/" + name + ".MAI", "another message\r\n");
+    }
+  }
+  const RunResult run = box.Quarantine(c.words);
+  EXPECT_EQ(run.status, c.status) << run.standard_error << run.output;
+  // The expected lines, in order, each a part of a line of the output.
+  std::istringstream expected(c.lines);
+  std::size_t at = 0;
+  for (std::string line; std::getline(expected, line);) {
+    for (const auto& [name, id] : box.ids) {
+      const std::string brace = "{" + name.substr(0, 1) + "}";
+      while (line.find(brace) != std::string::npos) line.replace(line.find(brace), 3, id);
+    }
+    const std::size_t found = run.output.find(line, at);
+    EXPECT_NE(found, std::string::npos) << "\"" << line << "\" after " << at << " in\n" << run.output << run.standard_error;
+    if (found != std::string::npos) at = found + line.size();
+  }
+  if (c.after) c.after(box, run);
+}
+
+}  // namespace saplugin

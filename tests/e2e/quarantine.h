@@ -1,0 +1,44 @@
+#pragma once
+
+// The quarantine as operators work it: saquarantine's verbs against
+// quarantines made by real runs of saplugin, one table for both builds.
+
+#include <functional>
+
+#include "e2e/e2e.h"
+
+namespace saplugin {
+
+// A sandbox whose quarantine holds three messages quarantined by real runs:
+// A.MAI (oldest, 3 days), B.MAI (2 days) and C.MAI (newest), named in the
+// quarantine by ids that the runs chose.
+struct QuarantineBox : Sandbox {
+  explicit QuarantineBox(const Build& build);
+  // The id of a message by its name in the queue.
+  std::string Id(const std::string& name) const { return ids.at(name); }
+  // Sets the last-write time of every file of a message to days ago.
+  void Age(const std::string& name, int days);
+  // Runs saquarantine with the words, "{A}" standing for A.MAI's id and so on.
+  RunResult Quarantine(std::vector<std::string> words);
+  std::map<std::string, std::string> ids, originals;  // by name in the queue
+};
+
+// One case: its name and builds; what is changed before (words: "no-output B"
+// removes B's SpamAssassin output, "no-record A", "no-pickup C", "taken A"
+// puts another message under A's name in the queue); saquarantine's words;
+// the exit status; the lines its standard output must hold (in order, each a
+// part of a line, "{A}" for an id); and a check of what is left afterwards.
+struct QuarantineCase {
+  std::string name;
+  int builds;
+  std::string before;
+  std::vector<std::string> words;
+  int status;
+  std::string lines;
+  std::function<void(QuarantineBox&, const RunResult&)> after;
+};
+inline void PrintTo(const QuarantineCase& c, std::ostream* out) { *out << c.name; }
+std::vector<QuarantineCase> QuarantineCases(int build);
+void RunQuarantineCase(const Build& build, const QuarantineCase& c);
+
+}  // namespace saplugin
