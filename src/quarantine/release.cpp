@@ -58,10 +58,6 @@ std::string AccountName(Platform& platform) {
 Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const QuarantinedMessage& message,
                         const std::string& connector) {
   const std::string& folder = options.QuarantinePath;
-  if (!message.message || !message.pickup) {
-    throw Error(kErrorFileNotFound, "saquarantine",
-                message.id + " cannot be released: its " + (message.message ? "pickup file" : "message") + " is missing from the quarantine");
-  }
   Released released{connector.empty() ? message.connector : connector, message.name.empty() ? message.id + ".MAI" : message.name, "", ""};
   if (released.connector.empty()) {
     throw Error(kErrorInvalidArgument, "saquarantine",
@@ -74,30 +70,43 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
   }
   released.message_file = queue.message_file;
   released.pickup_file = queue.pickup_file;
-  // Refused before anything is done: a queue file of that name with other bytes.
-  for (const auto& [source, destination] : {std::pair{QuarantineMessageFile(folder, message.id), queue.message_file},
-                                            {QuarantinePickupFile(folder, message.id), queue.pickup_file}}) {
-    if (fs.FileExists(destination) && !SameBytes(fs, source, destination)) {
-      throw Error(kErrorFileExists, "saquarantine", destination + " is there already, with other bytes: it is never overwritten");
+  const std::string passing = messages + "\\" + message.id + ".saquarantine";
+  // What a release cut short may have left: its passing copy, and a message
+  // already in the queue whose quarantine copies were partly removed.
+  if (fs.FileExists(passing)) fs.DeleteFile(passing);
+  const bool queued = fs.FileExists(queue.message_file) && fs.FileExists(queue.pickup_file);
+  const bool finished = queued && (message.message ? SameBytes(fs, QuarantineMessageFile(folder, message.id), queue.message_file)
+                                                   : message.record && !message.pickup);
+  if (!finished) {
+    if (!message.message || !message.pickup) {
+      throw Error(kErrorFileNotFound, "saquarantine",
+                  message.id + " cannot be released: its " + (message.message ? "pickup file" : "message") + " is missing from the quarantine");
+    }
+    // Refused before anything is done: a queue file of that name with other bytes.
+    for (const auto& [source, destination] : {std::pair{QuarantineMessageFile(folder, message.id), queue.message_file},
+                                              {QuarantinePickupFile(folder, message.id), queue.pickup_file}}) {
+      if (fs.FileExists(destination) && !SameBytes(fs, source, destination)) {
+        throw Error(kErrorFileExists, "saquarantine", destination + " is there already, with other bytes: it is never overwritten");
+      }
+    }
+    // The mark, before the pickup file can start a run.
+    if (!fs.FolderExists(folder + "Released")) fs.CreateFolder(folder + "Released");
+    const std::string mark = ReleaseMarkFile(folder, released.connector, released.name);
+    fs.OpenTextFileForAppending(mark)->Close();
+    try {
+      PutIntoQueue(fs, QuarantineMessageFile(folder, message.id), queue.message_file, passing);
+      PutIntoQueue(fs, QuarantinePickupFile(folder, message.id), queue.pickup_file, passing);
+    } catch (const Error&) {
+      // The pickup file is not in: no run is coming to take the mark away.
+      if (!fs.FileExists(queue.pickup_file) && fs.FileExists(mark)) fs.DeleteFile(mark);
+      if (fs.FileExists(passing)) fs.DeleteFile(passing);
+      throw;
     }
   }
-  // The mark, before the pickup file can start a run.
-  if (!fs.FolderExists(folder + "Released")) fs.CreateFolder(folder + "Released");
-  const std::string mark = ReleaseMarkFile(folder, released.connector, released.name);
-  fs.OpenTextFileForAppending(mark)->Close();
-  const std::string passing = messages + "\\" + message.id + ".saquarantine";
-  try {
-    PutIntoQueue(fs, QuarantineMessageFile(folder, message.id), queue.message_file, passing);
-    PutIntoQueue(fs, QuarantinePickupFile(folder, message.id), queue.pickup_file, passing);
-  } catch (const Error&) {
-    // Nothing of it went in: no run is coming to take the mark away.
-    if (!fs.FileExists(queue.pickup_file) && fs.FileExists(mark)) fs.DeleteFile(mark);
-    if (fs.FileExists(passing)) fs.DeleteFile(passing);
-    throw;
-  }
-  // Both are in the queue and on disk: the quarantine's copies go, the message last.
+  // Both are in the queue and on disk: the quarantine's copies go, the record
+  // last, so that a release cut short here still knows where the message went.
   for (const std::string& file : {QuarantinePickupFile(folder, message.id), QuarantineOutputFile(folder, message.id),
-                                  QuarantineRecordFile(folder, message.id), QuarantineMessageFile(folder, message.id)}) {
+                                  QuarantineMessageFile(folder, message.id), QuarantineRecordFile(folder, message.id)}) {
     if (fs.FileExists(file)) fs.DeleteFile(file);
   }
   return released;

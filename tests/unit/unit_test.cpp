@@ -21,7 +21,9 @@
 #ifndef _WIN32
 
 #include "e2e/e2e.h"
+#include "e2e/quarantine.h"
 #include "platform/forwarding_platform.h"
+#include "quarantine/release.h"
 #include "platform/posix/posix_file_system.h"
 #include "run/main.h"
 #include "config/conversions.h"
@@ -206,6 +208,62 @@ std::string Result(F operation) {
     return "error " + std::to_string(error.Number());
   }
 }
+
+// The real file system, failing its n-th change of the disk (a file or
+// folder made, a copy, a move, a deletion), as a crash there would stop it.
+struct FailingNthChange : PosixFileSystem {
+  explicit FailingNthChange(int n) : n(n) {}
+  void Change() {
+    if (++changes == n) throw Error(5, "test", "fault at change " + std::to_string(n));
+  }
+  std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) override {
+    Change();
+    return PosixFileSystem::OpenTextFileForAppending(path);
+  }
+  void CreateFolder(const std::string& path) override { Change(), PosixFileSystem::CreateFolder(path); }
+  void CopyFile(const std::string& from, const std::string& to) override { Change(), PosixFileSystem::CopyFile(from, to); }
+  bool MoveIfAbsent(const std::string& from, const std::string& to) override { return Change(), PosixFileSystem::MoveIfAbsent(from, to); }
+  void DeleteFile(const std::string& path) override { Change(), PosixFileSystem::DeleteFile(path); }
+  int n, changes = 0;
+};
+
+// A release stopped at each of its steps in turn: the message is in the
+// quarantine, in the queue, or in both, whole; the queue holds nothing else;
+// and releasing again finishes the work.
+TEST(QuarantineRelease, StoppedAtAnyStepLosesNothingAndReleasingAgainFinishes) {
+  int n = 1;
+  for (bool stopped = true; stopped; ++n) {
+    QuarantineBox box(LinuxBuild());
+    for (const auto& [name, value] : box.environment) setenv(name.c_str(), value.c_str(), 1);
+    const auto platform = CreatePlatform(1, kArgv);
+    QuietPlatform quiet(*platform);
+    PluginOptions options;
+    ASSERT_TRUE(LoadOptionsFrom(quiet, box.bin + "/spamassassinconfig.ini", options));
+    const std::string id = box.Id("A.MAI"), kept = box.quarantine + "/Messages/" + id + ".MAI";
+    const auto release = [&](FileSystem& fs) {
+      QuarantinedMessage message = FindQuarantined(fs, options.QuarantinePath, id);
+      ReadQuarantineDetails(fs, options.QuarantinePath, message);
+      return ReleaseMessage(quiet, fs, options, message, "");
+    };
+    FailingNthChange failing(n);
+    stopped = Result([&] { return release(failing).pickup_file; }) == "error 5";
+    EXPECT_TRUE(ReadFile(kept) == kSpam || ReadFile(box.messages + "/A.MAI") == kSpam) << n;
+    for (const auto& [folder, name] : {std::pair{box.messages, "A.MAI"}, {box.inbound, "A.MAI"}}) {
+      const auto files = FilesIn(folder);
+      EXPECT_TRUE(files.empty() || files == std::set<std::string>{name}) << n << " " << folder;
+    }
+    PosixFileSystem fs;
+    if (stopped) {
+      EXPECT_TRUE(Has(release(fs).pickup_file, ("QUEUES\\" + box.connector + "\\Inbound\\A.MAI").c_str())) << n;
+    }
+    EXPECT_EQ(ReadFile(box.messages + "/A.MAI") + ReadFile(box.inbound + "/A.MAI"), kSpam + "pickup of A.MAI\r\n") << n;
+    EXPECT_EQ(FilesIn(box.messages), std::set<std::string>{"A.MAI"}) << n;
+    EXPECT_EQ(FilesIn(box.quarantine).size() + FilesIn(box.quarantine + "/Messages").size(), 8u) << n;  // B and C only
+    EXPECT_EQ(FilesIn(box.quarantine + "/Released"), std::set<std::string>{box.connector + "_A.MAI"}) << n;
+  }
+  EXPECT_GE(n, 9);  // the mark, its folder, two copies, two moves and four deletions came one by one
+}
+
 const std::string kOverflow = Result([]() -> std::string { throw Error(kErrorOverflow, "", ""); });
 const std::string kMismatch = Result([]() -> std::string { throw Error(kErrorTypeMismatch, "", ""); });
 
