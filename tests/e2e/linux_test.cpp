@@ -205,6 +205,53 @@ TEST(spamd, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
   }
 }
 
+// Learning from the quarantine through the pool: every host is told (TELL);
+// a host counts only when it says it learned the message (DidSet), and one
+// whose spamd takes no TELL is named with the option it lacks. The Bayes
+// database is the test's own, read with sa-learn.
+TEST(spamd, LearnTellsEveryHostAndCountsOnlyTheHostsThatLearned) {
+  QuarantineBox box(LinuxBuild());
+  ASSERT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + box.folder / "rules'").c_str()), 0);
+  std::filesystem::create_directories(box.folder / "bayes");
+  chmod((box.folder / "bayes").c_str(), 0777);  // the daemon's children may run as nobody
+  WriteFile(box.folder / "rules/98_bayes.cf", "use_bayes 1\nbayes_path " + box.folder / "bayes/bayes" + "\nbayes_file_mode 0666\n");
+  const auto counts = [&] {
+    const std::string magic = box.folder / "magic.txt";
+    std::system(("/usr/bin/sa-learn --dbpath '" + box.folder / "bayes/bayes' --dump magic > '" + magic + "' 2>&1").c_str());
+    std::smatch spam, ham;
+    const std::string text = ReadFile(magic);
+    std::regex_search(text, spam, std::regex(" (\\d+) +0 +non-token data: nspam"));
+    std::regex_search(text, ham, std::regex(" (\\d+) +0 +non-token data: nham"));
+    return spam[1].str() + " spam, " + ham[1].str() + " ham";
+  };
+  const SpamdDaemon teach(box, "teach", {"--allow-tell"}), plain(box, "plain");
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + teach.port);
+  const struct {
+    std::vector<std::string> words;
+    int status;
+    std::string output, counts;
+  } steps[] = {
+      {{"learn", "spam", "{A}", "{B}"}, 0, "{A}: spam: learned by 127.0.0.1:" + teach.port, "2 spam, 0 ham"},
+      {{"learn", "spam", "{A}"}, 5, "learned nothing (its answer carries no DidSet", "2 spam, 0 ham"},
+      {{"release", "--learn", "{C}"}, 0, "{C}: ham: learned by 127.0.0.1:" + teach.port, "2 spam, 1 ham"},
+  };
+  for (const auto& step : steps) {
+    const RunResult run = box.Quarantine(step.words);
+    EXPECT_EQ(run.status, step.status) << run.output << run.standard_error;
+    const std::string output = box.Expand(step.output);
+    EXPECT_TRUE(Has(run.output + run.standard_error, output.c_str())) << output << " in " << run.output << run.standard_error;
+    EXPECT_EQ(counts(), step.counts);
+  }
+  EXPECT_EQ(ReadFile(box.messages + "/C.MAI"), box.originals.at("C.MAI"));  // released after it was learned
+  // A pool with a daemon that takes no TELL: the other host learns, the run says which did not and why.
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + teach.port + ",127.0.0.1:" + plain.port);
+  const RunResult run = box.Quarantine({"learn", "ham", "{B}"});
+  EXPECT_EQ(run.status, 5);
+  EXPECT_TRUE(Has(run.standard_error, ("127.0.0.1:" + plain.port + " does not take TELL: start its spamd with --allow-tell").c_str()))
+      << run.standard_error;
+  EXPECT_EQ(counts(), "1 spam, 2 ham");  // B learned again, as ham
+}
+
 // A pool whose first host sends part of its answer and closes: the next host's
 // whole answer is the message, never a mix. The first host is chosen at
 // random, so over 16 messages the cut one comes first many times.

@@ -81,13 +81,16 @@ void QuarantineBox::Age(const std::string& name, int days) {
   }
 }
 
-RunResult QuarantineBox::Quarantine(std::vector<std::string> words) {
-  for (std::string& word : words) {
-    for (const auto& [name, id] : ids) {
-      const std::string brace = "{" + name.substr(0, 1) + "}";
-      if (word.find(brace) != std::string::npos) word.replace(word.find(brace), 3, id);
-    }
+std::string QuarantineBox::Expand(std::string text) const {
+  for (const auto& [name, id] : ids) {
+    const std::string brace = "{" + name.substr(0, 1) + "}";
+    for (std::size_t at; (at = text.find(brace)) != std::string::npos;) text.replace(at, brace.size(), id);
   }
+  return text;
+}
+
+RunResult QuarantineBox::Quarantine(std::vector<std::string> words) {
+  for (std::string& word : words) word = Expand(word);
   return Run(words, "saquarantine");
 }
 
@@ -205,10 +208,7 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
   std::istringstream expected(c.lines);
   std::size_t at = 0;
   for (std::string line; std::getline(expected, line);) {
-    for (const auto& [name, id] : box.ids) {
-      const std::string brace = "{" + name.substr(0, 1) + "}";
-      while (line.find(brace) != std::string::npos) line.replace(line.find(brace), 3, id);
-    }
+    line = box.Expand(line);
     const std::size_t found = run.output.find(line, at);
     EXPECT_NE(found, std::string::npos) << "\"" << line << "\" after " << at << " in\n" << run.output << run.standard_error;
     if (found != std::string::npos) at = found + line.size();

@@ -18,7 +18,9 @@ struct QuarantineBox : Sandbox {
   std::string Id(const std::string& name) const { return ids.at(name); }
   // Sets the last-write time of every file of a message to days ago.
   void Age(const std::string& name, int days);
-  // Runs saquarantine with the words, "{A}" standing for A.MAI's id and so on.
+  // The text with "{A}" standing for A.MAI's id, and so on.
+  std::string Expand(std::string text) const;
+  // Runs saquarantine with the words, expanded.
   RunResult Quarantine(std::vector<std::string> words);
   std::map<std::string, std::string> ids, originals;  // by name in the queue
 };

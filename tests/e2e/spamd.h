@@ -30,13 +30,16 @@ inline int FreePort() {
 // A real spamd on 127.0.0.1, with the sandbox's rules (made on first use),
 // until the object goes.
 struct SpamdDaemon {
-  explicit SpamdDaemon(const Sandbox& box, const std::string& name = "spamd") : port(std::to_string(FreePort())), log(box.folder / name + ".log") {
+  explicit SpamdDaemon(const Sandbox& box, const std::string& name = "spamd", const std::vector<std::string>& options = {})
+      : port(std::to_string(FreePort())), log(box.folder / name + ".log") {
     chmod(box.folder.path.c_str(), 0755);  // the daemon may read its rules as another user
     if (!Exists(box.folder / "rules/99_offline.cf")) {
       EXPECT_EQ(std::system((SAPLUGIN_SOURCE_DIR "/scripts/make-sa-rules '" + box.folder / "rules'").c_str()), 0);
     }
-    pid = StartProcess({"/usr/sbin/spamd", "--listen=127.0.0.1:" + port, "--nouser-config", "--configpath=" + box.folder / "rules",
-                        "--max-children=2", "--syslog=stderr"}, {}, log);
+    std::vector<std::string> words = {"/usr/sbin/spamd", "--listen=127.0.0.1:" + port, "--nouser-config", "--configpath=" + box.folder / "rules",
+                                      "--max-children=2", "--syslog=stderr"};
+    words.insert(words.end(), options.begin(), options.end());
+    pid = StartProcess(words, {}, log);
     const std::string ping = "/usr/bin/spamc -K -d 127.0.0.1 -p " + port + " >/dev/null 2>&1";
     for (int i = 0; i < 300 && std::system(ping.c_str()) != 0; ++i) usleep(100000);
     EXPECT_EQ(std::system(ping.c_str()), 0) << "spamd did not start: " << ReadFile(log);
