@@ -72,7 +72,7 @@ start_wine() {
 build_msi() {
   local build=$1 version=$2 output=$3 stage attributes code
   stage=$(mktemp -d)
-  cp "$build/saplugin.exe" "$build/sacheck.exe" "$build/safilter.exe" "$ROOT/dist/spamc-filter.cmd" \
+  cp "$build/saplugin.exe" "$build/sacheck.exe" "$build/saquarantine.exe" "$build/safilter.exe" "$ROOT/dist/spamc-filter.cmd" \
     "$ROOT/dist/spamassassinconfig.ini" "$ROOT/README.md" "$stage/"
   # wixl takes each file's Source relative to the folder it runs in.
   (cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi "$ROOT/dist/saplugin.wxs" 2>&1 |

@@ -17,6 +17,7 @@
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
+#include "quarantine/quarantine_store.h"
 #include "run/main.h"
 #include "run/header_fields.h"
 #include "run/read_registry_value.h"
@@ -141,6 +142,15 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
                         rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true};
        }},
       {"TEMPPATH", [&] { return Folder(fs, text["TEMPPATH"], "not set", true); }},
+      {"QUARANTINEDAYS", [&] {
+         return Number([](const std::string& t) { return ToInteger32(t, "QUARANTINEDAYS"); }, text["QUARANTINEDAYS"], " days, then saquarantine purge removes a message",
+                       " (kept for ever)");
+       }},
+      {"SALEARNEXE", [&] {
+         const std::string exe = expanded("SALEARNEXE");
+         if (exe.empty()) return Finding{"not set: saquarantine learn needs SPAMDHOSTS", "", false};
+         return Finding{exe, fs.FileExists(exe) ? "" : "no such program: saquarantine learn fails", false};
+       }},
       {"SCANTIMELIMIT", [&] {
          Finding found = Number([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], " s", " (no limit)");
          if (found.problem.empty() && ToInteger32(text["SCANTIMELIMIT"].empty() ? "0" : text["SCANTIMELIMIT"], "") > kLongestTimeLimit) {
@@ -319,6 +329,40 @@ void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) 
   report.Line(failures == 0 ? "OK" : "WARNING", "scan log today", ScanLogFile(options.ScanLogPath, date) + summary);
 }
 
+// The quarantine summed up: messages, bytes, the oldest, parts missing, and
+// whether purge keeps it within QUARANTINEDAYS.
+void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& report) {
+  if (options.QuarantinePath.empty()) return;
+  std::vector<QuarantinedMessage> messages;
+  try {
+    messages = ListQuarantine(fs, options.QuarantinePath);
+  } catch (const Error& error) {
+    report.Line("FAIL", "quarantine", error.Description());
+    return;
+  }
+  const std::int64_t now = std::time(nullptr);
+  std::int64_t bytes = 0, oldest = now;
+  long missing = 0, unrecorded = 0, overdue = 0;
+  for (const QuarantinedMessage& message : messages) {
+    bytes += message.bytes;
+    oldest = std::min(oldest, message.modified);
+    missing += !message.Missing().empty();
+    unrecorded += !message.record;
+    overdue += options.QuarantineDays > 0 && message.modified < now - std::int64_t{options.QuarantineDays} * 86400;
+  }
+  char summary[200];
+  std::snprintf(summary, sizeof summary, "%zu messages, %.1f MB, the oldest %lld days old", messages.size(), bytes / 1048576.0,
+                static_cast<long long>((now - oldest) / 86400));
+  std::string detail = summary;
+  if (missing > 0) detail += ", " + std::to_string(missing) + " with parts missing (saquarantine list shows which)";
+  if (unrecorded > 0) detail += ", " + std::to_string(unrecorded) + " without a record of their connector (release them with --connector)";
+  if (overdue > 0) {
+    detail += ": " + std::to_string(overdue) + " older than QUARANTINEDAYS (" + std::to_string(options.QuarantineDays) +
+              "): purge is not running; schedule saquarantine purge";
+  }
+  report.Line(overdue > 0 ? "WARNING" : "OK", "quarantine", detail);
+}
+
 // Every host of the spamd pool, asked whether its daemon is up: a host that
 // is down costs each run that starts with it a refused connection; a pool
 // that is all down scans nothing.
@@ -381,6 +425,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   }
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
   if (loaded) CheckScanLog(*fs, options, report);
+  if (loaded) CheckQuarantine(*fs, options, report);
   if (loaded) CheckSpamdHosts(platform, options, report);
   CheckEventSource(platform, report);
   CheckQueues(platform, *fs, report);

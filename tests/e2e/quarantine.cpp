@@ -164,6 +164,10 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        }},
       {"AnIdNotInTheQuarantineIsReportedAndTheOthersDone", kBoth, "", {"delete", "NOSUCHID", "{A}"}, 1, "deleted {A}",
        [](QuarantineBox&, const RunResult& run) { EXPECT_TRUE(Has(run.standard_error, "No quarantined message NOSUCHID")) << run.standard_error; }},
+      {"CheckReportsTheQuarantineAndAPurgeThatIsNotRunning", kBoth, "keep-1-day no-output A", {"sacheck"}, 0,
+       "OK       QUARANTINEDAYS         \"1\" -> 1 days, then saquarantine purge removes a message\n"
+       "WARNING  quarantine             3 messages, 0.0 MB, the oldest 3 days old, 1 with parts missing (saquarantine list shows which): "
+       "2 older than QUARANTINEDAYS (1): purge is not running", nullptr},
       {"AnIdThatIsAPathIsNoId", kLinux, "", {"delete", "../x"}, 1, "", nullptr},
       {"AnUnknownVerbIsAUsageError", kLinux, "", {"frobnicate"}, 2, "", nullptr},
       {"LearningWithNothingToLearnWithFails", kLinux, "", {"learn", "spam", "{A}"}, 5, "",
@@ -202,7 +206,7 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       if (word == "taken") WriteFile(box.messages + "/" + name + ".MAI", "another message\r\n");
     }
   }
-  const RunResult run = box.Quarantine(c.words);
+  const RunResult run = c.words[0] == "sacheck" ? box.Run({}, "sacheck") : box.Quarantine(c.words);
   EXPECT_EQ(run.status, c.status) << run.standard_error << run.output;
   // The expected lines, in order, each a part of a line of the output.
   std::istringstream expected(c.lines);
