@@ -50,6 +50,7 @@ void PutIntoQueue(FileSystem& fs, const std::string& source, const std::string& 
 std::string AccountName(Platform& platform) {
   std::string user = platform.EnvironmentValue("USERNAME");
   if (user.empty()) user = platform.EnvironmentValue("USER");
+  if (user.empty()) user = platform.EnvironmentValue("LOGNAME");
   const std::string domain = platform.EnvironmentValue("USERDOMAIN");
   if (user.empty()) return "an unknown account";
   return domain.empty() ? user : domain + "\\" + user;
