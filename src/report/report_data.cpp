@@ -1,0 +1,162 @@
+#include "report/report_data.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace saplugin {
+
+const char* const kReportOutcomes[] = {"tagged", "kept", "quarantined", "deleted", "left", "released", "too-large", "missing",
+                                       "no-message", "filter-failed", "time-limit", "trap", "other"};
+
+namespace {
+
+constexpr double kBucketStep = 1.1;
+constexpr double kSmallest = 0.001;
+const std::size_t kBucketCount = static_cast<std::size_t>(std::ceil(std::log(86400 / kSmallest) / std::log(kBucketStep))) + 1;
+
+std::size_t OutcomeIndex(const std::string& outcome) {
+  for (std::size_t i = 0; i + 1 < kReportOutcomeCount; ++i) {
+    if (outcome == kReportOutcomes[i]) return i;
+  }
+  return kReportOutcomeCount - 1;
+}
+
+// A number of the text, when all of it is one.
+bool ToNumber(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && std::isfinite(*value);
+}
+
+// The reason's kind: digits left out, so that the same failure at other
+// times, sizes or ports counts once.
+std::string KindOf(const std::string& reason) {
+  std::string kind;
+  for (const char c : reason.substr(0, 160)) {
+    if (c >= '0' && c <= '9') {
+      if (kind.empty() || kind.back() != '#') kind += '#';
+    } else {
+      kind += c;
+    }
+  }
+  return kind;
+}
+
+template <typename Map, typename Value>
+void AddBounded(Map& map, const std::string& key, std::size_t bound, const Value& add) {
+  auto found = map.find(key);
+  if (found == map.end()) {
+    if (map.size() >= bound) found = map.emplace("(others)", typename Map::mapped_type{}).first;
+    else found = map.emplace(key, typename Map::mapped_type{}).first;
+  }
+  add(found->second);
+}
+
+}  // namespace
+
+long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[OutcomeIndex(outcome)]; }
+
+void TimeHistogram::Add(double seconds) {
+  if (buckets_.empty()) buckets_.assign(kBucketCount, 0);
+  const double clamped = std::max(seconds, kSmallest);
+  const auto index = static_cast<std::size_t>(std::ceil(std::log(clamped / kSmallest) / std::log(kBucketStep)));
+  ++buckets_[std::min(index, kBucketCount - 1)];
+  ++count_;
+}
+
+double TimeHistogram::Percentile(double fraction) const {
+  if (count_ == 0) return 0;
+  const double wanted = std::ceil(fraction * static_cast<double>(count_));
+  long seen = 0;
+  for (std::size_t i = 0; i < buckets_.size(); ++i) {
+    seen += buckets_[i];
+    if (static_cast<double>(seen) >= wanted) return kSmallest * std::pow(kBucketStep, static_cast<double>(i));
+  }
+  return 86400;
+}
+
+bool IsFailureOutcome(const std::string& outcome) {
+  return outcome == "no-message" || outcome == "filter-failed" || outcome == "time-limit" || outcome == "trap";
+}
+
+ReportData::ReportData(ReportPeriod p)
+    : period(std::move(p)),
+      clean_scores(static_cast<std::size_t>(kScoreHigh - kScoreLow) + 2),
+      spam_scores(static_cast<std::size_t>(kScoreHigh - kScoreLow) + 2) {}
+
+void ReportData::Add(const std::vector<std::string>& f) {
+  ++lines;
+  if (f.size() != 14) return Skip("a line without the log's 14 fields");
+  const std::string& time = f[0];
+  if (time.size() < 19 || time[4] != '-' || time[7] != '-' || time[10] != 'T') return Skip("a line without a time");
+  const std::string day = time.substr(0, 10);
+  const bool in_current = day >= period.first && day <= period.last;
+  const bool in_previous = day >= period.previous_first && day <= period.previous_last;
+  if (!in_current && !in_previous) {
+    ++out_of_range;
+    return;
+  }
+  const std::string& outcome = f[5];
+  const bool spam = f[4] == "spam";
+  PeriodCounts& counts = in_current ? current : previous;
+  ++counts.messages;
+  counts.spam += spam;
+  ++counts.outcomes[OutcomeIndex(outcome)];
+  if (!in_current) return;
+
+  ++buckets[period.SingleDay() ? time.substr(11, 2) : day][OutcomeIndex(outcome)];
+  double score = 0, required = 0, seconds = 0;
+  if ((f[4] == "spam" || f[4] == "clean") && ToNumber(f[7], &score)) {
+    const double bin = std::clamp(std::floor(score) - kScoreLow + 1, 0.0, kScoreHigh - kScoreLow + 1);
+    ++(spam ? spam_scores : clean_scores)[static_cast<std::size_t>(bin)];
+    if (!f[8].empty()) ++required_scores[f[8]];
+    if (!spam && ToNumber(f[8], &required) && score >= required - 1 && score < required) ++near_misses;
+  }
+  if (!f[9].empty() && f[9] != "none") {
+    auto& rules = spam ? spam_rules : clean_rules;
+    for (std::size_t start = 0; start <= f[9].size();) {
+      const std::size_t comma = std::min(f[9].find(',', start), f[9].size());
+      if (comma > start) AddBounded(rules, f[9].substr(start, comma - start), kRules, [](long& n) { ++n; });
+      start = comma + 1;
+    }
+  }
+  if (ToNumber(f[11], &seconds)) {
+    filter_times[day].Add(seconds);
+    if (slowest.size() < kSlowest || seconds > slowest.back().seconds) {
+      const SlowMessage slow{seconds, time, f[1], f[2], f[13]};
+      slowest.insert(std::upper_bound(slowest.begin(), slowest.end(), slow,
+                                      [](const SlowMessage& a, const SlowMessage& b) { return a.seconds > b.seconds; }),
+                     slow);
+      if (slowest.size() > kSlowest) slowest.pop_back();
+    }
+  }
+  const bool failed = IsFailureOutcome(outcome);
+  AddBounded(connectors, f[1], kConnectors, [&](ConnectorCounts& c) {
+    ++c.messages;
+    c.spam += spam;
+    c.failures += failed;
+  });
+  if (failed) {
+    const std::string reason = f[6].empty() ? "(no reason given)" : f[6];
+    AddBounded(failures, outcome + ": " + KindOf(reason), kFailureKinds, [&](FailureKind& kind) {
+      ++kind.count;
+      if (time >= kind.newest_time) {
+        kind.newest_time = time;
+        kind.example = reason.substr(0, 400);
+      }
+    });
+  }
+}
+
+std::string ReportData::RequiredScore() const {
+  std::string most;
+  long count = 0;
+  for (const auto& [score, n] : required_scores) {
+    if (n > count) most = score, count = n;
+  }
+  return most;
+}
+
+}  // namespace saplugin

@@ -1,0 +1,96 @@
+#pragma once
+
+// What a report shows, gathered from the scan log's lines one at a time:
+// counts and histograms only, plus bounded lists (the slowest messages, an
+// example of each kind of failure), so that memory stays the same however
+// many lines are read.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace saplugin {
+
+// The outcomes a report counts, in the order its charts stack them.
+extern const char* const kReportOutcomes[];
+constexpr std::size_t kReportOutcomeCount = 13;
+
+// Counts of one period.
+struct PeriodCounts {
+  long messages = 0, spam = 0;
+  std::array<long, kReportOutcomeCount> outcomes{};
+  long Outcome(const std::string& outcome) const;
+};
+
+// Filter seconds as a histogram of buckets 10 % apart, from 1 ms to a day.
+class TimeHistogram {
+ public:
+  void Add(double seconds);
+  long Count() const { return count_; }
+  // The time below which the fraction of the values lies (the bucket's upper edge).
+  double Percentile(double fraction) const;
+
+ private:
+  std::vector<long> buckets_;
+  long count_ = 0;
+};
+
+struct SlowMessage {
+  double seconds = 0;
+  std::string time, connector, message, subject;
+};
+
+struct FailureKind {
+  long count = 0;
+  std::string newest_time, example;
+};
+
+struct ConnectorCounts {
+  long messages = 0, spam = 0, failures = 0;
+};
+
+// The period [first, last] of days ("YYYY-MM-DD"), and the one of the same
+// length before it, for comparison.
+struct ReportPeriod {
+  std::string first, last, previous_first, previous_last;
+  bool SingleDay() const { return first == last; }
+};
+
+class ReportData {
+ public:
+  static constexpr double kScoreLow = -10, kScoreHigh = 30;  // the score histograms' range, 1-point bins
+  static constexpr std::size_t kSlowest = 20, kFailureKinds = 200, kRules = 5000, kConnectors = 1000;
+
+  explicit ReportData(ReportPeriod period);
+
+  // Takes one line of a scan log, split into its fields. Lines outside both
+  // periods are counted as out of range; a line that is no record is skipped
+  // and counted with its reason.
+  void Add(const std::vector<std::string>& fields);
+  void Skip(const std::string& reason) { ++skipped[reason]; }
+
+  ReportPeriod period;
+  PeriodCounts current, previous;
+  // Per day (or per hour of a single day): the counts of each outcome.
+  std::map<std::string, std::array<long, kReportOutcomeCount>> buckets;
+  std::vector<long> clean_scores, spam_scores;  // kScoreHigh - kScoreLow + 2 bins; the first and last take what lies beyond
+  std::map<std::string, long> required_scores;
+  long near_misses = 0;
+  std::map<std::string, long> spam_rules, clean_rules;
+  std::map<std::string, TimeHistogram> filter_times;  // by day
+  std::vector<SlowMessage> slowest;                    // kept sorted, slowest first
+  std::map<std::string, ConnectorCounts> connectors;
+  std::map<std::string, FailureKind> failures;  // by the reason with its numbers left out
+  std::map<std::string, long> skipped;
+  long out_of_range = 0, lines = 0;
+
+  // The required score most lines gave, or empty.
+  std::string RequiredScore() const;
+};
+
+// True for the outcomes that are failures.
+bool IsFailureOutcome(const std::string& outcome);
+
+}  // namespace saplugin

@@ -1,0 +1,397 @@
+#include "report/report_html.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "report/scan_log_reader.h"
+#include "run/scan_log.h"
+
+namespace saplugin {
+
+namespace {
+
+const char* const kColors[kReportOutcomeCount] = {"#4e79a7", "#a0cbe8", "#e15759", "#b07aa1", "#f28e2b", "#59a14f", "#bab0ac",
+                                                  "#d7d7d7", "#ff9d9a", "#9c755f", "#edc948", "#76b7b2", "#79706e"};
+
+const char* const kStyle =
+    "body{font:14px/1.45 system-ui,-apple-system,'Segoe UI',Arial,sans-serif;color:#222;margin:24px auto;max-width:1000px;padding:0 16px}"
+    "h1{font-size:24px;margin:0 0 4px}h2{font-size:18px;margin:28px 0 8px;border-bottom:1px solid #ddd;padding-bottom:4px}"
+    "table{border-collapse:collapse;margin:8px 0;font-variant-numeric:tabular-nums}"
+    "th,td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top}td.n,th.n{text-align:right}"
+    ".note{color:#8a5300;background:#fff6e0;padding:6px 10px;border-left:3px solid #f0ad4e;margin:4px 0}"
+    ".muted{color:#777}.legend span{display:inline-block;margin-right:12px}.legend i{display:inline-block;width:10px;height:10px;"
+    "margin-right:4px;vertical-align:middle}svg{display:block;max-width:100%;height:auto}code{font-size:12px;background:#f4f4f4;padding:1px 4px}"
+    ".cols{display:flex;gap:24px;flex-wrap:wrap}.cols>div{flex:1 1 420px}"
+    "@media print{body{margin:0;max-width:none;font-size:11px}section{break-inside:avoid}.note{border-left-color:#999}}";
+
+std::string Number(double value, const char* format) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Share(long part, long whole) { return whole == 0 ? "-" : Number(100.0 * part / whole, "%.1f %%"); }
+
+// The change from the previous period, in words.
+std::string Change(long now, long before) {
+  if (before == 0) return now == 0 ? "-" : "new";
+  return Number(100.0 * (now - before) / before, "%+.1f %%");
+}
+
+std::string Bytes(std::int64_t bytes) {
+  return bytes >= 1 << 20 ? Number(bytes / 1048576.0, "%.1f MB") : bytes >= 1024 ? Number(bytes / 1024.0, "%.1f KB")
+                                                                                   : std::to_string(bytes) + " bytes";
+}
+
+// A round top for an axis that holds the value, and its step.
+double NiceTop(double value) {
+  if (value <= 0) return 1;
+  const double power = std::pow(10, std::floor(std::log10(value)));
+  for (const double step : {1.0, 2.0, 2.5, 5.0, 10.0}) {
+    if (step * power >= value) return step * power;
+  }
+  return 10 * power;
+}
+
+std::string Text(double x, double y, const std::string& text, const char* anchor = "middle", int size = 11) {
+  return "<text x=\"" + Number(x, "%.1f") + "\" y=\"" + Number(y, "%.1f") + "\" font-size=\"" + std::to_string(size) +
+         "\" text-anchor=\"" + anchor + "\" fill=\"#555\">" + EscapeHtml(text) + "</text>";
+}
+
+std::string Rect(double x, double y, double w, double h, const char* color, const std::string& title) {
+  return "<rect x=\"" + Number(x, "%.1f") + "\" y=\"" + Number(y, "%.1f") + "\" width=\"" + Number(std::max(w, 0.0), "%.1f") +
+         "\" height=\"" + Number(std::max(h, 0.0), "%.1f") + "\" fill=\"" + color + "\"><title>" + EscapeHtml(title) + "</title></rect>";
+}
+
+// The frame of a chart: the SVG element, its y axis with four steps.
+struct Chart {
+  double width = 940, height = 260, left = 56, right = 12, top = 12, bottom = 36;
+  double top_value = 1;
+  std::string body;
+  double PlotWidth() const { return width - left - right; }
+  double PlotHeight() const { return height - top - bottom; }
+  double Y(double value) const { return top + PlotHeight() * (1 - value / top_value); }
+  std::string Svg(const std::string& id, const std::string& label, const char* unit = "") const {
+    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + Number(width, "%.0f") + " " + Number(height, "%.0f") +
+                      "\" width=\"" + Number(width, "%.0f") + "\" height=\"" + Number(height, "%.0f") + "\" role=\"img\" aria-label=\"" +
+                      EscapeHtml(label) + "\" xmlns=\"http://www.w3.org/2000/svg\">";
+    for (int i = 0; i <= 4; ++i) {
+      const double value = top_value * i / 4, y = Y(value);
+      svg += "<line x1=\"" + Number(left, "%.0f") + "\" x2=\"" + Number(width - right, "%.0f") + "\" y1=\"" + Number(y, "%.1f") + "\" y2=\"" +
+             Number(y, "%.1f") + "\" stroke=\"#e5e5e5\"/>";
+      svg += Text(left - 6, y + 4, Number(value, value == std::floor(value) ? "%.0f" : "%.2g") + unit, "end");
+    }
+    return svg + body + "</svg>";
+  }
+};
+
+std::string Legend(const std::vector<std::pair<std::string, std::string>>& entries) {
+  std::string legend = "<p class=\"legend\">";
+  for (const auto& [color, label] : entries) legend += "<span><i style=\"background:" + color + "\"></i>" + EscapeHtml(label) + "</span>";
+  return legend + "</p>";
+}
+
+// Messages per day (or hour), stacked by outcome.
+std::string BucketChart(const ReportData& data, std::string* legend) {
+  std::vector<std::string> labels;
+  if (data.period.SingleDay()) {
+    for (int hour = 0; hour < 24; ++hour) labels.push_back(Number(hour, "%02.0f"));
+  } else {
+    for (std::string day = data.period.first; !day.empty() && day <= data.period.last; day = AddDays(day, 1)) labels.push_back(day);
+  }
+  Chart chart;
+  long most = 0;
+  for (const auto& [bucket, counts] : data.buckets) {
+    long total = 0;
+    for (const long n : counts) total += n;
+    most = std::max(most, total);
+  }
+  chart.top_value = NiceTop(static_cast<double>(most));
+  const double slot = chart.PlotWidth() / static_cast<double>(std::max<std::size_t>(labels.size(), 1));
+  std::array<bool, kReportOutcomeCount> used{};
+  for (std::size_t i = 0; i < labels.size(); ++i) {
+    const auto found = data.buckets.find(labels[i]);
+    double base = 0;
+    const double x = chart.left + slot * static_cast<double>(i) + slot * 0.15;
+    if (found != data.buckets.end()) {
+      for (std::size_t k = 0; k < kReportOutcomeCount; ++k) {
+        const long n = found->second[k];
+        if (n == 0) continue;
+        used[k] = true;
+        chart.body += Rect(x, chart.Y(base + n), slot * 0.7, chart.Y(base) - chart.Y(base + n), kColors[k],
+                           labels[i] + ": " + std::to_string(n) + " " + kReportOutcomes[k]);
+        base += static_cast<double>(n);
+      }
+    }
+    const bool label = labels.size() <= 16 || i % ((labels.size() + 15) / 16) == 0;
+    if (label) chart.body += Text(x + slot * 0.35, chart.height - chart.bottom + 16, data.period.SingleDay() ? labels[i] : labels[i].substr(5));
+  }
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (std::size_t k = 0; k < kReportOutcomeCount; ++k) {
+    if (used[k]) entries.emplace_back(kColors[k], kReportOutcomes[k]);
+  }
+  *legend = Legend(entries);
+  return chart.Svg("chart-messages", "Messages per " + std::string(data.period.SingleDay() ? "hour" : "day") + " by outcome");
+}
+
+// The spread of scores, clean and spam side by side in each one-point bin,
+// the required score marked.
+std::string ScoreChart(const ReportData& data) {
+  Chart chart;
+  long most = 0;
+  for (std::size_t i = 0; i < data.clean_scores.size(); ++i) most = std::max({most, data.clean_scores[i], data.spam_scores[i]});
+  chart.top_value = NiceTop(static_cast<double>(most));
+  const std::size_t bins = data.clean_scores.size();
+  const double slot = chart.PlotWidth() / static_cast<double>(bins);
+  const auto label = [&](std::size_t i) {
+    return i == 0 ? "below " + Number(ReportData::kScoreLow, "%.0f")
+           : i + 1 == bins ? Number(ReportData::kScoreHigh, "%.0f") + " or more"
+                           : Number(ReportData::kScoreLow + static_cast<double>(i) - 1, "%.0f") + " to " +
+                                 Number(ReportData::kScoreLow + static_cast<double>(i), "%.0f");
+  };
+  for (std::size_t i = 0; i < bins; ++i) {
+    const double x = chart.left + slot * static_cast<double>(i);
+    const long clean = data.clean_scores[i], spam = data.spam_scores[i];
+    if (clean > 0) chart.body += Rect(x + slot * 0.1, chart.Y(clean), slot * 0.4, chart.Y(0) - chart.Y(clean), "#4e79a7", label(i) + ": " + std::to_string(clean) + " clean");
+    if (spam > 0) chart.body += Rect(x + slot * 0.5, chart.Y(spam), slot * 0.4, chart.Y(0) - chart.Y(spam), "#e15759", label(i) + ": " + std::to_string(spam) + " spam");
+    const double score = ReportData::kScoreLow + static_cast<double>(i) - 1;
+    if (i > 0 && i + 1 < bins && static_cast<long>(score) % 5 == 0) chart.body += Text(x, chart.height - chart.bottom + 16, Number(score, "%.0f"));
+  }
+  char* end = nullptr;
+  const std::string required = data.RequiredScore();
+  const double value = std::strtod(required.c_str(), &end);
+  if (!required.empty() && value >= ReportData::kScoreLow && value <= ReportData::kScoreHigh) {
+    const double x = chart.left + slot * (value - ReportData::kScoreLow + 1);
+    chart.body += "<line x1=\"" + Number(x, "%.1f") + "\" x2=\"" + Number(x, "%.1f") + "\" y1=\"" + Number(chart.top, "%.0f") + "\" y2=\"" +
+                  Number(chart.Y(0), "%.1f") + "\" stroke=\"#222\" stroke-dasharray=\"5 3\"/>" +
+                  Text(x + 4, chart.top + 12, "required " + required, "start");
+  }
+  return chart.Svg("chart-scores", "The spread of scores, clean and spam");
+}
+
+// Filter time per day: median, 95th and 99th percentile.
+std::string TimeChart(const ReportData& data) {
+  Chart chart;
+  double most = 0;
+  for (const auto& [day, times] : data.filter_times) most = std::max(most, times.Percentile(0.99));
+  chart.top_value = NiceTop(most);
+  const std::size_t days = data.filter_times.size();
+  const double slot = chart.PlotWidth() / static_cast<double>(std::max<std::size_t>(days, 1));
+  const std::pair<double, const char*> lines[] = {{0.5, "#4e79a7"}, {0.95, "#f28e2b"}, {0.99, "#e15759"}};
+  for (const auto& [fraction, color] : lines) {
+    std::string points;
+    std::size_t i = 0;
+    for (const auto& [day, times] : data.filter_times) {
+      const double x = chart.left + slot * (static_cast<double>(i++) + 0.5), y = chart.Y(times.Percentile(fraction));
+      points += Number(x, "%.1f") + "," + Number(y, "%.1f") + " ";
+      chart.body += "<circle cx=\"" + Number(x, "%.1f") + "\" cy=\"" + Number(y, "%.1f") + "\" r=\"3\" fill=\"" + color + "\"><title>" + day +
+                    ": " + Number(times.Percentile(fraction), "%.3f s") + "</title></circle>";
+    }
+    chart.body += "<polyline fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(color) + "\" points=\"" + points + "\"/>";
+  }
+  std::size_t i = 0;
+  for (const auto& [day, times] : data.filter_times) {
+    if (days <= 16 || i % ((days + 15) / 16) == 0) chart.body += Text(chart.left + slot * (static_cast<double>(i) + 0.5), chart.height - chart.bottom + 16, day.substr(5));
+    ++i;
+  }
+  return chart.Svg("chart-filter-time", "Filter time per day", " s");
+}
+
+// The rules that hit most, as bars with their counts.
+std::string RuleChart(const std::map<std::string, long>& rules, long messages, const char* id, const char* color, std::string* table) {
+  std::vector<std::pair<long, std::string>> top;
+  for (const auto& [rule, n] : rules) top.emplace_back(n, rule);
+  std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+  if (top.size() > 15) top.resize(15);
+  Chart chart;
+  chart.width = 460, chart.left = 170, chart.height = 24 + 20 * static_cast<double>(std::max<std::size_t>(top.size(), 1)), chart.bottom = 12;
+  const double most = top.empty() ? 1 : static_cast<double>(top.front().first);
+  *table = "<table><tr><th>Rule</th><th class=\"n\">Messages</th><th class=\"n\">Share</th></tr>";
+  for (std::size_t i = 0; i < top.size(); ++i) {
+    const auto& [n, rule] = top[i];
+    const double y = chart.top + 20 * static_cast<double>(i);
+    chart.body += Text(chart.left - 6, y + 13, rule.substr(0, 26), "end") +
+                  Rect(chart.left, y + 3, chart.PlotWidth() * static_cast<double>(n) / most, 14, color, rule + ": " + std::to_string(n)) +
+                  Text(chart.left + chart.PlotWidth() * static_cast<double>(n) / most + 4, y + 14, std::to_string(n), "start", 10);
+    *table += "<tr><td><code>" + EscapeHtml(rule) + "</code></td><td class=\"n\">" + std::to_string(n) + "</td><td class=\"n\">" +
+              Share(n, messages) + "</td></tr>";
+  }
+  *table += "</table>";
+  std::string svg = "<svg class=\"chart\" id=\"" + std::string(id) + "\" viewBox=\"0 0 " + Number(chart.width, "%.0f") + " " +
+                    Number(chart.height, "%.0f") + "\" width=\"" + Number(chart.width, "%.0f") + "\" height=\"" + Number(chart.height, "%.0f") +
+                    "\" role=\"img\" aria-label=\"Rules that hit most\" xmlns=\"http://www.w3.org/2000/svg\">";
+  if (top.empty()) svg += Text(chart.width / 2, 20, "no rule hit");
+  return svg + chart.body + "</svg>";
+}
+
+std::string Figure(const char* name, long value) { return "<td class=\"n\" data-figure=\"" + std::string(name) + "\">" + std::to_string(value) + "</td>"; }
+
+}  // namespace
+
+std::string EscapeHtml(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&#39;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+void WriteReportHtml(std::ostream& out, const ReportData& data, const QuarantineSummary& quarantine, const ReportContext& context) {
+  const ReportPeriod& p = data.period;
+  const std::string period = p.SingleDay() ? p.first : p.first + " to " + p.last;
+  out << "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+      << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; img-src data:\">"
+      << "<meta name=\"viewport\" content=\"width=device-width\"><title>saplugin report, " << period << "</title><style>" << kStyle
+      << "</style></head>\n<body>\n<header><h1>saplugin report: " << period << "</h1><p>Compared with the "
+      << (p.SingleDay() ? "day before, " + p.previous_first : p.previous_first + " to " + p.previous_last) << ".</p>"
+      << "<p class=\"muted volatile\">Made " << EscapeHtml(context.made) << " from the scan logs in " << EscapeHtml(context.logs_folder)
+      << (quarantine.configured ? " and the quarantine in " + EscapeHtml(quarantine.folder) : std::string()) << ".</p>\n";
+  for (const std::string& note : context.notes) out << "<p class=\"note\">" << EscapeHtml(note) << "</p>\n";
+  long skipped = 0;
+  for (const auto& [reason, n] : data.skipped) {
+    skipped += n;
+    out << "<p class=\"note\">" << n << " line" << (n == 1 ? "" : "s") << " skipped: " << EscapeHtml(reason) << "</p>\n";
+  }
+  out << "</header>\n";
+
+  // The totals.
+  const PeriodCounts& c = data.current;
+  const PeriodCounts& b = data.previous;
+  out << "<section id=\"totals\"><h2>Totals</h2><table><tr><th></th><th class=\"n\">This period</th><th class=\"n\">Previous</th>"
+         "<th class=\"n\">Change</th></tr>\n";
+  const auto row = [&](const char* label, const char* name, long now, long before, const std::string& note = "") {
+    out << "<tr><td>" << label << note << "</td>" << Figure(name, now) << "<td class=\"n\">" << before << "</td><td class=\"n\">"
+        << Change(now, before) << "</td></tr>\n";
+  };
+  row("Messages", "messages", c.messages, b.messages);
+  row("Spam", "spam", c.spam, b.spam, " <span class=\"muted\">(" + Share(c.spam, c.messages) + " of the messages; before " + Share(b.spam, b.messages) + ")</span>");
+  row("Quarantined", "quarantined", c.Outcome("quarantined"), b.Outcome("quarantined"));
+  row("Deleted", "deleted", c.Outcome("deleted"), b.Outcome("deleted"));
+  row("Left unscanned: too large", "too-large", c.Outcome("too-large"), b.Outcome("too-large"));
+  row("Left unscanned: filter failed", "filter-failed", c.Outcome("filter-failed") + c.Outcome("no-message"),
+      b.Outcome("filter-failed") + b.Outcome("no-message"));
+  row("Left unscanned: time limit", "time-limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
+  row("Ended in the trap", "trap", c.Outcome("trap"), b.Outcome("trap"));
+  row("Released from the quarantine", "released", c.Outcome("released"), b.Outcome("released"));
+  out << "</table><p class=\"muted\">" << data.lines << " log lines read" << (skipped ? ", " + std::to_string(skipped) + " skipped" : "")
+      << (data.out_of_range ? ", " + std::to_string(data.out_of_range) + " outside both periods" : "") << ".</p></section>\n";
+
+  std::string legend;
+  out << "<section id=\"per-day\"><h2>Messages per " << (p.SingleDay() ? "hour" : "day") << ", by outcome</h2>" << BucketChart(data, &legend)
+      << legend << "</section>\n";
+
+  out << "<section id=\"scores\"><h2>Scores</h2>" << ScoreChart(data)
+      << Legend({{"#4e79a7", "clean"}, {"#e15759", "spam"}}) << "<p>Near misses (clean messages within one point below the required score "
+      << EscapeHtml(data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): <strong data-figure=\"near-misses\">" << data.near_misses
+      << "</strong>. They are where tuning the rules pays most.</p></section>\n";
+
+  std::string spam_table, clean_table;
+  const std::string spam_chart = RuleChart(data.spam_rules, c.spam, "chart-rules-spam", "#e15759", &spam_table);
+  const std::string clean_chart = RuleChart(data.clean_rules, c.messages - c.spam, "chart-rules-clean", "#4e79a7", &clean_table);
+  out << "<section id=\"rules\"><h2>Rules that hit most</h2><div class=\"cols\"><div><h3>On spam</h3>" << spam_chart << spam_table
+      << "</div><div><h3>On clean mail</h3>" << clean_chart << clean_table << "</div></div></section>\n";
+
+  out << "<section id=\"filter-time\"><h2>Filter time per day</h2>" << TimeChart(data)
+      << Legend({{"#4e79a7", "median"}, {"#f28e2b", "95th percentile"}, {"#e15759", "99th percentile"}})
+      << "<table><tr><th>Day</th><th class=\"n\">Scanned</th><th class=\"n\">Median</th><th class=\"n\">95th</th><th class=\"n\">99th</th></tr>";
+  for (const auto& [day, times] : data.filter_times) {
+    out << "<tr><td>" << day << "</td><td class=\"n\">" << times.Count() << "</td><td class=\"n\">" << Number(times.Percentile(0.5), "%.2f s")
+        << "</td><td class=\"n\">" << Number(times.Percentile(0.95), "%.2f s") << "</td><td class=\"n\">" << Number(times.Percentile(0.99), "%.2f s")
+        << "</td></tr>";
+  }
+  out << "</table><h3>The slowest messages</h3><table><tr><th>Time</th><th>Connector</th><th>Message</th><th>Subject</th><th class=\"n\">Seconds</th></tr>";
+  for (const SlowMessage& slow : data.slowest) {
+    out << "<tr><td>" << EscapeHtml(slow.time) << "</td><td>" << EscapeHtml(slow.connector) << "</td><td>" << EscapeHtml(slow.message)
+        << "</td><td>" << EscapeHtml(slow.subject) << "</td><td class=\"n\">" << Number(slow.seconds, "%.3f") << "</td></tr>";
+  }
+  out << "</table></section>\n";
+
+  out << "<section id=\"connectors\"><h2>Connectors</h2><table><tr><th>Connector</th><th class=\"n\">Messages</th><th class=\"n\">Spam</th>"
+         "<th class=\"n\">Spam share</th><th class=\"n\">Failures</th></tr>";
+  for (const auto& [name, counts] : data.connectors) {
+    out << "<tr data-connector=\"" << EscapeHtml(name) << "\"><td>" << EscapeHtml(name.empty() ? "(none)" : name) << "</td>"
+        << Figure("messages", counts.messages) << Figure("spam", counts.spam) << "<td class=\"n\">" << Share(counts.spam, counts.messages)
+        << "</td>" << Figure("failures", counts.failures) << "</tr>";
+  }
+  out << "</table></section>\n";
+
+  std::vector<std::pair<std::string, FailureKind>> failures(data.failures.begin(), data.failures.end());
+  std::sort(failures.begin(), failures.end(), [](const auto& a, const auto& b) { return a.second.count > b.second.count; });
+  out << "<section id=\"failures\"><h2>Failures by reason</h2>";
+  if (failures.empty()) out << "<p>None in this period.</p>";
+  else {
+    out << "<table><tr><th>Outcome and reason</th><th class=\"n\">Count</th><th>Newest</th><th>Its text</th></tr>";
+    for (const auto& [kind, failure] : failures) {
+      out << "<tr><td>" << EscapeHtml(kind.substr(0, kind.find(':'))) << "</td><td class=\"n\" data-figure=\"failure\">" << failure.count
+          << "</td><td>" << EscapeHtml(failure.newest_time) << "</td><td>" << EscapeHtml(failure.example) << "</td></tr>";
+    }
+    out << "</table>";
+  }
+  out << "</section>\n";
+
+  out << "<section id=\"quarantine\"><h2>The quarantine</h2>";
+  if (!quarantine.configured) {
+    out << "<p>No quarantine: QUARANTINEPATH is not set.</p>";
+  } else if (!quarantine.problem.empty()) {
+    out << "<p class=\"note\">" << EscapeHtml(quarantine.problem) << "</p>";
+  } else {
+    out << "<p><strong data-figure=\"quarantine-messages\">" << quarantine.messages << "</strong> messages, " << Bytes(quarantine.bytes);
+    if (quarantine.messages > 0) {
+      char oldest[32];
+      const std::time_t when = static_cast<std::time_t>(quarantine.oldest);
+      std::strftime(oldest, sizeof oldest, "%Y-%m-%d", std::localtime(&when));
+      out << ", the oldest from " << oldest;
+    }
+    out << ".</p><table><tr><th>Quarantined</th><th class=\"n\">Score</th><th>From</th><th>Subject</th><th>To release it</th></tr>";
+    for (const QuarantinedMessage& message : quarantine.newest) {
+      out << "<tr><td>" << EscapeHtml(message.quarantined.empty() ? "-" : message.quarantined.substr(0, 16)) << "</td><td class=\"n\">"
+          << EscapeHtml(message.score.empty() ? "-" : message.score) << "</td><td>" << EscapeHtml(message.from) << "</td><td>"
+          << EscapeHtml(message.subject) << "</td><td><code>saquarantine release " << EscapeHtml(message.id) << "</code></td></tr>";
+    }
+    out << "</table>";
+  }
+  out << "</section>\n<footer class=\"muted\"><p>saplugin's scan log, read by sareport. The charts are drawn in the page; it loads nothing.</p></footer>\n"
+         "</body></html>\n";
+}
+
+void WriteReportText(std::ostream& out, const ReportData& data, const QuarantineSummary& quarantine, const ReportContext& context) {
+  const PeriodCounts& c = data.current;
+  const PeriodCounts& b = data.previous;
+  const ReportPeriod& p = data.period;
+  out << "saplugin report, " << (p.SingleDay() ? p.first : p.first + " to " + p.last) << " (before: "
+      << (p.SingleDay() ? p.previous_first : p.previous_first + " to " + p.previous_last) << ")\n";
+  for (const std::string& note : context.notes) out << "  note: " << note << '\n';
+  for (const auto& [reason, n] : data.skipped) out << "  note: " << n << " line" << (n == 1 ? "" : "s") << " skipped: " << reason << '\n';
+  const auto line = [&](const char* label, long now, long before) {
+    char text[160];
+    std::snprintf(text, sizeof text, "  %-30s %9ld  (before %ld, %s)\n", label, now, before, Change(now, before).c_str());
+    out << text;
+  };
+  line("messages", c.messages, b.messages);
+  line("spam", c.spam, b.spam);
+  out << "  spam share                     " << Share(c.spam, c.messages) << "  (before " << Share(b.spam, b.messages) << ")\n";
+  line("quarantined", c.Outcome("quarantined"), b.Outcome("quarantined"));
+  line("deleted", c.Outcome("deleted"), b.Outcome("deleted"));
+  line("unscanned: too large", c.Outcome("too-large"), b.Outcome("too-large"));
+  line("unscanned: filter failed", c.Outcome("filter-failed") + c.Outcome("no-message"), b.Outcome("filter-failed") + b.Outcome("no-message"));
+  line("unscanned: time limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
+  line("trap", c.Outcome("trap"), b.Outcome("trap"));
+  line("released", c.Outcome("released"), b.Outcome("released"));
+  out << "  near misses (clean, within one point of " << (data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): " << data.near_misses << '\n';
+  if (!data.slowest.empty()) out << "  slowest filter: " << Number(data.slowest.front().seconds, "%.2f s") << " (" << data.slowest.front().message << ")\n";
+  if (quarantine.configured && quarantine.problem.empty()) {
+    out << "  quarantine: " << quarantine.messages << " messages, " << Bytes(quarantine.bytes) << '\n';
+  }
+}
+
+}  // namespace saplugin

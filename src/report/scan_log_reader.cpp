@@ -1,0 +1,87 @@
+#include "report/scan_log_reader.h"
+
+#include <cstdio>
+
+#include "run/scan.h"
+#include "run/scan_log.h"
+
+namespace saplugin {
+
+namespace {
+
+// Days since 1970-01-01 of a civil date, and back (proleptic Gregorian).
+long DaysFromCivil(long y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<long>(doe) - 719468;
+}
+
+std::string CivilFromDays(long z) {
+  z += 719468;
+  const long era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  char text[48];
+  std::snprintf(text, sizeof text, "%04ld-%02u-%02u", static_cast<long>(yoe) + era * 400 + (m <= 2), m, d);
+  return text;
+}
+
+}  // namespace
+
+std::string AddDays(const std::string& day, int days) {
+  unsigned y = 0, m = 0, d = 0;
+  char rest = 0;
+  if (day.size() != 10 || std::sscanf(day.c_str(), "%4u-%2u-%2u%c", &y, &m, &d, &rest) != 3 || m < 1 || m > 12 || d < 1 || d > 31) return "";
+  const std::string back = CivilFromDays(DaysFromCivil(y, m, d));
+  if (back != day) return "";  // 2026-02-30 and the like
+  return CivilFromDays(DaysFromCivil(y, m, d) + days);
+}
+
+ReportPeriod MakePeriod(const std::string& first, const std::string& last) {
+  long length = 0;
+  while (AddDays(first, static_cast<int>(length)) < last) ++length;
+  return {first, last, AddDays(first, -static_cast<int>(length) - 1), AddDays(first, -1)};
+}
+
+std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder, ReportData& data) {
+  std::vector<std::string> notes;
+  std::vector<std::string> missing;
+  for (std::string day = data.period.previous_first; !day.empty() && day <= data.period.last; day = AddDays(day, 1)) {
+    bool found = false;
+    for (int n = 1; n <= kScanLogFilesPerDay; ++n) {
+      const std::string file = ScanLogFile(folder, day, n);
+      if (!fs.FileExists(file)) continue;
+      found = true;
+      try {
+        auto reader = fs.OpenTextFileForReading(file);
+        long lines = 0;
+        while (!reader->AtEndOfStream()) {
+          const std::string line = reader->ReadLine(4 * kHeaderLineLimit);
+          if (lines++ == 0 && line.find("time,connector,") != std::string::npos) continue;  // the header row
+          if (line.empty()) continue;
+          data.Add(ParseCsvLine(line));
+        }
+        reader->Close();
+        if (lines == 0) notes.push_back(file + " is empty");
+      } catch (const Error& error) {
+        notes.push_back(file + " could not be read: " + error.Description());
+      }
+    }
+    if (!found && day >= data.period.first) missing.push_back(day);
+  }
+  if (!missing.empty()) {
+    std::string days;
+    for (const std::string& day : missing) days += (days.empty() ? "" : ", ") + day;
+    notes.push_back("no scan log in " + folder + " for " + days);
+  }
+  return notes;
+}
+
+}  // namespace saplugin
