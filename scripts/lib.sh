@@ -72,7 +72,7 @@ start_wine() {
 build_msi() {
   local build=$1 version=$2 output=$3 stage attributes code
   stage=$(mktemp -d)
-  cp "$build/saplugin.exe" "$build/sacheck.exe" "$build/saquarantine.exe" "$build/safilter.exe" "$ROOT/dist/spamc-filter.cmd" \
+  cp "$build/saplugin.exe" "$build/sacheck.exe" "$build/saquarantine.exe" "$build/sareport.exe" "$build/safilter.exe" "$ROOT/dist/spamc-filter.cmd" \
     "$ROOT/dist/spamassassinconfig.ini" "$ROOT/README.md" "$stage/"
   # wixl takes each file's Source relative to the folder it runs in.
   (cd "$stage" && wixl -a x64 -D Version="$version" -o package.msi "$ROOT/dist/saplugin.wxs" 2>&1 |
@@ -81,6 +81,9 @@ build_msi() {
   attributes=$(msiinfo export "$stage/package.msi" Component | awk -F'\t' '$1 == "Configuration" { print $4 }')
   msibuild "$stage/package.msi" -q \
     "UPDATE \`Component\` SET \`Attributes\` = $((attributes | 16 | 128)) WHERE \`Component\` = 'Configuration'"
+  attributes=$(msiinfo export "$stage/package.msi" Component | awk -F'\t' '$1 == "ScanLogFolder" { print $4 }')
+  msibuild "$stage/package.msi" -q \
+    "UPDATE \`Component\` SET \`Attributes\` = $((attributes | 16)) WHERE \`Component\` = 'ScanLogFolder'"
   # The upgrade row's Attributes is part of its key: the row is made anew.
   code=$(msiinfo export "$stage/package.msi" Upgrade | tr -d '\r' | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $1 }')
   msibuild "$stage/package.msi" -q "DELETE FROM \`Upgrade\` WHERE \`ActionProperty\` = 'WIX_UPGRADE_DETECTED'"

@@ -179,7 +179,8 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
        }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
       {"SCANLOGPATH", [&] {
-         Finding found = Folder(fs, text["SCANLOGPATH"], "", false);
+         Finding found = Folder(fs, ExpandCommandText(text["SCANLOGPATH"], [&](const std::string& name) { return platform.EnvironmentValue(name); }),
+                                "", false);
          if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
          if (!found.problem.empty()) found.problem += ": runs go on without their log lines";
          return found;

@@ -2,6 +2,7 @@
 
 #include "config/conversions.h"
 #include "config/spamd_hosts.h"
+#include "helpers/batch_text.h"
 #include "platform/paths.h"
 
 namespace saplugin {
@@ -112,7 +113,9 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     options.SaLearnExe = value;
   }
   if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
-    options.ScanLogPath = value;
+    // "%ProgramData%\saplugin\ScanLog", as the installer writes it: the
+    // variables of the run's environment are expanded.
+    options.ScanLogPath = ExpandCommandText(value, [&](const std::string& name) { return platform.EnvironmentValue(name); });
     EnsureTrailingBackslash(options.ScanLogPath);
   }
 

@@ -40,7 +40,8 @@ struct PluginOptions {
   // the message and answering) before the next host is asked; 0 or less in
   // the file: kDefaultSpamdTimeout.
   std::int32_t SpamdTimeout = kDefaultSpamdTimeout;
-  // The scan log's folder, ending with "\"; empty: no scan log.
+  // The scan log's folder, ending with "\", its %NAME% variables expanded;
+  // empty: no scan log.
   std::string ScanLogPath;
   // The spamd pool that scans messages; empty: the filter runs through the
   // batch file and the interpreter.

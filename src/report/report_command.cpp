@@ -6,6 +6,7 @@
 
 #include "config/conversions.h"
 #include "config/load_options.h"
+#include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
@@ -53,7 +54,7 @@ QuarantineSummary SummarizeQuarantine(FileSystem& fs, const std::string& folder)
       summary.newest.push_back(messages[i]);
     }
   } catch (const Error& error) {
-    summary.problem = "The quarantine could not be read: " + error.Description();
+    summary.problem = "The quarantine " + folder + " could not be read: " + error.Description();
   }
   return summary;
 }
@@ -103,12 +104,26 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
       throw Error(kErrorInvalidArgument, "usage", "a day is written as 2026-12-07, and the first comes before the last");
     }
 
+    // The report reads the two folders, even from a configuration on which
+    // a run would stop (the page then says so).
     QuietPlatform quiet(platform);
     PluginOptions options;
-    const bool loaded = [&] {
-      auto fs = platform.CreateFileSystem();
-      return fs->FileExists(config) && LoadOptionsFrom(quiet, config, options);
-    }();
+    std::string config_problem;
+    bool loaded = false;
+    if (platform.CreateFileSystem()->FileExists(config)) {
+      try {
+        loaded = LoadOptionsFrom(quiet, config, options);
+      } catch (const Error& error) {
+        config_problem = "The configuration " + config + " stops every run: " + error.Description();
+        const auto expand = [&](const std::string& text) {
+          return ExpandCommandText(text, [&](const std::string& name) { return platform.EnvironmentValue(name); });
+        };
+        options.ScanLogPath = expand(ReadWholeSetting(platform, config, "SCANLOGPATH"));
+        options.QuarantinePath = ReadWholeSetting(platform, config, "QUARANTINEPATH");
+        if (!options.QuarantinePath.empty() && options.QuarantinePath.back() != '\\') options.QuarantinePath += '\\';
+        loaded = true;
+      }
+    }
     if (logs.empty()) logs = options.ScanLogPath;
     if (logs.empty()) {
       throw Error(kErrorInvalidArgument, "usage",
@@ -121,8 +136,12 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     ReportContext context;
     context.made = ToLocalTime(std::time(nullptr)).stamp;
     context.logs_folder = logs;
-    if (!fs->FolderExists(logs)) context.notes.push_back("The scan logs' folder " + logs + " does not exist: there is nothing to count.");
-    else context.notes = ReadScanLogs(*fs, logs, data);
+    if (!config_problem.empty()) context.notes.push_back(config_problem);
+    if (!fs->FolderExists(logs)) {
+      context.notes.push_back("The scan logs' folder " + logs + " does not exist: there is nothing to count.");
+    } else {
+      for (const std::string& note : ReadScanLogs(*fs, logs, data)) context.notes.push_back(note);
+    }
     const QuarantineSummary quarantine = SummarizeQuarantine(*fs, with_quarantine && loaded ? options.QuarantinePath : "");
 
     std::ostringstream page;

@@ -22,7 +22,7 @@ mkdir -p "$WORK/old-build"
 # The older package's programs report an older version of the same length: the
 # version text in them is changed, so that the upgrade must replace them.
 OLD=$(sed 's/[0-9]/0/g; s/0$/1/' <<< "$VERSION")
-for program in saplugin.exe sacheck.exe saquarantine.exe safilter.exe; do
+for program in saplugin.exe sacheck.exe saquarantine.exe sareport.exe safilter.exe; do
   OLD=$OLD VERSION=$VERSION perl -pe 's/saplugin version \Q$ENV{VERSION}\E/saplugin version $ENV{OLD}/g' \
     "$BUILD/$program" > "$WORK/old-build/$program"
 done
@@ -50,7 +50,7 @@ installed() { wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uni
 
 check "the older package installs silently into INSTALLDIR" wine msiexec /i "$WORK/old.msi" /qn 'INSTALLDIR=C:\saplugin test\'
 check "the programs, the adapter, the README and the configuration are there" \
-  same "$(files)" "README.md sacheck.exe safilter.exe saplugin.exe saquarantine.exe spamassassinconfig.ini spamc-filter.cmd "
+  same "$(files)" "README.md sacheck.exe safilter.exe saplugin.exe saquarantine.exe sareport.exe spamassassinconfig.ini spamc-filter.cmd "
 check "the configuration is the sample" cmp -s "$folder/spamassassinconfig.ini" "$ROOT/dist/spamassassinconfig.ini"
 check "the installed programs are the older package's" same "$(version)" "saplugin version $OLD"
 check "the installed programs link to the installed README" same "$(product_value HelpLink)" 'C:\saplugin test\README.md'
@@ -62,6 +62,11 @@ check "sacheck runs from the installed folder and reads its configuration" \
   grep -q '^OK       configuration          C:\\saplugin test\\spamassassinconfig.ini$' <<< "$report"
 check "saquarantine runs from the installed folder" \
   grep -q '^usage: saquarantine' <<< "$(wine 'C:\saplugin test\saquarantine.exe' --help | tr -d '\r')"
+check "the scan log's folder is made under ProgramData" test -d "$WINEPREFIX/drive_c/ProgramData/saplugin/ScanLog"
+check "sacheck finds the installed configuration's scan log folder writable" \
+  grep -q '^OK       SCANLOGPATH            "%ProgramData%\\saplugin\\ScanLog" -> C:\\ProgramData\\saplugin\\ScanLog\\$' <<< "$report"
+check "sareport runs from the installed folder and writes its page beside the scan logs" \
+  grep -q 'Report: C:\\ProgramData\\saplugin\\ScanLog\\saplugin-report-' <<< "$(wine 'C:\saplugin test\sareport.exe' | tr -d '\r')"
 check "sacheck finds the event source registered" \
   grep -q '^OK       event source           saplugin: its texts come from C:\\saplugin test\\saplugin.exe$' <<< "$report"
 
@@ -82,6 +87,8 @@ check "the configuration is still the edited one" same "$(cat "$folder/spamassas
 
 check "the package is removed silently" wine msiexec /x "$WORK/rebuilt.msi" /qn
 check "only the configuration stays, as edited" same "$(files)$(cat "$folder/spamassassinconfig.ini")" "spamassassinconfig.ini $edited"
+check "the scan log's folder stays, with the report in it" \
+  test -n "$(ls "$WINEPREFIX/drive_c/ProgramData/saplugin/ScanLog/"saplugin-report-*.html 2> /dev/null)"
 check "the event source is gone" same "$(registry "$source_key" EventMessageFile)" ""
 check "no entry in the installed programs" same "$(installed)" "0 "
 wineserver -k > /dev/null 2>&1 || true
