@@ -83,7 +83,7 @@ struct Sandbox {
       std::filesystem::create_directories(made);
     }
     const std::string exe = build.wine ? ".exe" : "";
-    for (const char* program : {"saplugin", "sacheck", "saquarantine"}) {
+    for (const char* program : {"saplugin", "sacheck", "saquarantine", "sareport"}) {
       std::filesystem::copy_file(std::filesystem::path(build.saplugin).replace_filename(program + exe), bin + "/" + program + exe);
     }
     // Wine's own errors stay on, for the diagnosis of a failed run.

@@ -28,6 +28,93 @@ TEST_P(LinuxQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(LinuxBuild(
 INSTANTIATE_TEST_SUITE_P(Quarantine, LinuxQuarantine, ::testing::ValuesIn(QuarantineCases(kLinux)),
                          [](const auto& info) { return info.param.name; });
 
+// Headless Chromium, as this machine runs it for a test: as root without its
+// sandbox, and with none of its own traffic; answers what it printed.
+std::string Chromium(const Sandbox& box, const std::vector<std::string>& words) {
+  std::vector<std::string> line = {"/usr/bin/chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                                   "--disable-background-networking", "--disable-component-update", "--disable-sync", "--hide-scrollbars",
+                                   "--user-data-dir=" + box.folder / "chromium"};
+  line.insert(line.end(), words.begin(), words.end());
+  WaitProcess(StartProcess(line, {}, box.folder / "chromium.err", "", box.folder / "chromium.out"));
+  return ReadFile(box.folder / "chromium.out");
+}
+
+// sareport's page in a real browser: the figures it shows against counts made
+// from the same CSV by Python's own csv module, every chart drawn, nothing
+// loaded from anywhere, and a subject of HTML and script shown as text.
+TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText) {
+  ASSERT_TRUE(Exists("/usr/bin/chromium")) << "scripts/test installs Chromium";
+  Sandbox box;
+  // A filter that gives each message the score its X-Score field names.
+  WriteFile(box.folder / "filter.sh", "#!/bin/sh\nm=$(cat)\ns=$(printf '%s' \"$m\" | sed -n 's/^X-Score: *//p' | head -1)\n"
+                                      "if [ \"${s%%.*}\" -ge 5 ]; then printf 'X-Spam-Flag: YES\\r\\nX-Spam-Status: Yes, score=%s required=5.0 "
+                                      "tests=SPAM_RULE,COMMON\\r\\n' \"$s\"; else printf 'X-Spam-Status: No, score=%s required=5.0 "
+                                      "tests=COMMON\\r\\n' \"$s\"; fi\nprintf '%s\\r\\n' \"$m\"\n");
+  chmod((box.folder / "filter.sh").c_str(), 0755);
+  box.Configure("SPAMASSASSINEXE={box}/filter.sh MAXMESSAGESIZE=2000");
+  const std::string hostile = "<script>document.title='pwned'</script><img src=x onerror=\"document.title='pwned'\">";
+  const char* const scores[] = {"0.0", "4.2", "4.5", "3.0", "6.0", "12.0", "-1.0", "2.0", "4.9", "7.5"};
+  for (int i = 0; i < 10; ++i) {
+    box.Queue("M" + std::to_string(i) + ".MAI", "From: a" + std::to_string(i) + "@example.com\r\nX-Score: " + scores[i] + "\r\nSubject: " +
+                                                  (i == 3 ? hostile : "Note " + std::to_string(i)) + "\r\n\r\nText.\r\n");
+    EXPECT_EQ(box.Run({"M" + std::to_string(i) + ".MAI", box.connector}).status, 0) << i;
+  }
+  box.Queue("BIG.MAI", "Subject: big\r\n\r\n" + std::string(3000, 'b'));
+  EXPECT_EQ(box.Run({"BIG.MAI", box.connector}).status, 0);
+  EXPECT_EQ(box.Run({"GONE.MAI", "Other"}).status, 0);
+  const std::string log = box.folder / ("scan log/" + *FilesIn(box.folder / "scan log").begin());
+  WriteFile(log, ReadFile(log) + "a line cut short\r\n");
+  const RunResult report = box.Run({"--out", box.folder / "report.html"}, "sareport");
+  ASSERT_EQ(report.status, 0) << report.standard_error;
+  EXPECT_TRUE(Has(report.output, "messages                              12")) << report.output;
+
+  // The same figures, counted apart from the program.
+  WriteFile(box.folder / "count.py", "import csv, sys\nrows = [r for r in csv.reader(open(sys.argv[1], encoding='utf-8-sig')) if len(r) == 14][1:]\n"
+            "clean = [r for r in rows if r[4] == 'clean']\n"
+            "print('messages=%d spam=%d quarantined=%d too-large=%d near-misses=%d' % (len(rows), sum(r[4] == 'spam' for r in rows),\n"
+            "  sum(r[5] == 'quarantined' for r in rows), sum(r[5] == 'too-large' for r in rows),\n"
+            "  sum(float(r[8]) - 1 <= float(r[7]) < float(r[8]) for r in clean)))\n");
+  WaitProcess(StartProcess({"python3", box.folder / "count.py", log}, {}, box.folder / "count.err", "", box.folder / "count.txt"));
+  const std::string dom = Chromium(box, {"--dump-dom", "file://" + box.folder / "report.html"});
+  std::string shown;
+  for (const char* figure : {"messages", "spam", "quarantined", "too-large", "near-misses"}) {
+    std::smatch value;
+    ASSERT_TRUE(std::regex_search(dom, value, std::regex(std::string("data-figure=\"") + figure + "\">(-?[0-9]+)<"))) << figure << dom.substr(0, 500);
+    shown += std::string(shown.empty() ? "" : " ") + figure + "=" + value[1].str();
+  }
+  EXPECT_EQ(shown + "\n", ReadFile(box.folder / "count.txt"));
+  EXPECT_EQ(shown, "messages=12 spam=3 quarantined=3 too-large=1 near-misses=3");
+  EXPECT_TRUE(Has(dom, "<tr data-connector=\"Other\"><td>Other</td><td class=\"n\" data-figure=\"messages\">1<")) << dom;
+  EXPECT_TRUE(Has(dom, "1 line skipped: a line without the log") && Has(dom, "1 line skipped"));
+  // The hostile subject is text: shown escaped, nothing of it ran.
+  EXPECT_TRUE(Has(dom, "&lt;script&gt;document.title='pwned'&lt;/script&gt;&lt;img src=x onerror="));
+  EXPECT_TRUE(Has(dom, "<title>saplugin report, ") && !Has(dom, "<script") && !Has(dom, "<img")) << dom.substr(0, 800);
+  // Nothing was asked for on the page's behalf; a page that does load
+  // something shows that the check sees it.
+  const auto requests = [&](const std::string& page) {
+    Chromium(box, {"--log-net-log=" + box.folder / "net.json", "--dump-dom", "file://" + page});
+    WaitProcess(StartProcess({"python3", SAPLUGIN_SOURCE_DIR "/tests/e2e/page_requests.py", box.folder / "net.json"}, {}, box.folder / "net.err", "",
+                             box.folder / "requests.txt"));
+    return ReadFile(box.folder / "requests.txt");
+  };
+  WriteFile(box.folder / "probe.html", "<img src=\"http://127.0.0.1:9/probe.png\">");
+  EXPECT_EQ(requests(box.folder / "probe.html"), "http://127.0.0.1:9/probe.png\n");
+  EXPECT_EQ(requests(box.folder / "report.html"), "");
+  std::smatch url;
+  // Each chart, on its own in the browser, draws its coloured marks.
+  const std::string html = ReadFile(box.folder / "report.html");
+  int charts = 0;
+  for (auto at = html.cbegin(); std::regex_search(at, html.cend(), url, std::regex("<svg class=\"chart\" id=\"([a-z-]+)\"[^>]* width=\"([0-9]+)\" height=\"([0-9]+)\"[\\s\\S]*?</svg>"));
+       at = url.suffix().first, ++charts) {
+    const std::string name = url[1], svg = box.folder / (name + ".svg"), png = box.folder / (name + ".png");
+    WriteFile(svg, url[0].str());
+    Chromium(box, {"--window-size=" + url[2].str() + "," + url[3].str(), "--screenshot=" + png, "file://" + svg});
+    WaitProcess(StartProcess({"python3", SAPLUGIN_SOURCE_DIR "/tests/e2e/png_ink.py", png}, {}, box.folder / "ink.err", "", box.folder / "ink.txt"));
+    EXPECT_GT(std::atof(ReadFile(box.folder / "ink.txt").c_str()), 0.0001) << name << ": " << ReadFile(box.folder / "ink.err");
+  }
+  EXPECT_EQ(charts, 5);
+}
+
 TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {
   std::mt19937 random(20261207);
   int killed = 0, whole = 1000;  // a whole run's microseconds, measured by the first run
