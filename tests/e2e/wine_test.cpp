@@ -7,6 +7,7 @@
 
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
+#include "run/scan_log.h"
 
 namespace saplugin {
 namespace {
@@ -137,6 +138,36 @@ TEST(WindowsScanLog, DayFileHeldByAReaderSendsTheLineToTheNextFile) {
   const std::string first_text = ReadFile(box.folder / "scan log/" + day), second_text = ReadFile(box.folder / "scan log/" + second);
   EXPECT_EQ(std::count(first_text.begin(), first_text.end(), '\n') * 10 + std::count(second_text.begin(), second_text.end(), '\n'), 22);
   EXPECT_EQ(ParseCsvLine(second_text.substr(second_text.find('\n') + 1))[5], "quarantined");
+}
+
+// sareport.exe under Wine makes the same page as the Linux build from the
+// same scan logs and quarantine, but for the line that says when and from
+// which folders it was made.
+TEST(WindowsReport, TheSamePageAsTheLinuxBuildFromTheSameLogs) {
+  Sandbox box;  // the Linux build's runs write the logs and fill the quarantine
+  box.Configure("MAXMESSAGESIZE=500");
+  const std::pair<const char*, std::string> messages[] = {
+      {"A.MAI", kSpam}, {"B.MAI", kHam}, {"C.MAI", "Subject: <b>bold</b> & \xE9\r\n\r\n" + std::string(600, 'x')}, {"D.MAI", kSpam}};
+  for (const auto& [name, message] : messages) {
+    box.Queue(name, message);
+    ASSERT_EQ(box.Run({name, box.connector}).status, 0);
+  }
+  const std::string today = ToLocalTime(std::time(nullptr)).date;
+  WriteFile(box.folder / "windows.ini", "[SPAMASSASSIN Plugin Config]\r\nQUARANTINEPATH=" + WinePath(box.quarantine) + "\r\nSCANLOGPATH=" +
+                                            WinePath(box.folder / "scan log") + "\r\n");
+  const RunResult linux_run = box.Run({"--day", today, "--out", box.folder / "linux.html"}, "sareport");
+  const std::string windows_out = Output({"wine", WINDOWS_BUILD "/sareport.exe", "--config", WinePath(box.folder / "windows.ini"), "--day", today, "--out",
+                                          WinePath(box.folder / "windows.html")});
+  ASSERT_EQ(linux_run.status, 0) << linux_run.standard_error;
+  const auto page = [&](const std::string& file) {
+    return std::regex_replace(ReadFile(box.folder / file), std::regex("<p class=\"muted volatile\">[^\n]*</p>"), "");
+  };
+  EXPECT_TRUE(Has(windows_out, "Report: ")) << windows_out;
+  EXPECT_TRUE(Has(page("linux.html"), "data-figure=\"quarantine-messages\">2<"));
+  const std::string windows = page("windows.html"), linux = page("linux.html");
+  const auto differs = std::mismatch(windows.begin(), windows.end(), linux.begin(), linux.end());
+  EXPECT_TRUE(windows == linux) << "from byte " << differs.first - windows.begin() << ": " << windows.substr(differs.first - windows.begin(), 200)
+                                << "\nbeside: " << linux.substr(differs.second - linux.begin(), 200);
 }
 
 class WineQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
