@@ -230,6 +230,11 @@ TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
   box.Queue("F.MAI", "From s@example.net Mon Jan  1 00:00:00 2024\n" + kSpam);
   EXPECT_EQ(box.Run({"F.MAI", "Conn"}).status, 0);
   EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 6u);
+  // saquarantine shows SpamAssassin's own report of a message it quarantined: the table in its wrapped copy.
+  const std::string first = *FilesIn(box.quarantine).begin();
+  const RunResult show = box.Run({"show", first.substr(0, first.size() - 4)}, "saquarantine");
+  EXPECT_EQ(show.status, 0) << show.standard_error;
+  EXPECT_TRUE(std::regex_search(show.output, std::regex("SpamAssassin's report:\n  Content analysis details:[^\n]*\n[\\s\\S]*\n  *[0-9.]+ +[A-Z_]+ "))) << show.output;
 }
 
 // Scanning through a real SpamAssassin daemon with spamc, by way of the

@@ -170,6 +170,8 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        "2 older than QUARANTINEDAYS (1): purge is not running", nullptr},
       {"AnIdThatIsAPathIsNoId", kLinux, "", {"delete", "../x"}, 1, "", nullptr},
       {"AnUnknownVerbIsAUsageError", kLinux, "", {"frobnicate"}, 2, "", nullptr},
+      {"AnOptionWithoutItsValueIsAUsageError", kLinux, "", {"list", "--older-than", "1", "--from"}, 2, "",
+       [](QuarantineBox&, const RunResult& run) { EXPECT_TRUE(Has(run.standard_error, "--from needs a value")) << run.standard_error; }},
       {"LearningWithNothingToLearnWithFails", kLinux, "", {"learn", "spam", "{A}"}, 5, "",
        [](QuarantineBox&, const RunResult& run) { EXPECT_TRUE(Has(run.standard_error, "set SPAMDHOSTS")) << run.standard_error; }},
       {"LearnThroughTheLearningProgram", kLinux, "sa-learn", {"learn", "spam", "{A}", "{B}"}, 0, "{A}: spam: learned by \n{B}: spam: learned by ",

@@ -24,6 +24,8 @@
 #include "e2e/quarantine.h"
 #include "platform/forwarding_platform.h"
 #include "quarantine/release.h"
+#include "report/report_data.h"
+#include "report/scan_log_reader.h"
 #include "platform/posix/posix_file_system.h"
 #include "run/main.h"
 #include "config/conversions.h"
@@ -417,6 +419,60 @@ TEST(SpamdHosts, HostsAndPortsSeparatedByCommasIPv6OnlyInBrackets) {
     }
     EXPECT_TRUE(want.find(':') < want.find(' ') || want.empty() ? names == want : Has(names, want.c_str())) << text << " -> " << names;
   }
+}
+
+TEST(Report, DaysAndPeriodsByTheCalendar) {
+  const std::pair<std::pair<const char*, int>, const char*> days[] = {
+      {{"2026-12-07", 1}, "2026-12-08"}, {{"2026-12-31", 1}, "2027-01-01"}, {{"2028-02-28", 1}, "2028-02-29"}, {{"2027-02-28", 1}, "2027-03-01"},
+      {{"2026-03-01", -1}, "2026-02-28"}, {{"2000-03-01", -1}, "2000-02-29"}, {{"2100-03-01", -1}, "2100-02-28"}, {{"2026-12-07", -29}, "2026-11-08"},
+      {{"2026-02-30", 0}, ""}, {{"2026-13-01", 0}, ""}, {{"2026-1-07", 0}, ""}, {{"2026-12-07x", 0}, ""}, {{"", 0}, ""}};
+  for (const auto& [from, want] : days) EXPECT_EQ(AddDays(from.first, from.second), want) << from.first << " " << from.second;
+  const ReportPeriod week = MakePeriod("2026-12-01", "2026-12-07"), day = MakePeriod("2026-03-01", "2026-03-01");
+  EXPECT_EQ(week.previous_first + " " + week.previous_last + " " + day.previous_first + " " + day.previous_last,
+            "2026-11-24 2026-11-30 2026-02-28 2026-02-28");
+}
+
+// The report's counts from log lines, each case a line and what it adds.
+TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
+  ReportData data(MakePeriod("2026-12-07", "2026-12-07"));
+  const auto add = [&](const std::string& line) { data.Add(ParseCsvLine(line)); };
+  add("2026-12-07T09:15:00+01:00,SMTP,A.MAI,10,spam,quarantined,,7.5,5.0,\"BAYES_99,URIBL\",A,2.500,f,s");
+  add("2026-12-07T09:16:00+01:00,SMTP,B.MAI,10,clean,tagged,,4.0,5.0,BAYES_99,,0.100,f,s");     // a near miss, just
+  add("2026-12-07T10:00:00+01:00,POP,C.MAI,10,clean,tagged,,3.9,5.0,none,,0.200,f,s");           // not one
+  add("2026-12-07T10:00:00+01:00,POP,D.MAI,10,clean,kept,,-50,5.0,,,0.300,f,s");                 // below the scores' range
+  add("2026-12-07T10:01:00+01:00,POP,E.MAI,10,spam,deleted,,999,5.0,,,0.400,f,s");               // above it
+  add("2026-12-07T11:00:00+01:00,POP,F.MAI,10,,filter-failed,exit status 28,,,,,,f,s");
+  add("2026-12-07T12:00:00+01:00,POP,G.MAI,10,,filter-failed,exit status 1,,,,,,f,s");
+  add("2026-12-07T13:00:00+01:00,POP,H.MAI,10,,trap,Could not delete x,,,,,,f,s");
+  add("2026-12-06T13:00:00+01:00,POP,I.MAI,10,spam,quarantined,,9,5.0,,,1,f,s");                 // the day before
+  add("2026-12-01T13:00:00+01:00,POP,J.MAI,10,spam,quarantined,,9,5.0,,,1,f,s");                 // outside both periods
+  add("2026-12-07 13:00,POP,K.MAI,10,spam,quarantined,,9,5.0,,,1,f,s");
+  add("a line cut short");
+  EXPECT_EQ(data.current.messages * 100 + data.current.spam * 10 + data.previous.messages, 821);
+  EXPECT_EQ(data.current.Outcome("filter-failed") * 10 + data.current.Outcome("quarantined"), 21);
+  EXPECT_EQ(data.out_of_range * 10 + data.lines, 22);
+  EXPECT_EQ(data.skipped, (std::map<std::string, long>{{"a line without a time", 1}, {"a line without the log's 14 fields", 1}}));
+  EXPECT_EQ(data.near_misses, 1);
+  EXPECT_EQ(data.RequiredScore(), "5.0");
+  EXPECT_EQ(data.spam_rules, (std::map<std::string, long>{{"BAYES_99", 1}, {"URIBL", 1}}));
+  EXPECT_EQ(data.clean_rules, (std::map<std::string, long>{{"BAYES_99", 1}}));
+  EXPECT_EQ(data.clean_scores.size(), 42u);
+  EXPECT_EQ(data.clean_scores.front() * 100 + data.clean_scores[15] * 10 + data.clean_scores[14], 111);  // -50; 4.0; 3.9
+  EXPECT_EQ(data.spam_scores.back() * 10 + data.spam_scores[18], 11);                                      // 999; 7.5
+  EXPECT_EQ(data.buckets.at("09")[2] * 100 + data.buckets.at("09")[0] * 10 + data.buckets.at("10")[1], 111);
+  // One kind per failure with its numbers left out, its newest text whole.
+  ASSERT_EQ(data.failures.size(), 2u);
+  EXPECT_EQ(data.failures.at("filter-failed: exit status #").count, 2);
+  EXPECT_EQ(data.failures.at("filter-failed: exit status #").example, "exit status 1");
+  EXPECT_EQ(data.failures.at("trap: Could not delete x").newest_time, "2026-12-07T13:00:00+01:00");
+  EXPECT_EQ(data.connectors.at("POP").messages * 100 + data.connectors.at("POP").spam * 10 + data.connectors.at("POP").failures, 613);
+  EXPECT_EQ(data.slowest.front().message + " " + data.slowest.back().message, "A.MAI B.MAI");
+  // Percentiles of the filter times: 0.1, 0.2, 0.3, 0.4 and 2.5 s, each within a 10 % bucket.
+  const TimeHistogram& times = data.filter_times.at("2026-12-07");
+  EXPECT_EQ(times.Count(), 5);
+  EXPECT_NEAR(times.Percentile(0.5), 0.3, 0.03);
+  EXPECT_NEAR(times.Percentile(0.8), 0.4, 0.04);
+  EXPECT_NEAR(times.Percentile(0.99), 2.5, 0.25);
 }
 
 TEST(ProcessStart, SplitsArgumentsByTheWindowsRules) {
