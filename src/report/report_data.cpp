@@ -11,9 +11,17 @@ const char* const kReportOutcomes[] = {"tagged", "kept", "quarantined", "deleted
 
 namespace {
 
-constexpr double kBucketStep = 1.1;
-constexpr double kSmallest = 0.001;
-const std::size_t kBucketCount = static_cast<std::size_t>(std::ceil(std::log(86400 / kSmallest) / std::log(kBucketStep))) + 1;
+// The buckets' upper edges: 1 ms, then 10 % more each, up to a day. Made by
+// multiplication alone, so that every platform's report draws the same edges
+// (the C libraries' log and pow may differ in their last bit).
+const std::vector<double>& BucketEdges() {
+  static const std::vector<double> edges = [] {
+    std::vector<double> made{0.001};
+    while (made.back() < 86400) made.push_back(made.back() * 1.1);
+    return made;
+  }();
+  return edges;
+}
 
 std::size_t OutcomeIndex(const std::string& outcome) {
   for (std::size_t i = 0; i + 1 < kReportOutcomeCount; ++i) {
@@ -59,10 +67,10 @@ void AddBounded(Map& map, const std::string& key, std::size_t bound, const Value
 long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[OutcomeIndex(outcome)]; }
 
 void TimeHistogram::Add(double seconds) {
-  if (buckets_.empty()) buckets_.assign(kBucketCount, 0);
-  const double clamped = std::max(seconds, kSmallest);
-  const auto index = static_cast<std::size_t>(std::ceil(std::log(clamped / kSmallest) / std::log(kBucketStep)));
-  ++buckets_[std::min(index, kBucketCount - 1)];
+  const std::vector<double>& edges = BucketEdges();
+  if (buckets_.empty()) buckets_.assign(edges.size(), 0);
+  const auto index = static_cast<std::size_t>(std::lower_bound(edges.begin(), edges.end(), seconds) - edges.begin());
+  ++buckets_[std::min(index, edges.size() - 1)];
   ++count_;
 }
 
@@ -72,7 +80,7 @@ double TimeHistogram::Percentile(double fraction) const {
   long seen = 0;
   for (std::size_t i = 0; i < buckets_.size(); ++i) {
     seen += buckets_[i];
-    if (static_cast<double>(seen) >= wanted) return kSmallest * std::pow(kBucketStep, static_cast<double>(i));
+    if (static_cast<double>(seen) >= wanted) return BucketEdges()[i];
   }
   return 86400;
 }

@@ -26,22 +26,41 @@ const char* const kStyle =
     ".cols{display:flex;gap:24px;flex-wrap:wrap}.cols>div{flex:1 1 420px}"
     "@media print{body{margin:0;max-width:none;font-size:11px}section{break-inside:avoid}.note{border-left-color:#999}}";
 
-std::string Number(double value, const char* format) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
+// The value with that many decimals, rounded half away from zero. Written
+// here rather than by printf, whose rounding of halves differs between the C
+// libraries, so that both builds write the same page.
+std::string Fixed(double value, int decimals) {
+  double scale = 1;
+  for (int i = 0; i < decimals; ++i) scale *= 10;
+  const long long scaled = std::llround(value * scale);
+  const unsigned long long magnitude = scaled < 0 ? 0ULL - static_cast<unsigned long long>(scaled) : static_cast<unsigned long long>(scaled);
+  std::string digits = std::to_string(magnitude);
+  if (decimals > 0) {
+    if (digits.size() <= static_cast<std::size_t>(decimals)) digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
+    digits.insert(digits.size() - static_cast<std::size_t>(decimals), ".");
+  }
+  return (scaled < 0 ? "-" : "") + digits;
 }
 
-std::string Share(long part, long whole) { return whole == 0 ? "-" : Number(100.0 * part / whole, "%.1f %%"); }
+// An axis value with as few decimals as it needs (at most six).
+std::string Tick(double value) {
+  int decimals = 0;
+  double scale = 1;
+  while (decimals < 6 && std::fabs(std::round(value * scale) - value * scale) > 1e-6 * scale) ++decimals, scale *= 10;
+  return Fixed(value, decimals);
+}
+
+std::string Share(long part, long whole) { return whole == 0 ? "-" : Fixed(100.0 * part / whole, 1) + " %"; }
 
 // The change from the previous period, in words.
 std::string Change(long now, long before) {
   if (before == 0) return now == 0 ? "-" : "new";
-  return Number(100.0 * (now - before) / before, "%+.1f %%");
+  const double change = 100.0 * static_cast<double>(now - before) / static_cast<double>(before);
+  return (change >= 0 ? "+" : "") + Fixed(change, 1) + " %";
 }
 
 std::string Bytes(std::int64_t bytes) {
-  return bytes >= 1 << 20 ? Number(bytes / 1048576.0, "%.1f MB") : bytes >= 1024 ? Number(bytes / 1024.0, "%.1f KB")
+  return bytes >= 1 << 20 ? Fixed(bytes / 1048576.0, 1) + " MB" : bytes >= 1024 ? Fixed(bytes / 1024.0, 1) + " KB"
                                                                                    : std::to_string(bytes) + " bytes";
 }
 
@@ -56,13 +75,13 @@ double NiceTop(double value) {
 }
 
 std::string Text(double x, double y, const std::string& text, const char* anchor = "middle", int size = 11) {
-  return "<text x=\"" + Number(x, "%.1f") + "\" y=\"" + Number(y, "%.1f") + "\" font-size=\"" + std::to_string(size) +
+  return "<text x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" font-size=\"" + std::to_string(size) +
          "\" text-anchor=\"" + anchor + "\" fill=\"#555\">" + EscapeHtml(text) + "</text>";
 }
 
 std::string Rect(double x, double y, double w, double h, const char* color, const std::string& title) {
-  return "<rect x=\"" + Number(x, "%.1f") + "\" y=\"" + Number(y, "%.1f") + "\" width=\"" + Number(std::max(w, 0.0), "%.1f") +
-         "\" height=\"" + Number(std::max(h, 0.0), "%.1f") + "\" fill=\"" + color + "\"><title>" + EscapeHtml(title) + "</title></rect>";
+  return "<rect x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" width=\"" + Fixed(std::max(w, 0.0), 1) +
+         "\" height=\"" + Fixed(std::max(h, 0.0), 1) + "\" fill=\"" + color + "\"><title>" + EscapeHtml(title) + "</title></rect>";
 }
 
 // The frame of a chart: the SVG element, its y axis with four steps.
@@ -74,14 +93,14 @@ struct Chart {
   double PlotHeight() const { return height - top - bottom; }
   double Y(double value) const { return top + PlotHeight() * (1 - value / top_value); }
   std::string Svg(const std::string& id, const std::string& label, const char* unit = "") const {
-    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + Number(width, "%.0f") + " " + Number(height, "%.0f") +
-                      "\" width=\"" + Number(width, "%.0f") + "\" height=\"" + Number(height, "%.0f") + "\" role=\"img\" aria-label=\"" +
+    std::string svg = "<svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + Fixed(width, 0) + " " + Fixed(height, 0) +
+                      "\" width=\"" + Fixed(width, 0) + "\" height=\"" + Fixed(height, 0) + "\" role=\"img\" aria-label=\"" +
                       EscapeHtml(label) + "\" xmlns=\"http://www.w3.org/2000/svg\">";
     for (int i = 0; i <= 4; ++i) {
       const double value = top_value * i / 4, y = Y(value);
-      svg += "<line x1=\"" + Number(left, "%.0f") + "\" x2=\"" + Number(width - right, "%.0f") + "\" y1=\"" + Number(y, "%.1f") + "\" y2=\"" +
-             Number(y, "%.1f") + "\" stroke=\"#e5e5e5\"/>";
-      svg += Text(left - 6, y + 4, Number(value, value == std::floor(value) ? "%.0f" : "%.2g") + unit, "end");
+      svg += "<line x1=\"" + Fixed(left, 0) + "\" x2=\"" + Fixed(width - right, 0) + "\" y1=\"" + Fixed(y, 1) + "\" y2=\"" +
+             Fixed(y, 1) + "\" stroke=\"#e5e5e5\"/>";
+      svg += Text(left - 6, y + 4, Tick(value) + unit, "end");
     }
     return svg + body + "</svg>";
   }
@@ -97,7 +116,7 @@ std::string Legend(const std::vector<std::pair<std::string, std::string>>& entri
 std::string BucketChart(const ReportData& data, std::string* legend) {
   std::vector<std::string> labels;
   if (data.period.SingleDay()) {
-    for (int hour = 0; hour < 24; ++hour) labels.push_back(Number(hour, "%02.0f"));
+    for (int hour = 0; hour < 24; ++hour) labels.push_back((hour < 10 ? "0" : "") + Fixed(hour, 0));
   } else {
     for (std::string day = data.period.first; !day.empty() && day <= data.period.last; day = AddDays(day, 1)) labels.push_back(day);
   }
@@ -146,10 +165,10 @@ std::string ScoreChart(const ReportData& data) {
   const std::size_t bins = data.clean_scores.size();
   const double slot = chart.PlotWidth() / static_cast<double>(bins);
   const auto label = [&](std::size_t i) {
-    return i == 0 ? "below " + Number(ReportData::kScoreLow, "%.0f")
-           : i + 1 == bins ? Number(ReportData::kScoreHigh, "%.0f") + " or more"
-                           : Number(ReportData::kScoreLow + static_cast<double>(i) - 1, "%.0f") + " to " +
-                                 Number(ReportData::kScoreLow + static_cast<double>(i), "%.0f");
+    return i == 0 ? "below " + Fixed(ReportData::kScoreLow, 0)
+           : i + 1 == bins ? Fixed(ReportData::kScoreHigh, 0) + " or more"
+                           : Fixed(ReportData::kScoreLow + static_cast<double>(i) - 1, 0) + " to " +
+                                 Fixed(ReportData::kScoreLow + static_cast<double>(i), 0);
   };
   for (std::size_t i = 0; i < bins; ++i) {
     const double x = chart.left + slot * static_cast<double>(i);
@@ -157,15 +176,15 @@ std::string ScoreChart(const ReportData& data) {
     if (clean > 0) chart.body += Rect(x + slot * 0.1, chart.Y(clean), slot * 0.4, chart.Y(0) - chart.Y(clean), "#4e79a7", label(i) + ": " + std::to_string(clean) + " clean");
     if (spam > 0) chart.body += Rect(x + slot * 0.5, chart.Y(spam), slot * 0.4, chart.Y(0) - chart.Y(spam), "#e15759", label(i) + ": " + std::to_string(spam) + " spam");
     const double score = ReportData::kScoreLow + static_cast<double>(i) - 1;
-    if (i > 0 && i + 1 < bins && static_cast<long>(score) % 5 == 0) chart.body += Text(x, chart.height - chart.bottom + 16, Number(score, "%.0f"));
+    if (i > 0 && i + 1 < bins && static_cast<long>(score) % 5 == 0) chart.body += Text(x, chart.height - chart.bottom + 16, Fixed(score, 0));
   }
   char* end = nullptr;
   const std::string required = data.RequiredScore();
   const double value = std::strtod(required.c_str(), &end);
   if (!required.empty() && value >= ReportData::kScoreLow && value <= ReportData::kScoreHigh) {
     const double x = chart.left + slot * (value - ReportData::kScoreLow + 1);
-    chart.body += "<line x1=\"" + Number(x, "%.1f") + "\" x2=\"" + Number(x, "%.1f") + "\" y1=\"" + Number(chart.top, "%.0f") + "\" y2=\"" +
-                  Number(chart.Y(0), "%.1f") + "\" stroke=\"#222\" stroke-dasharray=\"5 3\"/>" +
+    chart.body += "<line x1=\"" + Fixed(x, 1) + "\" x2=\"" + Fixed(x, 1) + "\" y1=\"" + Fixed(chart.top, 0) + "\" y2=\"" +
+                  Fixed(chart.Y(0), 1) + "\" stroke=\"#222\" stroke-dasharray=\"5 3\"/>" +
                   Text(x + 4, chart.top + 12, "required " + required, "start");
   }
   return chart.Svg("chart-scores", "The spread of scores, clean and spam");
@@ -185,9 +204,9 @@ std::string TimeChart(const ReportData& data) {
     std::size_t i = 0;
     for (const auto& [day, times] : data.filter_times) {
       const double x = chart.left + slot * (static_cast<double>(i++) + 0.5), y = chart.Y(times.Percentile(fraction));
-      points += Number(x, "%.1f") + "," + Number(y, "%.1f") + " ";
-      chart.body += "<circle cx=\"" + Number(x, "%.1f") + "\" cy=\"" + Number(y, "%.1f") + "\" r=\"3\" fill=\"" + color + "\"><title>" + day +
-                    ": " + Number(times.Percentile(fraction), "%.3f s") + "</title></circle>";
+      points += Fixed(x, 1) + "," + Fixed(y, 1) + " ";
+      chart.body += "<circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) + "\" r=\"3\" fill=\"" + color + "\"><title>" + day +
+                    ": " + Fixed(times.Percentile(fraction), 3) + " s" + "</title></circle>";
     }
     chart.body += "<polyline fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(color) + "\" points=\"" + points + "\"/>";
   }
@@ -219,8 +238,8 @@ std::string RuleChart(const std::map<std::string, long>& rules, long messages, c
               Share(n, messages) + "</td></tr>";
   }
   *table += "</table>";
-  std::string svg = "<svg class=\"chart\" id=\"" + std::string(id) + "\" viewBox=\"0 0 " + Number(chart.width, "%.0f") + " " +
-                    Number(chart.height, "%.0f") + "\" width=\"" + Number(chart.width, "%.0f") + "\" height=\"" + Number(chart.height, "%.0f") +
+  std::string svg = "<svg class=\"chart\" id=\"" + std::string(id) + "\" viewBox=\"0 0 " + Fixed(chart.width, 0) + " " +
+                    Fixed(chart.height, 0) + "\" width=\"" + Fixed(chart.width, 0) + "\" height=\"" + Fixed(chart.height, 0) +
                     "\" role=\"img\" aria-label=\"Rules that hit most\" xmlns=\"http://www.w3.org/2000/svg\">";
   if (top.empty()) svg += Text(chart.width / 2, 20, "no rule hit");
   return svg + chart.body + "</svg>";
@@ -305,14 +324,14 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       << Legend({{"#4e79a7", "median"}, {"#f28e2b", "95th percentile"}, {"#e15759", "99th percentile"}})
       << "<table><tr><th>Day</th><th class=\"n\">Scanned</th><th class=\"n\">Median</th><th class=\"n\">95th</th><th class=\"n\">99th</th></tr>";
   for (const auto& [day, times] : data.filter_times) {
-    out << "<tr><td>" << day << "</td><td class=\"n\">" << times.Count() << "</td><td class=\"n\">" << Number(times.Percentile(0.5), "%.2f s")
-        << "</td><td class=\"n\">" << Number(times.Percentile(0.95), "%.2f s") << "</td><td class=\"n\">" << Number(times.Percentile(0.99), "%.2f s")
+    out << "<tr><td>" << day << "</td><td class=\"n\">" << times.Count() << "</td><td class=\"n\">" << Fixed(times.Percentile(0.5), 2) + " s"
+        << "</td><td class=\"n\">" << Fixed(times.Percentile(0.95), 2) + " s" << "</td><td class=\"n\">" << Fixed(times.Percentile(0.99), 2) + " s"
         << "</td></tr>";
   }
   out << "</table><h3>The slowest messages</h3><table><tr><th>Time</th><th>Connector</th><th>Message</th><th>Subject</th><th class=\"n\">Seconds</th></tr>";
   for (const SlowMessage& slow : data.slowest) {
     out << "<tr><td>" << EscapeHtml(slow.time) << "</td><td>" << EscapeHtml(slow.connector) << "</td><td>" << EscapeHtml(slow.message)
-        << "</td><td>" << EscapeHtml(slow.subject) << "</td><td class=\"n\">" << Number(slow.seconds, "%.3f") << "</td></tr>";
+        << "</td><td>" << EscapeHtml(slow.subject) << "</td><td class=\"n\">" << Fixed(slow.seconds, 3) << "</td></tr>";
   }
   out << "</table></section>\n";
 
@@ -388,7 +407,7 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   line("trap", c.Outcome("trap"), b.Outcome("trap"));
   line("released", c.Outcome("released"), b.Outcome("released"));
   out << "  near misses (clean, within one point of " << (data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): " << data.near_misses << '\n';
-  if (!data.slowest.empty()) out << "  slowest filter: " << Number(data.slowest.front().seconds, "%.2f s") << " (" << data.slowest.front().message << ")\n";
+  if (!data.slowest.empty()) out << "  slowest filter: " << Fixed(data.slowest.front().seconds, 2) + " s" << " (" << data.slowest.front().message << ")\n";
   if (quarantine.configured && quarantine.problem.empty()) {
     out << "  quarantine: " << quarantine.messages << " messages, " << Bytes(quarantine.bytes) << '\n';
   }
