@@ -179,8 +179,7 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
        }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
       {"SCANLOGPATH", [&] {
-         Finding found = Folder(fs, ExpandCommandText(text["SCANLOGPATH"], [&](const std::string& name) { return platform.EnvironmentValue(name); }),
-                                "", false);
+         Finding found = Folder(fs, ScanLogFolder(platform, text["SCANLOGPATH"]), "", false);
          if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
          if (!found.problem.empty()) found.problem += ": runs go on without their log lines";
          return found;
@@ -314,7 +313,7 @@ void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) 
         if (fields.size() < 12) continue;
         ++messages;
         spam += fields[4] == "spam";
-        failures += fields[5] == "no-message" || fields[5] == "filter-failed" || fields[5] == "time-limit" || fields[5] == "trap";
+        failures += IsFailureOutcome(fields[5]);
         if (!fields[11].empty()) slowest = std::max(slowest, std::strtod(fields[11].c_str(), nullptr));
       }
       reader->Close();

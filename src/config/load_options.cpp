@@ -41,6 +41,13 @@ void EnsureTrailingBackslash(std::string& path) {
 
 }  // namespace
 
+std::string ScanLogFolder(Platform& platform, const std::string& value) {
+  // "%ProgramData%\saplugin\ScanLog", as the installer writes it.
+  std::string folder = ExpandCommandText(value, [&](const std::string& name) { return platform.EnvironmentValue(name); });
+  if (!folder.empty()) EnsureTrailingBackslash(folder);
+  return folder;
+}
+
 std::string ReadWholeSetting(Platform& platform, const std::string& file, const char* key) {
   // The reader fills all but the terminator's place when it cuts a value:
   // read again with more room until the value ends short of it.
@@ -113,10 +120,7 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     options.SaLearnExe = value;
   }
   if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
-    // "%ProgramData%\saplugin\ScanLog", as the installer writes it: the
-    // variables of the run's environment are expanded.
-    options.ScanLogPath = ExpandCommandText(value, [&](const std::string& name) { return platform.EnvironmentValue(name); });
-    EnsureTrailingBackslash(options.ScanLogPath);
+    options.ScanLogPath = ScanLogFolder(platform, value);
   }
 
   if (options.QuarantinePath.empty()) {

@@ -20,6 +20,10 @@ bool LoadOptions(Platform& platform, PluginOptions& options);
 // The same from the named file: its folder stands in the entry of a missing one.
 bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options);
 
+// A SCANLOGPATH value as a run uses it: its %NAME% variables expanded from
+// the environment, a "\" at its end; empty stays empty.
+std::string ScanLogFolder(Platform& platform, const std::string& value);
+
 // The longest value that ReadWholeSetting takes.
 constexpr std::uint32_t kLongestWholeSetting = 32767;
 

@@ -201,7 +201,7 @@ class Commands {
 
   int Delete(const Words& words) {
     return EachId(words, [&](QuarantinedMessage& message) {
-      DeleteAll(message);
+      RemoveQuarantined(fs_, folder_, message.id);
       out_ << "deleted " << message.id << '\n';
       return kQuarantineDone;
     });
@@ -221,7 +221,7 @@ class Commands {
     for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
       if (message.modified >= cutoff) continue;
       try {
-        if (!dry) DeleteAll(message);
+        if (!dry) RemoveQuarantined(fs_, folder_, message.id);
         out_ << (dry ? "would delete " : "deleted ") << message.id << " (" << When(message.modified) << ", " << message.bytes << " bytes"
              << (message.Missing().empty() ? "" : ", missing: " + message.Missing()) << ")\n";
         ++count;
@@ -273,15 +273,6 @@ class Commands {
                                           << ": " << line << '\n';
     }
     return learned.AllTaught() ? kQuarantineDone : kQuarantineLearnFailure;
-  }
-
-  // Every file of the message, the message itself last, so that a failure
-  // on the way leaves it listed with what is missing.
-  void DeleteAll(const QuarantinedMessage& message) {
-    for (const std::string& file : {QuarantinePickupFile(folder_, message.id), QuarantineOutputFile(folder_, message.id),
-                                    QuarantineRecordFile(folder_, message.id), QuarantineMessageFile(folder_, message.id)}) {
-      if (fs_.FileExists(file)) fs_.DeleteFile(file);
-    }
   }
 
   void LogReleased(const QuarantinedMessage& message, const Released& released, const std::string& account) {

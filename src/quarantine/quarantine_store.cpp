@@ -61,6 +61,13 @@ void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std:
   writer->Close();
 }
 
+void RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id) {
+  for (const std::string& file : {QuarantinePickupFile(folder, id), QuarantineOutputFile(folder, id), QuarantineMessageFile(folder, id),
+                                  QuarantineRecordFile(folder, id)}) {
+    if (fs.FileExists(file)) fs.DeleteFile(file);
+  }
+}
+
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder) {
   std::map<std::string, QuarantinedMessage> found;
   const auto add = [&](const FileEntry& file, const std::string& id, bool QuarantinedMessage::*part) {

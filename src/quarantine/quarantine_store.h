@@ -46,6 +46,12 @@ std::string ReleaseMarkFile(const std::string& folder, const std::string& connec
 void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id, const std::string& connector,
                            const std::string& name, const std::string& time);
 
+// Removes every file of the message that is there, its record last, so that
+// a removal cut short leaves the message listed with what is missing, and a
+// release cut short still knows where the message went. Throws Error when a
+// file cannot be removed.
+void RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id);
+
 // Every message in the quarantine folder, from the names, sizes and times of
 // its files alone, newest first. Throws Error when a folder cannot be listed.
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder);

@@ -104,12 +104,8 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
       throw;
     }
   }
-  // Both are in the queue and on disk: the quarantine's copies go, the record
-  // last, so that a release cut short here still knows where the message went.
-  for (const std::string& file : {QuarantinePickupFile(folder, message.id), QuarantineOutputFile(folder, message.id),
-                                  QuarantineMessageFile(folder, message.id), QuarantineRecordFile(folder, message.id)}) {
-    if (fs.FileExists(file)) fs.DeleteFile(file);
-  }
+  // Both are in the queue and on disk: the quarantine's copies go.
+  RemoveQuarantined(fs, folder, message.id);
   return released;
 }
 

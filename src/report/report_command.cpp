@@ -6,7 +6,6 @@
 
 #include "config/conversions.h"
 #include "config/load_options.h"
-#include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
@@ -115,10 +114,7 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
         loaded = LoadOptionsFrom(quiet, config, options);
       } catch (const Error& error) {
         config_problem = "The configuration " + config + " stops every run: " + error.Description();
-        const auto expand = [&](const std::string& text) {
-          return ExpandCommandText(text, [&](const std::string& name) { return platform.EnvironmentValue(name); });
-        };
-        options.ScanLogPath = expand(ReadWholeSetting(platform, config, "SCANLOGPATH"));
+        options.ScanLogPath = ScanLogFolder(platform, ReadWholeSetting(platform, config, "SCANLOGPATH"));
         options.QuarantinePath = ReadWholeSetting(platform, config, "QUARANTINEPATH");
         if (!options.QuarantinePath.empty() && options.QuarantinePath.back() != '\\') options.QuarantinePath += '\\';
         loaded = true;

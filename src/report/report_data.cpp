@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "run/scan_log.h"
+
 namespace saplugin {
 
 const char* const kReportOutcomes[] = {"tagged", "kept", "quarantined", "deleted", "left", "released", "too-large", "missing",
@@ -83,10 +85,6 @@ double TimeHistogram::Percentile(double fraction) const {
     if (static_cast<double>(seen) >= wanted) return BucketEdges()[i];
   }
   return 86400;
-}
-
-bool IsFailureOutcome(const std::string& outcome) {
-  return outcome == "no-message" || outcome == "filter-failed" || outcome == "time-limit" || outcome == "trap";
 }
 
 ReportData::ReportData(ReportPeriod p)

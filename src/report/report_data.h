@@ -90,7 +90,4 @@ class ReportData {
   std::string RequiredScore() const;
 };
 
-// True for the outcomes that are failures.
-bool IsFailureOutcome(const std::string& outcome);
-
 }  // namespace saplugin

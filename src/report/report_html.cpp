@@ -92,11 +92,12 @@ struct Chart {
   double PlotWidth() const { return width - left - right; }
   double PlotHeight() const { return height - top - bottom; }
   double Y(double value) const { return top + PlotHeight() * (1 - value / top_value); }
-  std::string Svg(const std::string& id, const std::string& label, const char* unit = "") const {
+  // The chart's SVG element; with_axis draws the y axis's grid and values.
+  std::string Svg(const std::string& id, const std::string& label, const char* unit = "", bool with_axis = true) const {
     std::string svg = "<svg class=\"chart\" id=\"" + id + "\" viewBox=\"0 0 " + Fixed(width, 0) + " " + Fixed(height, 0) +
                       "\" width=\"" + Fixed(width, 0) + "\" height=\"" + Fixed(height, 0) + "\" role=\"img\" aria-label=\"" +
                       EscapeHtml(label) + "\" xmlns=\"http://www.w3.org/2000/svg\">";
-    for (int i = 0; i <= 4; ++i) {
+    for (int i = 0; with_axis && i <= 4; ++i) {
       const double value = top_value * i / 4, y = Y(value);
       svg += "<line x1=\"" + Fixed(left, 0) + "\" x2=\"" + Fixed(width - right, 0) + "\" y1=\"" + Fixed(y, 1) + "\" y2=\"" +
              Fixed(y, 1) + "\" stroke=\"#e5e5e5\"/>";
@@ -238,11 +239,8 @@ std::string RuleChart(const std::map<std::string, long>& rules, long messages, c
               Share(n, messages) + "</td></tr>";
   }
   *table += "</table>";
-  std::string svg = "<svg class=\"chart\" id=\"" + std::string(id) + "\" viewBox=\"0 0 " + Fixed(chart.width, 0) + " " +
-                    Fixed(chart.height, 0) + "\" width=\"" + Fixed(chart.width, 0) + "\" height=\"" + Fixed(chart.height, 0) +
-                    "\" role=\"img\" aria-label=\"Rules that hit most\" xmlns=\"http://www.w3.org/2000/svg\">";
-  if (top.empty()) svg += Text(chart.width / 2, 20, "no rule hit");
-  return svg + chart.body + "</svg>";
+  if (top.empty()) chart.body += Text(chart.width / 2, 20, "no rule hit");
+  return chart.Svg(id, "Rules that hit most", "", false);
 }
 
 std::string Figure(const char* name, long value) { return "<td class=\"n\" data-figure=\"" + std::string(name) + "\">" + std::to_string(value) + "</td>"; }

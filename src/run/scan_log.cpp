@@ -57,6 +57,10 @@ std::string Number(double value, const char* format) {
 
 }  // namespace
 
+bool IsFailureOutcome(const std::string& outcome) {
+  return outcome == "no-message" || outcome == "filter-failed" || outcome == "time-limit" || outcome == "trap";
+}
+
 LocalTime ToLocalTime(std::time_t moment) {
   std::tm local = *std::localtime(&moment);
   std::tm utc = *std::gmtime(&moment);

@@ -15,6 +15,10 @@ extern const char* const kScanLogColumns;
 // The longest From or Subject that the log keeps, in bytes.
 constexpr std::size_t kScanLogTextLimit = 200;
 
+// True for the outcomes of a run that failed: the message was left unscanned
+// for a fault, not by a setting.
+bool IsFailureOutcome(const std::string& outcome);
+
 // A moment in local time: "2026-12-07T13:45:12+01:00" and "2026-12-07".
 struct LocalTime {
   std::string stamp, date;

@@ -43,6 +43,17 @@ class Deadline {
 
 Error Refusal(const std::string& text) { return Error(kErrorInvalidArgument, "ScanThroughSpamd", text); }
 
+// Throws Error, naming the host, unless the answer's status line is spamd's
+// and says 0 (EX_OK).
+void CheckAnswerStatus(const std::string& answer, const std::string& name) {
+  const std::string status = answer.substr(0, answer.find("\r\n"));
+  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
+  const std::size_t code = status.find(' ');
+  if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) {
+    throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
+  }
+}
+
 // Reads the answer's header section and what came with it of the body; the
 // bytes read past the header are left in body.
 std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, const Deadline& deadline, std::string* body) {
@@ -133,12 +144,7 @@ void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const s
 
 std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string& name) {
   const std::size_t end = answer.find("\r\n\r\n");
-  const std::string status = answer.substr(0, answer.find("\r\n"));
-  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
-  const std::size_t code = status.find(' ');
-  if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) {
-    throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
-  }
+  CheckAnswerStatus(answer, name);
   if (end == std::string::npos) throw Refusal(name + " ended its answer within the header");
   std::size_t line = answer.find("\r\n");
   while (line < end) {
@@ -181,9 +187,7 @@ void TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const 
   if (status.find("TELL commands are not enabled") != std::string::npos) {
     throw Refusal(name + " does not take TELL: start its spamd with --allow-tell (it answered \"" + status.substr(0, 200) + "\")");
   }
-  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
-  const std::size_t code = status.find(' ');
-  if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
+  CheckAnswerStatus(answer, name);
   const std::string header = answer.substr(0, answer.find("\r\n\r\n"));
   for (std::size_t line = header.find("\r\n"); line != std::string::npos; line = header.find("\r\n", line + 2)) {
     if (StartsWithIgnoringCase(header.substr(line + 2), "DidSet:")) return;
