@@ -28,8 +28,9 @@ struct QuarantineBox : Sandbox {
 // One case: its name and builds; what is changed before (words: "no-output B"
 // removes B's SpamAssassin output, "no-record A", "no-pickup C", "taken A"
 // puts another message under A's name in the queue); saquarantine's words;
-// the exit status; the lines its standard output must hold (in order, each a
-// part of a line, "{A}" for an id); and a check of what is left afterwards.
+// the exit status; the lines its standard output and then its standard error
+// must hold (in order, each a part of a line, "{A}" for an id); and a check of
+// what is left afterwards.
 struct QuarantineCase {
   std::string name;
   int builds;
