@@ -4,10 +4,9 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/wait_end.h"
@@ -65,49 +64,74 @@ void WaitFor(SOCKET socket, bool for_writing, const WaitEnd& end, const std::str
   }
 }
 
-// The addresses of a host, found by getaddrinfo in a thread of its own so
-// that a name server that does not answer costs at most the time: the
-// thread is then left to end by itself and frees what it finds.
-std::unique_ptr<addrinfo, void(WSAAPI*)(addrinfo*)> FindAddresses(const std::string& host, std::uint16_t port, Milliseconds timeout,
-                                                                   const std::string& peer) {
-  struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false, abandoned = false;
-    int status = 0;
-    addrinfo* found = nullptr;
-  };
-  const auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, host, port] {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    addrinfo* found = nullptr;
-    const int status = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    const std::lock_guard<std::mutex> lock(lookup->mutex);
-    if (lookup->abandoned) {
-      if (status == 0) freeaddrinfo(found);
-      return;
-    }
-    lookup->status = status;
-    lookup->found = found;
-    lookup->finished = true;
-    lookup->done.notify_one();
-  }).detach();
-  std::unique_lock<std::mutex> lock(lookup->mutex);
-  const WaitEnd end(timeout);
-  while (!lookup->finished) {
-    const int left = end.Left();
-    if (left < 0) {
-      lookup->done.wait(lock);
-    } else if (lookup->done.wait_for(lock, std::chrono::milliseconds(left)) == std::cv_status::timeout && end.Passed()) {
-      lookup->abandoned = true;
-      throw WindowsError("Could not find " + peer + " within " + std::to_string(timeout) + " ms", WSAETIMEDOUT);
-    }
+using Addresses = std::unique_ptr<addrinfo, void(WSAAPI*)(addrinfo*)>;
+
+// One lookup by name, shared by the caller and the thread that does it; the
+// last of the two to let go frees it, and what was found if nobody took it.
+struct NameLookup {
+  std::string host, service;
+  HANDLE done = nullptr;  // set by the thread when getaddrinfo has answered
+  LONG owners = 2;
+  int status = 0;
+  addrinfo* found = nullptr;
+};
+
+void LetGo(NameLookup* lookup) {
+  if (InterlockedDecrement(&lookup->owners) != 0) return;
+  if (lookup->found != nullptr) freeaddrinfo(lookup->found);
+  CloseHandle(lookup->done);
+  delete lookup;
+}
+
+DWORD WINAPI LookUpName(void* argument) {
+  auto* const lookup = static_cast<NameLookup*>(argument);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  lookup->status = getaddrinfo(lookup->host.c_str(), lookup->service.c_str(), &hints, &lookup->found);
+  SetEvent(lookup->done);
+  LetGo(lookup);
+  return 0;
+}
+
+// The addresses of a host. An IP address is read at once, in this thread,
+// without any name service. A name is looked up by getaddrinfo in a thread
+// of its own, so that a name server that does not answer costs at most the
+// time: the thread is then left to end by itself and frees what it finds.
+// The thread and its signal are Win32's own: under Wine, a std::thread's
+// lookup with a condition variable now and then never signalled its end on
+// a busy machine.
+Addresses FindAddresses(const std::string& host, std::uint16_t port, Milliseconds timeout, const std::string& peer) {
+  const std::string service = std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) == 0) return {found, freeaddrinfo};
+
+  auto* const lookup = new NameLookup{host, service};
+  lookup->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  const ScopedHandle thread(lookup->done == nullptr ? nullptr : CreateThread(nullptr, 0, LookUpName, lookup, 0, nullptr));
+  if (!thread.Valid()) {
+    const DWORD error = GetLastError();
+    if (lookup->done != nullptr) CloseHandle(lookup->done);
+    delete lookup;
+    throw WindowsError("Could not look up " + peer, error);
   }
-  if (lookup->status != 0) throw WindowsError("Could not find " + peer, static_cast<DWORD>(lookup->status));
-  return {lookup->found, freeaddrinfo};
+  const DWORD wait = timeout == kNoTimeLimit ? INFINITE : static_cast<DWORD>(std::min<Milliseconds>(timeout, INFINITE - 1));
+  if (WaitForSingleObject(lookup->done, wait) != WAIT_OBJECT_0) {
+    LetGo(lookup);
+    throw WindowsError("Could not find " + peer + " within " + std::to_string(timeout) + " ms", WSAETIMEDOUT);
+  }
+  const int status = lookup->status;
+  found = lookup->found;
+  lookup->found = nullptr;
+  LetGo(lookup);
+  if (status != 0) throw WindowsError("Could not find " + peer, static_cast<DWORD>(status));
+  return {found, freeaddrinfo};
 }
 
 class WindowsConnection : public Connection {
