@@ -76,6 +76,16 @@ struct NameLookup {
   addrinfo* found = nullptr;
 };
 
+// What getaddrinfo is asked for: TCP addresses of either family.
+addrinfo StreamHints(int flags) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  hints.ai_flags = flags;
+  return hints;
+}
+
 void LetGo(NameLookup* lookup) {
   if (InterlockedDecrement(&lookup->owners) != 0) return;
   if (lookup->found != nullptr) freeaddrinfo(lookup->found);
@@ -85,10 +95,7 @@ void LetGo(NameLookup* lookup) {
 
 DWORD WINAPI LookUpName(void* argument) {
   auto* const lookup = static_cast<NameLookup*>(argument);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
+  const addrinfo hints = StreamHints(0);
   lookup->status = getaddrinfo(lookup->host.c_str(), lookup->service.c_str(), &hints, &lookup->found);
   SetEvent(lookup->done);
   LetGo(lookup);
@@ -104,11 +111,7 @@ DWORD WINAPI LookUpName(void* argument) {
 // a busy machine.
 Addresses FindAddresses(const std::string& host, std::uint16_t port, Milliseconds timeout, const std::string& peer) {
   const std::string service = std::to_string(port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_protocol = IPPROTO_TCP;
-  hints.ai_flags = AI_NUMERICHOST;
+  const addrinfo hints = StreamHints(AI_NUMERICHOST);
   addrinfo* found = nullptr;
   if (getaddrinfo(host.c_str(), service.c_str(), &hints, &found) == 0) return {found, freeaddrinfo};
 
