@@ -15,8 +15,8 @@
 #include "platform/error.h"
 #include "platform/posix/profile_file.h"
 #include "platform/posix/registry_file.h"
-#include "run/header_fields.h"
-#include "run/scan_log.h"
+#include "store/header_fields.h"
+#include "store/scan_log.h"
 #include "run/spamd_scan.h"
 
 namespace {

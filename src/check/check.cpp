@@ -17,12 +17,12 @@
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
-#include "quarantine/quarantine_store.h"
+#include "store/quarantine_store.h"
 #include "run/main.h"
-#include "run/header_fields.h"
+#include "store/header_fields.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 #include "run/spamd_scan.h"
 
 namespace saplugin {

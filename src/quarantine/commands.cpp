@@ -11,11 +11,11 @@
 #include "config/load_options.h"
 #include "platform/forwarding_platform.h"
 #include "quarantine/learn.h"
-#include "quarantine/quarantine_store.h"
+#include "store/quarantine_store.h"
 #include "quarantine/release.h"
-#include "run/header_fields.h"
+#include "store/header_fields.h"
 #include "run/scan.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "run/main.h"
-#include "run/queue_paths.h"
+#include "store/queue_paths.h"
 #include "run/read_registry_value.h"
 
 namespace saplugin {

@@ -4,7 +4,7 @@
 
 #include "config/plugin_options.h"
 #include "platform/platform.h"
-#include "quarantine/quarantine_store.h"
+#include "store/quarantine_store.h"
 
 namespace saplugin {
 

@@ -9,10 +9,10 @@
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
-#include "quarantine/quarantine_store.h"
+#include "store/quarantine_store.h"
 #include "report/report_html.h"
 #include "report/scan_log_reader.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

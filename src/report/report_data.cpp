@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "report/scan_log_reader.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

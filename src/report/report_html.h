@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "quarantine/quarantine_store.h"
+#include "store/quarantine_store.h"
 #include "report/report_data.h"
 
 namespace saplugin {

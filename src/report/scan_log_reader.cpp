@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "run/scan.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

@@ -1,12 +1,12 @@
 #include "run/main.h"
 
 #include "config/load_options.h"
-#include "quarantine/quarantine_store.h"
-#include "run/header_fields.h"
-#include "run/queue_paths.h"
+#include "store/quarantine_store.h"
+#include "store/header_fields.h"
+#include "store/queue_paths.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

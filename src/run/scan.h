@@ -5,8 +5,9 @@
 
 #include "config/plugin_options.h"
 #include "platform/platform.h"
-#include "run/queue_paths.h"
-#include "run/scan_record.h"
+#include "store/header_fields.h"
+#include "store/queue_paths.h"
+#include "store/scan_record.h"
 
 namespace saplugin {
 
@@ -16,9 +17,6 @@ enum class Verdict {
   kFlagged,    // a header line begins with "X-Spam-Flag: YES", in any case
   kClean,      // the header section ended, or the output did, without the flag
 };
-
-// The longest prefix of an output line that the header scan keeps in memory.
-constexpr std::size_t kHeaderLineLimit = 1000;
 
 // The line that the scan batch file holds: the filter with -P -c and the
 // rules path, reading the message file and writing TempPath + run name + ".MAI".

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "config/spamd_hosts.h"
-#include "run/header_fields.h"
+#include "store/header_fields.h"
 
 namespace saplugin {
 

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "e2e/e2e.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

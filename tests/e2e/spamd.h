@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "e2e/e2e.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 

@@ -7,7 +7,7 @@
 
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 namespace {

@@ -32,9 +32,9 @@
 #include "config/spamd_hosts.h"
 #include "helpers/make_run_name.h"
 #include "platform/posix/process_start.h"
-#include "run/header_fields.h"
+#include "store/header_fields.h"
 #include "run/read_registry_value.h"
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 #endif
 
 namespace saplugin {

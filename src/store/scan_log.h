@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "run/scan_record.h"
+#include "store/scan_record.h"
 
 namespace saplugin {
 

@@ -1,9 +1,8 @@
-#include "run/header_fields.h"
+#include "store/header_fields.h"
 
 #include <cctype>
 #include <sstream>
 
-#include "run/scan.h"
 
 namespace saplugin {
 

@@ -1,4 +1,4 @@
-#include "run/scan_log.h"
+#include "store/scan_log.h"
 
 #include <cstdio>
 #include <memory>

@@ -8,6 +8,9 @@
 
 namespace saplugin {
 
+// The longest prefix of a header line that a reader keeps in memory.
+constexpr std::size_t kHeaderLineLimit = 1000;
+
 // True when the text begins with the prefix, letters compared without regard
 // to their case (header field names match so).
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);

@@ -1,11 +1,10 @@
-#include "quarantine/quarantine_store.h"
+#include "store/quarantine_store.h"
 
 #include <algorithm>
 #include <map>
 
-#include "run/header_fields.h"
-#include "run/scan.h"
-#include "run/scan_log.h"
+#include "store/header_fields.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 
