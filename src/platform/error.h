@@ -34,6 +34,7 @@ enum ErrorNumber : long {
   kErrorInvalidArgument = 5,
   kErrorFileNotFound = 53,
   kErrorFileExists = 58,
+  kErrorInUse = 70,
   kErrorQuarantinePath = 20001,
 };
 

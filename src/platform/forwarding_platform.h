@@ -15,6 +15,7 @@ class ForwardingPlatform : public Platform {
   std::string CommandLine() override { return target_.CommandLine(); }
   std::string ExecutableDirectory() override { return target_.ExecutableDirectory(); }
   void LogEvent(EventLevel level, const std::string& text) override { target_.LogEvent(level, text); }
+  std::string AccountName() override { return target_.AccountName(); }
   std::string EnvironmentValue(const std::string& name) override { return target_.EnvironmentValue(name); }
   std::unique_ptr<ChildProcess> StartHidden(const std::string& line) override { return target_.StartHidden(line); }
   std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {

@@ -51,6 +51,14 @@ class TextReader {
   virtual void Close() = 0;
 };
 
+// A lock on a name, held by this process until it is destroyed, which also
+// removes the lock's file. The system lets it go when the process ends in any
+// way (a kill included), so that a lock is never left held by nobody.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 // One file of a folder as FilesIn lists it.
 struct FileEntry {
   std::string name;
@@ -119,6 +127,13 @@ class FileSystem {
   // Removes the one named file without forcing: throws Error for a missing or
   // read-only file.
   virtual void DeleteFile(const std::string& path) = 0;
+  // Gives an existing file ordinary attributes (Windows: clears read-only;
+  // POSIX: the owner may write), as a file made anew has them. Throws Error.
+  virtual void ClearReadOnly(const std::string& path) = 0;
+  // Takes the lock that the file of that name stands for, in an existing
+  // folder, without waiting: answers null when another process holds it.
+  // Throws Error when the lock's file cannot be made.
+  virtual std::unique_ptr<FileLock> TryLock(const std::string& path) = 0;
   // Why this process may not make files in an existing folder, found without
   // making one (a folder that a mail server watches must see no stray file);
   // empty when it may. Never throws.
@@ -218,6 +233,10 @@ class Platform {
   // Writes one event-log entry holding the text, at the level. Throws Error
   // when it fails.
   virtual void LogEvent(EventLevel level, const std::string& text) = 0;
+  // The account this process runs as, from the system, never from the
+  // environment ("DOMAIN\\user" on Windows, the effective user on POSIX).
+  // Throws Error when the system cannot tell.
+  virtual std::string AccountName() = 0;
   // The value of an environment variable whose name matches without regard to
   // letter case; empty when it is not set.
   virtual std::string EnvironmentValue(const std::string& name) = 0;

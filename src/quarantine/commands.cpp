@@ -13,6 +13,8 @@
 #include "quarantine/learn.h"
 #include "store/quarantine_store.h"
 #include "quarantine/release.h"
+#include "store/names.h"
+#include "store/release_mark.h"
 #include "store/header_fields.h"
 #include "run/scan.h"
 #include "store/scan_log.h"
@@ -58,10 +60,10 @@ std::string Lower(std::string text) {
 
 bool Contains(const std::string& text, const std::string& part) { return Lower(text).find(Lower(part)) != std::string::npos; }
 
-// A local time to the minute, for the listing.
+// A local time to the minute with its UTC offset, for the listing.
 std::string When(std::int64_t seconds) {
   const std::string stamp = ToLocalTime(static_cast<std::time_t>(seconds)).stamp;
-  return stamp.substr(0, 10) + " " + stamp.substr(11, 5);
+  return stamp.substr(0, 10) + " " + stamp.substr(11, 5) + stamp.substr(19);
 }
 
 // The options of a verb: "--name value" pairs and flags, then the ids.
@@ -96,7 +98,8 @@ int Days(const Words& words, const char* option, int otherwise) {
 
 // The exit status an error of a verb stands for.
 int StatusOf(const Error& error) {
-  return error.Number() == kErrorFileNotFound ? kQuarantineNotFound
+  return error.Number() == kErrorInUse ? kQuarantineBusy
+         : error.Number() == kErrorFileNotFound ? kQuarantineNotFound
          : error.Number() == kErrorFileExists || error.Number() == kErrorInvalidArgument ? kQuarantineRefused
                                                                                        : kQuarantineFileFailure;
 }
@@ -111,29 +114,32 @@ class Commands {
     const int older = Days(words, "--older-than", -1), newer = Days(words, "--newer-than", -1);
     const bool csv = words.options.count("--csv") > 0;
     const auto option = [&](const char* name) { return words.options.count(name) ? words.options.at(name) : std::string(); };
-    if (csv) out_ << "id,time,size,score,required,connector,name,from,subject,missing\n";
+    if (csv) out_ << "id,time,size,score,required,connector,name,from,subject,missing,state\n";
     int listed = 0;
     for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
       if (older >= 0 && message.modified > now - older * kDay) continue;
       if (newer >= 0 && message.modified < now - newer * kDay) continue;
       ReadQuarantineDetails(fs_, folder_, message);
       if (!Contains(message.from, option("--from")) || !Contains(message.subject, option("--subject"))) continue;
-      if (!option("--connector").empty() && Lower(message.connector) != Lower(option("--connector"))) continue;
+      if (!option("--connector").empty() && Lower(message.details.connector) != Lower(option("--connector"))) continue;
       ++listed;
       const std::string missing = message.Missing();
       if (csv) {
         out_ << CsvField(message.id) << ',' << ToLocalTime(static_cast<std::time_t>(message.modified)).stamp << ','
-             << (message.size < 0 ? "" : std::to_string(message.size)) << ',' << CsvField(message.score) << ','
-             << CsvField(message.required) << ',' << CsvField(message.connector) << ',' << CsvField(message.name) << ','
-             << CsvTextField(message.from) << ',' << CsvTextField(message.subject) << ',' << CsvField(missing) << '\n';
+             << (message.size < 0 ? "" : std::to_string(message.size)) << ',' << CsvNumberField(message.score) << ','
+             << CsvNumberField(message.required) << ',' << CsvTextField(message.details.connector) << ','
+             << CsvTextField(message.details.name) << ',' << CsvTextField(message.from) << ',' << CsvTextField(message.subject) << ','
+             << CsvField(missing) << ',' << CsvTextField(message.StateText()) << '\n';
         continue;
       }
       char head[160];
+      const std::string score = CleanLine(message.score, 7), connector = CleanLine(message.details.connector, 40);
       std::snprintf(head, sizeof head, "%-32s  %s  %9s  %7s  %-10s  ", message.id.c_str(), When(message.modified).c_str(),
-                    message.size < 0 ? "-" : std::to_string(message.size).c_str(), message.score.empty() ? "-" : message.score.c_str(),
-                    message.connector.empty() ? "?" : message.connector.c_str());
+                    message.size < 0 ? "-" : std::to_string(message.size).c_str(), score.empty() ? "-" : score.c_str(),
+                    connector.empty() ? "?" : connector.c_str());
+      const std::string state = message.StateText();
       out_ << head << CleanLine(message.from, 40) << "  " << CleanLine(message.subject, 60)
-           << (missing.empty() ? "" : "  [missing: " + missing + "]") << '\n';
+           << (missing.empty() ? "" : "  [missing: " + missing + "]") << (state.empty() ? "" : "  [" + CleanLine(state, 200) + "]") << '\n';
     }
     if (!csv) err_ << "saquarantine: " << listed << " message" << (listed == 1 ? "" : "s") << " listed\n";
     return kQuarantineDone;
@@ -143,26 +149,35 @@ class Commands {
     if (words.ids.size() != 1) throw Error(kErrorInvalidArgument, "usage", "show takes one id");
     QuarantinedMessage message = FindQuarantined(fs_, folder_, words.ids[0]);
     ReadQuarantineDetails(fs_, folder_, message);
+    const QuarantineRecord& record = message.details;
     out_ << "Message " << message.id << ": " << (message.size < 0 ? "-" : std::to_string(message.size)) << " bytes, from connector "
-         << (message.connector.empty() ? "? (not recorded)" : message.connector) << " as " << (message.name.empty() ? "?" : message.name)
-         << (message.quarantined.empty() ? "" : ", quarantined " + message.quarantined) << '\n';
+         << (record.connector.empty() ? "? (not recorded)" : CleanLine(record.connector, 200)) << " as "
+         << (record.name.empty() ? "?" : CleanLine(record.name, 200)) << (record.quarantined.empty() ? "" : ", quarantined " + CleanLine(record.quarantined, 40))
+         << '\n';
     if (!message.Missing().empty()) out_ << "Missing: " << message.Missing() << '\n';
+    if (!message.StateText().empty()) out_ << "State: " << CleanLine(message.StateText(), 400) << '\n';
     const std::string file = message.output ? QuarantineOutputFile(folder_, message.id) : QuarantineMessageFile(folder_, message.id);
     if (!message.output && !message.message) return kQuarantineNotFound;
     auto reader = fs_.OpenTextFileForReading(file);
     out_ << "\nHeader section (" << (message.output ? "SpamAssassin's output" : "the message") << "):\n";
-    std::string report_field;
     HeaderFieldCollector report({"X-Spam-Report", "X-Spam-Status"}, 16 * 1024);
+    // A message without an empty line is all header: what is shown is bounded.
+    constexpr int kShownHeaderLines = 500;
+    int shown = 0;
     while (!reader->AtEndOfStream()) {
       const std::string line = reader->ReadLine(kHeaderLineLimit);
       if (line.empty()) break;
+      if (++shown > kShownHeaderLines) {
+        out_ << "  (cut here: the header section goes on past " << kShownHeaderLines << " lines)\n";
+        break;
+      }
       report.Feed(line);
       out_ << "  " << CleanLine(line, 998) << '\n';
     }
     // The report: SpamAssassin's table in the body (report_safe 1 wraps the
     // message in it), else its X-Spam-Report field, else the rules that hit.
     std::vector<std::string> table;
-    for (std::size_t read = 0; !reader->AtEndOfStream() && read < 1024 * 1024 && table.size() < 200;) {
+    for (std::size_t read = 0; shown <= kShownHeaderLines && !reader->AtEndOfStream() && read < 1024 * 1024 && table.size() < 200;) {
       const std::string line = reader->ReadLine(kHeaderLineLimit);
       read += line.size() + 2;
       if (table.empty() && line.find("Content analysis details:") == std::string::npos) continue;
@@ -178,61 +193,99 @@ class Commands {
       out_ << "  " << CleanLine(fields.at("X-Spam-Report"), 16 * 1024) << '\n';
     } else {
       const SpamStatus status = ParseSpamStatus(fields.count("X-Spam-Status") ? fields.at("X-Spam-Status") : "");
-      out_ << "  score " << (status.score.empty() ? "-" : status.score) << " (" << (status.required.empty() ? "-" : status.required)
-           << " required), rules: " << (status.rules.empty() ? "-" : status.rules) << '\n';
+      out_ << "  score " << (status.score.empty() ? "-" : CleanLine(status.score, 40)) << " ("
+           << (status.required.empty() ? "-" : CleanLine(status.required, 40)) << " required), rules: "
+           << (status.rules.empty() ? "-" : CleanLine(status.rules, 998)) << '\n';
     }
     return kQuarantineDone;
   }
 
   int Release(const Words& words) {
     const std::string connector = words.options.count("--connector") ? words.options.at("--connector") : "";
-    return EachId(words, [&](QuarantinedMessage& message) {
+    if (!connector.empty() && !IsSingleName(connector)) {
+      throw Error(kErrorInvalidArgument, "usage", "--connector takes a connector's name, not \"" + CleanLine(connector, 200) + "\"");
+    }
+    const bool learn = words.options.count("--learn") > 0;
+    const std::string account = AccountName(platform_);
+    return EachId(words, [&](const std::string& id) {
       int status = kQuarantineDone;
-      if (words.options.count("--learn")) status = Learn(message, false);
-      const Released released = ReleaseMessage(platform_, fs_, options_, message, connector);
-      const std::string account = AccountName(platform_);
-      out_ << "released " << message.id << " to " << released.pickup_file << '\n';
-      platform_.LogEvent(EventLevel::kInformation, "Released the quarantined message " + message.id + " into the queue of connector " +
-                                                       released.connector + " as " + released.pickup_file + ", by " + account + ".");
-      LogReleased(message, released, account);
+      QuarantinedMessage done;
+      const Released released = ReleaseMessage(platform_, fs_, options_, id, connector, account, [&](const QuarantinedMessage& message) {
+        done = message;
+        // Learnt as ham only once it is released, from the copy still there.
+        if (learn) status = Learn(message, false);
+      });
+      const std::string canonical = CanonicalRunName(id);
+      if (released.before) {
+        out_ << canonical << " was released " << CleanLine(released.when, 40) << " by " << CleanLine(released.by, 200)
+             << ": it is not put into the queue again\n";
+        return kQuarantineDone;
+      }
+      out_ << "released " << canonical << " to " << released.pickup_file << '\n';
+      for (const std::string& left : released.left) {
+        err_ << "saquarantine: " << canonical << ": left in the quarantine (saquarantine delete or purge removes it): " << left << '\n';
+      }
+      try {
+        platform_.LogEvent(EventLevel::kInformation, "Released the quarantined message " + canonical + " into the queue of connector " +
+                                                         released.connector + " as " + released.pickup_file + ", by " + account + ".");
+      } catch (const Error& error) {
+        err_ << "saquarantine: warning: the release of " << canonical << " is not in the event log: " << error.Description() << '\n';
+      }
+      LogReleased(done, released, account);
       return status;
     });
   }
 
   int Delete(const Words& words) {
-    return EachId(words, [&](QuarantinedMessage& message) {
-      RemoveQuarantined(fs_, folder_, message.id);
-      out_ << "deleted " << message.id << '\n';
+    return EachId(words, [&](const std::string& id) {
+      DeleteQuarantined(platform_, fs_, options_, id, kQuarantineLockWait);
+      out_ << "deleted " << CanonicalRunName(id) << '\n';
       return kQuarantineDone;
     });
   }
 
   int Purge(const Words& words) {
     if (!words.ids.empty()) throw Error(kErrorInvalidArgument, "usage", "purge takes no ids");
+    const bool given = words.options.count("--days") > 0;
     const int days = Days(words, "--days", options_.QuarantineDays);
+    if (days < 0) throw Error(kErrorInvalidArgument, "usage", "--days takes a number of days, 1 or more (0 purges nothing)");
     const bool dry = words.options.count("--dry-run") > 0;
-    if (days <= 0) {
-      err_ << "saquarantine: QUARANTINEDAYS is " << options_.QuarantineDays << " (keep for ever) and no --days given: nothing is purged\n";
-      return kQuarantineDone;
-    }
-    const std::int64_t cutoff = std::time(nullptr) - days * kDay;
-    int status = kQuarantineDone, count = 0;
+    const std::int64_t now = std::time(nullptr);
+    int status = kQuarantineDone, count = 0, marks = 0;
     std::int64_t bytes = 0;
-    for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
-      if (message.modified >= cutoff) continue;
+    if (days == 0) {
+      err_ << "saquarantine: " << (given ? "--days 0 keeps every message" : "QUARANTINEDAYS is 0 (keep for ever) and no --days given")
+           << ": no message is purged\n";
+    }
+    for (QuarantinedMessage& message : days == 0 ? std::vector<QuarantinedMessage>() : ListQuarantine(fs_, folder_)) {
+      if (message.modified >= now - days * kDay) continue;
       try {
-        if (!dry) RemoveQuarantined(fs_, folder_, message.id);
-        out_ << (dry ? "would delete " : "deleted ") << message.id << " (" << When(message.modified) << ", " << message.bytes << " bytes"
+        const std::int64_t removed = dry ? message.bytes : DeleteQuarantined(platform_, fs_, options_, message.id, 0);
+        out_ << (dry ? "would delete " : "deleted ") << message.id << " (" << When(message.modified) << ", " << removed << " bytes"
              << (message.Missing().empty() ? "" : ", missing: " + message.Missing()) << ")\n";
         ++count;
-        bytes += message.bytes;
+        bytes += removed;
       } catch (const Error& error) {
-        err_ << "saquarantine: " << message.id << ": " << error.Description() << '\n';
+        // A message that another program is working on waits for the next purge.
+        err_ << "saquarantine: " << message.id << ": " << (error.Number() == kErrorInUse ? "passed over: " : "") << error.Description() << '\n';
+        if (error.Number() != kErrorInUse) status = std::max(status, StatusOf(error));
+      }
+    }
+    // Marks whose message never came back within their day pass nothing any more.
+    for (const MarkFile& mark : ListReleaseMarks(fs_, folder_)) {
+      if (now - mark.modified <= kReleaseMarkLifetime) continue;
+      try {
+        if (!dry) fs_.DeleteFile(mark.path);
+        out_ << (dry ? "would remove " : "removed ") << "the expired release mark " << mark.path << '\n';
+        ++marks;
+      } catch (const Error& error) {
+        err_ << "saquarantine: " << error.Description() << '\n';
         status = std::max(status, StatusOf(error));
       }
     }
     err_ << "saquarantine: " << (dry ? "would purge " : "purged ") << count << " message" << (count == 1 ? "" : "s") << ", " << bytes
-         << " bytes, older than " << days << " days\n";
+         << " bytes" << (days > 0 ? ", older than " + std::to_string(days) + " days" : "") << ", and " << marks << " expired release mark"
+         << (marks == 1 ? "" : "s") << '\n';
     return status;
   }
 
@@ -243,22 +296,23 @@ class Commands {
     const bool spam = words.ids[0] == "spam";
     Words ids = words;
     ids.ids.erase(ids.ids.begin());
-    return EachId(ids, [&](QuarantinedMessage& message) { return Learn(message, spam); });
+    return EachId(ids, [&](const std::string& id) {
+      QuarantinedMessage message = FindQuarantined(fs_, folder_, id);
+      return Learn(message, spam);
+    });
   }
 
  private:
   // Runs the action for every id, each on its own: a failure is reported and
   // the next id goes on.
-  int EachId(const Words& words, const std::function<int(QuarantinedMessage&)>& action) {
+  int EachId(const Words& words, const std::function<int(const std::string&)>& action) {
     if (words.ids.empty()) throw Error(kErrorInvalidArgument, "usage", "no id given");
     int status = kQuarantineDone;
     for (const std::string& id : words.ids) {
       try {
-        QuarantinedMessage message = FindQuarantined(fs_, folder_, id);
-        ReadQuarantineDetails(fs_, folder_, message);
-        status = std::max(status, action(message));
+        status = std::max(status, action(id));
       } catch (const Error& error) {
-        err_ << "saquarantine: " << id << ": " << error.Description() << '\n';
+        err_ << "saquarantine: " << CleanLine(id, 100) << ": " << error.Description() << '\n';
         status = std::max(status, StatusOf(error));
       }
     }
@@ -268,11 +322,14 @@ class Commands {
   int Learn(const QuarantinedMessage& message, bool spam) {
     if (!message.message) throw Error(kErrorFileNotFound, "saquarantine", message.id + " has no message file to learn from");
     const Learned learned = LearnMessage(platform_, fs_, options_, QuarantineMessageFile(folder_, message.id), spam);
+    const int status = learned.failed > 0 || learned.lines.empty() ? kQuarantineLearnFailure
+                       : learned.unchanged > 0                    ? kQuarantineNothingLearned
+                                                                  : kQuarantineDone;
     for (const std::string& line : learned.lines) {
-      (learned.AllTaught() ? out_ : err_) << (learned.AllTaught() ? "" : "saquarantine: ") << message.id << ": " << (spam ? "spam" : "ham")
-                                          << ": " << line << '\n';
+      (status == kQuarantineDone ? out_ : err_) << (status == kQuarantineDone ? "" : "saquarantine: ") << message.id << ": "
+                                                << (spam ? "spam" : "ham") << ": " << line << '\n';
     }
-    return learned.AllTaught() ? kQuarantineDone : kQuarantineLearnFailure;
+    return status;
   }
 
   void LogReleased(const QuarantinedMessage& message, const Released& released, const std::string& account) {
@@ -292,11 +349,11 @@ class Commands {
     try {
       WriteScanLog(platform_, fs_, options_.ScanLogPath, record);
     } catch (const Error& error) {
-      err_ << "saquarantine: the scan log could not be written: " << error.Description() << '\n';
+      err_ << "saquarantine: warning: the scan log could not be written: " << error.Description() << '\n';
     }
   }
 
-  // A text for one line of the listing: control characters as blanks, cut.
+  // A text for one line of the listing: valid UTF-8, control characters as blanks, cut.
   static std::string CleanLine(const std::string& text, std::size_t limit);
 
   Platform& platform_;
@@ -308,11 +365,12 @@ class Commands {
 };
 
 std::string Commands::CleanLine(const std::string& text, std::size_t limit) {
-  std::string line = text.substr(0, limit);
-  for (char& c : line) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return line;
+  std::string line = DisplayText(text);
+  if (line.size() <= limit) return line;
+  // Cut at the start of a character, never inside one.
+  std::size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  return line.substr(0, cut);
 }
 
 }  // namespace

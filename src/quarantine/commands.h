@@ -14,7 +14,9 @@ constexpr int kQuarantineNotFound = 1;      // an id is not in the quarantine, o
 constexpr int kQuarantineUsage = 2;         // a wrong command line, or a configuration that cannot be used
 constexpr int kQuarantineRefused = 3;       // a release refused: a queue file of that name, or an unknown connector
 constexpr int kQuarantineFileFailure = 4;   // a file operation failed
-constexpr int kQuarantineLearnFailure = 5;  // a host or the learning program did not learn a message
+constexpr int kQuarantineLearnFailure = 5;  // a host or the learning program failed to learn a message
+constexpr int kQuarantineNothingLearned = 6;  // it ran, but learned nothing new (learned before, or Bayes is off)
+constexpr int kQuarantineBusy = 7;          // another program was working on the message all through the wait
 
 extern const char* const kQuarantineUsageText;
 

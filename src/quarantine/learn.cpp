@@ -37,14 +37,21 @@ void RunLearningProgram(Platform& platform, FileSystem& fs, const PluginOptions&
     }
     if (!status) {
       line = options.SaLearnExe + " did not finish within " + std::to_string(options.ScanTimeLimit) + " seconds and was ended";
+      ++learned.failed;
     } else if (*status != 0) {
       line = options.SaLearnExe + " failed with exit status " + std::to_string(*status) + (said.empty() ? "" : ": " + said);
+      ++learned.failed;
+    } else if (said.find("from 0 message(s)") != std::string::npos) {
+      // sa-learn's word for a message it had learned before.
+      line = options.SaLearnExe + " learned nothing (the message was learned before, or Bayes is off): " + said;
+      ++learned.unchanged;
     } else {
       line = "learned by " + options.SaLearnExe + (said.empty() ? "" : ": " + said);
       ++learned.taught;
     }
   } catch (const Error& error) {
     line = options.SaLearnExe + " could not be run: " + error.Description();
+    ++learned.failed;
   }
   for (const std::string& file : {batch, output}) {
     if (fs.FileExists(file)) fs.DeleteFile(file);
@@ -59,17 +66,24 @@ Learned LearnMessage(Platform& platform, FileSystem& fs, const PluginOptions& op
   if (!options.SpamdHosts.empty()) {
     for (const SpamdHost& host : options.SpamdHosts) {
       try {
-        TellSpamd(platform, fs, host, message_file, spam, options.SpamdTimeout);
-        learned.lines.push_back("learned by " + SpamdHostName(host));
-        ++learned.taught;
+        if (TellSpamd(platform, fs, host, message_file, spam, options.SpamdTimeout)) {
+          learned.lines.push_back("learned by " + SpamdHostName(host));
+          ++learned.taught;
+        } else {
+          learned.lines.push_back(SpamdHostName(host) +
+                                  " learned nothing (its answer carries no DidSet: the message was learned before, or Bayes is off there)");
+          ++learned.unchanged;
+        }
       } catch (const Error& error) {
         learned.lines.push_back(error.Description());
+        ++learned.failed;
       }
     }
   } else if (!options.SaLearnExe.empty()) {
     RunLearningProgram(platform, fs, options, message_file, spam, learned);
   } else {
     learned.lines.push_back("nothing can learn it: set SPAMDHOSTS (spamd with --allow-tell) or SALEARNEXE (sa-learn)");
+    ++learned.failed;
   }
   return learned;
 }

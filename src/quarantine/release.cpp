@@ -1,14 +1,23 @@
 #include "quarantine/release.h"
 
+#include <ctime>
+#include <optional>
 #include <vector>
 
+#include "helpers/make_run_name.h"
 #include "run/main.h"
-#include "store/queue_paths.h"
 #include "run/read_registry_value.h"
+#include "store/names.h"
+#include "store/queue_paths.h"
+#include "store/release_mark.h"
+#include "store/scan_log.h"
+#include "store/sha256.h"
 
 namespace saplugin {
 
 namespace {
+
+const char* const kPassingExtension = ".saquarantine";
 
 // True when the two files hold the same bytes; read in blocks, never whole.
 bool SameBytes(FileSystem& fs, const std::string& a, const std::string& b) {
@@ -28,85 +37,195 @@ bool SameBytes(FileSystem& fs, const std::string& a, const std::string& b) {
   }
 }
 
+bool InQueue(FileSystem& fs, const std::string& copy, const std::string& queued) {
+  return fs.FileExists(copy) && fs.FileExists(queued) && SameBytes(fs, copy, queued);
+}
+
+std::string Folder(const std::string& path) { return path.substr(0, path.rfind('\\')); }
+
+// The queue of a message by its record (or the operator's word for a message
+// without one), every name checked as a single name: nothing read from the
+// quarantine folder leads anywhere else.
+QueuePaths QueueOf(Platform& platform, FileSystem& fs, const QuarantinedMessage& message, const std::string& connector_option) {
+  const QuarantineRecord& record = message.details;
+  if (!record.connector.empty() && !connector_option.empty() && record.connector != connector_option) {
+    throw Error(kErrorInvalidArgument, "saquarantine",
+                message.id + "'s record says it came from connector " + record.connector + ", not " + connector_option);
+  }
+  const std::string connector = record.connector.empty() ? connector_option : record.connector;
+  const std::string name = record.name.empty() ? message.id + ".MAI" : record.name;
+  if (connector.empty()) {
+    throw Error(kErrorInvalidArgument, "saquarantine",
+                message.id + " has no record of its connector (it was quarantined before records were kept): name it with --connector");
+  }
+  for (const auto& [what, text] : {std::pair{"connector", connector}, {"message name", name}}) {
+    if (!IsSingleName(text)) {
+      throw Error(kErrorInvalidArgument, "saquarantine",
+                  message.id + "'s " + what + " \"" + CsvField(text) + "\" is no single file name: its record has been altered");
+    }
+  }
+  const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), connector, name);
+  if (!fs.FolderExists(Folder(queue.message_file))) {
+    throw Error(kErrorInvalidArgument, "saquarantine", "The connector " + connector + " has no queue folder " + Folder(queue.message_file));
+  }
+  return queue;
+}
+
+// The passing files that releases of this id left in the queue's Messages
+// folder: "<id>.<run name>.saquarantine". Only the id's lock holder calls it.
+void RemovePassingFiles(FileSystem& fs, const std::string& messages_folder, const std::string& id) {
+  for (const FileEntry& file : fs.FilesIn(messages_folder)) {
+    const std::string& name = file.name;
+    const std::size_t extension = std::char_traits<char>::length(kPassingExtension);
+    if (name.size() > id.size() + 1 + extension && name.compare(0, id.size() + 1, id + ".") == 0 &&
+        name.compare(name.size() - extension, extension, kPassingExtension) == 0 &&
+        IsRunName(name.substr(id.size() + 1, name.size() - id.size() - 1 - extension))) {
+      fs.DeleteFile(messages_folder + "\\" + name);
+    }
+  }
+}
+
 // Puts the quarantined file into the queue under its name: copied whole and
-// on disk under a passing name beside the message files, then moved to its
-// name in one step unless a file of that name is there. A file of that name
-// with the same bytes is the work of a release that was cut short.
+// on disk under a passing name of this process's own beside the message
+// files, with ordinary attributes, then moved to its name in one step unless
+// a file of that name is there.
 void PutIntoQueue(FileSystem& fs, const std::string& source, const std::string& destination, const std::string& passing) {
-  if (fs.FileExists(destination)) {
-    if (SameBytes(fs, source, destination)) return;
-    throw Error(kErrorFileExists, "saquarantine", destination + " is there already, with other bytes: it is never overwritten");
-  }
   fs.CopyFile(source, passing);
-  if (fs.MoveIfAbsent(passing, destination)) return;
-  fs.DeleteFile(passing);
-  if (!SameBytes(fs, source, destination)) {
-    throw Error(kErrorFileExists, "saquarantine", destination + " came meanwhile, with other bytes: it is never overwritten");
+  try {
+    fs.ClearReadOnly(passing);
+    if (fs.MoveIfAbsent(passing, destination)) return;
+    throw Error(kErrorFileExists, "saquarantine", destination + " came meanwhile: it is never overwritten");
+  } catch (const Error&) {
+    if (fs.FileExists(passing)) fs.DeleteFile(passing);
+    throw;
   }
+}
+
+std::unique_ptr<FileLock> Lock(FileSystem& fs, const std::string& folder, const std::string& id, int wait) {
+  auto lock = LockQuarantined(fs, folder, id, wait);
+  if (!lock) throw Error(kErrorInUse, "saquarantine", id + " is in use by another program (a run quarantining it, or saquarantine): try again");
+  return lock;
 }
 
 }  // namespace
 
 std::string AccountName(Platform& platform) {
-  std::string user = platform.EnvironmentValue("USERNAME");
-  if (user.empty()) user = platform.EnvironmentValue("USER");
-  if (user.empty()) user = platform.EnvironmentValue("LOGNAME");
-  const std::string domain = platform.EnvironmentValue("USERDOMAIN");
-  if (user.empty()) return "an unknown account";
-  return domain.empty() ? user : domain + "\\" + user;
+  try {
+    return platform.AccountName();
+  } catch (const Error& error) {
+    return "an account the system could not name (" + error.Description() + ")";
+  }
 }
 
-Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const QuarantinedMessage& message,
-                        const std::string& connector) {
+Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const std::string& connector,
+                        const std::string& account, const std::function<void(const QuarantinedMessage&)>& on_done) {
   const std::string& folder = options.QuarantinePath;
-  Released released{connector.empty() ? message.connector : connector, message.name.empty() ? message.id + ".MAI" : message.name, "", ""};
-  if (released.connector.empty()) {
-    throw Error(kErrorInvalidArgument, "saquarantine",
-                message.id + " has no record of its connector (it was quarantined before records were kept): name it with --connector");
+  QuarantinedMessage message = FindQuarantined(fs, folder, id);
+  const auto lock = Lock(fs, folder, message.id, kQuarantineLockWait);
+  // Afresh, now that no other program works on it.
+  message = FindQuarantined(fs, folder, message.id);
+  ReadQuarantineDetails(fs, folder, message);
+  QuarantineRecord& record = message.details;
+  if (message.record) record = ReadQuarantineRecord(fs, folder, message.id);
+  Released released;
+  released.when = record.released;
+  released.by = record.released_by;
+  if (record.state == EntryState::kReleased) {
+    released.before = true;
+    released.connector = record.connector;
+    released.name = record.name;
+    return released;
   }
-  const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), released.connector, released.name);
-  const std::string messages = queue.message_file.substr(0, queue.message_file.rfind('\\'));
-  if (!fs.FolderExists(messages)) {
-    throw Error(kErrorInvalidArgument, "saquarantine", "The connector " + released.connector + " has no queue folder " + messages);
-  }
+  const QueuePaths queue = QueueOf(platform, fs, message, connector);
+  released.connector = queue.connector;
+  released.name = queue.name;
   released.message_file = queue.message_file;
   released.pickup_file = queue.pickup_file;
-  const std::string passing = messages + "\\" + message.id + ".saquarantine";
-  // What a release cut short may have left: its passing copy, and a message
-  // already in the queue whose quarantine copies were partly removed.
-  if (fs.FileExists(passing)) fs.DeleteFile(passing);
-  const bool queued = fs.FileExists(queue.message_file) && fs.FileExists(queue.pickup_file);
-  const bool finished = queued && (message.message ? SameBytes(fs, QuarantineMessageFile(folder, message.id), queue.message_file)
-                                                   : message.record && !message.pickup);
-  if (!finished) {
+  const std::string messages_folder = Folder(queue.message_file);
+  const std::string copy = QuarantineMessageFile(folder, message.id), pickup_copy = QuarantinePickupFile(folder, message.id);
+
+  if (record.state == EntryState::kQuarantining && (fs.FileExists(queue.message_file) || fs.FileExists(queue.pickup_file))) {
+    throw Error(kErrorInvalidArgument, "saquarantine",
+                message.id + " was being quarantined when its run stopped, and the message is still in the queue as " + queue.message_file +
+                    ": there is nothing to release (saquarantine delete removes the quarantine's copies)");
+  }
+  bool put = true;
+  if (record.state == EntryState::kReleasing) {
+    const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, queue.connector, queue.name);
+    // Both in: only the end was cut short. The mark gone: a run took it,
+    // so the pickup file was in the queue and the message went its way.
+    put = !(InQueue(fs, copy, queue.message_file) && InQueue(fs, pickup_copy, queue.pickup_file)) && mark && mark->id == message.id;
+  }
+  if (put) {
     if (!message.message || !message.pickup) {
       throw Error(kErrorFileNotFound, "saquarantine",
                   message.id + " cannot be released: its " + (message.message ? "pickup file" : "message") + " is missing from the quarantine");
     }
-    // Refused before anything is done: a queue file of that name with other bytes.
-    for (const auto& [source, destination] : {std::pair{QuarantineMessageFile(folder, message.id), queue.message_file},
-                                              {QuarantinePickupFile(folder, message.id), queue.pickup_file}}) {
-      if (fs.FileExists(destination) && !SameBytes(fs, source, destination)) {
-        throw Error(kErrorFileExists, "saquarantine", destination + " is there already, with other bytes: it is never overwritten");
+    // A message file that this release put in before it was cut short is its own.
+    const bool message_in = record.state == EntryState::kReleasing && InQueue(fs, copy, queue.message_file);
+    for (const std::string& queued : {message_in ? std::string() : queue.message_file, queue.pickup_file}) {
+      if (!queued.empty() && fs.FileExists(queued)) {
+        throw Error(kErrorFileExists, "saquarantine", queued + " is there already: a queue file is never overwritten");
       }
     }
-    // The mark, before the pickup file can start a run.
-    if (!fs.FolderExists(folder + "Released")) fs.CreateFolder(folder + "Released");
-    const std::string mark = ReleaseMarkFile(folder, released.connector, released.name);
-    fs.OpenTextFileForAppending(mark)->Close();
+    RemovePassingFiles(fs, messages_folder, message.id);
+    // The mark first: once the pickup file is in, a run may start at once.
+    WriteReleaseMark(fs, folder, queue.connector, queue.name, {message.id, fs.FileSize(copy), FileSha256(fs, copy)});
+    record.state = EntryState::kReleasing;
+    record.released = ToLocalTime(std::time(nullptr)).stamp;
+    record.released_by = account;
+    WriteQuarantineRecord(fs, folder, message.id, record);
+    const std::string passing = messages_folder + "\\" + message.id + "." + MakeRunName(platform) + kPassingExtension;
+    bool message_put = false;
     try {
-      PutIntoQueue(fs, QuarantineMessageFile(folder, message.id), queue.message_file, passing);
-      PutIntoQueue(fs, QuarantinePickupFile(folder, message.id), queue.pickup_file, passing);
+      if (!message_in) PutIntoQueue(fs, copy, queue.message_file, passing);
+      message_put = !message_in;
+      PutIntoQueue(fs, pickup_copy, queue.pickup_file, passing);
     } catch (const Error&) {
-      // The pickup file is not in: no run is coming to take the mark away.
-      if (!fs.FileExists(queue.pickup_file) && fs.FileExists(mark)) fs.DeleteFile(mark);
-      if (fs.FileExists(passing)) fs.DeleteFile(passing);
+      // The pickup file is not in, so no run is coming: the queue and the
+      // quarantine go back to where they were.
+      if (message_put) fs.DeleteFile(queue.message_file);
+      fs.DeleteFile(ReleaseMarkFile(folder, queue.connector, queue.name));
+      record.state = EntryState::kWhole;
+      WriteQuarantineRecord(fs, folder, message.id, record);
       throw;
     }
   }
-  // Both are in the queue and on disk: the quarantine's copies go.
-  RemoveQuarantined(fs, folder, message.id);
+  // Both files are in the queue, or were: the release is done.
+  record.state = EntryState::kReleased;
+  WriteQuarantineRecord(fs, folder, message.id, record);
+  released.when = record.released;
+  released.by = record.released_by;
+  if (on_done) on_done(message);
+  for (const std::string& file : {pickup_copy, QuarantineOutputFile(folder, message.id), copy}) {
+    try {
+      if (fs.FileExists(file)) fs.DeleteFile(file);
+    } catch (const Error& error) {
+      released.left.push_back(error.Description());
+    }
+  }
+  try {
+    if (released.left.empty()) RemoveQuarantined(fs, folder, message.id);
+  } catch (const Error& error) {
+    released.left.push_back(error.Description());
+  }
   return released;
+}
+
+std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, int wait_milliseconds) {
+  const std::string& folder = options.QuarantinePath;
+  QuarantinedMessage message = FindQuarantined(fs, folder, id);
+  const auto lock = Lock(fs, folder, message.id, wait_milliseconds);
+  message = FindQuarantined(fs, folder, message.id);
+  ReadQuarantineDetails(fs, folder, message);
+  const QuarantineRecord& record = message.details;
+  if (IsSingleName(record.connector) && IsSingleName(record.name)) {
+    const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, record.connector, record.name);
+    if (mark && mark->id == message.id) fs.DeleteFile(ReleaseMarkFile(folder, record.connector, record.name));
+    const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), record.connector, record.name);
+    if (fs.FolderExists(Folder(queue.message_file))) RemovePassingFiles(fs, Folder(queue.message_file), message.id);
+  }
+  return RemoveQuarantined(fs, folder, message.id);
 }
 
 }  // namespace saplugin

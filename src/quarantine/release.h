@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "config/plugin_options.h"
 #include "platform/platform.h"
@@ -8,33 +10,52 @@
 
 namespace saplugin {
 
+// How long an operator's program waits for a message that another program
+// is working on (a run still quarantining it, another release) before it
+// gives up with kErrorInUse.
+constexpr int kQuarantineLockWait = 10000;
+
 // Where a released message went.
 struct Released {
-  std::string connector, name;             // its connector and its name in the queue
-  std::string message_file, pickup_file;   // its two queue files
+  std::string connector, name;            // its connector and its name in the queue
+  std::string message_file, pickup_file;  // its two queue files
+  bool before = false;                    // released by an earlier release: nothing was done now
+  std::string when, by;                   // when that release began, and by whom
+  std::vector<std::string> left;          // what could not be removed from the quarantine, and why
 };
 
 // Puts a quarantined message back into its connector's queue, byte for byte
-// as it arrived: the message file into Inbound\Messages, then the pickup file
-// into Inbound, each whole and on disk before the next step (made under a
-// passing name in Inbound\Messages, then moved to its own name only where no
-// file of that name is), and only then removes the quarantine's copies.
-// Before the pickup file goes in, a mark is left that lets the next run for
-// the message pass it unscanned. A crash at any moment leaves the message in
-// the quarantine, in the queue, or in both: a queue file that is already
-// there with the same bytes (from a release that was cut short) counts as
-// done, so that releasing again finishes the work without doubling it.
+// as it arrived, under the message's lock, in steps that each leave the
+// message whole somewhere: the mark (the message's id, size and SHA-256) that
+// lets its next run pass it unscanned, then the record's "releasing" with the
+// time and the account, then the message file and the pickup file (each
+// copied whole and on disk under a passing name of this process's own, with
+// ordinary attributes, and moved to its name only where no file of that name
+// is), then the record's "released". From there the release is done: on_done
+// is called (learning), then the quarantine's copies go, the record last; a
+// copy that cannot go is named in left and the record stays, so that a
+// repeated release answers "released before" and never delivers it again.
+// A release cut short is finished by releasing again: after "releasing", its
+// mark still there says that the pickup file never reached the queue; the
+// mark gone says that a run took it, so the message is not put again.
 // connector names the queue when the message's record does not (a message
-// quarantined before records were kept); its name in the queue is then the
-// id with ".MAI". Throws Error: kErrorFileExists for a queue file of that name
-// with other bytes (never overwritten), kErrorFileNotFound for a message or
-// pickup file missing from the quarantine, kErrorInvalidArgument for an
-// unknown connector or a queue that is not there, other numbers for what
-// fails on the way.
-Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const QuarantinedMessage& message,
-                        const std::string& connector);
+// quarantined before records were kept). Throws Error: kErrorInUse when
+// another program holds the message all through kQuarantineLockWait,
+// kErrorFileExists for a queue file of that name (never overwritten),
+// kErrorFileNotFound for a message or pickup file missing from the
+// quarantine, kErrorInvalidArgument for a connector or name that is no single
+// name or has no queue, or an entry whose run stopped before it had removed
+// the queue files; other numbers for what fails on the way.
+Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const std::string& connector,
+                        const std::string& account, const std::function<void(const QuarantinedMessage&)>& on_done);
 
-// The account this process runs as ("DOMAIN\user" on Windows).
+// Removes every file of a quarantined message under its lock: its copies and
+// record, its mark when it is the message's own, and the passing files a
+// release cut short left in its queue. Answers the bytes removed from the
+// quarantine. Throws Error (kErrorInUse when the lock is held past the wait).
+std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, int wait_milliseconds);
+
+// The account this process runs as, for the audit trail; never the environment's word.
 std::string AccountName(Platform& platform);
 
 }  // namespace saplugin

@@ -371,7 +371,7 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
     }
     out << ".</p><table><tr><th>Quarantined</th><th class=\"n\">Score</th><th>From</th><th>Subject</th><th>To release it</th></tr>";
     for (const QuarantinedMessage& message : quarantine.newest) {
-      out << "<tr><td>" << EscapeHtml(message.quarantined.empty() ? "-" : message.quarantined.substr(0, 16)) << "</td><td class=\"n\">"
+      out << "<tr><td>" << EscapeHtml(message.details.quarantined.empty() ? "-" : message.details.quarantined.substr(0, 16)) << "</td><td class=\"n\">"
           << EscapeHtml(message.score.empty() ? "-" : message.score) << "</td><td>" << EscapeHtml(message.from) << "</td><td>"
           << EscapeHtml(message.subject) << "</td><td><code>saquarantine release " << EscapeHtml(message.id) << "</code></td></tr>";
     }

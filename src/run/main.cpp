@@ -1,7 +1,7 @@
 #include "run/main.h"
 
 #include "config/load_options.h"
-#include "store/quarantine_store.h"
+#include "store/release_mark.h"
 #include "store/header_fields.h"
 #include "store/queue_paths.h"
 #include "run/read_registry_value.h"
@@ -49,12 +49,14 @@ int PickUp(Platform& platform, const PluginOptions& options, ScanRecord& record)
     record.subject = fields["Subject"];
   }
   // A message that saquarantine released passes once unscanned: the mark
-  // that the release left goes with this run.
+  // that the release left goes with this run, as does one past its time.
   if (!options.QuarantinePath.empty()) {
-    const std::string mark = ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name);
-    if (fs->FileExists(mark)) {
+    const MarkVerdict mark = CheckReleaseMark(*fs, options.QuarantinePath, paths, std::time(nullptr));
+    if (mark == MarkVerdict::kPasses || mark == MarkVerdict::kExpired) {
+      fs->DeleteFile(ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name));
+    }
+    if (mark == MarkVerdict::kPasses) {
       record.outcome = "released";
-      fs->DeleteFile(mark);
       return kExitNormal;
     }
   }

@@ -53,6 +53,36 @@ RunFile OpenRunFile(FileSystem& fs, const PluginOptions& options, const std::str
               "No free name for the run's temporary files in " + options.TempPath);
 }
 
+// Moves the message into the quarantine under the run name. The run holds
+// the message's lock all the while, and its record says that it is being
+// quarantined until both queue files are gone, so that no operator's program
+// takes a half-made entry for a whole one, nor a message still in the queue
+// for one that a release put there.
+void QuarantineMessage(FileSystem& fs, const std::string& folder, const QueuePaths& paths, const std::string& output_file,
+                       const std::string& run_name, const std::string& time) {
+  const auto lock = fs.TryLock(QuarantineLockFile(folder, run_name));
+  if (!lock) throw Error(kErrorFileExists, "ScanMessage", "The quarantine's entry " + run_name + " is in use by another program");
+  QuarantineRecord record{paths.connector, paths.name, time, EntryState::kQuarantining, "", ""};
+  WriteQuarantineRecord(fs, folder, run_name, record);
+  try {
+    fs.CopyFile(paths.pickup_file, QuarantinePickupFile(folder, run_name));
+    fs.CopyFile(paths.message_file, QuarantineMessageFile(folder, run_name));
+    fs.CopyFile(output_file, QuarantineOutputFile(folder, run_name));
+  } catch (const Error&) {
+    // The message stays in the queue; the entry that cannot be made whole
+    // goes again where it can, and what cannot go stays listed as half-made.
+    try {
+      RemoveQuarantined(fs, folder, run_name);
+    } catch (const Error&) {
+    }
+    throw;
+  }
+  fs.DeleteFile(paths.pickup_file);
+  fs.DeleteFile(paths.message_file);
+  record.state = EntryState::kWhole;
+  WriteQuarantineRecord(fs, folder, run_name, record);
+}
+
 // Carries out the action for a flagged message; answers whether the output
 // file was moved into the queue (and so is gone from TempPath).
 bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePaths& paths,
@@ -61,14 +91,7 @@ bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePa
     case 0:
       return ReplaceMessage(fs, output_file, paths.message_file, run_name);
     case 1:
-      // First the record of where the message came from, so that every
-      // quarantined message can be released without the operator's help.
-      WriteQuarantineRecord(fs, options.QuarantinePath, run_name, paths.connector, paths.name, time);
-      fs.CopyFile(paths.pickup_file, options.QuarantinePath + run_name + ".MAI");
-      fs.CopyFile(paths.message_file, options.QuarantinePath + "Messages\\" + run_name + ".MAI");
-      fs.CopyFile(output_file, options.QuarantinePath + "Messages\\" + run_name + ".SA");
-      fs.DeleteFile(paths.pickup_file);
-      fs.DeleteFile(paths.message_file);
+      QuarantineMessage(fs, options.QuarantinePath, paths, output_file, run_name, time);
       break;
     case 2:
       fs.DeleteFile(paths.pickup_file);

@@ -162,7 +162,7 @@ std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string
   throw Refusal(name + " announced no Content-length");
 }
 
-void TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
+bool TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
                std::int32_t seconds) {
   const Deadline deadline(seconds);
   const std::string name = SpamdHostName(host);
@@ -190,9 +190,9 @@ void TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const 
   CheckAnswerStatus(answer, name);
   const std::string header = answer.substr(0, answer.find("\r\n\r\n"));
   for (std::size_t line = header.find("\r\n"); line != std::string::npos; line = header.find("\r\n", line + 2)) {
-    if (StartsWithIgnoringCase(header.substr(line + 2), "DidSet:")) return;
+    if (StartsWithIgnoringCase(header.substr(line + 2), "DidSet:")) return true;
   }
-  throw Refusal(name + " learned nothing (its answer carries no DidSet: the message was learned before, or Bayes is off there)");
+  return false;
 }
 
 Milliseconds PingSpamd(Platform& platform, const SpamdHost& host) {

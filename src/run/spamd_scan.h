@@ -45,12 +45,12 @@ std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string
 
 // Teaches a host's Bayes database the message file as spam or as ham (TELL,
 // SPAMC/1.5, "Set: local"), streaming it; the whole exchange takes at most
-// the seconds. Answers normally only when the answer carries DidSet (the host
-// learned it). Throws Error, with a description that names the host: for an
-// answer without DidSet (already learned, or Bayes is off there), for a host
-// whose spamd takes no TELL (it needs --allow-tell), and for every way the
-// exchange can fail.
-void TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
+// the seconds. Answers true when the answer carries DidSet (the host learned
+// it), false for one without (already learned, or Bayes is off there).
+// Throws Error, with a description that names the host: for a host whose
+// spamd takes no TELL (it needs --allow-tell), and for every way the exchange
+// can fail.
+bool TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
                std::int32_t seconds);
 
 // Asks a host whether its spamd is up (PING); answers how long the answer

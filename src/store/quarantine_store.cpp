@@ -1,36 +1,30 @@
 #include "store/quarantine_store.h"
 
 #include <algorithm>
-#include <map>
+#include <chrono>
+#include <thread>
 
 #include "store/header_fields.h"
+#include "store/names.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
 
 namespace {
 
-// The record's lines are "key=value".
-std::map<std::string, std::string> ReadRecord(FileSystem& fs, const std::string& file) {
-  std::map<std::string, std::string> values;
-  auto reader = fs.OpenTextFileForReading(file);
-  for (int lines = 0; lines < 32 && !reader->AtEndOfStream(); ++lines) {
-    const std::string line = reader->ReadLine(kHeaderLineLimit);
-    const std::size_t equals = line.find('=');
-    if (equals != std::string::npos) values.emplace(line.substr(0, equals), line.substr(equals + 1));
-  }
-  reader->Close();
-  return values;
-}
+const std::pair<EntryState, const char*> kStateWords[] = {
+    {EntryState::kQuarantining, "quarantining"}, {EntryState::kReleasing, "releasing"}, {EntryState::kReleased, "released"}};
 
-// The id of a file name with the extension, or empty when it has another.
+// The id of a file name with the extension, or empty when it has another or
+// is no run name.
 std::string IdOf(const std::string& name, const char* extension) {
   const std::size_t length = std::char_traits<char>::length(extension);
   if (name.size() <= length) return "";
   for (std::size_t i = 0; i < length; ++i) {
     if (std::toupper(static_cast<unsigned char>(name[name.size() - length + i])) != extension[i]) return "";
   }
-  return name.substr(0, name.size() - length);
+  const std::string id = name.substr(0, name.size() - length);
+  return IsRunName(id) ? id : "";
 }
 
 }  // namespace
@@ -43,28 +37,95 @@ std::string QuarantinedMessage::Missing() const {
   return missing;
 }
 
+std::string QuarantinedMessage::StateText() const {
+  switch (details.state) {
+    case EntryState::kQuarantining:
+      return "being quarantined, or its run stopped half-way";
+    case EntryState::kReleasing:
+      return "a release began " + details.released + " by " + details.released_by + " and was cut short: release it again";
+    case EntryState::kReleased:
+      return "released " + details.released + " by " + details.released_by + "; what is left goes with delete";
+    case EntryState::kWhole:
+      break;
+  }
+  return "";
+}
+
 std::string QuarantinePickupFile(const std::string& folder, const std::string& id) { return folder + id + ".MAI"; }
 std::string QuarantineMessageFile(const std::string& folder, const std::string& id) { return folder + "Messages\\" + id + ".MAI"; }
 std::string QuarantineOutputFile(const std::string& folder, const std::string& id) { return folder + "Messages\\" + id + ".SA"; }
 std::string QuarantineRecordFile(const std::string& folder, const std::string& id) { return folder + "Messages\\" + id + ".INF"; }
-std::string ReleaseMarkFile(const std::string& folder, const std::string& connector, const std::string& name) {
-  return folder + "Released\\" + connector + "_" + name;
-}
+std::string QuarantineLockFile(const std::string& folder, const std::string& id) { return folder + "Messages\\" + id + ".LCK"; }
 
-void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id, const std::string& connector,
-                           const std::string& name, const std::string& time) {
-  auto writer = fs.OpenTextFileForAppending(QuarantineRecordFile(folder, id));
-  writer->WriteLine("connector=" + connector);
-  writer->WriteLine("message=" + name);
-  writer->WriteLine("quarantined=" + time);
+void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values) {
+  // Whoever replaces the file holds its message's lock, so the passing name is its own.
+  const std::string passing = path + "-new";
+  if (fs.FileExists(passing)) fs.DeleteFile(passing);
+  auto writer = fs.CreateNewTextFile(passing);
+  if (!writer) throw Error(kErrorFileExists, "saplugin", "Could not create " + passing + ": it is there");
+  for (const auto& [key, value] : values) writer->WriteLine(key + "=" + value);
   writer->Close();
+  writer.reset();
+  if (!fs.MoveOver(passing, path)) throw Error(kErrorInvalidArgument, "saplugin", "Could not move " + passing + " over " + path);
 }
 
-void RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id) {
-  for (const std::string& file : {QuarantinePickupFile(folder, id), QuarantineOutputFile(folder, id), QuarantineMessageFile(folder, id),
-                                  QuarantineRecordFile(folder, id)}) {
-    if (fs.FileExists(file)) fs.DeleteFile(file);
+std::map<std::string, std::string> ReadKeyValueFile(FileSystem& fs, const std::string& path) {
+  std::map<std::string, std::string> values;
+  auto reader = fs.OpenTextFileForReading(path);
+  for (int lines = 0; lines < 32 && !reader->AtEndOfStream(); ++lines) {
+    const std::string line = reader->ReadLine(kHeaderLineLimit);
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos) values.emplace(line.substr(0, equals), line.substr(equals + 1));
   }
+  reader->Close();
+  return values;
+}
+
+QuarantineRecord ReadQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id) {
+  const auto values = ReadKeyValueFile(fs, QuarantineRecordFile(folder, id));
+  const auto value = [&](const char* key) { return values.count(key) ? values.at(key) : std::string(); };
+  QuarantineRecord record{value("connector"), value("message"), value("quarantined"), EntryState::kWhole, value("released"), value("by")};
+  const std::string state = value("state");
+  for (const auto& [known, word] : kStateWords) {
+    if (state == word) record.state = known;
+  }
+  // A state that is not known is no state to act on: the entry is half-made.
+  if (!state.empty() && record.state == EntryState::kWhole) record.state = EntryState::kQuarantining;
+  return record;
+}
+
+void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id, const QuarantineRecord& record) {
+  std::vector<std::pair<std::string, std::string>> values = {
+      {"connector", record.connector}, {"message", record.name}, {"quarantined", record.quarantined}};
+  for (const auto& [known, word] : kStateWords) {
+    if (record.state == known) values.emplace_back("state", word);
+  }
+  if (record.state == EntryState::kReleasing || record.state == EntryState::kReleased) {
+    values.emplace_back("released", record.released);
+    values.emplace_back("by", record.released_by);
+  }
+  ReplaceKeyValueFile(fs, QuarantineRecordFile(folder, id), values);
+}
+
+std::unique_ptr<FileLock> LockQuarantined(FileSystem& fs, const std::string& folder, const std::string& id, int wait_milliseconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_milliseconds);
+  for (;;) {
+    if (auto lock = fs.TryLock(QuarantineLockFile(folder, id))) return lock;
+    if (std::chrono::steady_clock::now() >= until) return nullptr;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+std::int64_t RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id) {
+  std::int64_t bytes = 0;
+  for (const std::string& file : {QuarantinePickupFile(folder, id), QuarantineOutputFile(folder, id), QuarantineMessageFile(folder, id),
+                                  QuarantineRecordFile(folder, id) + "-new", QuarantineRecordFile(folder, id)}) {
+    if (!fs.FileExists(file)) continue;
+    const std::int64_t size = fs.FileSize(file);
+    fs.DeleteFile(file);
+    bytes += size;
+  }
+  return bytes;
 }
 
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder) {
@@ -98,16 +159,17 @@ std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string
   return messages;
 }
 
-QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, const std::string& id) {
+QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, const std::string& given) {
+  // An id is a run name: never a path, a device or anything else to open.
+  if (!IsRunName(given)) throw Error(kErrorFileNotFound, "saquarantine", given + " is no quarantine id (32 hexadecimal digits)");
   QuarantinedMessage message;
-  message.id = id;
+  message.id = CanonicalRunName(given);
+  const std::string& id = message.id;
   const std::pair<std::string, bool QuarantinedMessage::*> parts[] = {{QuarantinePickupFile(folder, id), &QuarantinedMessage::pickup},
       {QuarantineMessageFile(folder, id), &QuarantinedMessage::message}, {QuarantineOutputFile(folder, id), &QuarantinedMessage::output},
       {QuarantineRecordFile(folder, id), &QuarantinedMessage::record}};
-  // An id is a run name: never a path that could lead out of the quarantine.
-  const bool plain = !id.empty() && id.find_first_of("\\/:*?\"<>|") == std::string::npos && id != "." && id != "..";
   for (const auto& [file, part] : parts) {
-    if (!plain || !fs.FileExists(file)) continue;
+    if (!fs.FileExists(file)) continue;
     message.*part = true;
     const std::int64_t size = fs.FileSize(file);
     message.bytes += size;
@@ -121,13 +183,7 @@ QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, co
 
 void ReadQuarantineDetails(FileSystem& fs, const std::string& folder, QuarantinedMessage& message) {
   try {
-    if (message.record) {
-      const auto record = ReadRecord(fs, QuarantineRecordFile(folder, message.id));
-      const auto value = [&](const char* key) { return record.count(key) ? record.at(key) : std::string(); };
-      message.connector = value("connector");
-      message.name = value("message");
-      message.quarantined = value("quarantined");
-    }
+    if (message.record) message.details = ReadQuarantineRecord(fs, folder, message.id);
   } catch (const Error&) {
     // An unreadable record leaves the fields empty; the listing says so.
   }

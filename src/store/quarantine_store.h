@@ -3,17 +3,36 @@
 // The quarantine folder as saplugin leaves it: for each message, named by its
 // run name (the message's id), the pickup file <Q>\<id>.MAI, the message
 // <Q>\Messages\<id>.MAI, SpamAssassin's output <Q>\Messages\<id>.SA and the
-// record <Q>\Messages\<id>.INF that says where the message came from; and the
-// marks <Q>\Released\<connector>_<name> that let a released message pass its
-// next run unscanned.
+// record <Q>\Messages\<id>.INF that says where the message came from and what
+// is being done with it; <Q>\Messages\<id>.LCK while a program works on the
+// message; and the marks (release_mark.h) that let a released message pass
+// its next run unscanned.
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace saplugin {
+
+// Where a message stands, by its record. A record without a state (and a
+// message quarantined before records were kept) is whole.
+enum class EntryState {
+  kWhole,         // quarantined: the run that made it was done with the queue
+  kQuarantining,  // its run had not yet removed the queue files (or stopped before)
+  kReleasing,     // a release had begun: its mark is made, the queue files may be in
+  kReleased,      // both queue files were in the queue: never released again
+};
+
+// The record of a quarantined message.
+struct QuarantineRecord {
+  std::string connector, name, quarantined;  // its queue, its name there, when
+  EntryState state = EntryState::kWhole;
+  std::string released, released_by;  // when a release began and by whom
+};
 
 // One quarantined message, from the files that are there.
 struct QuarantinedMessage {
@@ -22,15 +41,16 @@ struct QuarantinedMessage {
   std::int64_t size = -1;     // the message's bytes; -1 when its file is missing
   std::int64_t bytes = 0;     // all its files together
   std::int64_t modified = 0;  // the newest last-write time of its files, seconds since 1970 UTC
-  // From the record: the connector, the message's name in the queue and when
-  // it was quarantined; empty for a message quarantined before records were kept.
-  std::string connector, name, quarantined;
+  // From the record; empty for a message quarantined before records were kept.
+  QuarantineRecord details;
   // From its header section (the output's, else the message's).
   std::string from, subject, score, required;
 
   // The parts that are missing, in words ("pickup file, report"); empty when
   // the three files that the run leaves are all there.
   std::string Missing() const;
+  // Its state in words for a listing; empty when it is whole.
+  std::string StateText() const;
 };
 
 // The paths of a message's files in the quarantine folder (which ends with "\").
@@ -38,26 +58,38 @@ std::string QuarantinePickupFile(const std::string& folder, const std::string& i
 std::string QuarantineMessageFile(const std::string& folder, const std::string& id);
 std::string QuarantineOutputFile(const std::string& folder, const std::string& id);
 std::string QuarantineRecordFile(const std::string& folder, const std::string& id);
-// The mark that lets the next run for the message pass it unscanned.
-std::string ReleaseMarkFile(const std::string& folder, const std::string& connector, const std::string& name);
+std::string QuarantineLockFile(const std::string& folder, const std::string& id);
 
-// Writes the record of a message being quarantined: its connector, its name
-// in the queue and the time. Throws Error when it cannot be written.
-void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id, const std::string& connector,
-                           const std::string& name, const std::string& time);
+// Writes "key=value" lines in place of the file in one step: made under a
+// passing name beside it, flushed and moved over it, so that a reader finds
+// the old file or the whole new one. Throws Error.
+void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values);
+// The "key=value" lines of a small file (the first 32). Throws Error when it
+// cannot be read.
+std::map<std::string, std::string> ReadKeyValueFile(FileSystem& fs, const std::string& path);
 
-// Removes every file of the message that is there, its record last, so that
-// a removal cut short leaves the message listed with what is missing, and a
-// release cut short still knows where the message went. Throws Error when a
-// file cannot be removed.
-void RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id);
+// The message's record. Throws Error when it cannot be read.
+QuarantineRecord ReadQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id);
+// Writes the message's record in one step. Throws Error.
+void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id, const QuarantineRecord& record);
+
+// Takes the lock of a message: answers null when another process holds it
+// all through the wait (0: no wait), polling. Throws Error when the lock
+// cannot be made at all.
+std::unique_ptr<FileLock> LockQuarantined(FileSystem& fs, const std::string& folder, const std::string& id, int wait_milliseconds);
+
+// Removes the message's files by their exact names, its record last, so that
+// a removal cut short leaves the message listed with what is missing. Answers
+// the bytes removed. Throws Error when a file cannot be removed.
+std::int64_t RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id);
 
 // Every message in the quarantine folder, from the names, sizes and times of
-// its files alone, newest first. Throws Error when a folder cannot be listed.
+// its files alone, newest first; only names that are run names count. Throws
+// Error when a folder cannot be listed.
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder);
 
-// The one message of that id; throws Error (file not found) when none of its
-// files is there.
+// The one message of that id (a run name, in either case); throws Error (file
+// not found) when the id is no run name or none of its files is there.
 QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, const std::string& id);
 
 // Fills in what the message's record and header section say, reading the

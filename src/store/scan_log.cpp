@@ -1,5 +1,6 @@
 #include "store/scan_log.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -113,7 +114,23 @@ std::string Quoted(const std::string& field) {
 
 }  // namespace
 
+std::string DisplayText(const std::string& text) { return CleanText(text); }
+
 std::string CsvField(const std::string& text) { return Quoted(CleanText(text)); }
+
+std::string CsvNumberField(const std::string& text) {
+  // A plain decimal number, as SpamAssassin writes a score; anything else is text.
+  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+  const std::size_t digits = i;
+  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+  bool number = i > digits;
+  if (number && i < text.size() && text[i] == '.') {
+    const std::size_t fraction = ++i;
+    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
+    number = i > fraction;
+  }
+  return number && i == text.size() ? text : CsvTextField(text);
+}
 
 std::string CsvTextField(const std::string& text) {
   std::string field = CleanText(text);
@@ -126,12 +143,16 @@ std::string CsvTextField(const std::string& text) {
 }
 
 std::string FormatScanLogLine(const ScanRecord& r) {
-  const std::string fields[] = {r.time, r.connector, r.message, r.size < 0 ? "" : std::to_string(r.size), r.verdict, r.outcome,
-                                r.reason, r.score, r.required, r.rules, r.quarantine_file,
-                                r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")};
+  // Every field that came from outside (the command line, the filter's
+  // output, a description) is guarded against a spreadsheet's formulas.
+  const std::string fields[] = {CsvField(r.time), CsvTextField(r.connector), CsvTextField(r.message),
+                                CsvField(r.size < 0 ? "" : std::to_string(r.size)), CsvField(r.verdict), CsvField(r.outcome),
+                                CsvTextField(r.reason), CsvNumberField(r.score), CsvNumberField(r.required), CsvTextField(r.rules),
+                                CsvTextField(r.quarantine_file), CsvField(r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")),
+                                CsvTextField(r.from)};
   std::string line;
-  for (const std::string& field : fields) line += CsvField(field) + ",";
-  return line + CsvTextField(r.from) + "," + CsvTextField(r.subject);
+  for (const std::string& field : fields) line += field + ",";
+  return line + CsvTextField(r.subject);
 }
 
 std::vector<std::string> ParseCsvLine(const std::string& line) {

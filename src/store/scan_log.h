@@ -31,6 +31,15 @@ LocalTime ToLocalTime(std::time_t moment);
 // become blanks, so that every line is one record of valid UTF-8.
 std::string CsvField(const std::string& text);
 
+// Text as a person should see it on a console or a page: valid UTF-8, bytes
+// that are not taken for Windows-1252 as CsvField takes them, control
+// characters as blanks.
+std::string DisplayText(const std::string& text);
+
+// A number from outside (a score) as it stands when it is a plain decimal
+// number, else as CsvTextField writes text: never a formula.
+std::string CsvNumberField(const std::string& text);
+
 // A field of text from outside (a sender, a subject) as CsvField writes it,
 // and, when a spreadsheet would take it for a formula (its first character
 // after blanks and control characters is =, +, - or @), marked as text with an

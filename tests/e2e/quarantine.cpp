@@ -101,13 +101,13 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_TRUE(Has(run.output, ("  1000.0  " + box.connector).c_str()) && Has(run.output, "s@example.net  Offer")) << run.output;
        }},
       {"ListAsCsvFiltersBySenderAndMarksAFormula", kBoth, "", {"list", "--csv", "--from", "EXAMPLE.ORG"}, 0,
-       "id,time,size,score,required,connector,name,from,subject,missing\n{B},",
+       "id,time,size,score,required,connector,name,from,subject,missing,state\n{B},",
        [](QuarantineBox& box, const RunResult& run) {
          const std::string line = run.output.substr(run.output.find('\n') + 1);
          const auto f = ParseCsvLine(line.substr(0, line.find('\n')));
-         ASSERT_EQ(f.size(), 10u) << line;
+         ASSERT_EQ(f.size(), 11u) << line;
          EXPECT_EQ(f[2] + " " + f[3] + " " + f[5] + " " + f[6], std::to_string(kFormulaSpam.size()) + " 1000.0 " + box.connector + " B.MAI");
-         EXPECT_EQ(f[7] + "|" + f[8] + "|" + f[9], "'=cmd|' /C calc'!A0 <x@example.org>|Cheap \xC3\xA9 watches|");
+         EXPECT_EQ(f[7] + "|" + f[8] + "|" + f[9] + "|" + f[10], "'=cmd|' /C calc'!A0 <x@example.org>|Cheap \xC3\xA9 watches||");
          EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 2);
        }},
       {"ListFiltersByAgeSubjectAndConnector", kLinux, "", {"list", "--older-than", "1", "--subject", "offer", "--connector", "conn"}, 0, "{A}",
@@ -122,7 +122,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          ExpectQuarantined(box, "B.MAI");
        }},
       {"ReleaseIsRefusedOverAQueueFileOfThatName", kBoth, "taken A", {"release", "{A}"}, 3,
-       "is there already, with other bytes: it is never overwritten", [](QuarantineBox& box, const RunResult&) {
+       "is there already: a queue file is never overwritten", [](QuarantineBox& box, const RunResult&) {
          ExpectQuarantined(box, "A.MAI");
          EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), "another message\r\n");
          EXPECT_FALSE(Exists(box.inbound + "/A.MAI"));
@@ -151,9 +151,10 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_EQ(FilesLeft(box), 4);
          ExpectQuarantined(box, "C.MAI");
        }},
-      {"PurgeWithoutAnAgeKeepsEverything", kLinux, "", {"purge"}, 0, "nothing is purged",
+      {"PurgeWithoutAnAgeKeepsEverything", kLinux, "", {"purge"}, 0, "no message is purged",
        [](QuarantineBox& box, const RunResult&) { EXPECT_EQ(FilesLeft(box), 12); }},
-      {"AnIdNotInTheQuarantineIsReportedAndTheOthersDone", kBoth, "", {"delete", "NOSUCHID", "{A}"}, 1, "deleted {A}\nNo quarantined message NOSUCHID", nullptr},
+      {"AnIdNotInTheQuarantineIsReportedAndTheOthersDone", kBoth, "", {"delete", "NOSUCHID", "{A}", "00000000000000000000000000000000"}, 1,
+       "deleted {A}\nNOSUCHID is no quarantine id\nNo quarantined message 00000000000000000000000000000000", nullptr},
       {"CheckReportsTheQuarantineAndAPurgeThatIsNotRunning", kBoth, "keep-1-day no-output A", {"sacheck"}, 0,
        "OK       QUARANTINEDAYS         \"1\" -> 1 days, then saquarantine purge removes a message\n"
        "WARNING  quarantine             3 messages, 0.0 MB, the oldest 3 days old, 1 with parts missing (saquarantine list shows which): "

@@ -397,11 +397,19 @@ void RunScenario(const Build& build, const Scenario& s) {
   if (Has(s.setup, "trace")) {
     std::vector<std::string> expected = s.outcome == O::kTagged
         ? std::vector<std::string>{"flush temp/RUN.MAI", "move temp/RUN.MAI over queue/Messages/N.MAI", "flush queue/Messages/", "delete temp/RUN.BAT"}
-        : std::vector<std::string>{"flush quarantine/RUN.MAI", "flush quarantine/", "flush quarantine/Messages/RUN.MAI", "flush quarantine/Messages/",
-                                   "flush quarantine/Messages/RUN.SA", "flush quarantine/Messages/", "delete queue/N.MAI", "delete queue/Messages/N.MAI",
-                                   "delete temp/RUN.MAI", "delete temp/RUN.BAT"};
-    // Windows has no folder to flush: its file system keeps names in its journal.
-    if (build.wine) expected.erase(std::remove_if(expected.begin(), expected.end(), [](const std::string& e) { return e.back() == '/'; }), expected.end());
+        // The record says "quarantining" until the queue files are gone, then is replaced whole.
+        : std::vector<std::string>{"flush quarantine/Messages/RUN.INF-new", "move quarantine/Messages/RUN.INF-new over quarantine/Messages/RUN.INF",
+                                   "flush quarantine/Messages/", "flush quarantine/RUN.MAI", "flush quarantine/", "flush quarantine/Messages/RUN.MAI",
+                                   "flush quarantine/Messages/", "flush quarantine/Messages/RUN.SA", "flush quarantine/Messages/", "delete queue/N.MAI",
+                                   "delete queue/Messages/N.MAI", "flush quarantine/Messages/RUN.INF-new",
+                                   "move quarantine/Messages/RUN.INF-new over quarantine/Messages/RUN.INF", "flush quarantine/Messages/",
+                                   "delete quarantine/Messages/RUN.LCK", "delete temp/RUN.MAI", "delete temp/RUN.BAT"};
+    // Windows has no folder to flush: its file system keeps names in its journal; and the lock's file
+    // goes with its handle.
+    if (build.wine) {
+      expected.erase(std::remove_if(expected.begin(), expected.end(), [](const std::string& e) { return e.back() == '/' || Has(e, ".LCK"); }),
+                     expected.end());
+    }
     EXPECT_EQ(FileTrace(box, build.wine ? run.standard_error : ReadFile(box.folder / "trace.txt")), expected);
   }
   // Nothing left in TEMPPATH by a run that ended by itself, nothing written

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,19 @@ void SyncFolderOf(const std::string& native, const std::string& context) {
   ScopedFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.Valid() || ::fsync(fd.Get()) != 0) throw PosixError(context + ": its folder cannot be synced", errno);
 }
+
+// flock's lock on an open file: the kernel drops it when the process ends.
+class PosixFileLock : public FileLock {
+ public:
+  PosixFileLock(int fd, std::string native) : fd_(fd), native_(std::move(native)) {}
+  // The name goes while the lock is held: whoever opened the same file
+  // meanwhile finds, once it has the lock, that the name is no longer its own.
+  ~PosixFileLock() override { ::unlink(native_.c_str()); }
+
+ private:
+  ScopedFd fd_;
+  std::string native_;
+};
 
 }  // namespace
 
@@ -276,6 +290,34 @@ void PosixFileSystem::DeleteFile(const std::string& path) {
     throw Error(EACCES, "saplugin", context + ": the file is read-only");
   }
   if (::unlink(native.c_str()) != 0) throw PosixError(context, errno);
+}
+
+void PosixFileSystem::ClearReadOnly(const std::string& path) {
+  const std::string native = ToNativePath(path);
+  struct stat info;
+  if (::stat(native.c_str(), &info) != 0 || ::chmod(native.c_str(), (info.st_mode & 0777) | 0200) != 0) {
+    throw PosixError("Could not make " + Quoted(path) + " writable", errno);
+  }
+}
+
+std::unique_ptr<FileLock> PosixFileSystem::TryLock(const std::string& path) {
+  const std::string native = ToNativePath(path);
+  const std::string context = "Could not lock " + Quoted(path);
+  // A holder that lets go removes the name; a few tries find the new file.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    ScopedFd fd(::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kNewFileMode));
+    if (!fd.Valid()) throw PosixError(context, errno);
+    if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK) return nullptr;
+      throw PosixError(context, errno);
+    }
+    struct stat held, named;
+    if (::fstat(fd.Get(), &held) == 0 && ::stat(native.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      return std::make_unique<PosixFileLock>(fd.Release(), native);
+    }
+  }
+  return nullptr;
 }
 
 std::string PosixFileSystem::FolderAddProblem(const std::string& path) {

@@ -147,6 +147,20 @@ class PosixPlatform : public Platform {
     return ConnectTcp(host, port, timeout);
   }
 
+  std::string AccountName() override {
+    // The user database's own file, read directly: a statically linked
+    // program cannot load the system's name-service modules.
+    const uid_t uid = ::geteuid();
+    std::ifstream passwd("/etc/passwd");
+    for (std::string line; std::getline(passwd, line);) {
+      const std::size_t first = line.find(':'), second = first == std::string::npos ? first : line.find(':', first + 1);
+      if (second == std::string::npos) continue;
+      const std::size_t third = line.find(':', second + 1);
+      if (line.substr(second + 1, third - second - 1) == std::to_string(uid) && first > 0) return line.substr(0, first);
+    }
+    return "uid " + std::to_string(uid);
+  }
+
   std::string EnvironmentValue(const std::string& name) override {
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
       const char* equals = std::strchr(*entry, '=');

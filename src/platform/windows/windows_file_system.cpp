@@ -89,6 +89,17 @@ class WindowsTextReader : public BufferedTextReader {
   ScopedHandle file_;
 };
 
+// A handle that shares the file with nobody: while it is open no other
+// process can open the name, and when it closes, the process's end included,
+// the system deletes the file.
+class WindowsFileLock : public FileLock {
+ public:
+  explicit WindowsFileLock(HANDLE file) : file_(file) {}
+
+ private:
+  ScopedHandle file_;
+};
+
 }  // namespace
 
 bool WindowsFileSystem::FileExists(const std::string& path) {
@@ -217,6 +228,24 @@ bool WindowsFileSystem::AppendToExistingFile(const std::string& path, const std:
 
 void WindowsFileSystem::DeleteFile(const std::string& path) {
   if (!DeleteFileA(path.c_str())) throw WindowsError("Could not delete " + Quoted(path), GetLastError());
+}
+
+void WindowsFileSystem::ClearReadOnly(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      ((attributes & FILE_ATTRIBUTE_READONLY) != 0 && !SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))) {
+    throw WindowsError("Could not make " + Quoted(path) + " writable", GetLastError());
+  }
+}
+
+std::unique_ptr<FileLock> WindowsFileSystem::TryLock(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file != INVALID_HANDLE_VALUE) return std::make_unique<WindowsFileLock>(file);
+  const DWORD error = GetLastError();
+  // Held open by another process, or its holder's deletion still pending.
+  if (error == ERROR_SHARING_VIOLATION || (error == ERROR_ACCESS_DENIED && Attributes(path) != INVALID_FILE_ATTRIBUTES)) return nullptr;
+  throw WindowsError("Could not lock " + Quoted(path), error);
 }
 
 std::string WindowsFileSystem::FolderAddProblem(const std::string& path) {

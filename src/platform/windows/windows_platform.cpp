@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/windows/windows_connection.h"
@@ -52,10 +53,35 @@ class WindowsChildProcess : public ChildProcess {
   ScopedHandle job_;
 };
 
+// The user of this process's token, read once.
+class ProcessUser {
+ public:
+  ProcessUser() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return;
+    ScopedHandle owner(token);
+    DWORD size = 0;
+    GetTokenInformation(token, ::TokenUser, nullptr, 0, &size);
+    if (size == 0) return;
+    buffer_.resize(size);
+    if (!GetTokenInformation(token, ::TokenUser, buffer_.data(), size, &size)) buffer_.clear();
+  }
+  // Null when the token could not be read.
+  PSID Sid() const { return buffer_.empty() ? nullptr : reinterpret_cast<const TOKEN_USER*>(buffer_.data())->User.Sid; }
+
+ private:
+  std::vector<char> buffer_;
+};
+
 class WindowsPlatform : public Platform {
  public:
   std::unique_ptr<FileSystem> CreateFileSystem() override {
     return std::make_unique<WindowsFileSystem>();
+  }
+
+  const ProcessUser& TokenUser() {
+    if (!user_) user_ = std::make_unique<ProcessUser>();
+    return *user_;
   }
 
   std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {
@@ -93,10 +119,23 @@ class WindowsPlatform : public Platform {
     const WORD type = level == EventLevel::kInformation ? EVENTLOG_INFORMATION_TYPE
                       : level == EventLevel::kWarning   ? EVENTLOG_WARNING_TYPE
                                                         : EVENTLOG_ERROR_TYPE;
-    const BOOL reported = ReportEventA(source, type, 0, kEventTextMessage, nullptr, 1, 0, strings, nullptr);
+    // The user's SID goes with the entry: Event Viewer shows it as the User.
+    const BOOL reported = ReportEventA(source, type, 0, kEventTextMessage, TokenUser().Sid(), 1, 0, strings, nullptr);
     const DWORD error = GetLastError();
     DeregisterEventSource(source);
     if (!reported) throw WindowsError("Could not write the event log", error);
+  }
+
+  std::string AccountName() override {
+    PSID sid = TokenUser().Sid();
+    if (sid == nullptr) throw WindowsError("Could not read this process's account", ERROR_NO_TOKEN);
+    char user[256], domain[256];
+    DWORD user_size = sizeof user, domain_size = sizeof domain;
+    SID_NAME_USE use;
+    if (!LookupAccountSidA(nullptr, sid, user, &user_size, domain, &domain_size, &use)) {
+      throw WindowsError("Could not look up this process's account", GetLastError());
+    }
+    return domain_size == 0 ? std::string(user) : std::string(domain) + "\\" + user;
   }
 
   std::string EnvironmentValue(const std::string& name) override {
@@ -185,6 +224,9 @@ class WindowsPlatform : public Platform {
     std::memcpy(guid->data4, made.Data4, sizeof guid->data4);
     return 0;
   }
+
+ private:
+  std::unique_ptr<ProcessUser> user_;
 };
 
 }  // namespace

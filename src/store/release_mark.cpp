@@ -1,0 +1,81 @@
+#include "store/release_mark.h"
+
+#include "store/names.h"
+#include "store/quarantine_store.h"
+#include "store/sha256.h"
+
+namespace saplugin {
+
+namespace {
+
+std::int64_t ModifiedTime(FileSystem& fs, const std::string& folder, const std::string& name) {
+  for (const FileEntry& file : fs.FilesIn(folder)) {
+    if (file.name == name) return file.modified;
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string ReleaseMarkFolder(const std::string& folder, const std::string& connector) { return folder + "Released\\" + connector; }
+
+std::string ReleaseMarkFile(const std::string& folder, const std::string& connector, const std::string& name) {
+  return ReleaseMarkFolder(folder, connector) + "\\" + name;
+}
+
+void WriteReleaseMark(FileSystem& fs, const std::string& folder, const std::string& connector, const std::string& name,
+                      const ReleaseMark& mark) {
+  for (const std::string& path : {folder + "Released", ReleaseMarkFolder(folder, connector)}) {
+    if (!fs.FolderExists(path)) fs.CreateFolder(path);
+  }
+  ReplaceKeyValueFile(fs, ReleaseMarkFile(folder, connector, name),
+                      {{"id", mark.id}, {"size", std::to_string(mark.size)}, {"sha256", mark.sha256}});
+}
+
+std::optional<ReleaseMark> ReadReleaseMark(FileSystem& fs, const std::string& folder, const std::string& connector,
+                                           const std::string& name) {
+  try {
+    const auto values = ReadKeyValueFile(fs, ReleaseMarkFile(folder, connector, name));
+    ReleaseMark mark;
+    if (!values.count("id") || !values.count("size") || !values.count("sha256")) return std::nullopt;
+    mark.id = values.at("id");
+    const std::string& size = values.at("size");
+    if (size.empty() || size.size() > 18 || size.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    mark.size = std::stoll(size);
+    mark.sha256 = values.at("sha256");
+    return mark;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const QueuePaths& paths, std::int64_t now) {
+  if (!IsSingleName(paths.connector) || !IsSingleName(paths.name)) return MarkVerdict::kNone;
+  const std::string mark_file = ReleaseMarkFile(folder, paths.connector, paths.name);
+  if (!fs.FileExists(mark_file)) return MarkVerdict::kNone;
+  const std::int64_t modified = ModifiedTime(fs, ReleaseMarkFolder(folder, paths.connector), paths.name);
+  if (modified < 0) return MarkVerdict::kNone;  // gone meanwhile, with another run
+  if (now - modified > kReleaseMarkLifetime) return MarkVerdict::kExpired;
+  const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, paths.connector, paths.name);
+  if (!mark || mark->size != fs.FileSize(paths.message_file) || mark->sha256 != FileSha256(fs, paths.message_file)) {
+    return MarkVerdict::kOtherMessage;
+  }
+  return MarkVerdict::kPasses;
+}
+
+std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder) {
+  std::vector<MarkFile> marks;
+  const std::string released = folder + "Released";
+  if (!fs.FolderExists(released)) return marks;
+  for (const FileEntry& file : fs.FilesIn(released)) marks.push_back({released + "\\" + file.name, file.modified});
+  for (const std::string& connector : fs.FolderNames(released)) {
+    for (const FileEntry& file : fs.FilesIn(released + "\\" + connector)) {
+      // A mark being replaced is no mark yet.
+      if (file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, "-new") == 0) continue;
+      marks.push_back({released + "\\" + connector + "\\" + file.name, file.modified});
+    }
+  }
+  return marks;
+}
+
+}  // namespace saplugin

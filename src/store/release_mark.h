@@ -1,0 +1,61 @@
+#pragma once
+
+// The marks that let a released message pass its next run unscanned:
+// <Q>\Released\<connector>\<name>, one folder per connector, so that a
+// connector and a message name map to one mark only. A mark names the
+// quarantined message it was made for by its id, its size and the SHA-256 of
+// its bytes, and passes only a message that matches, once, within a day of
+// the mark's last write.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "store/queue_paths.h"
+
+namespace saplugin {
+
+// How long a mark lets its message pass, in seconds.
+constexpr std::int64_t kReleaseMarkLifetime = 24 * 60 * 60;
+
+struct ReleaseMark {
+  std::string id;
+  std::int64_t size = -1;
+  std::string sha256;
+};
+
+std::string ReleaseMarkFolder(const std::string& folder, const std::string& connector);
+std::string ReleaseMarkFile(const std::string& folder, const std::string& connector, const std::string& name);
+
+// The mark for the message of that connector and name, made of the message
+// file it releases, written in one step (its folders made when missing).
+// Throws Error.
+void WriteReleaseMark(FileSystem& fs, const std::string& folder, const std::string& connector, const std::string& name,
+                      const ReleaseMark& mark);
+
+// The mark of that connector and name; nothing when there is none or it
+// cannot be read as one.
+std::optional<ReleaseMark> ReadReleaseMark(FileSystem& fs, const std::string& folder, const std::string& connector,
+                                           const std::string& name);
+
+// What a mark says of the queued message that a run is about to scan.
+enum class MarkVerdict {
+  kNone,          // no mark: scanned as any other
+  kPasses,        // its mark, in time: passes unscanned, and the mark goes
+  kExpired,       // a mark past its day: the mark goes, the message is scanned
+  kOtherMessage,  // a mark made for other bytes: it stays, the message is scanned
+};
+// Costs one existence test when there is no mark.
+MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const QueuePaths& paths, std::int64_t now);
+
+// Every mark in the quarantine folder with its last-write time, the marks of
+// older versions (loose files in Released) included.
+struct MarkFile {
+  std::string path;
+  std::int64_t modified = 0;
+};
+std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder);
+
+}  // namespace saplugin
