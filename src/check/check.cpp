@@ -18,6 +18,7 @@
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
 #include "store/quarantine_store.h"
+#include "store/release_mark.h"
 #include "run/main.h"
 #include "store/header_fields.h"
 #include "run/read_registry_value.h"
@@ -361,6 +362,29 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
               "): purge is not running; schedule saquarantine purge";
   }
   report.Line(overdue > 0 ? "WARNING" : "OK", "quarantine", detail);
+
+  // Release marks: each lets its message pass one run unscanned, for a day.
+  std::vector<MarkFile> marks;
+  try {
+    marks = ListReleaseMarks(fs, options.QuarantinePath);
+  } catch (const Error& error) {
+    report.Line("FAIL", "release marks", error.Description());
+    return;
+  }
+  std::string expired;
+  long expired_count = 0;
+  for (const MarkFile& mark : marks) {
+    if (now - mark.modified <= kReleaseMarkLifetime) continue;
+    ++expired_count;
+    if (expired_count <= 5) expired += (expired.empty() ? "" : ", ") + mark.path;
+  }
+  if (marks.empty()) return;
+  std::string line = std::to_string(marks.size()) + " waiting for the run of their released message";
+  if (expired_count > 0) {
+    line += ": " + std::to_string(expired_count) + " past their day, which pass nothing and go with saquarantine purge (" + expired +
+            (expired_count > 5 ? ", ..." : "") + ")";
+  }
+  report.Line(expired_count > 0 ? "WARNING" : "OK", "release marks", line);
 }
 
 // Every host of the spamd pool, asked whether its daemon is up: a host that

@@ -219,12 +219,12 @@ class Commands {
       if (released.before) {
         out_ << canonical << " was released " << CleanLine(released.when, 40) << " by " << CleanLine(released.by, 200)
              << ": it is not put into the queue again\n";
-        return kQuarantineDone;
       }
-      out_ << "released " << canonical << " to " << released.pickup_file << '\n';
       for (const std::string& left : released.left) {
         err_ << "saquarantine: " << canonical << ": left in the quarantine (saquarantine delete or purge removes it): " << left << '\n';
       }
+      if (released.before) return kQuarantineDone;
+      out_ << "released " << canonical << " to " << released.pickup_file << '\n';
       try {
         platform_.LogEvent(EventLevel::kInformation, "Released the quarantined message " + canonical + " into the queue of connector " +
                                                          released.connector + " as " + released.pickup_file + ", by " + account + ".");

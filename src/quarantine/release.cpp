@@ -130,10 +130,27 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
   Released released;
   released.when = record.released;
   released.by = record.released_by;
+  const std::string copy = QuarantineMessageFile(folder, message.id), pickup_copy = QuarantinePickupFile(folder, message.id);
+  // What is left of a release that was done: it goes, the message stays where it went.
+  const auto remove_copies = [&] {
+    for (const std::string& file : {pickup_copy, QuarantineOutputFile(folder, message.id), copy}) {
+      try {
+        if (fs.FileExists(file)) fs.DeleteFile(file);
+      } catch (const Error& error) {
+        released.left.push_back(error.Description());
+      }
+    }
+    try {
+      if (released.left.empty()) RemoveQuarantined(fs, folder, message.id);
+    } catch (const Error& error) {
+      released.left.push_back(error.Description());
+    }
+  };
   if (record.state == EntryState::kReleased) {
     released.before = true;
     released.connector = record.connector;
     released.name = record.name;
+    remove_copies();
     return released;
   }
   const QueuePaths queue = QueueOf(platform, fs, message, connector);
@@ -142,7 +159,6 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
   released.message_file = queue.message_file;
   released.pickup_file = queue.pickup_file;
   const std::string messages_folder = Folder(queue.message_file);
-  const std::string copy = QuarantineMessageFile(folder, message.id), pickup_copy = QuarantinePickupFile(folder, message.id);
 
   if (record.state == EntryState::kQuarantining && (fs.FileExists(queue.message_file) || fs.FileExists(queue.pickup_file))) {
     throw Error(kErrorInvalidArgument, "saquarantine",
@@ -197,18 +213,7 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
   released.when = record.released;
   released.by = record.released_by;
   if (on_done) on_done(message);
-  for (const std::string& file : {pickup_copy, QuarantineOutputFile(folder, message.id), copy}) {
-    try {
-      if (fs.FileExists(file)) fs.DeleteFile(file);
-    } catch (const Error& error) {
-      released.left.push_back(error.Description());
-    }
-  }
-  try {
-    if (released.left.empty()) RemoveQuarantined(fs, folder, message.id);
-  } catch (const Error& error) {
-    released.left.push_back(error.Description());
-  }
+  remove_copies();
   return released;
 }
 

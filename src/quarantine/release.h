@@ -34,7 +34,8 @@ struct Released {
 // is), then the record's "released". From there the release is done: on_done
 // is called (learning), then the quarantine's copies go, the record last; a
 // copy that cannot go is named in left and the record stays, so that a
-// repeated release answers "released before" and never delivers it again.
+// repeated release answers "released before", tries the removal again, and
+// never delivers the message again.
 // A release cut short is finished by releasing again: after "releasing", its
 // mark still there says that the pickup file never reached the queue; the
 // mark gone says that a run took it, so the message is not put again.

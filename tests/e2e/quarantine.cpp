@@ -30,6 +30,14 @@ void ExpectQuarantined(const QuarantineBox& box, const std::string& name) {
   EXPECT_TRUE(Exists(files[2]) && Exists(files[3])) << name;
 }
 
+// Nothing of the message reached the queue, and no mark was left for it.
+void ExpectNothingReleased(QuarantineBox& box, const RunResult&) {
+  ExpectQuarantined(box, "A.MAI");
+  EXPECT_TRUE(FilesIn(box.messages).empty() && FilesIn(box.inbound).empty());
+  EXPECT_FALSE(std::filesystem::exists(box.data + "/outside"));
+  EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/Released/" + box.connector + "/A.MAI"));
+}
+
 // A released message: in its queue as it arrived, gone from the quarantine,
 // its release in the event log and the scan log; its next run passes it
 // unscanned, once.
@@ -83,8 +91,13 @@ void QuarantineBox::Age(const std::string& name, int days) {
 
 std::string QuarantineBox::Expand(std::string text) const {
   for (const auto& [name, id] : ids) {
-    const std::string brace = "{" + name.substr(0, 1) + "}";
-    for (std::size_t at; (at = text.find(brace)) != std::string::npos;) text.replace(at, brace.size(), id);
+    // "{a}" stands for the id in lower case.
+    std::string lower = id;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string upper_brace = "{" + name.substr(0, 1) + "}", lower_brace = {'{', static_cast<char>(std::tolower(name[0])), '}'};
+    for (const auto& [brace, value] : {std::pair{upper_brace, id}, {lower_brace, lower}}) {
+      for (std::size_t at; (at = text.find(brace)) != std::string::npos;) text.replace(at, brace.size(), value);
+    }
   }
   return text;
 }
@@ -134,6 +147,68 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_EQ(box.Quarantine({"release", "--connector", box.connector, "{A}"}).status, 0);
          EXPECT_EQ(ReadFile(box.messages + "/" + box.Id("A.MAI") + ".MAI"), kSpam);
        }},
+      // Nothing read from the quarantine folder leads out of the queue: a record's names are single names.
+      {"ReleaseRefusesARecordWhoseNameClimbsOutOfTheQueue", kBoth, "record A message=..\\..\\..\\..\\outside\\evil.txt", {"release", "{A}"}, 3,
+       "is no single file name: its record has been altered", ExpectNothingReleased},
+      {"ReleaseRefusesARecordWithASlashInItsName", kBoth, "record A message=../../../../outside/evil.txt", {"release", "{A}"}, 3,
+       "is no single file name", ExpectNothingReleased},
+      {"ReleaseRefusesARecordNamingADevice", kBoth, "record A message=NUL.txt", {"release", "{A}"}, 3, "\"NUL.txt\" is no single file name",
+       ExpectNothingReleased},
+      {"ReleaseRefusesAConnectorWithoutAQueue", kBoth, "record A connector=OTHER", {"release", "{A}"}, 3, "The connector OTHER has no queue folder",
+       ExpectNothingReleased},
+      {"ReleaseRefusesAConnectorOptionThatIsAPath", kLinux, "", {"release", "--connector", "../Conn", "{A}"}, 2, "--connector takes a connector's name",
+       ExpectNothingReleased},
+      {"DeviceNamesAreNoIds", kBoth, "", {"delete", "NUL", "AUX", "COM1", "{A}"}, 1, "deleted {A}\nNUL is no quarantine id\nAUX is no\nCOM1 is no", nullptr},
+      {"ALowerCaseIdIsFound", kBoth, "", {"show", "{a}"}, 0, "Message {A}: ", nullptr},
+      // A release is done once both files are in the queue: a copy that cannot go is named, never released again.
+      {"ReleaseWithAReadOnlyCopyIsDoneAndNotRepeated", kBoth, "read-only A", {"release", "{A}"}, 0,
+       "released {A} to \nleft in the quarantine (saquarantine delete or purge removes it): ",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(ReadFile(box.inbound + "/A.MAI"), "pickup of A.MAI\r\n");
+         EXPECT_NE(std::filesystem::status(box.inbound + "/A.MAI").permissions() & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+         EXPECT_TRUE(Has(box.Events().back(), "Released the quarantined message ")) << box.Events().back();
+         EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released");
+         // The server delivers it; a second release answers, and puts nothing in.
+         std::filesystem::remove(box.inbound + "/A.MAI");
+         std::filesystem::remove(box.messages + "/A.MAI");
+         const RunResult again = box.Quarantine({"release", "{A}"});
+         EXPECT_EQ(again.status, 0) << again.standard_error;
+         EXPECT_TRUE(Has(again.output, " by ") && Has(again.output, ": it is not put into the queue again")) << again.output;
+         EXPECT_TRUE(FilesIn(box.messages).empty() && FilesIn(box.inbound).empty());
+         EXPECT_TRUE(Has(box.Quarantine({"list"}).output, "[released ")) << box.Quarantine({"list"}).output;
+         std::filesystem::permissions(box.quarantine + "/" + box.Id("A.MAI") + ".MAI", std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+         EXPECT_EQ(box.Quarantine({"delete", "{A}"}).status, 0);
+         for (const std::string& file : FilesOf(box, "A.MAI")) EXPECT_FALSE(Exists(file)) << file;
+       }},
+      // The audit trail names the process's own account, whatever the environment says.
+      {"ReleaseNamesTheAccountFromTheSystem", kBoth, "env USERNAME=ceo env USERDOMAIN=CORP env USER=ceo env LOGNAME=ceo", {"release", "{A}"}, 0, "released {A}",
+       [](QuarantineBox& box, const RunResult&) {
+         const std::string entry = box.Events().back();
+         EXPECT_TRUE(Has(entry, ", by ") && !Has(entry, "ceo") && !Has(entry, "unknown")) << entry;
+         if (!box.build.wine) {
+           EXPECT_TRUE(Has(entry, ", by root.")) << entry;
+         }
+         EXPECT_FALSE(Has(ParseCsvLine(box.ScanLogLines().back())[6], "ceo"));
+       }},
+      // A record left alone (a delete cut short) is no message to release.
+      {"ARecordAloneIsNotReleased", kBoth, "no-pickup A no-message A no-output A", {"release", "{A}"}, 1, "its message is missing from the quarantine",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_TRUE(FilesIn(box.messages).empty());
+         EXPECT_TRUE(box.Events().empty() || !Has(box.Events().back(), "Released"));
+       }},
+      // An entry whose run stopped before the queue files went is never taken for a release cut short.
+      {"AnEntryItsRunLeftHalfMadeIsNotReleasedOverTheQueue", kBoth, "half-made A", {"release", "{A}"}, 3, "was being quarantined when its run stopped",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(FilesIn(box.messages), std::set<std::string>{"A.MAI"});
+         EXPECT_TRUE(Has(box.Quarantine({"list"}).output, "[being quarantined, or its run stopped half-way]"));
+         EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/Released/" + box.connector + "/A.MAI"));
+       }},
+      // A formula in the score reaches no spreadsheet.
+      {"AScoreThatIsAFormulaIsGuarded", kBoth, "score A", {"list", "--csv"}, 0, "'-2+HYPERLINK(",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(box.Quarantine({"release", "{A}"}).status, 0);
+         EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[7], "'-2+HYPERLINK(\"http://x\")");
+       }},
       {"ReleaseOfAMessageWithoutItsPickupFileIsRefused", kLinux, "no-pickup A", {"release", "{A}"}, 1, "",
        [](QuarantineBox& box, const RunResult&) {
          EXPECT_EQ(ReadFile(FilesOf(box, "A.MAI")[1]), kSpam);
@@ -150,6 +225,14 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        [](QuarantineBox& box, const RunResult&) {
          EXPECT_EQ(FilesLeft(box), 4);
          ExpectQuarantined(box, "C.MAI");
+       }},
+      {"PurgeRemovesOnlyTheQuarantinesOwnFilesAndExpiredMarks", kBoth, "keep-1-day strays old-mark", {"purge"}, 0,
+       "deleted {B}\ndeleted {A}\nremoved the expired release mark \npurged 2 messages, ",
+       [](QuarantineBox& box, const RunResult& run) {
+         EXPECT_EQ(FilesIn(box.quarantine), (std::set<std::string>{box.Id("C.MAI") + ".MAI", "README.mai"}));
+         EXPECT_TRUE(Exists(box.quarantine + "/Messages/old-report.inf"));
+         EXPECT_TRUE(Has(run.standard_error, "and 1 expired release mark")) << run.standard_error;
+         EXPECT_TRUE(FilesIn(box.quarantine + "/Released/" + box.connector).empty());
        }},
       {"PurgeWithoutAnAgeKeepsEverything", kLinux, "", {"purge"}, 0, "no message is purged",
        [](QuarantineBox& box, const RunResult&) { EXPECT_EQ(FilesLeft(box), 12); }},
@@ -182,6 +265,21 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
   for (std::string word; before >> word;) {
     if (word == "keep-1-day") {
       box.Configure("QUARANTINEDAYS=1");
+    } else if (word == "env") {
+      std::string pair;
+      before >> pair;
+      box.environment[pair.substr(0, pair.find('='))] = pair.substr(pair.find('=') + 1);
+    } else if (word == "strays") {
+      WriteFile(box.quarantine + "/README.mai", "not the quarantine's");
+      WriteFile(box.quarantine + "/Messages/old-report.inf", "not the quarantine's");
+      for (const std::string& file : {box.quarantine + "/README.mai", box.quarantine + "/Messages/old-report.inf"}) {
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 30));
+      }
+    } else if (word == "old-mark") {
+      std::filesystem::create_directories(box.quarantine + "/Released/" + box.connector);
+      WriteFile(box.quarantine + "/Released/" + box.connector + "/X.MAI", "id=0\r\nsize=1\r\nsha256=0\r\n");
+      std::filesystem::last_write_time(box.quarantine + "/Released/" + box.connector + "/X.MAI",
+                                       std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
     } else if (word == "sa-learn") {
       std::filesystem::create_directories(box.folder / "bayes");
       WriteFile(box.folder / "sa-learn.sh", "#!/bin/sh\nexec /usr/bin/sa-learn --dbpath \"$BOX/bayes/bayes\" \"$@\"\n");
@@ -193,6 +291,25 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       const auto files = FilesOf(box, name + ".MAI");
       if (word == "no-pickup") std::filesystem::remove(files[0]);
       if (word == "no-output") std::filesystem::remove(files[2]);
+      if (word == "no-message") std::filesystem::remove(files[1]);
+      if (word == "read-only") std::filesystem::permissions(files[0], std::filesystem::perms::all, std::filesystem::perm_options::remove);
+      if (word == "record") {
+        std::string change;
+        before >> change;
+        const std::string key = change.substr(0, change.find('=') + 1), record = ReadFile(files[3]);
+        const std::size_t at = record.find(key), end = record.find("\r\n", at);
+        WriteFile(files[3], record.substr(0, at) + change + record.substr(end));
+      }
+      if (word == "half-made") {
+        // As a run killed before it removed the queue files leaves it.
+        WriteFile(files[3], ReadFile(files[3]) + "state=quarantining\r\n");
+        box.Queue(name + ".MAI", box.originals.at(name + ".MAI"));
+      }
+      if (word == "score") {
+        const std::string output = ReadFile(files[2]);
+        const std::size_t at = output.find("score=1000.0");
+        WriteFile(files[2], output.substr(0, at) + "score=-2+HYPERLINK(\"http://x\")" + output.substr(at + 12));
+      }
       if (word == "no-record") std::filesystem::remove(files[3]);
       if (word == "taken") WriteFile(box.messages + "/" + name + ".MAI", "another message\r\n");
     }

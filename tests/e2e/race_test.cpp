@@ -1,0 +1,240 @@
+// The quarantine under programs that run at the same time, as processes: a
+// release started at each moment of the run that quarantines the message,
+// two releases of one message, a purge racing a release, and releases killed
+// at random moments; and the marks that let a released message pass.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "e2e/quarantine.h"
+#include "store/scan_log.h"
+
+namespace saplugin {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A spam message of about the size, so that each copy of it takes a while.
+std::string LargeSpam(std::size_t size) {
+  std::string message = kSpam;
+  const std::string line(76, 'x');
+  while (message.size() < size) message += line + "\r\n";
+  return message;
+}
+
+// The id of the one entry in the quarantine whose record names the message, or "".
+std::string IdOf(const Sandbox& box, const std::string& name) {
+  if (!fs::exists(box.quarantine + "/Messages")) return "";
+  for (const std::string& file : FilesIn(box.quarantine + "/Messages")) {
+    if (file.size() == 36 && file.substr(32) == ".INF" && Has(ReadFile(box.quarantine + "/Messages/" + file), ("message=" + name + "\r").c_str())) {
+      return file.substr(0, 32);
+    }
+  }
+  return "";
+}
+
+std::vector<std::string> EntryFiles(const Sandbox& box, const std::string& id) {
+  return {box.quarantine + "/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".SA",
+          box.quarantine + "/Messages/" + id + ".INF"};
+}
+
+int Start(Sandbox& box, const std::vector<std::string>& words, const std::string& program, const std::string& log) {
+  std::vector<std::string> line{box.bin + "/" + program};
+  line.insert(line.end(), words.begin(), words.end());
+  return StartProcess(line, box.environment, box.folder / (log + ".err"), box.folder.path, box.folder / (log + ".out"));
+}
+
+// Where the message is: "queue" (both files, as it arrived), "quarantine" (its
+// message file whole there), "both", or what is wrong.
+std::string WhereIs(const Sandbox& box, const std::string& name, const std::string& id, const std::string& message) {
+  const bool queued = ReadFile(box.messages + "/" + name) == message && ReadFile(box.inbound + "/" + name) == "pickup of " + name + "\r\n";
+  const bool kept = !id.empty() && ReadFile(box.quarantine + "/Messages/" + id + ".MAI") == message;
+  if (!queued && (Exists(box.messages + "/" + name) || Exists(box.inbound + "/" + name))) return "a part in the queue";
+  return queued && kept ? "both" : queued ? "queue" : kept ? "quarantine" : "neither";
+}
+
+// The queue's folders hold nothing but the message's own two files.
+void ExpectNoStrays(const Sandbox& box, const std::string& name, const std::string& context) {
+  for (const std::string& folder : {box.messages, box.inbound}) {
+    for (const std::string& file : FilesIn(folder)) EXPECT_EQ(file, name) << context << " " << folder;
+  }
+}
+
+// A release started as each part of a large message's quarantine entry
+// appears, and once the queue's pickup file is gone: the release waits for
+// the run, the message is released once, and its next run passes it.
+TEST(QuarantineRace, AReleaseDuringTheQuarantiningRunWaitsForItAndLosesNothing) {
+  Sandbox box;
+  box.Configure();
+  const std::string message = LargeSpam(24 << 20);
+  const char* const stages[] = {"record", "pickup copy", "message copy", "output copy", "queue pickup gone"};
+  for (int trial = 0; trial < 10; ++trial) {
+    const std::string stage = stages[trial % 5], name = "R" + std::to_string(trial) + ".MAI", context = stage + " " + name;
+    box.Queue(name, message);
+    const int run = Start(box, {name, box.connector}, "saplugin", "run");
+    std::string id;
+    bool reached = false;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60); !reached && std::chrono::steady_clock::now() < until;) {
+      if (id.empty()) id = IdOf(box, name);
+      const auto files = id.empty() ? std::vector<std::string>() : EntryFiles(box, id);
+      reached = !id.empty() && (stage == "record"         ? true
+                                : stage == "pickup copy"  ? Exists(files[0])
+                                : stage == "message copy" ? Exists(files[1])
+                                : stage == "output copy"  ? Exists(files[2])
+                                                          : !Exists(box.inbound + "/" + name));
+      if (!reached) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    ASSERT_TRUE(reached) << context;
+    const int release = Start(box, {"release", id}, "saquarantine", "release");
+    EXPECT_EQ(WaitProcess(run), 0) << context;
+    EXPECT_EQ(WaitProcess(release), 0) << context << ReadFile(box.folder / "release.err");
+    EXPECT_TRUE(Has(ReadFile(box.folder / "release.out"), ("released " + id).c_str())) << context;
+    EXPECT_EQ(WhereIs(box, name, "", message), "queue") << context;
+    for (const std::string& file : EntryFiles(box, id)) EXPECT_FALSE(Exists(file)) << context << " " << file;
+    ExpectNoStrays(box, name, context);
+    // Its next run passes it unscanned, once.
+    EXPECT_EQ(box.Run({name, box.connector}).status, 0) << context;
+    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released") << context;
+    EXPECT_EQ(WhereIs(box, name, "", message), "queue") << context;
+    fs::remove(box.messages + "/" + name);
+    fs::remove(box.inbound + "/" + name);
+  }
+}
+
+// Two releases of one message at once, and a purge racing a release: the
+// message reaches the queue once or not at all, never a part of it, and its
+// mark is there exactly when it did.
+TEST(QuarantineRace, TwoReleasesOrAPurgeAndAReleaseAtOnceNeverDoubleOrSplitTheMessage) {
+  for (int trial = 0; trial < 16; ++trial) {
+    const bool purge = trial % 2 == 1;
+    const std::string context = (purge ? "purge and release " : "two releases ") + std::to_string(trial);
+    QuarantineBox box(LinuxBuild());
+    const std::string id = box.Id("A.MAI"), mark = box.quarantine + "/Released/" + box.connector + "/A.MAI";
+    const int first = Start(box, purge ? std::vector<std::string>{"purge", "--days", "1"} : std::vector<std::string>{"release", id}, "saquarantine", "first");
+    const int second = Start(box, {"release", id}, "saquarantine", "second");
+    const int first_status = WaitProcess(first), second_status = WaitProcess(second);
+    const std::string said = ReadFile(box.folder / "first.out") + ReadFile(box.folder / "second.out");
+    const std::string where = WhereIs(box, "A.MAI", id, box.originals.at("A.MAI"));
+    ExpectNoStrays(box, "A.MAI", context);
+    EXPECT_EQ(Exists(mark), where == "queue") << context;
+    if (purge) {
+      EXPECT_EQ(first_status, 0) << context << ReadFile(box.folder / "first.err");
+      // The release won, or the purge took the message first and the release found nothing.
+      EXPECT_TRUE((where == "queue" && second_status == 0) || (where == "neither" && second_status == 1))
+          << context << " " << where << " " << second_status << ReadFile(box.folder / "second.err");
+    } else {
+      EXPECT_EQ(where, "queue") << context;
+      // One put it in; the other found it released, or gone.
+      const int once = static_cast<int>(std::count(said.begin(), said.end(), '\n'));
+      EXPECT_TRUE(Has(said, ("released " + id + " to ").c_str())) << context << said;
+      EXPECT_EQ(said.find("released " + id + " to "), said.rfind("released " + id + " to ")) << context << said;
+      EXPECT_TRUE(first_status + second_status <= 1 && once >= 1) << context << first_status << second_status;
+    }
+    for (const std::string& file : EntryFiles(box, id)) EXPECT_FALSE(Exists(file)) << context << " " << file;
+  }
+}
+
+// The mail server's turn: a pickup file in the queue starts a run, which must
+// pass the released message unscanned; the server then delivers it. Answers
+// how many times it delivered the message.
+int Serve(QuarantineBox& box, const std::string& context) {
+  if (!Exists(box.inbound + "/A.MAI")) return 0;
+  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0) << context;
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released") << context;
+  EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), box.originals.at("A.MAI")) << context;
+  fs::remove(box.inbound + "/A.MAI");
+  fs::remove(box.messages + "/A.MAI");
+  return 1;
+}
+
+// A release killed at a random moment, the server's turn, a second release
+// and the server's turn again: the message is delivered exactly once, passed
+// unscanned, and nothing of it is left in the quarantine.
+TEST(QuarantineRace, AReleaseKilledAtAnyMomentIsFinishedOnceByTheNext) {
+  std::mt19937 random(20261208);
+  std::int64_t whole = 0;  // how long an undisturbed release takes, in microseconds
+  for (int trial = 0; trial < 14; ++trial) {
+    QuarantineBox box(LinuxBuild());
+    const std::string context = "trial " + std::to_string(trial);
+    // A large message, so that each step takes a while.
+    ASSERT_EQ(box.Quarantine({"delete", "{A}"}).status, 0);
+    box.originals["A.MAI"] = LargeSpam(8 << 20);
+    box.Queue("A.MAI", box.originals["A.MAI"]);
+    const std::string old = box.Id("B.MAI");
+    ASSERT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
+    const std::string id = IdOf(box, "A.MAI");
+    ASSERT_FALSE(id.empty());
+    const auto start = std::chrono::steady_clock::now();
+    const int release = Start(box, {"release", id}, "saquarantine", "release");
+    if (trial > 0) {
+      std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<std::int64_t>(0, whole)(random)));
+      kill(release, SIGKILL);
+    }
+    const int status = WaitProcess(release);
+    if (trial == 0) {
+      ASSERT_EQ(status, 0) << ReadFile(box.folder / "release.err");
+      whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
+    }
+    const std::string where = WhereIs(box, "A.MAI", id, box.originals.at("A.MAI"));
+    EXPECT_NE(where, "neither") << context;
+    EXPECT_NE(where, "a part in the queue") << context;
+    int delivered = Serve(box, context);
+    // The second release finishes what the first began, or finds that it was all done.
+    const RunResult again = box.Quarantine({"release", id});
+    EXPECT_TRUE(again.status == 0 || (again.status == 1 && Has(again.standard_error, "No quarantined message"))) << context << again.standard_error;
+    delivered += Serve(box, context);
+    EXPECT_EQ(delivered, 1) << context << " killed " << status << ": " << again.output;
+    for (const std::string& file : EntryFiles(box, id)) EXPECT_FALSE(Exists(file)) << context << " " << file;
+    ExpectNoStrays(box, "A.MAI", context);
+    EXPECT_TRUE(Exists(box.quarantine + "/Messages/" + old + ".MAI")) << context;  // the other messages stay
+  }
+}
+
+// A mark passes only the message it was made for, of its connector, within its day.
+TEST(ReleaseMark, PassesOnlyItsOwnMessageOnceWithinADay) {
+  QuarantineBox box(LinuxBuild());
+  const std::string mark = box.quarantine + "/Released/" + box.connector + "/A.MAI";
+  ASSERT_EQ(box.Quarantine({"release", "{A}"}).status, 0);
+  const std::string released = ReadFile(box.messages + "/A.MAI");
+  fs::remove(box.messages + "/A.MAI");
+  fs::remove(box.inbound + "/A.MAI");
+  // Another message under the released one's name: scanned (and quarantined), the mark kept.
+  box.Queue("A.MAI", kSpam + "Other bytes.\r\n");
+  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_TRUE(Exists(mark));
+  // A connector whose name and the message's ran together as the marks once did ("Conn_IN_X.MAI").
+  box.Queue("IN_X.MAI", kSpam);
+  ASSERT_EQ(box.Run({"IN_X.MAI", box.connector}).status, 0);
+  ASSERT_EQ(box.Quarantine({"release", IdOf(box, "IN_X.MAI")}).status, 0);
+  const std::string other = box.data + "/QUEUES/" + box.connector + "_IN/Inbound";
+  fs::create_directories(other + "/Messages");
+  WriteFile(other + "/X.MAI", "pickup\r\n");
+  WriteFile(other + "/Messages/X.MAI", kSpam);
+  EXPECT_EQ(box.Run({"X.MAI", box.connector + "_IN"}).status, 0);
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_TRUE(Exists(box.quarantine + "/Released/" + box.connector + "/IN_X.MAI"));
+  // Its own message passes, once.
+  box.Queue("A.MAI", released);
+  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released");
+  EXPECT_FALSE(Exists(mark));
+  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  // A mark past its day passes nothing, and goes.
+  ASSERT_EQ(box.Quarantine({"release", "{B}"}).status, 0);
+  const std::string old_mark = box.quarantine + "/Released/" + box.connector + "/B.MAI";
+  fs::last_write_time(old_mark, fs::file_time_type::clock::now() - std::chrono::hours(25));
+  const RunResult check = box.Run({}, "sacheck");
+  EXPECT_TRUE(Has(check.output, "1 past their day") && Has(check.output, "B.MAI")) << check.output;
+  EXPECT_EQ(box.Run({"B.MAI", box.connector}).status, 0);
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_FALSE(Exists(old_mark));
+}
+
+}  // namespace
+}  // namespace saplugin
