@@ -101,6 +101,12 @@ void PutIntoQueue(FileSystem& fs, const std::string& source, const std::string& 
   }
 }
 
+// The id as the run named the message, once it is known to be a run name.
+std::string CheckedId(const std::string& id) {
+  if (!IsRunName(id)) throw Error(kErrorFileNotFound, "saquarantine", id + " is no quarantine id (32 hexadecimal digits)");
+  return CanonicalRunName(id);
+}
+
 std::unique_ptr<FileLock> Lock(FileSystem& fs, const std::string& folder, const std::string& id, int wait) {
   auto lock = LockQuarantined(fs, folder, id, wait);
   if (!lock) throw Error(kErrorInUse, "saquarantine", id + " is in use by another program (a run quarantining it, or saquarantine): try again");
@@ -120,10 +126,9 @@ std::string AccountName(Platform& platform) {
 Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const std::string& connector,
                         const std::string& account, const std::function<void(const QuarantinedMessage&)>& on_done) {
   const std::string& folder = options.QuarantinePath;
+  // Found once no other program works on it.
+  const auto lock = Lock(fs, folder, CheckedId(id), kQuarantineLockWait);
   QuarantinedMessage message = FindQuarantined(fs, folder, id);
-  const auto lock = Lock(fs, folder, message.id, kQuarantineLockWait);
-  // Afresh, now that no other program works on it.
-  message = FindQuarantined(fs, folder, message.id);
   ReadQuarantineDetails(fs, folder, message);
   QuarantineRecord& record = message.details;
   if (message.record) record = ReadQuarantineRecord(fs, folder, message.id);
@@ -219,9 +224,8 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
 
 std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, int wait_milliseconds) {
   const std::string& folder = options.QuarantinePath;
+  const auto lock = Lock(fs, folder, CheckedId(id), wait_milliseconds);
   QuarantinedMessage message = FindQuarantined(fs, folder, id);
-  const auto lock = Lock(fs, folder, message.id, wait_milliseconds);
-  message = FindQuarantined(fs, folder, message.id);
   ReadQuarantineDetails(fs, folder, message);
   const QuarantineRecord& record = message.details;
   if (IsSingleName(record.connector) && IsSingleName(record.name)) {

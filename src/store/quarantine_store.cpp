@@ -170,8 +170,15 @@ QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, co
       {QuarantineRecordFile(folder, id), &QuarantinedMessage::record}};
   for (const auto& [file, part] : parts) {
     if (!fs.FileExists(file)) continue;
+    std::int64_t size = 0;
+    try {
+      size = fs.FileSize(file);
+    } catch (const Error&) {
+      // Removed meanwhile by a program that held the message (a purge): not there.
+      if (!fs.FileExists(file)) continue;
+      throw;
+    }
     message.*part = true;
-    const std::int64_t size = fs.FileSize(file);
     message.bytes += size;
     if (part == &QuarantinedMessage::message) message.size = size;
   }
