@@ -238,3 +238,23 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnceWithinADay) {
 
 }  // namespace
 }  // namespace saplugin
+
+namespace saplugin {
+namespace {
+
+// The audit trail names the account that ran the release, not what its environment claims.
+TEST(QuarantineAccount, AReleaseByAnotherUserNamesThatUser) {
+  QuarantineBox box(LinuxBuild());
+  const uid_t nobody = 65534;
+  ASSERT_EQ(chown(box.folder.path.c_str(), nobody, nobody), 0);
+  for (const auto& entry : fs::recursive_directory_iterator(box.folder.path)) ASSERT_EQ(lchown(entry.path().c_str(), nobody, nobody), 0);
+  box.environment["USER"] = box.environment["LOGNAME"] = box.environment["USERNAME"] = "ceo";
+  box.tracer = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  const RunResult run = box.Quarantine({"release", "{A}"});
+  ASSERT_EQ(run.status, 0) << run.standard_error;
+  EXPECT_TRUE(Has(box.Events().back(), ", by nobody.")) << box.Events().back();
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[6], "released from the quarantine by nobody");
+}
+
+}  // namespace
+}  // namespace saplugin
