@@ -17,7 +17,7 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev)
+BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev libcli11-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest wixl msitools)
 
 # build DIR [CMAKE OPTIONS...]: configures and builds the project in DIR.

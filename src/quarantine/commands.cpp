@@ -8,11 +8,13 @@
 #include <map>
 
 #include "config/conversions.h"
+#include "helpers/command_line.h"
 #include "config/load_options.h"
 #include "platform/forwarding_platform.h"
 #include "quarantine/learn.h"
 #include "store/quarantine_store.h"
 #include "quarantine/release.h"
+#include "run/main.h"
 #include "store/names.h"
 #include "store/release_mark.h"
 #include "store/header_fields.h"
@@ -21,33 +23,21 @@
 
 namespace saplugin {
 
-const char* const kQuarantineUsageText =
-    "usage: saquarantine [--config FILE] VERB ...\n"
-    "\n"
-    "Works the quarantine folder (QUARANTINEPATH) of the spamassassinconfig.ini beside it, or FILE.\n"
-    "  list [--older-than DAYS] [--newer-than DAYS] [--from TEXT] [--subject TEXT]\n"
-    "       [--connector NAME] [--csv]\n"
-    "      one line per quarantined message, newest first: id, time, size, score, connector,\n"
-    "      From and Subject, and the parts that are missing; --csv for scripts\n"
-    "  show ID\n"
-    "      the message's header section and SpamAssassin's report (the rules that hit)\n"
-    "  release [--connector NAME] [--learn] ID...\n"
-    "      puts each message back into its connector's queue, byte for byte as it arrived;\n"
-    "      its next run passes it unscanned. --connector for messages quarantined before the\n"
-    "      quarantine kept their connector; --learn teaches SpamAssassin it as ham first\n"
-    "  delete ID...\n"
-    "      removes every file of each message\n"
-    "  purge [--days N] [--dry-run]\n"
-    "      removes the messages older than N days (default QUARANTINEDAYS), by the last-write\n"
-    "      time of their files; --dry-run prints what would go and removes nothing\n"
-    "  learn spam|ham ID...\n"
-    "      teaches SpamAssassin the quarantined original: every spamd host of SPAMDHOSTS (TELL,\n"
-    "      spamd started with --allow-tell), else the program SALEARNEXE (sa-learn)\n"
-    "\n"
+namespace {
+
+const char* const kDescription =
+    "Works the quarantine folder (QUARANTINEPATH) of the spamassassinconfig.ini beside saquarantine,\n"
+    "or of --config FILE. An ID is a message's run name as list shows it, in either case.";
+
+const char* const kFooter =
     "Exit status: 0 every id was handled; 1 an id is not in the quarantine or misses a part;\n"
-    "2 a wrong command line or configuration; 3 a release refused (a queue file of that name\n"
-    "with other bytes, an unknown connector); 4 a file operation failed; 5 a message was not\n"
-    "learned. With several, the highest.\n";
+    "2 a wrong command line or configuration; 3 a release refused (a queue file of that name,\n"
+    "a connector or name that is no queue's, an entry whose run stopped before the queue files\n"
+    "went); 4 a file operation failed; 5 a message was not learned; 6 it was learned before, or\n"
+    "Bayes is off; 7 another program was working on the message (try again). With several, the\n"
+    "highest.";
+
+}  // namespace
 
 namespace {
 
@@ -66,35 +56,21 @@ std::string When(std::int64_t seconds) {
   return stamp.substr(0, 10) + " " + stamp.substr(11, 5) + stamp.substr(19);
 }
 
-// The options of a verb: "--name value" pairs and flags, then the ids.
-struct Words {
-  std::map<std::string, std::string> options;
+// What the verbs take from the command line.
+struct ListFilter {
+  int older = -1, newer = -1;
+  std::string from, subject, connector;
+  bool csv = false;
+};
+struct ReleaseWords {
+  std::string connector;
+  bool learn = false;
   std::vector<std::string> ids;
 };
-
-Words ReadWords(const std::vector<std::string>& words, std::size_t first, const std::vector<std::string>& with_value,
-                const std::vector<std::string>& flags) {
-  Words read;
-  for (std::size_t i = first; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (std::find(with_value.begin(), with_value.end(), word) != with_value.end()) {
-      if (i + 1 == words.size()) throw Error(kErrorInvalidArgument, "saquarantine", word + " needs a value");
-      read.options[word] = words[++i];
-    } else if (std::find(flags.begin(), flags.end(), word) != flags.end()) {
-      read.options[word] = "1";
-    } else if (word.compare(0, 2, "--") == 0) {
-      throw Error(kErrorInvalidArgument, "saquarantine", "unknown option " + word);
-    } else {
-      read.ids.push_back(word);
-    }
-  }
-  return read;
-}
-
-int Days(const Words& words, const char* option, int otherwise) {
-  const auto found = words.options.find(option);
-  return found == words.options.end() ? otherwise : ToInteger32(found->second, option);
-}
+struct PurgeWords {
+  int days = -1;  // -1: QUARANTINEDAYS
+  bool dry = false;
+};
 
 // The exit status an error of a verb stands for.
 int StatusOf(const Error& error) {
@@ -109,19 +85,18 @@ class Commands {
   Commands(Platform& platform, FileSystem& fs, const PluginOptions& options, std::ostream& out, std::ostream& err)
       : platform_(platform), fs_(fs), options_(options), folder_(options.QuarantinePath), out_(out), err_(err) {}
 
-  int List(const Words& words) {
+  int List(const ListFilter& filter) {
     const std::int64_t now = std::time(nullptr);
-    const int older = Days(words, "--older-than", -1), newer = Days(words, "--newer-than", -1);
-    const bool csv = words.options.count("--csv") > 0;
-    const auto option = [&](const char* name) { return words.options.count(name) ? words.options.at(name) : std::string(); };
+    const int older = filter.older, newer = filter.newer;
+    const bool csv = filter.csv;
     if (csv) out_ << "id,time,size,score,required,connector,name,from,subject,missing,state\n";
     int listed = 0;
     for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
       if (older >= 0 && message.modified > now - older * kDay) continue;
       if (newer >= 0 && message.modified < now - newer * kDay) continue;
       ReadQuarantineDetails(fs_, folder_, message);
-      if (!Contains(message.from, option("--from")) || !Contains(message.subject, option("--subject"))) continue;
-      if (!option("--connector").empty() && Lower(message.details.connector) != Lower(option("--connector"))) continue;
+      if (!Contains(message.from, filter.from) || !Contains(message.subject, filter.subject)) continue;
+      if (!filter.connector.empty() && Lower(message.details.connector) != Lower(filter.connector)) continue;
       ++listed;
       const std::string missing = message.Missing();
       if (csv) {
@@ -145,9 +120,8 @@ class Commands {
     return kQuarantineDone;
   }
 
-  int Show(const Words& words) {
-    if (words.ids.size() != 1) throw Error(kErrorInvalidArgument, "usage", "show takes one id");
-    QuarantinedMessage message = FindQuarantined(fs_, folder_, words.ids[0]);
+  int Show(const std::string& id) {
+    QuarantinedMessage message = FindQuarantined(fs_, folder_, id);
     ReadQuarantineDetails(fs_, folder_, message);
     const QuarantineRecord& record = message.details;
     out_ << "Message " << message.id << ": " << (message.size < 0 ? "-" : std::to_string(message.size)) << " bytes, from connector "
@@ -200,14 +174,14 @@ class Commands {
     return kQuarantineDone;
   }
 
-  int Release(const Words& words) {
-    const std::string connector = words.options.count("--connector") ? words.options.at("--connector") : "";
+  int Release(const ReleaseWords& words) {
+    const std::string& connector = words.connector;
     if (!connector.empty() && !IsSingleName(connector)) {
       throw Error(kErrorInvalidArgument, "usage", "--connector takes a connector's name, not \"" + CleanLine(connector, 200) + "\"");
     }
-    const bool learn = words.options.count("--learn") > 0;
+    const bool learn = words.learn;
     const std::string account = AccountName(platform_);
-    return EachId(words, [&](const std::string& id) {
+    return EachId(words.ids, [&](const std::string& id) {
       int status = kQuarantineDone;
       QuarantinedMessage done;
       const Released released = ReleaseMessage(platform_, fs_, options_, id, connector, account, [&](const QuarantinedMessage& message) {
@@ -236,20 +210,18 @@ class Commands {
     });
   }
 
-  int Delete(const Words& words) {
-    return EachId(words, [&](const std::string& id) {
+  int Delete(const std::vector<std::string>& ids) {
+    return EachId(ids, [&](const std::string& id) {
       DeleteQuarantined(platform_, fs_, options_, id, kQuarantineLockWait);
       out_ << "deleted " << CanonicalRunName(id) << '\n';
       return kQuarantineDone;
     });
   }
 
-  int Purge(const Words& words) {
-    if (!words.ids.empty()) throw Error(kErrorInvalidArgument, "usage", "purge takes no ids");
-    const bool given = words.options.count("--days") > 0;
-    const int days = Days(words, "--days", options_.QuarantineDays);
-    if (days < 0) throw Error(kErrorInvalidArgument, "usage", "--days takes a number of days, 1 or more (0 purges nothing)");
-    const bool dry = words.options.count("--dry-run") > 0;
+  int Purge(const PurgeWords& words) {
+    const bool given = words.days >= 0;
+    const int days = given ? words.days : options_.QuarantineDays;
+    const bool dry = words.dry;
     const std::int64_t now = std::time(nullptr);
     int status = kQuarantineDone, count = 0, marks = 0;
     std::int64_t bytes = 0;
@@ -289,13 +261,7 @@ class Commands {
     return status;
   }
 
-  int LearnVerb(const Words& words) {
-    if (words.ids.empty() || (words.ids[0] != "spam" && words.ids[0] != "ham")) {
-      throw Error(kErrorInvalidArgument, "usage", "learn takes spam or ham, then ids");
-    }
-    const bool spam = words.ids[0] == "spam";
-    Words ids = words;
-    ids.ids.erase(ids.ids.begin());
+  int LearnVerb(bool spam, const std::vector<std::string>& ids) {
     return EachId(ids, [&](const std::string& id) {
       QuarantinedMessage message = FindQuarantined(fs_, folder_, id);
       return Learn(message, spam);
@@ -305,10 +271,9 @@ class Commands {
  private:
   // Runs the action for every id, each on its own: a failure is reported and
   // the next id goes on.
-  int EachId(const Words& words, const std::function<int(const std::string&)>& action) {
-    if (words.ids.empty()) throw Error(kErrorInvalidArgument, "usage", "no id given");
+  int EachId(const std::vector<std::string>& ids, const std::function<int(const std::string&)>& action) {
     int status = kQuarantineDone;
-    for (const std::string& id : words.ids) {
+    for (const std::string& id : ids) {
       try {
         status = std::max(status, action(id));
       } catch (const Error& error) {
@@ -376,17 +341,52 @@ std::string Commands::CleanLine(const std::string& text, std::size_t limit) {
 }  // namespace
 
 int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  std::size_t first = 0;
+  CLI::App app(kDescription, "saquarantine");
+  app.footer(kFooter);
+  app.set_version_flag("--version", kVersionText);
   std::string config = platform.ExecutableDirectory() + "\\" + kConfigFileName;
-  if (words.size() >= 2 && words[0] == "--config") {
-    config = words[1];
-    first = 2;
-  }
-  if (first >= words.size() || words[first] == "--help" || words[first] == "help") {
-    (first < words.size() ? out : err) << kQuarantineUsageText;
-    return first < words.size() ? kQuarantineDone : kQuarantineUsage;
-  }
-  const std::string verb = words[first];
+  app.add_option("--config", config, "the configuration to use instead of the one beside saquarantine")->type_name("FILE");
+  app.require_subcommand(1);
+
+  ListFilter filter;
+  CLI::App* list = app.add_subcommand("list", "one line per quarantined message, newest first: id, time, size, score,\n"
+                                              "connector, From and Subject, the parts that are missing and its state");
+  list->add_option("--older-than", filter.older, "only messages quarantined more than DAYS ago")->type_name("DAYS")->check(CLI::NonNegativeNumber);
+  list->add_option("--newer-than", filter.newer, "only messages quarantined less than DAYS ago")->type_name("DAYS")->check(CLI::NonNegativeNumber);
+  list->add_option("--from", filter.from, "only messages whose From holds TEXT, in any case");
+  list->add_option("--subject", filter.subject, "only messages whose Subject holds TEXT, in any case");
+  list->add_option("--connector", filter.connector, "only messages of the connector")->type_name("NAME");
+  list->add_flag("--csv", filter.csv, "CSV for scripts and spreadsheets (every text field guarded against formulas)");
+
+  std::string shown;
+  CLI::App* show = app.add_subcommand("show", "the message's header section and SpamAssassin's report (the rules that hit)");
+  show->add_option("ID", shown, "the message")->required();
+
+  ReleaseWords release_words;
+  CLI::App* release = app.add_subcommand("release", "puts each message back into its connector's queue, byte for byte as it arrived;\n"
+                                                    "its next run passes it unscanned, once, within a day");
+  release->add_option("--connector", release_words.connector, "the queue of a message quarantined before records were kept")->type_name("NAME");
+  release->add_flag("--learn", release_words.learn, "teach SpamAssassin the message as ham once it is released");
+  release->add_option("ID", release_words.ids, "the messages")->required();
+
+  std::vector<std::string> deleted;
+  CLI::App* remove = app.add_subcommand("delete", "removes every file of each message, its release mark among them");
+  remove->add_option("ID", deleted, "the messages")->required();
+
+  PurgeWords purge_words;
+  CLI::App* purge = app.add_subcommand("purge", "removes the messages older than DAYS (default QUARANTINEDAYS) by the last-write\n"
+                                                "time of their files, passing over one in use, and the release marks past their day");
+  purge->add_option("--days", purge_words.days, "the age in days (0 purges no message)")->check(CLI::NonNegativeNumber);
+  purge->add_flag("--dry-run", purge_words.dry, "print what would go and remove nothing");
+
+  std::string kind;
+  std::vector<std::string> learned;
+  CLI::App* learn = app.add_subcommand("learn", "teaches SpamAssassin the quarantined original: every spamd host of SPAMDHOSTS (TELL,\n"
+                                                "spamd started with --allow-tell), else the program SALEARNEXE (sa-learn)");
+  learn->add_option("KIND", kind, "spam or ham")->required()->check(CLI::IsMember({"spam", "ham"}));
+  learn->add_option("ID", learned, "the messages")->required();
+
+  if (const auto status = ParseCommandLine(app, words, out, err, kQuarantineUsage)) return *status;
   try {
     QuietPlatform quiet(platform);
     PluginOptions options;
@@ -400,17 +400,12 @@ int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& wor
     }
     auto fs = platform.CreateFileSystem();
     Commands commands(platform, *fs, options, out, err);
-    const std::vector<std::string> no_value;
-    if (verb == "list") {
-      return commands.List(ReadWords(words, first + 1, {"--older-than", "--newer-than", "--from", "--subject", "--connector"}, {"--csv"}));
-    }
-    if (verb == "show") return commands.Show(ReadWords(words, first + 1, no_value, no_value));
-    if (verb == "release") return commands.Release(ReadWords(words, first + 1, {"--connector"}, {"--learn"}));
-    if (verb == "delete") return commands.Delete(ReadWords(words, first + 1, no_value, no_value));
-    if (verb == "purge") return commands.Purge(ReadWords(words, first + 1, {"--days"}, {"--dry-run"}));
-    if (verb == "learn") return commands.LearnVerb(ReadWords(words, first + 1, no_value, no_value));
-    err << "saquarantine: unknown verb " << verb << "\n\n" << kQuarantineUsageText;
-    return kQuarantineUsage;
+    if (list->parsed()) return commands.List(filter);
+    if (show->parsed()) return commands.Show(shown);
+    if (release->parsed()) return commands.Release(release_words);
+    if (remove->parsed()) return commands.Delete(deleted);
+    if (purge->parsed()) return commands.Purge(purge_words);
+    return commands.LearnVerb(kind == "spam", learned);
   } catch (const Error& error) {
     err << "saquarantine: " << error.Description() << '\n';
     const bool usage = error.Source() == "usage" || error.Source() == "LoadOptions" ||

@@ -18,8 +18,6 @@ constexpr int kQuarantineLearnFailure = 5;  // a host or the learning program fa
 constexpr int kQuarantineNothingLearned = 6;  // it ran, but learned nothing new (learned before, or Bayes is off)
 constexpr int kQuarantineBusy = 7;          // another program was working on the message all through the wait
 
-extern const char* const kQuarantineUsageText;
-
 // Runs one saquarantine command line (the words after the program's name)
 // with the spamassassinconfig.ini beside the program, or the one that
 // "--config FILE" names. One line per id on out; errors on err. Answers the

@@ -6,7 +6,9 @@
 
 #include "config/conversions.h"
 #include "config/load_options.h"
+#include "helpers/command_line.h"
 #include "helpers/make_run_name.h"
+#include "run/main.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
 #include "store/quarantine_store.h"
@@ -16,23 +18,22 @@
 
 namespace saplugin {
 
-const char* const kReportUsageText =
-    "usage: sareport [--config FILE] [--logs FOLDER] [--days N | --day DAY | --from DAY --to DAY]\n"
-    "                [--out FILE] [--no-quarantine]\n"
-    "\n"
+namespace {
+
+const char* const kDescription =
     "Makes one self-contained HTML page (styles and charts inside it, nothing loaded from the\n"
     "network) from saplugin's scan logs and its quarantine: totals beside the previous period of\n"
     "the same length, messages per day by outcome, the spread of scores and the near misses,\n"
     "the rules that hit most, filter times, connectors, failures by reason, the quarantine.\n"
-    "  --logs FOLDER   the scan logs' folder (default: SCANLOGPATH of spamassassinconfig.ini\n"
-    "                  beside sareport, or of FILE)\n"
-    "  --days N        the last N days, today included (default 7); --day DAY one day, by the\n"
-    "                  hour; --from DAY --to DAY a range (DAY as 2026-12-07)\n"
-    "  --out FILE      the page (default: saplugin-report-<first day>-to-<last day>.html in the\n"
-    "                  scan logs' folder)\n"
+    "The period: the last N days, today included (default 7); one DAY, by the hour; or from a\n"
+    "DAY to a DAY (DAY as 2026-12-07).";
+
+const char* const kFooter =
     "Prints a short summary and the page's path. Exit status: 0 the page was written (a missing\n"
     "log or bad lines are named in it); 2 a wrong command line or configuration; 4 the page could\n"
-    "not be written.\n";
+    "not be written.";
+
+}  // namespace
 
 namespace {
 
@@ -63,38 +64,23 @@ QuarantineSummary SummarizeQuarantine(FileSystem& fs, const std::string& folder)
 int RunReportCommand(Platform& platform, const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
   std::string config = platform.ExecutableDirectory() + "\\" + kConfigFileName, logs, out_file, day, from, to;
   int days = 7;
-  bool with_quarantine = true;
+  bool without_quarantine = false;
+  CLI::App app(kDescription, "sareport");
+  app.footer(kFooter);
+  app.set_version_flag("--version", kVersionText);
+  app.add_option("--config", config, "the configuration whose SCANLOGPATH and QUARANTINEPATH are read, instead of the one beside sareport")
+      ->type_name("FILE");
+  app.add_option("--logs", logs, "the scan logs' folder (default: SCANLOGPATH)")->type_name("FOLDER");
+  CLI::Option* last_days = app.add_option("--days", days, "the last N days, today included")->type_name("N")->check(CLI::Range(1, 3660));
+  CLI::Option* one_day = app.add_option("--day", day, "one day, by the hour")->type_name("DAY")->excludes(last_days);
+  CLI::Option* first_day = app.add_option("--from", from, "the first day of a range")->type_name("DAY")->excludes(last_days, one_day);
+  app.add_option("--to", to, "the last day of a range (default: today)")->type_name("DAY")->needs(first_day)->excludes(last_days, one_day);
+  app.add_option("--out", out_file, "the page (default: saplugin-report-<first day>-to-<last day>.html in the scan logs' folder)")
+      ->type_name("FILE");
+  app.add_flag("--no-quarantine", without_quarantine, "leave the quarantine out");
+  if (const auto status = ParseCommandLine(app, words, out, err, 2)) return *status;
+  const bool with_quarantine = !without_quarantine;
   try {
-    for (std::size_t i = 0; i < words.size(); ++i) {
-      const std::string& word = words[i];
-      const auto value = [&]() -> const std::string& {
-        if (i + 1 >= words.size()) throw Error(kErrorInvalidArgument, "usage", word + " needs a value");
-        return words[++i];
-      };
-      if (word == "--help") {
-        out << kReportUsageText;
-        return 0;
-      } else if (word == "--config") {
-        config = value();
-      } else if (word == "--logs") {
-        logs = value();
-      } else if (word == "--out") {
-        out_file = value();
-      } else if (word == "--days") {
-        days = ToInteger32(value(), "--days");
-        if (days < 1 || days > 3660) throw Error(kErrorInvalidArgument, "usage", "--days takes 1 to 3660");
-      } else if (word == "--day") {
-        day = value();
-      } else if (word == "--from") {
-        from = value();
-      } else if (word == "--to") {
-        to = value();
-      } else if (word == "--no-quarantine") {
-        with_quarantine = false;
-      } else {
-        throw Error(kErrorInvalidArgument, "usage", "unknown word " + word);
-      }
-    }
     const std::string today = ToLocalTime(std::time(nullptr)).date;
     std::string first = AddDays(today, 1 - days), last = today;
     if (!day.empty()) first = last = day;
@@ -162,7 +148,7 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     out << "Report: " << out_file << '\n';
     return 0;
   } catch (const Error& error) {
-    err << "sareport: " << error.Description() << "\n\n" << kReportUsageText;
+    err << "sareport: " << error.Description() << "\nRun with --help for more information.\n";
     return 2;
   }
 }

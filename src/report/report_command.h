@@ -8,7 +8,6 @@
 
 namespace saplugin {
 
-extern const char* const kReportUsageText;
 
 // Runs one sareport command line (the words after the program's name): reads
 // the scan logs of the period and the quarantine, writes the HTML page,

@@ -61,7 +61,7 @@ report=$(wine 'C:\saplugin test\sacheck.exe' | tr -d '\r' || true)
 check "sacheck runs from the installed folder and reads its configuration" \
   grep -q '^OK       configuration          C:\\saplugin test\\spamassassinconfig.ini$' <<< "$report"
 check "saquarantine runs from the installed folder" \
-  grep -q '^usage: saquarantine' <<< "$(wine 'C:\saplugin test\saquarantine.exe' --help | tr -d '\r')"
+  grep -q '^Usage: saquarantine \[OPTIONS\] SUBCOMMAND' <<< "$(wine 'C:\saplugin test\saquarantine.exe' --help | tr -d '\r')"
 check "the scan log's folder is made under ProgramData" test -d "$WINEPREFIX/drive_c/ProgramData/saplugin/ScanLog"
 check "sacheck finds the installed configuration's scan log folder writable" \
   grep -q '^OK       SCANLOGPATH            "%ProgramData%\\saplugin\\ScanLog" -> C:\\ProgramData\\saplugin\\ScanLog\\$' <<< "$report"

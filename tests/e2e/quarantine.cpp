@@ -246,7 +246,8 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        "2 older than QUARANTINEDAYS (1): purge is not running", nullptr},
       {"AnIdThatIsAPathIsNoId", kLinux, "", {"delete", "../x"}, 1, "", nullptr},
       {"AnUnknownVerbIsAUsageError", kLinux, "", {"frobnicate"}, 2, "", nullptr},
-      {"AnOptionWithoutItsValueIsAUsageError", kLinux, "", {"list", "--older-than", "1", "--from"}, 2, "--from needs a value", nullptr},
+      {"AnOptionWithoutItsValueIsAUsageError", kLinux, "", {"list", "--older-than", "1", "--from"}, 2, "--from: 1 required TEXT missing", nullptr},
+      {"AVerbHasItsOwnHelp", kBoth, "", {"release", "--help"}, 0, "Usage: saquarantine release [OPTIONS] ID...\n  --learn ", nullptr},
       {"LearningWithNothingToLearnWithFails", kLinux, "", {"learn", "spam", "{A}"}, 5, "set SPAMDHOSTS", nullptr},
       {"LearnThroughTheLearningProgram", kLinux, "sa-learn", {"learn", "spam", "{A}", "{B}"}, 0, "{A}: spam: learned by \n{B}: spam: learned by ",
        [](QuarantineBox& box, const RunResult&) {

@@ -138,7 +138,7 @@ std::vector<Scenario> Table() {
        "FAIL     trial scan, GTUBE      the filter could not be run: "},
       {"CheckOfAnUnregisteredEventSource", kWine, "", kSpam, "", "sacheck", O::kLeft, "-", 0, "WARNING  event source           saplugin is not registered: "},
       {"CheckOfARegisteredEventSource", kWine, "", kSpam, "", "sacheck event-source", O::kLeft, "-", 0, "OK       event source           saplugin: its texts come from "},
-      {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "usage: sacheck [--config FILE]"},
+      {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "Usage: sacheck [OPTIONS]"},
       {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, "-", 1, "FAIL     data directory         "},
       {"CheckWithoutAConfiguration", kBoth, "", kSpam, "", "sacheck no-config", O::kLeft, "-", 1,
        "FAIL     configuration \nFAIL     trial scan             not run: the configuration must load"},
