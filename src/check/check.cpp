@@ -343,8 +343,10 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   }
   const std::int64_t now = std::time(nullptr);
   std::int64_t bytes = 0, oldest = now;
-  long missing = 0, unrecorded = 0, overdue = 0;
-  for (const QuarantinedMessage& message : messages) {
+  long missing = 0, unrecorded = 0, overdue = 0, unsettled = 0;
+  for (QuarantinedMessage& message : messages) {
+    if (message.record) ReadQuarantineDetails(fs, options.QuarantinePath, message);
+    unsettled += message.details.state != EntryState::kWhole;
     bytes += message.bytes;
     oldest = std::min(oldest, message.modified);
     missing += !message.Missing().empty();
@@ -352,16 +354,20 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
     overdue += options.QuarantineDays > 0 && message.modified < now - std::int64_t{options.QuarantineDays} * 86400;
   }
   char summary[200];
-  std::snprintf(summary, sizeof summary, "%zu messages, %.1f MB, the oldest %lld days old", messages.size(), bytes / 1048576.0,
+  std::snprintf(summary, sizeof summary, "%zu message%s, %.1f MB, the oldest %lld days old", messages.size(), messages.size() == 1 ? "" : "s",
+                bytes / 1048576.0,
                 static_cast<long long>((now - oldest) / 86400));
   std::string detail = summary;
   if (missing > 0) detail += ", " + std::to_string(missing) + " with parts missing (saquarantine list shows which)";
+  if (unsettled > 0) {
+    detail += ", " + std::to_string(unsettled) + " whose run or release stopped half-way (saquarantine list shows what each needs)";
+  }
   if (unrecorded > 0) detail += ", " + std::to_string(unrecorded) + " without a record of their connector (release them with --connector)";
   if (overdue > 0) {
     detail += ": " + std::to_string(overdue) + " older than QUARANTINEDAYS (" + std::to_string(options.QuarantineDays) +
               "): purge is not running; schedule saquarantine purge";
   }
-  report.Line(overdue > 0 ? "WARNING" : "OK", "quarantine", detail);
+  report.Line(overdue > 0 || unsettled > 0 ? "WARNING" : "OK", "quarantine", detail);
 
   // Release marks: each lets its message pass one run unscanned, for a day.
   std::vector<MarkFile> marks;
@@ -372,9 +378,10 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
     return;
   }
   std::string expired;
-  long expired_count = 0;
+  long expired_count = 0, kept = 0;
   for (const MarkFile& mark : marks) {
-    if (now - mark.modified <= kReleaseMarkLifetime) continue;
+    kept += mark.release_cut_short;
+    if (now - mark.modified <= kReleaseMarkLifetime || mark.release_cut_short) continue;
     ++expired_count;
     if (expired_count <= 5) expired += (expired.empty() ? "" : ", ") + mark.path;
   }
@@ -384,7 +391,8 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
     line += ": " + std::to_string(expired_count) + " past their day, which pass nothing and go with saquarantine purge (" + expired +
             (expired_count > 5 ? ", ..." : "") + ")";
   }
-  report.Line(expired_count > 0 ? "WARNING" : "OK", "release marks", line);
+  if (kept > 0) line += "; " + std::to_string(kept) + " of releases that were cut short (saquarantine list shows which: release them again)";
+  report.Line(expired_count > 0 || kept > 0 ? "WARNING" : "OK", "release marks", line);
 }
 
 // Every host of the spamd pool, asked whether its daemon is up: a host that

@@ -130,19 +130,23 @@ class FileSystem {
   // Gives an existing file ordinary attributes (Windows: clears read-only;
   // POSIX: the owner may write), as a file made anew has them. Throws Error.
   virtual void ClearReadOnly(const std::string& path) = 0;
+  // True when the name is a link (POSIX: a symbolic link; Windows: a reparse
+  // point), which is not followed to answer. Never throws.
+  virtual bool IsLink(const std::string& path) = 0;
   // Takes the lock that the file of that name stands for, in an existing
-  // folder, without waiting: answers null when another process holds it.
-  // Throws Error when the lock's file cannot be made.
+  // folder, without waiting, never through a link: answers null when another
+  // process holds it. Throws Error when the lock's file cannot be made (a
+  // link or a read-only file in its place included).
   virtual std::unique_ptr<FileLock> TryLock(const std::string& path) = 0;
   // Why this process may not make files in an existing folder, found without
   // making one (a folder that a mail server watches must see no stray file);
   // empty when it may. Never throws.
   virtual std::string FolderAddProblem(const std::string& path) = 0;
-  // The files (no folders) in a folder with their sizes and last-write times,
-  // sorted by name; throws Error when the folder cannot be read.
+  // The files (no folders, no links) in a folder with their sizes and
+  // last-write times, sorted by name; throws Error when the folder cannot be read.
   virtual std::vector<FileEntry> FilesIn(const std::string& path) = 0;
-  // The names of the folders in a folder, sorted; throws Error when it cannot
-  // be read.
+  // The names of the folders (no links) in a folder, sorted; throws Error
+  // when it cannot be read.
   virtual std::vector<std::string> FolderNames(const std::string& path) = 0;
 };
 

@@ -64,7 +64,7 @@ struct ListFilter {
 };
 struct ReleaseWords {
   std::string connector;
-  bool learn = false;
+  bool learn = false, force = false;
   std::vector<std::string> ids;
 };
 struct PurgeWords {
@@ -184,7 +184,7 @@ class Commands {
     return EachId(words.ids, [&](const std::string& id) {
       int status = kQuarantineDone;
       QuarantinedMessage done;
-      const Released released = ReleaseMessage(platform_, fs_, options_, id, connector, account, [&](const QuarantinedMessage& message) {
+      const Released released = ReleaseMessage(platform_, fs_, options_, id, {connector, account, words.force}, [&](const QuarantinedMessage& message) {
         done = message;
         // Learnt as ham only once it is released, from the copy still there.
         if (learn) status = Learn(message, false);
@@ -238,14 +238,17 @@ class Commands {
         ++count;
         bytes += removed;
       } catch (const Error& error) {
-        // A message that another program is working on waits for the next purge.
-        err_ << "saquarantine: " << message.id << ": " << (error.Number() == kErrorInUse ? "passed over: " : "") << error.Description() << '\n';
-        if (error.Number() != kErrorInUse) status = std::max(status, StatusOf(error));
+        // A message that another program is working on waits for the next
+        // purge; one that another program removed meanwhile is gone, as asked.
+        const bool passed = error.Number() == kErrorInUse || error.Number() == kErrorFileNotFound;
+        err_ << "saquarantine: " << message.id << ": " << (passed ? "passed over: " : "") << error.Description() << '\n';
+        if (!passed) status = std::max(status, StatusOf(error));
       }
     }
-    // Marks whose message never came back within their day pass nothing any more.
+    // Marks whose message never came back within their day pass nothing any
+    // more; the mark of a release cut short waits for that release.
     for (const MarkFile& mark : ListReleaseMarks(fs_, folder_)) {
-      if (now - mark.modified <= kReleaseMarkLifetime) continue;
+      if (now - mark.modified <= kReleaseMarkLifetime || mark.release_cut_short) continue;
       try {
         if (!dry) fs_.DeleteFile(mark.path);
         out_ << (dry ? "would remove " : "removed ") << "the expired release mark " << mark.path << '\n';
@@ -254,6 +257,19 @@ class Commands {
         err_ << "saquarantine: " << error.Description() << '\n';
         status = std::max(status, StatusOf(error));
       }
+    }
+    // What a program killed before it made an entry left: a record being
+    // written, a lock's file; taken under the id's lock, so never one in use.
+    const auto listed = ListQuarantine(fs_, folder_);
+    for (const FileEntry& file : fs_.FilesIn(folder_ + "Messages")) {
+      const std::size_t dot = file.name.find('.');
+      const std::string id = file.name.substr(0, dot), rest = dot == std::string::npos ? "" : file.name.substr(dot);
+      if ((rest != ".INF-new" && rest != ".LCK") || !IsRunName(id) || id != CanonicalRunName(id) || now - file.modified <= kDay) continue;
+      if (std::any_of(listed.begin(), listed.end(), [&](const QuarantinedMessage& message) { return message.id == id; })) continue;
+      const auto lock = dry ? nullptr : LockQuarantined(fs_, folder_, id, 0);
+      if (!dry && !lock) continue;
+      if (!dry && rest == ".INF-new") fs_.DeleteFile(folder_ + "Messages\\" + file.name);
+      out_ << (dry ? "would remove " : "removed ") << "the leftover " << folder_ << "Messages\\" << file.name << '\n';
     }
     err_ << "saquarantine: " << (dry ? "would purge " : "purged ") << count << " message" << (count == 1 ? "" : "s") << ", " << bytes
          << " bytes" << (days > 0 ? ", older than " + std::to_string(days) + " days" : "") << ", and " << marks << " expired release mark"
@@ -367,6 +383,9 @@ int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& wor
                                                     "its next run passes it unscanned, once, within a day");
   release->add_option("--connector", release_words.connector, "the queue of a message quarantined before records were kept")->type_name("NAME");
   release->add_flag("--learn", release_words.learn, "teach SpamAssassin the message as ham once it is released");
+  release->add_flag("--force", release_words.force,
+                    "release a message whose quarantining run stopped after copying it, once you know the mail\n"
+                    "server did not take it on (it is gone from the queue)");
   release->add_option("ID", release_words.ids, "the messages")->required();
 
   std::vector<std::string> deleted;

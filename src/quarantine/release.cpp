@@ -123,8 +123,8 @@ std::string AccountName(Platform& platform) {
   }
 }
 
-Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const std::string& connector,
-                        const std::string& account, const std::function<void(const QuarantinedMessage&)>& on_done) {
+Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const ReleaseRequest& request,
+                        const std::function<void(const QuarantinedMessage&)>& on_done) {
   const std::string& folder = options.QuarantinePath;
   // Found once no other program works on it.
   const auto lock = Lock(fs, folder, CheckedId(id), kQuarantineLockWait);
@@ -136,7 +136,7 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
   released.when = record.released;
   released.by = record.released_by;
   const std::string copy = QuarantineMessageFile(folder, message.id), pickup_copy = QuarantinePickupFile(folder, message.id);
-  // What is left of a release that was done: it goes, the message stays where it went.
+  // What is left of a release that was done goes; the message stays where it went.
   const auto remove_copies = [&] {
     for (const std::string& file : {pickup_copy, QuarantineOutputFile(folder, message.id), copy}) {
       try {
@@ -155,60 +155,90 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
     released.before = true;
     released.connector = record.connector;
     released.name = record.name;
+    if (IsSingleName(record.connector) && IsSingleName(record.name)) {
+      const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), record.connector, record.name);
+      if (fs.FolderExists(Folder(queue.message_file))) RemovePassingFiles(fs, Folder(queue.message_file), message.id);
+    }
     remove_copies();
     return released;
   }
-  const QueuePaths queue = QueueOf(platform, fs, message, connector);
+  const QueuePaths queue = QueueOf(platform, fs, message, request.connector);
   released.connector = queue.connector;
   released.name = queue.name;
   released.message_file = queue.message_file;
   released.pickup_file = queue.pickup_file;
   const std::string messages_folder = Folder(queue.message_file);
+  // Any passing file of this id is a release's that stopped: this one holds the lock.
+  RemovePassingFiles(fs, messages_folder, message.id);
+  const bool message_in = InQueue(fs, copy, queue.message_file), pickup_in = InQueue(fs, pickup_copy, queue.pickup_file);
 
-  if (record.state == EntryState::kQuarantining && (fs.FileExists(queue.message_file) || fs.FileExists(queue.pickup_file))) {
-    throw Error(kErrorInvalidArgument, "saquarantine",
-                message.id + " was being quarantined when its run stopped, and the message is still in the queue as " + queue.message_file +
-                    ": there is nothing to release (saquarantine delete removes the quarantine's copies)");
-  }
   bool put = true;
-  if (record.state == EntryState::kReleasing) {
+  if (record.state == EntryState::kQuarantining) {
+    // Its run stopped half-way: the queue says how far it came.
+    if (!CopiesAreWhole(fs, folder, message)) {
+      throw Error(kErrorInvalidArgument, "saquarantine",
+                  message.id + "'s run stopped while it was copying the message into the quarantine: the copies are not whole. The "
+                               "message is in the queue as " + queue.message_file + ", or the mail server has taken it on; "
+                               "saquarantine delete removes the copies");
+    }
+    if (fs.FileExists(queue.pickup_file)) {
+      throw Error(kErrorInvalidArgument, "saquarantine",
+                  message.id + " was being quarantined when its run stopped, and the message is still in the queue as " + queue.message_file +
+                      ": there is nothing to release (saquarantine delete removes the quarantine's copies)");
+    }
+    // The message file there without its pickup file: the run stopped between
+    // its two deletions, and the release puts the pickup file back. Neither there:
+    // the run had removed both, or the server took the message on after the run stopped.
+    if (!fs.FileExists(queue.message_file) && !request.force) {
+      throw Error(kErrorInvalidArgument, "saquarantine",
+                  message.id + "'s run stopped after it had copied the message, and the message is no longer in the queue: the mail "
+                               "server may have taken it on. If it has not, release --force " + message.id + " puts this copy into the queue");
+    }
+  } else if (record.state == EntryState::kReleasing) {
     const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, queue.connector, queue.name);
     // Both in: only the end was cut short. The mark gone: a run took it,
     // so the pickup file was in the queue and the message went its way.
-    put = !(InQueue(fs, copy, queue.message_file) && InQueue(fs, pickup_copy, queue.pickup_file)) && mark && mark->id == message.id;
+    put = !(message_in && pickup_in) && mark && mark->id == message.id;
   }
   if (put) {
     if (!message.message || !message.pickup) {
       throw Error(kErrorFileNotFound, "saquarantine",
                   message.id + " cannot be released: its " + (message.message ? "pickup file" : "message") + " is missing from the quarantine");
     }
-    // A message file that this release put in before it was cut short is its own.
-    const bool message_in = record.state == EntryState::kReleasing && InQueue(fs, copy, queue.message_file);
-    for (const std::string& queued : {message_in ? std::string() : queue.message_file, queue.pickup_file}) {
+    // A message file with these bytes that a release cut short, or a run
+    // stopped between its deletions, left in the queue is this message's own.
+    const bool own_message_in = message_in && record.state != EntryState::kWhole;
+    for (const std::string& queued : {own_message_in ? std::string() : queue.message_file, queue.pickup_file}) {
       if (!queued.empty() && fs.FileExists(queued)) {
         throw Error(kErrorFileExists, "saquarantine", queued + " is there already: a queue file is never overwritten");
       }
     }
-    RemovePassingFiles(fs, messages_folder, message.id);
+    const std::optional<ReleaseMark> waiting = ReadReleaseMark(fs, folder, queue.connector, queue.name);
+    if (waiting && waiting->id != message.id && MarksReleaseCutShort(fs, folder, *waiting)) {
+      throw Error(kErrorFileExists, "saquarantine",
+                  "A release of " + waiting->id + " under the same name was cut short: release it again first");
+    }
+    const EntryState before = record.state;
     // The mark first: once the pickup file is in, a run may start at once.
     WriteReleaseMark(fs, folder, queue.connector, queue.name, {message.id, fs.FileSize(copy), FileSha256(fs, copy)});
     record.state = EntryState::kReleasing;
     record.released = ToLocalTime(std::time(nullptr)).stamp;
-    record.released_by = account;
+    record.released_by = request.account;
     WriteQuarantineRecord(fs, folder, message.id, record);
     const std::string passing = messages_folder + "\\" + message.id + "." + MakeRunName(platform) + kPassingExtension;
     bool message_put = false;
     try {
-      if (!message_in) PutIntoQueue(fs, copy, queue.message_file, passing);
-      message_put = !message_in;
+      if (!own_message_in) PutIntoQueue(fs, copy, queue.message_file, passing);
+      message_put = !own_message_in;
       PutIntoQueue(fs, pickup_copy, queue.pickup_file, passing);
     } catch (const Error&) {
-      // The pickup file is not in, so no run is coming: the queue and the
-      // quarantine go back to where they were.
-      if (message_put) fs.DeleteFile(queue.message_file);
-      fs.DeleteFile(ReleaseMarkFile(folder, queue.connector, queue.name));
-      record.state = EntryState::kWhole;
+      // The pickup file is not in, so no run is coming: the record goes back
+      // first (a mark gone under "releasing" would say a run took it), then
+      // the mark, then the message file this release put in.
+      record.state = before;
       WriteQuarantineRecord(fs, folder, message.id, record);
+      fs.DeleteFile(ReleaseMarkFile(folder, queue.connector, queue.name));
+      if (message_put || (before == EntryState::kReleasing && own_message_in)) fs.DeleteFile(queue.message_file);
       throw;
     }
   }
@@ -229,9 +259,18 @@ std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginO
   ReadQuarantineDetails(fs, folder, message);
   const QuarantineRecord& record = message.details;
   if (IsSingleName(record.connector) && IsSingleName(record.name)) {
-    const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, record.connector, record.name);
-    if (mark && mark->id == message.id) fs.DeleteFile(ReleaseMarkFile(folder, record.connector, record.name));
     const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), record.connector, record.name);
+    const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, record.connector, record.name);
+    const bool own_mark = mark && mark->id == message.id && MarkFoldersAreOwn(fs, folder, record.connector);
+    const std::string copy = QuarantineMessageFile(folder, message.id);
+    // A released message keeps its mark for its run; one whose release never
+    // got the pickup file in goes whole, with the message file it left.
+    const bool pickup_in = InQueue(fs, QuarantinePickupFile(folder, message.id), queue.pickup_file);
+    if (record.state == EntryState::kReleasing && !pickup_in && InQueue(fs, copy, queue.message_file) && !fs.FileExists(queue.pickup_file)) {
+      fs.DeleteFile(queue.message_file);
+    }
+    const bool waiting = record.state == EntryState::kReleased || (record.state == EntryState::kReleasing && pickup_in);
+    if (own_mark && !waiting) fs.DeleteFile(ReleaseMarkFile(folder, record.connector, record.name));
     if (fs.FolderExists(Folder(queue.message_file))) RemovePassingFiles(fs, Folder(queue.message_file), message.id);
   }
   return RemoveQuarantined(fs, folder, message.id);

@@ -39,20 +39,30 @@ struct Released {
 // A release cut short is finished by releasing again: after "releasing", its
 // mark still there says that the pickup file never reached the queue; the
 // mark gone says that a run took it, so the message is not put again.
-// connector names the queue when the message's record does not (a message
-// quarantined before records were kept). Throws Error: kErrorInUse when
+// An entry whose run stopped half-way is released only when its copies have
+// the sizes its record names and the queue shows the run got past removing
+// the pickup file (or with force, once the message is gone from the queue);
+// while the message is still in the queue there is nothing to release.
+// request.connector names the queue when the message's record does not (a
+// message quarantined before records were kept). Throws Error: kErrorInUse when
 // another program holds the message all through kQuarantineLockWait,
 // kErrorFileExists for a queue file of that name (never overwritten),
 // kErrorFileNotFound for a message or pickup file missing from the
 // quarantine, kErrorInvalidArgument for a connector or name that is no single
 // name or has no queue, or an entry whose run stopped before it had removed
 // the queue files; other numbers for what fails on the way.
-Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const std::string& connector,
-                        const std::string& account, const std::function<void(const QuarantinedMessage&)>& on_done);
+struct ReleaseRequest {
+  std::string connector;  // the queue of a message without a record of it
+  std::string account;    // who asks, for the record and the audit trail
+  bool force = false;     // release an entry whose run stopped after copying and whose message is gone from the queue
+};
+Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, const ReleaseRequest& request,
+                        const std::function<void(const QuarantinedMessage&)>& on_done);
 
 // Removes every file of a quarantined message under its lock: its copies and
-// record, its mark when it is the message's own, and the passing files a
-// release cut short left in its queue. Answers the bytes removed from the
+// record, its mark when it is the message's own and no run is to come for it,
+// the message file a release cut short before the pickup file left in the
+// queue, and the passing files it left there. Answers the bytes removed from the
 // quarantine. Throws Error (kErrorInUse when the lock is held past the wait).
 std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, int wait_milliseconds);
 

@@ -62,7 +62,9 @@ void QuarantineMessage(FileSystem& fs, const std::string& folder, const QueuePat
                        const std::string& run_name, const std::string& time) {
   const auto lock = fs.TryLock(QuarantineLockFile(folder, run_name));
   if (!lock) throw Error(kErrorFileExists, "ScanMessage", "The quarantine's entry " + run_name + " is in use by another program");
-  QuarantineRecord record{paths.connector, paths.name, time, EntryState::kQuarantining, "", ""};
+  const std::string sizes = std::to_string(fs.FileSize(paths.pickup_file)) + "," + std::to_string(fs.FileSize(paths.message_file)) + "," +
+                            std::to_string(fs.FileSize(output_file));
+  QuarantineRecord record{paths.connector, paths.name, time, EntryState::kQuarantining, "", "", sizes};
   WriteQuarantineRecord(fs, folder, run_name, record);
   try {
     fs.CopyFile(paths.pickup_file, QuarantinePickupFile(folder, run_name));
@@ -80,6 +82,7 @@ void QuarantineMessage(FileSystem& fs, const std::string& folder, const QueuePat
   fs.DeleteFile(paths.pickup_file);
   fs.DeleteFile(paths.message_file);
   record.state = EntryState::kWhole;
+  record.sizes.clear();
   WriteQuarantineRecord(fs, folder, run_name, record);
 }
 

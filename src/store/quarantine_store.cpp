@@ -24,7 +24,7 @@ std::string IdOf(const std::string& name, const char* extension) {
     if (std::toupper(static_cast<unsigned char>(name[name.size() - length + i])) != extension[i]) return "";
   }
   const std::string id = name.substr(0, name.size() - length);
-  return IsRunName(id) ? id : "";
+  return IsRunName(id) && id == CanonicalRunName(id) ? id : "";
 }
 
 }  // namespace
@@ -84,7 +84,8 @@ std::map<std::string, std::string> ReadKeyValueFile(FileSystem& fs, const std::s
 QuarantineRecord ReadQuarantineRecord(FileSystem& fs, const std::string& folder, const std::string& id) {
   const auto values = ReadKeyValueFile(fs, QuarantineRecordFile(folder, id));
   const auto value = [&](const char* key) { return values.count(key) ? values.at(key) : std::string(); };
-  QuarantineRecord record{value("connector"), value("message"), value("quarantined"), EntryState::kWhole, value("released"), value("by")};
+  QuarantineRecord record{value("connector"), value("message"), value("quarantined"), EntryState::kWhole,
+                          value("released"),  value("by"),      value("sizes")};
   const std::string state = value("state");
   for (const auto& [known, word] : kStateWords) {
     if (state == word) record.state = known;
@@ -100,6 +101,7 @@ void WriteQuarantineRecord(FileSystem& fs, const std::string& folder, const std:
   for (const auto& [known, word] : kStateWords) {
     if (record.state == known) values.emplace_back("state", word);
   }
+  if (!record.sizes.empty()) values.emplace_back("sizes", record.sizes);
   if (record.state == EntryState::kReleasing || record.state == EntryState::kReleased) {
     values.emplace_back("released", record.released);
     values.emplace_back("by", record.released_by);
@@ -128,7 +130,28 @@ std::int64_t RemoveQuarantined(FileSystem& fs, const std::string& folder, const 
   return bytes;
 }
 
+bool CopiesAreWhole(FileSystem& fs, const std::string& folder, const QuarantinedMessage& message) {
+  std::string sizes;
+  for (const std::string& file :
+       {QuarantinePickupFile(folder, message.id), QuarantineMessageFile(folder, message.id), QuarantineOutputFile(folder, message.id)}) {
+    if (!fs.FileExists(file)) return false;
+    sizes += (sizes.empty() ? "" : ",") + std::to_string(fs.FileSize(file));
+  }
+  return !message.details.sizes.empty() && sizes == message.details.sizes;
+}
+
+namespace {
+
+void RefuseLinkedMessagesFolder(FileSystem& fs, const std::string& folder) {
+  if (fs.IsLink(folder + "Messages")) {
+    throw Error(kErrorInvalidArgument, "saquarantine", folder + "Messages is a link: the quarantine's files must be its own");
+  }
+}
+
+}  // namespace
+
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder) {
+  RefuseLinkedMessagesFolder(fs, folder);
   std::map<std::string, QuarantinedMessage> found;
   const auto add = [&](const FileEntry& file, const std::string& id, bool QuarantinedMessage::*part) {
     QuarantinedMessage& message = found[id];
@@ -162,6 +185,7 @@ std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string
 QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, const std::string& given) {
   // An id is a run name: never a path, a device or anything else to open.
   if (!IsRunName(given)) throw Error(kErrorFileNotFound, "saquarantine", given + " is no quarantine id (32 hexadecimal digits)");
+  RefuseLinkedMessagesFolder(fs, folder);
   QuarantinedMessage message;
   message.id = CanonicalRunName(given);
   const std::string& id = message.id;
@@ -169,6 +193,7 @@ QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, co
       {QuarantineMessageFile(folder, id), &QuarantinedMessage::message}, {QuarantineOutputFile(folder, id), &QuarantinedMessage::output},
       {QuarantineRecordFile(folder, id), &QuarantinedMessage::record}};
   for (const auto& [file, part] : parts) {
+    if (fs.IsLink(file)) throw Error(kErrorInvalidArgument, "saquarantine", file + " is a link: the quarantine's files must be its own");
     if (!fs.FileExists(file)) continue;
     std::int64_t size = 0;
     try {

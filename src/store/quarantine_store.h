@@ -32,6 +32,10 @@ struct QuarantineRecord {
   std::string connector, name, quarantined;  // its queue, its name there, when
   EntryState state = EntryState::kWhole;
   std::string released, released_by;  // when a release began and by whom
+  // The sizes of the pickup file, the message and SpamAssassin's output that
+  // the run copies, "P,M,O", so that the copies of an entry whose run stopped
+  // can be told whole or not.
+  std::string sizes;
 };
 
 // One quarantined message, from the files that are there.
@@ -84,13 +88,20 @@ std::unique_ptr<FileLock> LockQuarantined(FileSystem& fs, const std::string& fol
 std::int64_t RemoveQuarantined(FileSystem& fs, const std::string& folder, const std::string& id);
 
 // Every message in the quarantine folder, from the names, sizes and times of
-// its files alone, newest first; only names that are run names count. Throws
-// Error when a folder cannot be listed.
+// its files alone, newest first; only names that are run names, as the run
+// writes them, count. Throws Error when a folder cannot be listed, or the
+// Messages folder is a link.
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder);
 
 // The one message of that id (a run name, in either case); throws Error (file
-// not found) when the id is no run name or none of its files is there.
+// not found) when the id is no run name or none of its files is there, and
+// when one of them is a link (the quarantine's files are its own, never
+// another's reached through a link).
 QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, const std::string& id);
+
+// True when the entry's three copies have the sizes its record says the run
+// copied.
+bool CopiesAreWhole(FileSystem& fs, const std::string& folder, const QuarantinedMessage& message);
 
 // Fills in what the message's record and header section say, reading the
 // header section only, line by line, with memory bounded whatever the

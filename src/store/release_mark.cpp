@@ -23,9 +23,14 @@ std::string ReleaseMarkFile(const std::string& folder, const std::string& connec
   return ReleaseMarkFolder(folder, connector) + "\\" + name;
 }
 
+bool MarkFoldersAreOwn(FileSystem& fs, const std::string& folder, const std::string& connector) {
+  return !fs.IsLink(folder + "Released") && !fs.IsLink(ReleaseMarkFolder(folder, connector));
+}
+
 void WriteReleaseMark(FileSystem& fs, const std::string& folder, const std::string& connector, const std::string& name,
                       const ReleaseMark& mark) {
   for (const std::string& path : {folder + "Released", ReleaseMarkFolder(folder, connector)}) {
+    if (fs.IsLink(path)) throw Error(kErrorInvalidArgument, "saquarantine", path + " is a link: the quarantine's marks must be its own");
     if (!fs.FolderExists(path)) fs.CreateFolder(path);
   }
   ReplaceKeyValueFile(fs, ReleaseMarkFile(folder, connector, name),
@@ -49,14 +54,27 @@ std::optional<ReleaseMark> ReadReleaseMark(FileSystem& fs, const std::string& fo
   }
 }
 
+bool MarksReleaseCutShort(FileSystem& fs, const std::string& folder, const ReleaseMark& mark) {
+  if (!IsRunName(mark.id) || !fs.FileExists(QuarantineRecordFile(folder, mark.id))) return false;
+  try {
+    return ReadQuarantineRecord(fs, folder, mark.id).state == EntryState::kReleasing;
+  } catch (const Error&) {
+    return false;  // an unreadable record says nothing
+  }
+}
+
 MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const QueuePaths& paths, std::int64_t now) {
   if (!IsSingleName(paths.connector) || !IsSingleName(paths.name)) return MarkVerdict::kNone;
   const std::string mark_file = ReleaseMarkFile(folder, paths.connector, paths.name);
-  if (!fs.FileExists(mark_file)) return MarkVerdict::kNone;
+  if (!fs.FileExists(mark_file) || !MarkFoldersAreOwn(fs, folder, paths.connector) || fs.IsLink(mark_file)) return MarkVerdict::kNone;
   const std::int64_t modified = ModifiedTime(fs, ReleaseMarkFolder(folder, paths.connector), paths.name);
   if (modified < 0) return MarkVerdict::kNone;  // gone meanwhile, with another run
-  if (now - modified > kReleaseMarkLifetime) return MarkVerdict::kExpired;
   const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, paths.connector, paths.name);
+  if (now - modified > kReleaseMarkLifetime) {
+    // The mark of a release that was cut short tells the next release what
+    // happened: it stays until that release is run.
+    return mark && MarksReleaseCutShort(fs, folder, *mark) ? MarkVerdict::kOtherMessage : MarkVerdict::kExpired;
+  }
   if (!mark || mark->size != fs.FileSize(paths.message_file) || mark->sha256 != FileSha256(fs, paths.message_file)) {
     return MarkVerdict::kOtherMessage;
   }
@@ -66,13 +84,20 @@ MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const Qu
 std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder) {
   std::vector<MarkFile> marks;
   const std::string released = folder + "Released";
-  if (!fs.FolderExists(released)) return marks;
-  for (const FileEntry& file : fs.FilesIn(released)) marks.push_back({released + "\\" + file.name, file.modified});
+  if (!fs.FolderExists(released) || fs.IsLink(released)) return marks;
+  // Older versions left empty files here; nothing else in this folder is a mark.
+  for (const FileEntry& file : fs.FilesIn(released)) {
+    if (file.size == 0) marks.push_back({released + "\\" + file.name, file.modified, false});
+  }
+  // Folders and files that are links are not listed: nothing here leads elsewhere.
   for (const std::string& connector : fs.FolderNames(released)) {
+    if (!IsSingleName(connector)) continue;
     for (const FileEntry& file : fs.FilesIn(released + "\\" + connector)) {
-      // A mark being replaced is no mark yet.
-      if (file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, "-new") == 0) continue;
-      marks.push_back({released + "\\" + connector + "\\" + file.name, file.modified});
+      const bool passing = file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, "-new") == 0;
+      if (!passing && !IsSingleName(file.name)) continue;
+      const std::optional<ReleaseMark> mark = passing ? std::nullopt : ReadReleaseMark(fs, folder, connector, file.name);
+      if (!passing && !mark) continue;  // not a mark that this program wrote
+      marks.push_back({released + "\\" + connector + "\\" + file.name, file.modified, mark && MarksReleaseCutShort(fs, folder, *mark)});
     }
   }
   return marks;

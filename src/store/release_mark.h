@@ -45,16 +45,26 @@ enum class MarkVerdict {
   kNone,          // no mark: scanned as any other
   kPasses,        // its mark, in time: passes unscanned, and the mark goes
   kExpired,       // a mark past its day: the mark goes, the message is scanned
-  kOtherMessage,  // a mark made for other bytes: it stays, the message is scanned
+  kOtherMessage,  // a mark made for other bytes, or kept for a release cut short: it stays, the message is scanned
 };
 // Costs one existence test when there is no mark.
 MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const QueuePaths& paths, std::int64_t now);
 
-// Every mark in the quarantine folder with its last-write time, the marks of
-// older versions (loose files in Released) included.
+// True when neither Released nor the connector's folder in it is a link.
+bool MarkFoldersAreOwn(FileSystem& fs, const std::string& folder, const std::string& connector);
+
+// True when the mark's message is in the quarantine with a record that says
+// its release was cut short: the next release reads the mark.
+bool MarksReleaseCutShort(FileSystem& fs, const std::string& folder, const ReleaseMark& mark);
+
+// Every mark in the quarantine folder with its last-write time: the files
+// that read as marks in each connector's folder, passing files that a mark's
+// replacement left, and the empty files that older versions left in Released.
+// Links are passed over.
 struct MarkFile {
   std::string path;
   std::int64_t modified = 0;
+  bool release_cut_short = false;  // kept past its day for the next release
 };
 std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder);
 

@@ -205,6 +205,28 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_TRUE(Has(box.Quarantine({"list"}).output, "[being quarantined, or its run stopped half-way]"));
          EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/Released/" + box.connector + "/A.MAI"));
        }},
+      {"AnEntryItsRunLeftBetweenItsDeletionsIsReleasedWhole", kBoth, "half-made-between A", {"release", "{A}"}, 0, "released {A}",
+       [](QuarantineBox& box, const RunResult&) { ExpectReleased(box, "A.MAI", "A.MAI"); }},
+      {"AnEntryWhoseMessageLeftTheQueueNeedsForce", kBoth, "half-made-gone A", {"release", "{A}"}, 3, "If it has not, release --force ",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_TRUE(FilesIn(box.messages).empty());
+         EXPECT_EQ(box.Quarantine({"release", "--force", "{A}"}).status, 0);
+         EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), box.originals.at("A.MAI"));
+       }},
+      {"AnEntryWhoseCopiesAreNotWholeIsNeverReleased", kBoth, "half-made-cut A", {"release", "--force", "{A}"}, 3, "the copies are not whole",
+       [](QuarantineBox& box, const RunResult&) { EXPECT_TRUE(FilesIn(box.messages).empty() && FilesIn(box.inbound).empty()); }},
+      // Links in the quarantine lead nowhere: a message that is a link is refused, a linked folder of marks is never written or purged.
+      {"ALinkInTheQuarantineIsNeverFollowed", kLinux, "link-message A", {"release", "{A}"}, 3, "is a link: the quarantine's files must be its own",
+       [](QuarantineBox& box, const RunResult&) { EXPECT_TRUE(FilesIn(box.messages).empty() && FilesIn(box.inbound).empty()); }},
+      {"ALinkedFolderOfMarksIsNeitherPurgedNorWritten", kLinux, "linked-marks", {"purge"}, 0, "and 0 expired release marks",
+       [](QuarantineBox& box, const RunResult&) {
+         const RunResult release = box.Quarantine({"release", "{A}"});
+         EXPECT_EQ(release.status, 3);
+         EXPECT_TRUE(Has(release.standard_error, "is a link: the quarantine's marks must be its own")) << release.standard_error;
+         EXPECT_EQ(FilesIn(box.folder / "outside"), (std::set<std::string>{"A.MAI", "old.txt"}));
+         EXPECT_EQ(ReadFile(box.folder / "outside/A.MAI"), "precious");
+         EXPECT_TRUE(FilesIn(box.messages).empty());
+       }},
       // A formula in the score reaches no spreadsheet.
       {"AScoreThatIsAFormulaIsGuarded", kBoth, "score A", {"list", "--csv"}, 0, "'-2+HYPERLINK(",
        [](QuarantineBox& box, const RunResult&) {
@@ -283,6 +305,12 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       WriteFile(box.quarantine + "/Released/" + box.connector + "/X.MAI", "id=0\r\nsize=1\r\nsha256=0\r\n");
       std::filesystem::last_write_time(box.quarantine + "/Released/" + box.connector + "/X.MAI",
                                        std::filesystem::file_time_type::clock::now() - std::chrono::hours(25));
+    } else if (word == "linked-marks") {
+      std::filesystem::create_directories(box.folder / "outside");
+      for (const char* file : {"old.txt", "A.MAI"}) WriteFile(box.folder / "outside/" + file, "precious");
+      std::filesystem::last_write_time(box.folder / "outside/old.txt", std::filesystem::file_time_type::clock::now() - std::chrono::hours(48));
+      std::filesystem::create_directories(box.quarantine + "/Released");
+      std::filesystem::create_directory_symlink(box.folder / "outside", box.quarantine + "/Released/" + box.connector);
     } else if (word == "sa-learn") {
       std::filesystem::create_directories(box.folder / "bayes");
       WriteFile(box.folder / "sa-learn.sh", "#!/bin/sh\nexec /usr/bin/sa-learn --dbpath \"$BOX/bayes/bayes\" \"$@\"\n");
@@ -295,6 +323,11 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       if (word == "no-pickup") std::filesystem::remove(files[0]);
       if (word == "no-output") std::filesystem::remove(files[2]);
       if (word == "no-message") std::filesystem::remove(files[1]);
+      if (word == "link-message") {
+        WriteFile(box.folder / "secret.txt", "secret\r\n");
+        std::filesystem::remove(files[1]);
+        std::filesystem::create_symlink(box.folder / "secret.txt", files[1]);
+      }
       if (word == "read-only") std::filesystem::permissions(files[0], std::filesystem::perms::all, std::filesystem::perm_options::remove);
       if (word == "record") {
         std::string change;
@@ -303,10 +336,15 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
         const std::size_t at = record.find(key), end = record.find("\r\n", at);
         WriteFile(files[3], record.substr(0, at) + change + record.substr(end));
       }
-      if (word == "half-made") {
-        // As a run killed before it removed the queue files leaves it.
-        WriteFile(files[3], ReadFile(files[3]) + "state=quarantining\r\n");
-        box.Queue(name + ".MAI", box.originals.at(name + ".MAI"));
+      if (word.compare(0, 9, "half-made") == 0) {
+        // As a run killed half-way leaves it: before it removed the queue files
+        // ("half-made"), between its two deletions ("-between"), after both
+        // ("-gone"), or while copying ("-cut": the copies' sizes are not the record's).
+        std::string sizes;
+        for (int part = 0; part < 3; ++part) sizes += (part ? "," : "") + std::to_string(std::filesystem::file_size(files[part]) + (word == "half-made-cut"));
+        WriteFile(files[3], ReadFile(files[3]) + "state=quarantining\r\nsizes=" + sizes + "\r\n");
+        if (word == "half-made" || word == "half-made-between") WriteFile(box.messages + "/" + name + ".MAI", box.originals.at(name + ".MAI"));
+        if (word == "half-made") WriteFile(box.inbound + "/" + name + ".MAI", "pickup of " + name + ".MAI\r\n");
       }
       if (word == "score") {
         const std::string output = ReadFile(files[2]);

@@ -258,3 +258,91 @@ TEST(QuarantineAccount, AReleaseByAnotherUserNamesThatUser) {
 
 }  // namespace
 }  // namespace saplugin
+
+namespace saplugin {
+namespace {
+
+// A program killed at an exact step (the n-th call of a system call, by
+// strace), then what the operator and the mail server do next; each step
+// notes its exit status ("serve" and "deliver": how many times the server
+// delivered the message). At the end the queue holds no stray file.
+struct KillCase {
+  std::string program, call;
+  int n;
+  std::string steps, expected;
+};
+
+TEST(QuarantineKill, AProgramKilledAtEachStepLeavesTheMessageWholeAndDeliveredOnce) {
+  // A release: rename 1 the mark, 2 the record's "releasing"; link 1 the message file, unlink 1 its passing
+  // name, link 2 the pickup file, unlink 2 its passing name; rename 3 "released"; unlink 3 on the copies.
+  // A quarantining run: rename 1 the record's "quarantining"; copy_file_range 1-2 the pickup file, 3-4 the
+  // message, 5-6 the output; unlink 1 the queue's pickup file, 2 its message file; rename 2 the record.
+  const KillCase cases[] = {
+      {"release", "link", 1, "age-mark purge release serve", "age-mark purge=0 release=0 serve=1"},
+      {"release", "link", 2, "release serve", "release=0 serve=1"},
+      {"release", "link", 2, "delete serve", "delete=0 serve=0"},
+      {"release", "unlink", 1, "release serve", "release=0 serve=1"},
+      {"release", "unlink", 2, "serve release", "serve=1 release=0"},
+      {"release", "rename", 3, "serve release serve", "serve=1 release=0 serve=0"},
+      {"release", "rename", 3, "serve delete", "serve=1 delete=0"},
+      {"release", "unlink", 3, "serve release", "serve=1 release=0"},
+      {"saplugin", "unlink", 2, "release serve", "release=0 serve=1"},
+      {"saplugin", "unlink", 1, "release", "release=3"},
+      {"saplugin", "copy_file_range", 3, "deliver release-force delete", "deliver=1 release-force=3 delete=0"},
+      {"saplugin", "rename", 2, "release release-force serve", "release=3 release-force=0 serve=1"},
+  };
+  for (const KillCase& c : cases) {
+    const std::string context = c.program + " killed at " + c.call + " " + std::to_string(c.n) + ", then " + c.steps;
+    QuarantineBox box(LinuxBuild());
+    std::string name = "A.MAI", id = box.Id("A.MAI");
+    box.tracer = {"strace", "-o", "/dev/null", "-e", "trace=" + c.call, "-e", "inject=" + c.call + ":signal=KILL:when=" + std::to_string(c.n)};
+    if (c.program == "saplugin") {
+      name = "K.MAI";
+      box.originals[name] = kSpam + "Killed.\r\n";
+      box.Queue(name, box.originals[name]);
+      EXPECT_EQ(box.Run({name, box.connector}).status, 128 + SIGKILL) << context;
+      id = IdOf(box, name);
+    } else {
+      EXPECT_EQ(box.Quarantine({"release", id}).status, 128 + SIGKILL) << context;
+    }
+    box.tracer.clear();
+    ASSERT_FALSE(id.empty()) << context;
+    std::string done;
+    std::istringstream steps(c.steps);
+    for (std::string step; steps >> step;) {
+      int result = 0;
+      if (step == "age-mark") {
+        fs::last_write_time(box.quarantine + "/Released/" + box.connector + "/" + name, fs::file_time_type::clock::now() - std::chrono::hours(25));
+        done += step + " ";
+        continue;
+      }
+      if (step == "serve" || step == "deliver") {
+        // The server's run for a pickup file in the queue, which must pass the message as it arrived; then it delivers it.
+        if (Exists(box.inbound + "/" + name)) {
+          if (step == "serve") {
+            EXPECT_EQ(box.Run({name, box.connector}).status, 0) << context;
+            EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released") << context;
+          }
+          EXPECT_EQ(ReadFile(box.messages + "/" + name), box.originals.at(name)) << context;
+          fs::remove(box.inbound + "/" + name);
+          fs::remove(box.messages + "/" + name);
+          result = 1;
+        }
+      } else if (step == "purge") {
+        result = box.Quarantine({"purge"}).status;
+      } else {
+        const RunResult run = box.Quarantine(step == "release-force" ? std::vector<std::string>{"release", "--force", id}
+                                                                     : std::vector<std::string>{step, id});
+        result = run.status;
+      }
+      done += step + "=" + std::to_string(result) + " ";
+    }
+    EXPECT_EQ(done, c.expected + " ") << context;
+    ExpectNoStrays(box, name, context);
+    // Nothing is left in the queue without its pickup file.
+    EXPECT_EQ(Exists(box.messages + "/" + name), Exists(box.inbound + "/" + name)) << context;
+  }
+}
+
+}  // namespace
+}  // namespace saplugin

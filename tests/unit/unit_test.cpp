@@ -253,7 +253,7 @@ TEST(QuarantineRelease, StoppedAtAnyStepLosesNothingAndReleasingAgainDeliversItO
     PluginOptions options;
     ASSERT_TRUE(LoadOptionsFrom(quiet, box.bin + "/spamassassinconfig.ini", options));
     const std::string id = box.Id("A.MAI"), kept = box.quarantine + "/Messages/" + id + ".MAI";
-    const auto release = [&](FileSystem& fs) { return ReleaseMessage(quiet, fs, options, id, "", "tester", nullptr); };
+    const auto release = [&](FileSystem& fs) { return ReleaseMessage(quiet, fs, options, id, {"", "tester", false}, nullptr); };
     FailingNthChange failing(n);
     const std::string first = Result([&] {
       const Released released = release(failing);

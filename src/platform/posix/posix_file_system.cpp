@@ -300,12 +300,18 @@ void PosixFileSystem::ClearReadOnly(const std::string& path) {
   }
 }
 
+bool PosixFileSystem::IsLink(const std::string& path) {
+  struct stat info;
+  return !path.empty() && ::lstat(ToNativePath(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 std::unique_ptr<FileLock> PosixFileSystem::TryLock(const std::string& path) {
   const std::string native = ToNativePath(path);
   const std::string context = "Could not lock " + Quoted(path);
   // A holder that lets go removes the name; a few tries find the new file.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    ScopedFd fd(::open(native.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kNewFileMode));
+    // A link is never followed: the lock's file is made where it is named.
+    ScopedFd fd(::open(native.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
     if (!fd.Valid()) throw PosixError(context, errno);
     if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
       if (errno == EWOULDBLOCK) return nullptr;
@@ -334,8 +340,9 @@ std::vector<FileEntry> PosixFileSystem::FilesIn(const std::string& path) {
   std::vector<FileEntry> files;
   while (const dirent* entry = ::readdir(folder.get())) {
     struct stat info;
-    // A file that goes while the folder is read is no longer in it.
-    if (::fstatat(::dirfd(folder.get()), entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+    // A file that goes while the folder is read is no longer in it; a link is
+    // not listed, so that nothing found by a listing leads elsewhere.
+    if (::fstatat(::dirfd(folder.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
     files.push_back({entry->d_name, static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)});
   }
   std::sort(files.begin(), files.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
@@ -348,7 +355,11 @@ std::vector<std::string> PosixFileSystem::FolderNames(const std::string& path) {
   std::vector<std::string> names;
   while (const dirent* entry = ::readdir(folder.get())) {
     const std::string name = entry->d_name;
-    if (name != "." && name != ".." && FolderExists(BuildPath(path, name))) names.push_back(name);
+    struct stat info;
+    if (name != "." && name != ".." && ::fstatat(::dirfd(folder.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(info.st_mode)) {
+      names.push_back(name);
+    }
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -238,13 +238,24 @@ void WindowsFileSystem::ClearReadOnly(const std::string& path) {
   }
 }
 
+bool WindowsFileSystem::IsLink(const std::string& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 std::unique_ptr<FileLock> WindowsFileSystem::TryLock(const std::string& path) {
+  // A link is opened as itself, never followed.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file != INVALID_HANDLE_VALUE) return std::make_unique<WindowsFileLock>(file);
   const DWORD error = GetLastError();
-  // Held open by another process, or its holder's deletion still pending.
-  if (error == ERROR_SHARING_VIOLATION || (error == ERROR_ACCESS_DENIED && Attributes(path) != INVALID_FILE_ATTRIBUTES)) return nullptr;
+  const DWORD attributes = Attributes(path);
+  // Held open by another process, or its holder's deletion still pending; a
+  // read-only file left there is no holder's and would refuse every program.
+  if (error == ERROR_SHARING_VIOLATION ||
+      (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0)) {
+    return nullptr;
+  }
   throw WindowsError("Could not lock " + Quoted(path), error);
 }
 
@@ -276,7 +287,7 @@ std::vector<FileEntry> WindowsFileSystem::FilesIn(const std::string& path) {
   const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> search(handle, FindClose);
   std::vector<FileEntry> files;
   do {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
     files.push_back({found.cFileName, static_cast<std::int64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow,
                      ToUnixSeconds(found.ftLastWriteTime)});
   } while (FindNextFileA(search.get(), &found));
@@ -292,7 +303,10 @@ std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path)
   std::vector<std::string> names;
   do {
     const std::string name = found.cFileName;
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != "." && name != "..") names.push_back(name);
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_DIRECTORY && name != "." &&
+        name != "..") {
+      names.push_back(name);
+    }
   } while (FindNextFileA(search.get(), &found));
   std::sort(names.begin(), names.end());
   return names;

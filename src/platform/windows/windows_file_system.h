@@ -21,6 +21,7 @@ class WindowsFileSystem : public FileSystem {
   bool AppendToExistingFile(const std::string& path, const std::string& bytes) override;
   void DeleteFile(const std::string& path) override;
   void ClearReadOnly(const std::string& path) override;
+  bool IsLink(const std::string& path) override;
   std::unique_ptr<FileLock> TryLock(const std::string& path) override;
   std::string FolderAddProblem(const std::string& path) override;
   std::vector<FileEntry> FilesIn(const std::string& path) override;
