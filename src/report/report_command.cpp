@@ -25,8 +25,8 @@ const char* const kDescription =
     "network) from saplugin's scan logs and its quarantine: totals beside the previous period of\n"
     "the same length, messages per day by outcome, the spread of scores and the near misses,\n"
     "the rules that hit most, filter times, connectors, failures by reason, the quarantine.\n"
-    "The period: the last N days, today included (default 7); one DAY, by the hour; or from a\n"
-    "DAY to a DAY (DAY as 2026-12-07).";
+    "The period: the last 7 whole days, ending yesterday, unless --days, --to, --from or --day\n"
+    "say otherwise (DAY as 2026-12-07).";
 
 const char* const kFooter =
     "Prints a short summary and the page's path. Exit status: 0 the page was written (a missing\n"
@@ -71,23 +71,26 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
   app.add_option("--config", config, "the configuration whose SCANLOGPATH and QUARANTINEPATH are read, instead of the one beside sareport")
       ->type_name("FILE");
   app.add_option("--logs", logs, "the scan logs' folder (default: SCANLOGPATH)")->type_name("FOLDER");
-  CLI::Option* last_days = app.add_option("--days", days, "the last N days, today included")->type_name("N")->check(CLI::Range(1, 3660));
+  CLI::Option* last_days =
+      app.add_option("--days", days, "the N whole days that end with --to (default: yesterday)")->type_name("N")->check(CLI::Range(1, 3660));
   CLI::Option* one_day = app.add_option("--day", day, "one day, by the hour")->type_name("DAY")->excludes(last_days);
-  CLI::Option* first_day = app.add_option("--from", from, "the first day of a range")->type_name("DAY")->excludes(last_days, one_day);
-  app.add_option("--to", to, "the last day of a range (default: today)")->type_name("DAY")->needs(first_day)->excludes(last_days, one_day);
+  app.add_option("--from", from, "the first day of a range (at most 3660 days back)")->type_name("DAY")->excludes(last_days, one_day);
+  app.add_option("--to", to, "the last day of the period (default: yesterday, the last whole day)")->type_name("DAY")->excludes(one_day);
   app.add_option("--out", out_file, "the page (default: saplugin-report-<first day>-to-<last day>.html in the scan logs' folder)")
       ->type_name("FILE");
   app.add_flag("--no-quarantine", without_quarantine, "leave the quarantine out");
   if (const auto status = ParseCommandLine(app, words, out, err, 2)) return *status;
   const bool with_quarantine = !without_quarantine;
   try {
+    // Whole days by default: a period that ends today compares a part of a
+    // day with whole ones.
     const std::string today = ToLocalTime(std::time(nullptr)).date;
-    std::string first = AddDays(today, 1 - days), last = today;
-    if (!day.empty()) first = last = day;
-    if (!from.empty() || !to.empty()) first = from, last = to.empty() ? today : to;
+    const std::string last = !day.empty() ? day : !to.empty() ? to : AddDays(today, -1);
+    const std::string first = !day.empty() ? day : !from.empty() ? from : AddDays(last, 1 - days);
     if (AddDays(first, 0).empty() || AddDays(last, 0).empty() || first > last) {
       throw Error(kErrorInvalidArgument, "usage", "a day is written as 2026-12-07, and the first comes before the last");
     }
+    if (first < AddDays(today, -3660)) throw Error(kErrorInvalidArgument, "usage", "the period goes back at most 3660 days");
 
     // The report reads the two folders, even from a configuration on which
     // a run would stop (the page then says so).
@@ -119,6 +122,7 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     context.made = ToLocalTime(std::time(nullptr)).stamp;
     context.logs_folder = logs;
     if (!config_problem.empty()) context.notes.push_back(config_problem);
+    if (last >= today) context.notes.push_back("The period includes today, which is not over: its figures will still grow.");
     if (!fs->FolderExists(logs)) {
       context.notes.push_back("The scan logs' folder " + logs + " does not exist: there is nothing to count.");
     } else {

@@ -13,13 +13,13 @@ const char* const kReportOutcomes[] = {"tagged", "kept", "quarantined", "deleted
 
 namespace {
 
-// The buckets' upper edges: 1 ms, then 10 % more each, up to a day. Made by
+// The buckets' upper edges: 1 ms, then 1 % more each, up to a day. Made by
 // multiplication alone, so that every platform's report draws the same edges
 // (the C libraries' log and pow may differ in their last bit).
 const std::vector<double>& BucketEdges() {
   static const std::vector<double> edges = [] {
     std::vector<double> made{0.001};
-    while (made.back() < 86400) made.push_back(made.back() * 1.1);
+    while (made.back() < 86400) made.push_back(made.back() * 1.01);
     return made;
   }();
   return edges;
@@ -40,19 +40,50 @@ bool ToNumber(const std::string& text, double* value) {
   return end == text.c_str() + text.size() && std::isfinite(*value);
 }
 
-// The reason's kind: digits left out, so that the same failure at other
-// times, sizes or ports counts once.
-std::string KindOf(const std::string& reason) {
-  std::string kind;
-  for (const char c : reason.substr(0, 160)) {
-    if (c >= '0' && c <= '9') {
-      if (kind.empty() || kind.back() != '#') kind += '#';
-    } else {
-      kind += c;
-    }
-  }
-  return kind;
+// A word of a reason that names one occurrence rather than a cause: a path,
+// a host address (with its port), a run name.
+bool IsOccurrenceWord(const std::string& word) {
+  if (word.find('\\') != std::string::npos || word.find('/') != std::string::npos) return true;
+  if (word.size() >= 32 && word.find_first_not_of("0123456789ABCDEFabcdef-") == std::string::npos) return true;
+  // a.b.c.d, a.b.c.d:port, [v6]:port, host:port
+  const std::string bare = word.substr(0, word.find(':'));
+  const bool address = std::count(bare.begin(), bare.end(), '.') == 3 && bare.find_first_not_of("0123456789.") == std::string::npos;
+  const std::size_t colon = word.rfind(':');
+  const bool port = colon != std::string::npos && colon + 1 < word.size() && colon > 0 &&
+                    word.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+  return address || word.front() == '[' || port;
 }
+
+const std::string kOmitted = "\u2026";  // an ellipsis, where an occurrence's word stood
+
+}  // namespace
+
+std::string FailureCause(const std::string& reason, const std::string& message) {
+  std::string text = reason.substr(0, 400);
+  // The message's own name, wherever it stands.
+  for (std::size_t at; message.size() > 2 && (at = text.find(message)) != std::string::npos;) text.replace(at, message.size(), kOmitted);
+  // Quoted texts are paths and names: their content goes.
+  std::string cause;
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == '"') {
+      const std::size_t end = text.find('"', i + 1);
+      cause += "\"" + kOmitted + "\"";
+      i = end == std::string::npos ? text.size() : end + 1;
+      continue;
+    }
+    std::size_t end = text.find(' ', i);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(i, end - i);
+    // Punctuation after a word stays with the sentence.
+    std::string tail;
+    while (!word.empty() && std::string(".,:;)").find(word.back()) != std::string::npos) tail.insert(tail.begin(), word.back()), word.pop_back();
+    cause += (!word.empty() && IsOccurrenceWord(word) ? kOmitted : word) + tail + (end < text.size() ? " " : "");
+    i = end + 1;
+  }
+  return cause.substr(0, 160);
+}
+
+namespace {
 
 template <typename Map, typename Value>
 void AddBounded(Map& map, const std::string& key, std::size_t bound, const Value& add) {
@@ -68,7 +99,13 @@ void AddBounded(Map& map, const std::string& key, std::size_t bound, const Value
 
 long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[OutcomeIndex(outcome)]; }
 
+bool IsReleaseLine(const std::vector<std::string>& fields) {
+  static const std::string kByAnOperator = "released from the quarantine by ";
+  return fields.size() > 6 && fields[5] == "released" && fields[6].compare(0, kByAnOperator.size(), kByAnOperator) == 0;
+}
+
 void TimeHistogram::Add(double seconds) {
+  slowest_ = std::max(slowest_, seconds);
   const std::vector<double>& edges = BucketEdges();
   if (buckets_.empty()) buckets_.assign(edges.size(), 0);
   const auto index = static_cast<std::size_t>(std::lower_bound(edges.begin(), edges.end(), seconds) - edges.begin());
@@ -82,9 +119,9 @@ double TimeHistogram::Percentile(double fraction) const {
   long seen = 0;
   for (std::size_t i = 0; i < buckets_.size(); ++i) {
     seen += buckets_[i];
-    if (static_cast<double>(seen) >= wanted) return BucketEdges()[i];
+    if (static_cast<double>(seen) >= wanted) return std::min(BucketEdges()[i], slowest_);
   }
-  return 86400;
+  return slowest_;
 }
 
 ReportData::ReportData(ReportPeriod p)
@@ -105,11 +142,19 @@ void ReportData::Add(const std::vector<std::string>& f) {
     return;
   }
   const std::string& outcome = f[5];
-  const bool spam = f[4] == "spam";
+  const bool spam = f[4] == "spam", clean = f[4] == "clean";
   PeriodCounts& counts = in_current ? current : previous;
+  // An operator's release is counted once, as a release; a run that found no
+  // message is no message.
+  if (IsReleaseLine(f)) {
+    ++counts.releases;
+    return;
+  }
+  ++counts.outcomes[OutcomeIndex(outcome)];
+  if (outcome == "missing") return;
   ++counts.messages;
   counts.spam += spam;
-  ++counts.outcomes[OutcomeIndex(outcome)];
+  counts.clean += clean;
   if (!in_current) return;
 
   ++buckets[period.SingleDay() ? time.substr(11, 2) : day][OutcomeIndex(outcome)];
@@ -118,7 +163,8 @@ void ReportData::Add(const std::vector<std::string>& f) {
     const double bin = std::clamp(std::floor(score) - kScoreLow + 1, 0.0, kScoreHigh - kScoreLow + 1);
     ++(spam ? spam_scores : clean_scores)[static_cast<std::size_t>(bin)];
     if (!f[8].empty()) ++required_scores[f[8]];
-    if (!spam && ToNumber(f[8], &required) && score >= required - 1 && score < required) ++near_misses;
+    // SpamAssassin writes scores rounded to a tenth: a clean message shown at the required score is a near miss too.
+    if (!spam && ToNumber(f[8], &required) && score >= required - 1 && score <= required) ++near_misses;
   }
   if (!f[9].empty() && f[9] != "none") {
     auto& rules = spam ? spam_rules : clean_rules;
@@ -129,9 +175,10 @@ void ReportData::Add(const std::vector<std::string>& f) {
     }
   }
   if (ToNumber(f[11], &seconds)) {
-    filter_times[day].Add(seconds);
+    // A scan ended by the time limit, or one that failed, is no filter time.
+    if (!IsFailureOutcome(outcome)) filter_times[day].Add(seconds);
     if (slowest.size() < kSlowest || seconds > slowest.back().seconds) {
-      const SlowMessage slow{seconds, time, f[1], f[2], f[13]};
+      const SlowMessage slow{seconds, time, f[1], f[2], f[13], outcome};
       slowest.insert(std::upper_bound(slowest.begin(), slowest.end(), slow,
                                       [](const SlowMessage& a, const SlowMessage& b) { return a.seconds > b.seconds; }),
                      slow);
@@ -142,11 +189,15 @@ void ReportData::Add(const std::vector<std::string>& f) {
   AddBounded(connectors, f[1], kConnectors, [&](ConnectorCounts& c) {
     ++c.messages;
     c.spam += spam;
+    c.verdicts += spam || clean;
     c.failures += failed;
   });
   if (failed) {
-    const std::string reason = f[6].empty() ? "(no reason given)" : f[6];
-    AddBounded(failures, outcome + ": " + KindOf(reason), kFailureKinds, [&](FailureKind& kind) {
+    const std::string reason = !f[6].empty()                ? f[6]
+                               : outcome == "time-limit"   ? "the filter did not finish within SCANTIMELIMIT"
+                               : outcome == "no-message"   ? "the filter returned no message"
+                                                           : "(no reason given)";
+    AddBounded(failures, outcome + ": " + FailureCause(reason, f[2]), kFailureKinds, [&](FailureKind& kind) {
       ++kind.count;
       if (time >= kind.newest_time) {
         kind.newest_time = time;

@@ -17,30 +17,46 @@ namespace saplugin {
 extern const char* const kReportOutcomes[];
 constexpr std::size_t kReportOutcomeCount = 13;
 
-// Counts of one period.
+// Counts of one period. A message is a run that found its message (an
+// operator's release line is a release, not a message); the spam share is of
+// the messages that got a verdict.
 struct PeriodCounts {
-  long messages = 0, spam = 0;
+  long messages = 0, spam = 0, clean = 0, releases = 0;
   std::array<long, kReportOutcomeCount> outcomes{};
   long Outcome(const std::string& outcome) const;
+  long Verdicts() const { return spam + clean; }
 };
 
-// Filter seconds as a histogram of buckets 10 % apart, from 1 ms to a day.
+// Filter seconds as a histogram of buckets 1 % apart, from 1 ms to a day,
+// with the slowest value itself: a percentile is within 1 % of the exact one
+// and never above the slowest value.
 class TimeHistogram {
  public:
   void Add(double seconds);
   long Count() const { return count_; }
-  // The time below which the fraction of the values lies (the bucket's upper edge).
+  // The time below which the fraction of the values lies: its bucket's upper
+  // edge, or the slowest value when that is lower.
   double Percentile(double fraction) const;
 
  private:
   std::vector<long> buckets_;
   long count_ = 0;
+  double slowest_ = 0;
 };
 
 struct SlowMessage {
   double seconds = 0;
-  std::string time, connector, message, subject;
+  std::string time, connector, message, subject, outcome;
 };
+
+// True for a scan log line that an operator's release wrote (saquarantine),
+// not a run: its outcome "released" with the account in its reason.
+bool IsReleaseLine(const std::vector<std::string>& fields);
+
+// A failure's reason with what differs between its occurrences taken out
+// (run names, the message's name, paths, host addresses), and the numbers
+// that tell causes apart (exit statuses, error numbers) left in.
+std::string FailureCause(const std::string& reason, const std::string& message);
 
 struct FailureKind {
   long count = 0;
@@ -48,7 +64,7 @@ struct FailureKind {
 };
 
 struct ConnectorCounts {
-  long messages = 0, spam = 0, failures = 0;
+  long messages = 0, spam = 0, verdicts = 0, failures = 0;
 };
 
 // The period [first, last] of days ("YYYY-MM-DD"), and the one of the same
@@ -79,10 +95,10 @@ class ReportData {
   std::map<std::string, long> required_scores;
   long near_misses = 0;
   std::map<std::string, long> spam_rules, clean_rules;
-  std::map<std::string, TimeHistogram> filter_times;  // by day
+  std::map<std::string, TimeHistogram> filter_times;  // by day, of the scans that ended normally
   std::vector<SlowMessage> slowest;                    // kept sorted, slowest first
   std::map<std::string, ConnectorCounts> connectors;
-  std::map<std::string, FailureKind> failures;  // by the reason with its numbers left out
+  std::map<std::string, FailureKind> failures;  // by "outcome: cause"
   std::map<std::string, long> skipped;
   long out_of_range = 0, lines = 0;
 

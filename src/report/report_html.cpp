@@ -290,8 +290,10 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
     out << "<tr><td>" << label << note << "</td>" << Figure(name, now) << "<td class=\"n\">" << before << "</td><td class=\"n\">"
         << Change(now, before) << "</td></tr>\n";
   };
-  row("Messages", "messages", c.messages, b.messages);
-  row("Spam", "spam", c.spam, b.spam, " <span class=\"muted\">(" + Share(c.spam, c.messages) + " of the messages; before " + Share(b.spam, b.messages) + ")</span>");
+  row("Messages", "messages", c.messages, b.messages, " <span class=\"muted\">(runs that found their message)</span>");
+  row("Spam", "spam", c.spam, b.spam,
+      " <span class=\"muted\">(" + Share(c.spam, c.Verdicts()) + " of the " + std::to_string(c.Verdicts()) + " messages that got a verdict; before " +
+          Share(b.spam, b.Verdicts()) + ")</span>");
   row("Quarantined", "quarantined", c.Outcome("quarantined"), b.Outcome("quarantined"));
   row("Deleted", "deleted", c.Outcome("deleted"), b.Outcome("deleted"));
   row("Left unscanned: too large", "too-large", c.Outcome("too-large"), b.Outcome("too-large"));
@@ -299,7 +301,7 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       b.Outcome("filter-failed") + b.Outcome("no-message"));
   row("Left unscanned: time limit", "time-limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   row("Ended in the trap", "trap", c.Outcome("trap"), b.Outcome("trap"));
-  row("Released from the quarantine", "released", c.Outcome("released"), b.Outcome("released"));
+  row("Released from the quarantine", "released", c.releases, b.releases, " <span class=\"muted\">(by an operator; each release once)</span>");
   out << "</table><p class=\"muted\">" << data.lines << " log lines read" << (skipped ? ", " + std::to_string(skipped) + " skipped" : "")
       << (data.out_of_range ? ", " + std::to_string(data.out_of_range) + " outside both periods" : "") << ".</p></section>\n";
 
@@ -308,28 +310,31 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       << legend << "</section>\n";
 
   out << "<section id=\"scores\"><h2>Scores</h2>" << ScoreChart(data)
-      << Legend({{"#4e79a7", "clean"}, {"#e15759", "spam"}}) << "<p>Near misses (clean messages within one point below the required score "
-      << EscapeHtml(data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): <strong data-figure=\"near-misses\">" << data.near_misses
+      << Legend({{"#4e79a7", "clean"}, {"#e15759", "spam"}}) << "<p>Near misses (clean messages at the required score "
+      << EscapeHtml(data.RequiredScore().empty() ? "-" : data.RequiredScore()) << " or within one point below it): <strong data-figure=\"near-misses\">" << data.near_misses
       << "</strong>. They are where tuning the rules pays most.</p></section>\n";
 
   std::string spam_table, clean_table;
   const std::string spam_chart = RuleChart(data.spam_rules, c.spam, "chart-rules-spam", "#e15759", &spam_table);
-  const std::string clean_chart = RuleChart(data.clean_rules, c.messages - c.spam, "chart-rules-clean", "#4e79a7", &clean_table);
-  out << "<section id=\"rules\"><h2>Rules that hit most</h2><div class=\"cols\"><div><h3>On spam</h3>" << spam_chart << spam_table
+  const std::string clean_chart = RuleChart(data.clean_rules, c.clean, "chart-rules-clean", "#4e79a7", &clean_table);
+  out << "<section id=\"rules\"><h2>Rules that hit most</h2><p class=\"muted\">A rule's share is of the messages of that verdict.</p>"
+         "<div class=\"cols\"><div><h3>On spam</h3>" << spam_chart << spam_table
       << "</div><div><h3>On clean mail</h3>" << clean_chart << clean_table << "</div></div></section>\n";
 
   out << "<section id=\"filter-time\"><h2>Filter time per day</h2>" << TimeChart(data)
       << Legend({{"#4e79a7", "median"}, {"#f28e2b", "95th percentile"}, {"#e15759", "99th percentile"}})
-      << "<table><tr><th>Day</th><th class=\"n\">Scanned</th><th class=\"n\">Median</th><th class=\"n\">95th</th><th class=\"n\">99th</th></tr>";
+      << "<p class=\"muted\">Of the scans that ended normally; a scan ended by the time limit or a failure shows in the slowest table with its "
+         "outcome.</p><table><tr><th>Day</th><th class=\"n\">Scanned</th><th class=\"n\">Median</th><th class=\"n\">95th</th><th class=\"n\">99th</th></tr>";
   for (const auto& [day, times] : data.filter_times) {
     out << "<tr><td>" << day << "</td><td class=\"n\">" << times.Count() << "</td><td class=\"n\">" << Fixed(times.Percentile(0.5), 2) + " s"
         << "</td><td class=\"n\">" << Fixed(times.Percentile(0.95), 2) + " s" << "</td><td class=\"n\">" << Fixed(times.Percentile(0.99), 2) + " s"
         << "</td></tr>";
   }
-  out << "</table><h3>The slowest messages</h3><table><tr><th>Time</th><th>Connector</th><th>Message</th><th>Subject</th><th class=\"n\">Seconds</th></tr>";
+  out << "</table><h3>The slowest messages</h3><table><tr><th>Time</th><th>Connector</th><th>Message</th><th>Subject</th><th>Outcome</th><th class=\"n\">Seconds</th></tr>";
   for (const SlowMessage& slow : data.slowest) {
     out << "<tr><td>" << EscapeHtml(slow.time) << "</td><td>" << EscapeHtml(slow.connector) << "</td><td>" << EscapeHtml(slow.message)
-        << "</td><td>" << EscapeHtml(slow.subject) << "</td><td class=\"n\">" << Fixed(slow.seconds, 3) << "</td></tr>";
+        << "</td><td>" << EscapeHtml(slow.subject) << "</td><td>" << EscapeHtml(slow.outcome) << "</td><td class=\"n\">" << Fixed(slow.seconds, 3)
+        << "</td></tr>";
   }
   out << "</table></section>\n";
 
@@ -337,7 +342,7 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
          "<th class=\"n\">Spam share</th><th class=\"n\">Failures</th></tr>";
   for (const auto& [name, counts] : data.connectors) {
     out << "<tr data-connector=\"" << EscapeHtml(name) << "\"><td>" << EscapeHtml(name.empty() ? "(none)" : name) << "</td>"
-        << Figure("messages", counts.messages) << Figure("spam", counts.spam) << "<td class=\"n\">" << Share(counts.spam, counts.messages)
+        << Figure("messages", counts.messages) << Figure("spam", counts.spam) << "<td class=\"n\">" << Share(counts.spam, counts.verdicts)
         << "</td>" << Figure("failures", counts.failures) << "</tr>";
   }
   out << "</table></section>\n";
@@ -347,9 +352,9 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   out << "<section id=\"failures\"><h2>Failures by reason</h2>";
   if (failures.empty()) out << "<p>None in this period.</p>";
   else {
-    out << "<table><tr><th>Outcome and reason</th><th class=\"n\">Count</th><th>Newest</th><th>Its text</th></tr>";
+    out << "<table><tr><th>Outcome</th><th>Cause</th><th class=\"n\">Count</th><th>Newest</th><th>Its text</th></tr>";
     for (const auto& [kind, failure] : failures) {
-      out << "<tr><td>" << EscapeHtml(kind.substr(0, kind.find(':'))) << "</td><td class=\"n\" data-figure=\"failure\">" << failure.count
+      out << "<tr><td>" << EscapeHtml(kind.substr(0, kind.find(':'))) << "</td><td>" << EscapeHtml(kind.substr(kind.find(':') + 2)) << "</td><td class=\"n\" data-figure=\"failure\">" << failure.count
           << "</td><td>" << EscapeHtml(failure.newest_time) << "</td><td>" << EscapeHtml(failure.example) << "</td></tr>";
     }
     out << "</table>";
@@ -396,14 +401,14 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   };
   line("messages", c.messages, b.messages);
   line("spam", c.spam, b.spam);
-  out << "  spam share                     " << Share(c.spam, c.messages) << "  (before " << Share(b.spam, b.messages) << ")\n";
+  out << "  spam share of verdicts         " << Share(c.spam, c.Verdicts()) << "  (before " << Share(b.spam, b.Verdicts()) << ")\n";
   line("quarantined", c.Outcome("quarantined"), b.Outcome("quarantined"));
   line("deleted", c.Outcome("deleted"), b.Outcome("deleted"));
   line("unscanned: too large", c.Outcome("too-large"), b.Outcome("too-large"));
   line("unscanned: filter failed", c.Outcome("filter-failed") + c.Outcome("no-message"), b.Outcome("filter-failed") + b.Outcome("no-message"));
   line("unscanned: time limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   line("trap", c.Outcome("trap"), b.Outcome("trap"));
-  line("released", c.Outcome("released"), b.Outcome("released"));
+  line("released by an operator", c.releases, b.releases);
   out << "  near misses (clean, within one point of " << (data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): " << data.near_misses << '\n';
   if (!data.slowest.empty()) out << "  slowest filter: " << Fixed(data.slowest.front().seconds, 2) + " s" << " (" << data.slowest.front().message << ")\n";
   if (quarantine.configured && quarantine.problem.empty()) {

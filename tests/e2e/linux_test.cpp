@@ -12,6 +12,7 @@
 
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 namespace {
@@ -64,27 +65,36 @@ TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText)
   EXPECT_EQ(box.Run({"GONE.MAI", "Other"}).status, 0);
   const std::string log = box.folder / ("scan log/" + *FilesIn(box.folder / "scan log").begin());
   WriteFile(log, ReadFile(log) + "a line cut short\r\n");
-  const RunResult report = box.Run({"--out", box.folder / "report.html"}, "sareport");
+  // An operator's release, and the run it lets pass: one release, one message.
+  const std::string id = FilesIn(box.quarantine).begin()->substr(0, 32), record = ReadFile(box.quarantine + "/Messages/" + id + ".INF");
+  const std::string released = record.substr(record.find("message=") + 8, record.find("\r", record.find("message=")) - record.find("message=") - 8);
+  ASSERT_EQ(box.Run({"release", id}, "saquarantine").status, 0);
+  EXPECT_EQ(box.Run({released, box.connector}).status, 0);
+  // Today is not over: named with --to, the page says so.
+  const RunResult report = box.Run({"--to", ToLocalTime(std::time(nullptr)).date, "--out", box.folder / "report.html"}, "sareport");
   ASSERT_EQ(report.status, 0) << report.standard_error;
-  EXPECT_TRUE(Has(report.output, "messages                              12")) << report.output;
+  EXPECT_TRUE(Has(report.output, "messages                              12") && Has(report.output, "which is not over")) << report.output;
 
   // The same figures, counted apart from the program.
-  WriteFile(box.folder / "count.py", "import csv, sys\nrows = [r for r in csv.reader(open(sys.argv[1], encoding='utf-8-sig')) if len(r) == 14][1:]\n"
+  // A message is a run that found its message; an operator's release line is a release.
+  WriteFile(box.folder / "count.py", "import csv, sys\nlines = [r for r in csv.reader(open(sys.argv[1], encoding='utf-8-sig')) if len(r) == 14][1:]\n"
+            "releases = [r for r in lines if r[5] == 'released' and r[6].startswith('released from the quarantine by ')]\n"
+            "rows = [r for r in lines if r[5] != 'missing' and r not in releases]\n"
             "clean = [r for r in rows if r[4] == 'clean']\n"
-            "print('messages=%d spam=%d quarantined=%d too-large=%d near-misses=%d' % (len(rows), sum(r[4] == 'spam' for r in rows),\n"
+            "print('messages=%d spam=%d quarantined=%d too-large=%d near-misses=%d released=%d' % (len(rows), sum(r[4] == 'spam' for r in rows),\n"
             "  sum(r[5] == 'quarantined' for r in rows), sum(r[5] == 'too-large' for r in rows),\n"
-            "  sum(float(r[8]) - 1 <= float(r[7]) < float(r[8]) for r in clean)))\n");
+            "  sum(float(r[8]) - 1 <= float(r[7]) <= float(r[8]) for r in clean), len(releases)))\n");
   WaitProcess(StartProcess({"python3", box.folder / "count.py", log}, {}, box.folder / "count.err", "", box.folder / "count.txt"));
   const std::string dom = Chromium(box, {"--dump-dom", "file://" + box.folder / "report.html"});
   std::string shown;
-  for (const char* figure : {"messages", "spam", "quarantined", "too-large", "near-misses"}) {
+  for (const char* figure : {"messages", "spam", "quarantined", "too-large", "near-misses", "released"}) {
     std::smatch value;
     ASSERT_TRUE(std::regex_search(dom, value, std::regex(std::string("data-figure=\"") + figure + "\">(-?[0-9]+)<"))) << figure << dom.substr(0, 500);
     shown += std::string(shown.empty() ? "" : " ") + figure + "=" + value[1].str();
   }
   EXPECT_EQ(shown + "\n", ReadFile(box.folder / "count.txt"));
-  EXPECT_EQ(shown, "messages=12 spam=3 quarantined=3 too-large=1 near-misses=3");
-  EXPECT_TRUE(Has(dom, "<tr data-connector=\"Other\"><td>Other</td><td class=\"n\" data-figure=\"messages\">1<")) << dom;
+  EXPECT_EQ(shown, "messages=12 spam=3 quarantined=3 too-large=1 near-misses=3 released=1");
+  EXPECT_FALSE(Has(dom, "data-connector=\"Other\"")) << dom;  // its one run found no message
   EXPECT_TRUE(Has(dom, "1 line skipped: a line without the log") && Has(dom, "1 line skipped"));
   // The hostile subject is text: shown escaped, nothing of it ran.
   EXPECT_TRUE(Has(dom, "&lt;script&gt;document.title='pwned'&lt;/script&gt;&lt;img src=x onerror="));
