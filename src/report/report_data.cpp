@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "report/scan_log_reader.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -99,6 +100,20 @@ void AddBounded(Map& map, const std::string& key, std::size_t bound, const Value
 
 long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[OutcomeIndex(outcome)]; }
 
+std::string ReportPeriod::TrendFirst() const { return AddDays(first, -(kTrendPeriods - 1) * length); }
+
+std::string SenderDomain(const std::string& from) {
+  const std::size_t open = from.rfind('<');
+  const std::string address = open == std::string::npos ? from : from.substr(open + 1, from.find('>', open) - open - 1);
+  const std::size_t at = address.rfind('@');
+  if (at == std::string::npos) return "";
+  std::string domain;
+  for (std::size_t i = at + 1; i < address.size() && address[i] != ' ' && address[i] != '>' && address[i] != ')' && domain.size() < 100; ++i) {
+    domain += static_cast<char>(std::tolower(static_cast<unsigned char>(address[i])));
+  }
+  return domain;
+}
+
 bool IsReleaseLine(const std::vector<std::string>& fields) {
   static const std::string kByAnOperator = "released from the quarantine by ";
   return fields.size() > 6 && fields[5] == "released" && fields[6].compare(0, kByAnOperator.size(), kByAnOperator) == 0;
@@ -127,22 +142,42 @@ double TimeHistogram::Percentile(double fraction) const {
 ReportData::ReportData(ReportPeriod p)
     : period(std::move(p)),
       clean_scores(static_cast<std::size_t>(kScoreHigh - kScoreLow) + 2),
-      spam_scores(static_cast<std::size_t>(kScoreHigh - kScoreLow) + 2) {}
+      spam_scores(static_cast<std::size_t>(kScoreHigh - kScoreLow) + 2) {
+  for (int k = 0; k < kTrendPeriods; ++k) {
+    trend_days[static_cast<std::size_t>(k)] = {AddDays(period.first, -k * period.length), AddDays(period.last, -k * period.length)};
+  }
+}
 
-void ReportData::Add(const std::vector<std::string>& f) {
+void ReportData::Add(const std::vector<std::string>& guarded) {
   ++lines;
-  if (f.size() != 14) return Skip("a line without the log's 14 fields");
+  if (guarded.size() != 14) return Skip("a line without the log's 14 fields");
+  // The fields as they were, without the spreadsheet guard's apostrophe.
+  std::vector<std::string> f;
+  f.reserve(guarded.size());
+  for (const std::string& field : guarded) f.push_back(CsvTextUnguarded(field));
   const std::string& time = f[0];
   if (time.size() < 19 || time[4] != '-' || time[7] != '-' || time[10] != 'T') return Skip("a line without a time");
   const std::string day = time.substr(0, 10);
   const bool in_current = day >= period.first && day <= period.last;
   const bool in_previous = day >= period.previous_first && day <= period.previous_last;
-  if (!in_current && !in_previous) {
-    ++out_of_range;
-    return;
-  }
   const std::string& outcome = f[5];
   const bool spam = f[4] == "spam", clean = f[4] == "clean";
+  int back = -1;  // which period of the trend the line falls in
+  for (int k = 0; k < kTrendPeriods && back < 0; ++k) {
+    const auto& [first, last] = trend_days[static_cast<std::size_t>(k)];
+    if (day >= first && day <= last) back = k;
+  }
+  if (back >= 0 && !IsReleaseLine(f) && outcome != "missing") {
+    PeriodCounts& then = trend[static_cast<std::size_t>(back)];
+    ++then.messages;
+    then.spam += spam;
+    then.clean += clean;
+  }
+  if (back >= 0) ++trend[static_cast<std::size_t>(back)].lines;
+  if (!in_current && !in_previous) {
+    out_of_range += back < 0;
+    return;
+  }
   PeriodCounts& counts = in_current ? current : previous;
   // An operator's release is counted once, as a release; a run that found no
   // message is no message.
@@ -155,7 +190,11 @@ void ReportData::Add(const std::vector<std::string>& f) {
   ++counts.messages;
   counts.spam += spam;
   counts.clean += clean;
+  double size = 0;
+  if ((spam || clean) && ToNumber(f[3], &size)) counts.bytes += static_cast<std::int64_t>(size);
   if (!in_current) return;
+  const std::string domain = SenderDomain(f[12]);
+  if ((spam || clean) && !domain.empty()) AddBounded(spam ? spam_domains : clean_domains, domain, kDomains, [](long& n) { ++n; });
 
   ++buckets[period.SingleDay() ? time.substr(11, 2) : day][OutcomeIndex(outcome)];
   double score = 0, required = 0, seconds = 0;

@@ -21,7 +21,8 @@ constexpr std::size_t kReportOutcomeCount = 13;
 // operator's release line is a release, not a message); the spam share is of
 // the messages that got a verdict.
 struct PeriodCounts {
-  long messages = 0, spam = 0, clean = 0, releases = 0;
+  long messages = 0, spam = 0, clean = 0, releases = 0, lines = 0;
+  std::int64_t bytes = 0;  // of the messages that got a verdict
   std::array<long, kReportOutcomeCount> outcomes{};
   long Outcome(const std::string& outcome) const;
   long Verdicts() const { return spam + clean; }
@@ -71,13 +72,24 @@ struct ConnectorCounts {
 // length before it, for comparison.
 struct ReportPeriod {
   std::string first, last, previous_first, previous_last;
+  int length = 1;  // in days
   bool SingleDay() const { return first == last; }
+  // The first day of the trend's oldest period: the period and the
+  // kTrendPeriods - 1 of the same length before it.
+  std::string TrendFirst() const;
 };
+
+// How many periods the trend shows, the current one included.
+constexpr int kTrendPeriods = 8;
+
+// The domain of a From field's address ("Ann <ann@Example.COM>" gives
+// "example.com"); empty when it holds none.
+std::string SenderDomain(const std::string& from);
 
 class ReportData {
  public:
   static constexpr double kScoreLow = -10, kScoreHigh = 30;  // the score histograms' range, 1-point bins
-  static constexpr std::size_t kSlowest = 20, kFailureKinds = 200, kRules = 5000, kConnectors = 1000;
+  static constexpr std::size_t kSlowest = 20, kFailureKinds = 200, kRules = 5000, kConnectors = 1000, kDomains = 5000;
 
   explicit ReportData(ReportPeriod period);
 
@@ -89,6 +101,9 @@ class ReportData {
 
   ReportPeriod period;
   PeriodCounts current, previous;
+  std::array<PeriodCounts, kTrendPeriods> trend;  // the current period first, then each one before it
+  std::array<std::pair<std::string, std::string>, kTrendPeriods> trend_days;  // their first and last days
+  std::map<std::string, long> spam_domains, clean_domains;  // senders' domains, from the From column
   // Per day (or per hour of a single day): the counts of each outcome.
   std::map<std::string, std::array<long, kReportOutcomeCount>> buckets;
   std::vector<long> clean_scores, spam_scores;  // kScoreHigh - kScoreLow + 2 bins; the first and last take what lies beyond

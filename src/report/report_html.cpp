@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "report/scan_log_reader.h"
+#include "store/encoded_words.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -219,6 +220,49 @@ std::string TimeChart(const ReportData& data) {
   return chart.Svg("chart-filter-time", "Filter time per day", " s");
 }
 
+// The message count of each of the trend's periods as bars, the spam share
+// of its verdicts as points on a line, the oldest period on the left.
+std::string TrendChart(const ReportData& data) {
+  Chart chart;
+  chart.height = 200;
+  long most = 0;
+  for (const PeriodCounts& counts : data.trend) most = std::max(most, counts.messages);
+  chart.top_value = NiceTop(static_cast<double>(most));
+  const double slot = chart.PlotWidth() / kTrendPeriods;
+  std::string points;
+  for (int k = kTrendPeriods - 1; k >= 0; --k) {
+    const PeriodCounts& counts = data.trend[static_cast<std::size_t>(k)];
+    const double x = chart.left + slot * (kTrendPeriods - 1 - k);
+    const std::string label = data.trend_days[static_cast<std::size_t>(k)].first.substr(5);
+    chart.body += Rect(x + slot * 0.2, chart.Y(static_cast<double>(counts.messages)), slot * 0.6,
+                       chart.Y(0) - chart.Y(static_cast<double>(counts.messages)), "#a0cbe8",
+                       label + ": " + std::to_string(counts.messages) + " messages");
+    chart.body += Text(x + slot * 0.5, chart.height - chart.bottom + 16, counts.lines == 0 ? label + " (no logs)" : label);
+    if (counts.Verdicts() == 0) continue;
+    // The share on the chart's own scale: 0 at the foot, 100 % at the top.
+    const double y = chart.top + chart.PlotHeight() * (1 - static_cast<double>(counts.spam) / static_cast<double>(counts.Verdicts()));
+    points += Fixed(x + slot * 0.5, 1) + "," + Fixed(y, 1) + " ";
+    chart.body += "<circle cx=\"" + Fixed(x + slot * 0.5, 1) + "\" cy=\"" + Fixed(y, 1) + "\" r=\"3\" fill=\"#e15759\"><title>" + label +
+                  ": spam " + Share(counts.spam, counts.Verdicts()) + "</title></circle>";
+  }
+  chart.body += "<polyline fill=\"none\" stroke-width=\"2\" stroke=\"#e15759\" points=\"" + points + "\"/>";
+  return chart.Svg("chart-trend", "Messages and spam share, period by period");
+}
+
+// The top sender domains of one verdict, as a table.
+std::string DomainTable(const std::map<std::string, long>& domains, long messages) {
+  std::vector<std::pair<long, std::string>> top;
+  for (const auto& [domain, n] : domains) top.emplace_back(n, domain);
+  std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+  if (top.size() > 10) top.resize(10);
+  if (top.empty()) return "<p class=\"muted\">None.</p>";
+  std::string table = "<table><tr><th>Domain</th><th class=\"n\">Messages</th><th class=\"n\">Share</th></tr>";
+  for (const auto& [n, domain] : top) {
+    table += "<tr><td>" + EscapeHtml(domain) + "</td><td class=\"n\">" + std::to_string(n) + "</td><td class=\"n\">" + Share(n, messages) + "</td></tr>";
+  }
+  return table + "</table>";
+}
+
 // The rules that hit most, as bars with their counts.
 std::string RuleChart(const std::map<std::string, long>& rules, long messages, const char* id, const char* color, std::string* table) {
   std::vector<std::pair<long, std::string>> top;
@@ -247,7 +291,9 @@ std::string Figure(const char* name, long value) { return "<td class=\"n\" data-
 
 }  // namespace
 
-std::string EscapeHtml(const std::string& text) {
+std::string EscapeHtml(const std::string& raw) {
+  // Valid UTF-8 whatever the bytes were, converted as the scan log converts them.
+  const std::string text = DisplayText(raw);
   std::string escaped;
   escaped.reserve(text.size());
   for (const char c : text) {
@@ -301,9 +347,20 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       b.Outcome("filter-failed") + b.Outcome("no-message"));
   row("Left unscanned: time limit", "time-limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   row("Ended in the trap", "trap", c.Outcome("trap"), b.Outcome("trap"));
-  row("Released from the quarantine", "released", c.releases, b.releases, " <span class=\"muted\">(by an operator; each release once)</span>");
+  row("Released from the quarantine", "released", c.releases, b.releases,
+      " <span class=\"muted\">(by an operator, each release once: " + Share(c.releases, c.Outcome("quarantined")) + " of the messages quarantined; before " +
+          Share(b.releases, b.Outcome("quarantined")) + ")</span>");
+  out << "<tr><td>Mail scanned</td><td class=\"n\">" << Bytes(c.bytes) << "</td><td class=\"n\">" << Bytes(b.bytes) << "</td><td class=\"n\">"
+      << Change(static_cast<long>(c.bytes / 1024), static_cast<long>(b.bytes / 1024)) << "</td></tr>\n";
   out << "</table><p class=\"muted\">" << data.lines << " log lines read" << (skipped ? ", " + std::to_string(skipped) + " skipped" : "")
-      << (data.out_of_range ? ", " + std::to_string(data.out_of_range) + " outside both periods" : "") << ".</p></section>\n";
+      << (data.out_of_range ? ", " + std::to_string(data.out_of_range) + " outside the periods shown" : "") << ".</p></section>\n";
+
+  out << "<section id=\"trend\"><h2>The last " << kTrendPeriods << " periods of " << p.length << " day" << (p.length == 1 ? "" : "s")
+      << "</h2>" << TrendChart(data) << Legend({{"#a0cbe8", "messages"}, {"#e15759", "spam share (0 at the foot, 100 % at the top)"}})
+      << "</section>\n";
+  out << "<section id=\"senders\"><h2>Sender domains, from the From field</h2><div class=\"cols\"><div><h3>Of spam</h3>"
+      << DomainTable(data.spam_domains, c.spam) << "</div><div><h3>Of clean mail</h3>" << DomainTable(data.clean_domains, c.clean)
+      << "</div></div></section>\n";
 
   std::string legend;
   out << "<section id=\"per-day\"><h2>Messages per " << (p.SingleDay() ? "hour" : "day") << ", by outcome</h2>" << BucketChart(data, &legend)
@@ -333,7 +390,7 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   out << "</table><h3>The slowest messages</h3><table><tr><th>Time</th><th>Connector</th><th>Message</th><th>Subject</th><th>Outcome</th><th class=\"n\">Seconds</th></tr>";
   for (const SlowMessage& slow : data.slowest) {
     out << "<tr><td>" << EscapeHtml(slow.time) << "</td><td>" << EscapeHtml(slow.connector) << "</td><td>" << EscapeHtml(slow.message)
-        << "</td><td>" << EscapeHtml(slow.subject) << "</td><td>" << EscapeHtml(slow.outcome) << "</td><td class=\"n\">" << Fixed(slow.seconds, 3)
+        << "</td><td>" << EscapeHtml(DecodeEncodedWords(slow.subject)) << "</td><td>" << EscapeHtml(slow.outcome) << "</td><td class=\"n\">" << Fixed(slow.seconds, 3)
         << "</td></tr>";
   }
   out << "</table></section>\n";
@@ -377,8 +434,8 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
     out << ".</p><table><tr><th>Quarantined</th><th class=\"n\">Score</th><th>From</th><th>Subject</th><th>To release it</th></tr>";
     for (const QuarantinedMessage& message : quarantine.newest) {
       out << "<tr><td>" << EscapeHtml(message.details.quarantined.empty() ? "-" : message.details.quarantined.substr(0, 16)) << "</td><td class=\"n\">"
-          << EscapeHtml(message.score.empty() ? "-" : message.score) << "</td><td>" << EscapeHtml(message.from) << "</td><td>"
-          << EscapeHtml(message.subject) << "</td><td><code>saquarantine release " << EscapeHtml(message.id) << "</code></td></tr>";
+          << EscapeHtml(message.score.empty() ? "-" : message.score) << "</td><td>" << EscapeHtml(DecodeEncodedWords(message.from)) << "</td><td>"
+          << EscapeHtml(DecodeEncodedWords(message.subject)) << "</td><td><code>saquarantine release " << EscapeHtml(message.id) << "</code></td></tr>";
     }
     out << "</table>";
   }
@@ -409,6 +466,15 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   line("unscanned: time limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   line("trap", c.Outcome("trap"), b.Outcome("trap"));
   line("released by an operator", c.releases, b.releases);
+  out << "  release rate                   " << Share(c.releases, c.Outcome("quarantined")) << " of the quarantined  (before "
+      << Share(b.releases, b.Outcome("quarantined")) << ")\n";
+  out << "  mail scanned                   " << Bytes(c.bytes) << "  (before " << Bytes(b.bytes) << ")\n";
+  out << "  trend, messages (oldest first):";
+  for (int k = kTrendPeriods - 1; k >= 0; --k) {
+    const PeriodCounts& then = data.trend[static_cast<std::size_t>(k)];
+    out << ' ' << (then.lines == 0 ? std::string("-") : std::to_string(then.messages));
+  }
+  out << '\n';
   out << "  near misses (clean, within one point of " << (data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): " << data.near_misses << '\n';
   if (!data.slowest.empty()) out << "  slowest filter: " << Fixed(data.slowest.front().seconds, 2) + " s" << " (" << data.slowest.front().message << ")\n";
   if (quarantine.configured && quarantine.problem.empty()) {

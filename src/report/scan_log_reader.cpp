@@ -47,13 +47,14 @@ std::string AddDays(const std::string& day, int days) {
 ReportPeriod MakePeriod(const std::string& first, const std::string& last) {
   long length = 0;
   while (AddDays(first, static_cast<int>(length)) < last) ++length;
-  return {first, last, AddDays(first, -static_cast<int>(length) - 1), AddDays(first, -1)};
+  return {first, last, AddDays(first, -static_cast<int>(length) - 1), AddDays(first, -1), static_cast<int>(length) + 1};
 }
 
 std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder, ReportData& data) {
   std::vector<std::string> notes;
   std::vector<std::string> missing;
-  for (std::string day = data.period.previous_first; !day.empty() && day <= data.period.last; day = AddDays(day, 1)) {
+  // The trend's periods go back further than the previous one.
+  for (std::string day = data.period.TrendFirst(); !day.empty() && day <= data.period.last; day = AddDays(day, 1)) {
     bool found = false;
     for (int n = 1; n <= kScanLogFilesPerDay; ++n) {
       const std::string file = ScanLogFile(folder, day, n);

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "helpers/make_run_name.h"
 
@@ -116,7 +117,35 @@ std::string Quoted(const std::string& field) {
 
 std::string DisplayText(const std::string& text) { return CleanText(text); }
 
+std::optional<std::string> SingleByteToUtf8(const std::string& bytes, std::string charset) {
+  for (char& c : charset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const bool latin1 = charset == "iso-8859-1" || charset == "latin1" || charset == "us-ascii";
+  const bool latin9 = charset == "iso-8859-15" || charset == "latin-9";
+  const bool cp1252 = charset == "windows-1252" || charset == "cp1252";
+  if (!latin1 && !latin9 && !cp1252) return std::nullopt;
+  // ISO-8859-15 differs from -1 in eight places.
+  static const std::pair<unsigned char, char32_t> kLatin9[] = {{0xA4, 0x20AC}, {0xA6, 0x0160}, {0xA8, 0x0161}, {0xB4, 0x017D},
+                                                               {0xB8, 0x017E}, {0xBC, 0x0152}, {0xBD, 0x0153}, {0xBE, 0x0178}};
+  std::string text;
+  for (const char byte : bytes) {
+    const auto c = static_cast<unsigned char>(byte);
+    char32_t character = c;
+    if (cp1252 && c >= 0x80 && c < 0xA0) character = kCp1252High[c - 0x80] != 0 ? kCp1252High[c - 0x80] : 0xFFFD;
+    for (const auto& [from, to] : kLatin9) {
+      if (latin9 && c == from) character = to;
+    }
+    AppendUtf8(text, character);
+  }
+  return text;
+}
+
 std::string CsvField(const std::string& text) { return Quoted(CleanText(text)); }
+
+std::string CsvTextUnguarded(const std::string& field) {
+  const std::size_t first = field.find_first_not_of(' ', 1);
+  const bool guarded = !field.empty() && field[0] == '\'' && first != std::string::npos && std::string("=+-@").find(field[first]) != std::string::npos;
+  return guarded ? field.substr(1) : field;
+}
 
 std::string CsvNumberField(const std::string& text) {
   // A plain decimal number, as SpamAssassin writes a score; anything else is text.

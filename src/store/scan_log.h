@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,14 @@ std::string CsvField(const std::string& text);
 // that are not taken for Windows-1252 as CsvField takes them, control
 // characters as blanks.
 std::string DisplayText(const std::string& text);
+
+// Bytes in a single-byte character set (ISO-8859-1, ISO-8859-15 or
+// Windows-1252, by their names in any case) as UTF-8; nothing for another.
+std::optional<std::string> SingleByteToUtf8(const std::string& bytes, std::string charset);
+
+// A field as CsvTextField wrote it, without the apostrophe it put in front of
+// what a spreadsheet would take for a formula.
+std::string CsvTextUnguarded(const std::string& field);
 
 // A number from outside (a score) as it stands when it is a plain decimal
 // number, else as CsvTextField writes text: never a formula.

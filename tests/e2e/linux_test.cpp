@@ -57,7 +57,9 @@ TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText)
   const char* const scores[] = {"0.0", "4.2", "4.5", "3.0", "6.0", "12.0", "-1.0", "2.0", "4.9", "7.5"};
   for (int i = 0; i < 10; ++i) {
     box.Queue("M" + std::to_string(i) + ".MAI", "From: a" + std::to_string(i) + "@example.com\r\nX-Score: " + scores[i] + "\r\nSubject: " +
-                                                  (i == 3 ? hostile : "Note " + std::to_string(i)) + "\r\n\r\nText.\r\n");
+                                                  (i == 3 ? hostile : i == 5 ? "=?UTF-8?B?w4ljb2xl?= =?UTF-8?Q?_d'=C3=A9t=C3=A9?="
+                                                   : i == 6 ? "=?ISO-8859-1?Q?Fran=E7ois?=" : i == 7 ? "Caf\xE9 noir" : "Note " + std::to_string(i)) +
+                                                  "\r\n\r\nText.\r\n");
     EXPECT_EQ(box.Run({"M" + std::to_string(i) + ".MAI", box.connector}).status, 0) << i;
   }
   box.Queue("BIG.MAI", "Subject: big\r\n\r\n" + std::string(3000, 'b'));
@@ -96,6 +98,12 @@ TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText)
   EXPECT_EQ(shown, "messages=12 spam=3 quarantined=3 too-large=1 near-misses=3 released=1");
   EXPECT_FALSE(Has(dom, "data-connector=\"Other\"")) << dom;  // its one run found no message
   EXPECT_TRUE(Has(dom, "1 line skipped: a line without the log") && Has(dom, "1 line skipped"));
+  // Subjects as a person reads them: encoded words decoded, Latin-1 converted, the page all UTF-8.
+  EXPECT_TRUE(Has(dom, "\xC3\x89" "cole d'\xC3\xA9t\xC3\xA9") && Has(dom, "Fran\xC3\xA7ois") && Has(dom, "Caf\xC3\xA9 noir")) << dom;
+  WriteFile(box.folder / "utf8.py", "import sys\nopen(sys.argv[1], 'rb').read().decode('utf-8')\nprint('valid')\n");
+  WaitProcess(StartProcess({"python3", box.folder / "utf8.py", box.folder / "report.html"}, {}, box.folder / "utf8.err", "", box.folder / "utf8.txt"));
+  EXPECT_EQ(ReadFile(box.folder / "utf8.txt"), "valid\n") << ReadFile(box.folder / "utf8.err");
+  EXPECT_TRUE(Has(dom, "<td>example.com</td><td class=\"n\">3</td><td class=\"n\">100.0 %</td>")) << dom;  // the spam's senders
   // The hostile subject is text: shown escaped, nothing of it ran.
   EXPECT_TRUE(Has(dom, "&lt;script&gt;document.title='pwned'&lt;/script&gt;&lt;img src=x onerror="));
   EXPECT_TRUE(Has(dom, "<title>saplugin report, ") && !Has(dom, "<script") && !Has(dom, "<img")) << dom.substr(0, 800);
@@ -122,7 +130,7 @@ TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText)
     WaitProcess(StartProcess({"python3", SAPLUGIN_SOURCE_DIR "/tests/e2e/png_ink.py", png}, {}, box.folder / "ink.err", "", box.folder / "ink.txt"));
     EXPECT_GT(std::atof(ReadFile(box.folder / "ink.txt").c_str()), 0.0001) << name << ": " << ReadFile(box.folder / "ink.err");
   }
-  EXPECT_EQ(charts, 5);
+  EXPECT_EQ(charts, 6);  // messages per day, scores, two of rules, filter time, the trend
 }
 
 TEST(KilledRun, MessageIsWholeWhateverMomentSapluginDies) {

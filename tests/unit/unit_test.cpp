@@ -409,7 +409,14 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
                 std::to_string(data.current.releases) + " " + std::to_string(data.previous.messages),
             "15 2 6 1 1");
   EXPECT_EQ(data.current.Outcome("filter-failed") * 100 + data.current.Outcome("quarantined") * 10 + data.current.Outcome("missing"), 211);
-  EXPECT_EQ(data.out_of_range * 100 + data.lines, 121);
+  // J.MAI, six days before, is outside both periods but in the trend's seventh.
+  EXPECT_EQ(data.out_of_range * 100 + data.lines, 21);
+  EXPECT_EQ(std::to_string(data.trend[0].messages) + " " + std::to_string(data.trend[1].messages) + " " + std::to_string(data.trend[6].messages) +
+                " " + std::to_string(data.trend[7].lines),
+            "15 1 1 0");
+  const std::pair<const char*, const char*> senders[] = {{"Ann <ann@Example.COM>", "example.com"}, {"bob@b.example", "b.example"},
+                                                         {"\"a@b\" <c@d.example>", "d.example"}, {"no address", ""}};
+  for (const auto& [from, domain] : senders) EXPECT_EQ(SenderDomain(from), domain) << from;
   EXPECT_EQ(data.skipped, (std::map<std::string, long>{{"a line without a time", 1}, {"a line without the log's 14 fields", 1}}));
   EXPECT_EQ(data.near_misses, 2);
   EXPECT_EQ(data.RequiredScore(), "5.0");
