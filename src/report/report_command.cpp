@@ -145,7 +145,7 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
       if (!fs->MoveOver(temporary, out_file)) throw Error(kErrorInvalidArgument, "sareport", "Could not move " + temporary + " to " + out_file);
     } catch (const Error& error) {
       if (fs->FileExists(temporary)) fs->DeleteFile(temporary);
-      err << "sareport: the report could not be written: " << error.Description() << '\n';
+      err << "sareport: the report could not be written to " << out_file << ": " << error.Description() << '\n';
       return 4;
     }
     WriteReportText(out, data, quarantine, context);

@@ -196,7 +196,8 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   const std::string domain = SenderDomain(f[12]);
   if ((spam || clean) && !domain.empty()) AddBounded(spam ? spam_domains : clean_domains, domain, kDomains, [](long& n) { ++n; });
 
-  ++buckets[period.SingleDay() ? time.substr(11, 2) : day][OutcomeIndex(outcome)];
+  // A day's hours by their clock and offset: the day the clocks go back has two 02:00 hours.
+  ++buckets[period.SingleDay() ? time.substr(11, 2) + time.substr(19) : day][OutcomeIndex(outcome)];
   double score = 0, required = 0, seconds = 0;
   if ((f[4] == "spam" || f[4] == "clean") && ToNumber(f[7], &score)) {
     const double bin = std::clamp(std::floor(score) - kScoreLow + 1, 0.0, kScoreHigh - kScoreLow + 1);
@@ -204,6 +205,15 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     if (!f[8].empty()) ++required_scores[f[8]];
     // SpamAssassin writes scores rounded to a tenth: a clean message shown at the required score is a near miss too.
     if (!spam && ToNumber(f[8], &required) && score >= required - 1 && score <= required) ++near_misses;
+    if (spam && ToNumber(f[8], &required) && score >= required && score <= required + 1) {
+      ++near_spam;
+      const std::string id = f[10].size() > 4 ? f[10].substr(0, f[10].size() - 4) : "";
+      if (outcome == "quarantined" && !id.empty()) {
+        near_spam_quarantined.push_back({score, time, id, f[12], f[13]});
+        std::sort(near_spam_quarantined.begin(), near_spam_quarantined.end(), [](const NearSpam& a, const NearSpam& b) { return a.time > b.time; });
+        if (near_spam_quarantined.size() > kSlowest) near_spam_quarantined.pop_back();
+      }
+    }
   }
   if (!f[9].empty() && f[9] != "none") {
     auto& rules = spam ? spam_rules : clean_rules;

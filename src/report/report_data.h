@@ -50,6 +50,12 @@ struct SlowMessage {
   std::string time, connector, message, subject, outcome;
 };
 
+// A quarantined spam message whose score was close to the required score.
+struct NearSpam {
+  double score = 0;
+  std::string time, id, from, subject;  // id: its name in the quarantine
+};
+
 // True for a scan log line that an operator's release wrote (saquarantine),
 // not a run: its outcome "released" with the account in its reason.
 bool IsReleaseLine(const std::vector<std::string>& fields);
@@ -97,7 +103,9 @@ class ReportData {
   // periods are counted as out of range; a line that is no record is skipped
   // and counted with its reason.
   void Add(const std::vector<std::string>& fields);
-  void Skip(const std::string& reason) { ++skipped[reason]; }
+  void Skip(const std::string& reason) {
+    if (++skipped[reason] == 1) skipped_where[reason] = source;
+  }
 
   ReportPeriod period;
   PeriodCounts current, previous;
@@ -115,6 +123,12 @@ class ReportData {
   std::map<std::string, ConnectorCounts> connectors;
   std::map<std::string, FailureKind> failures;  // by "outcome: cause"
   std::map<std::string, long> skipped;
+  std::map<std::string, std::string> skipped_where;  // the first skipped line of each reason: its file and line
+  std::string source;                                // the file and line being added, for skipped_where
+  // Spam at the required score or within one point above it: those that
+  // the quarantine holds may be its mistakes. The newest kSlowest of them.
+  long near_spam = 0;
+  std::vector<NearSpam> near_spam_quarantined;
   long out_of_range = 0, lines = 0;
 
   // The required score most lines gave, or empty.

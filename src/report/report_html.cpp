@@ -25,7 +25,8 @@ const char* const kStyle =
     ".muted{color:#777}.legend span{display:inline-block;margin-right:12px}.legend i{display:inline-block;width:10px;height:10px;"
     "margin-right:4px;vertical-align:middle}svg{display:block;max-width:100%;height:auto}code{font-size:12px;background:#f4f4f4;padding:1px 4px}"
     ".cols{display:flex;gap:24px;flex-wrap:wrap}.cols>div{flex:1 1 420px}"
-    "@media print{body{margin:0;max-width:none;font-size:11px}section{break-inside:avoid}.note{border-left-color:#999}}";
+    "@media print{body{margin:0;max-width:none;font-size:11px}h2,h3{break-after:avoid}svg,tr{break-inside:avoid}"
+    "tr:first-child{break-after:avoid}.note{border-left-color:#999}}";
 
 // The value with that many decimals, rounded half away from zero. Written
 // here rather than by printf, whose rounding of halves differs between the C
@@ -75,6 +76,18 @@ double NiceTop(double value) {
   return 10 * power;
 }
 
+// A round top for an axis of counts whose four steps are whole numbers.
+double CountTop(long value) {
+  if (value <= 4) return 4;
+  if (value <= 8) return 8;
+  long power = 1;
+  while (power * 10 <= value) power *= 10;
+  for (const long step : {1, 2, 4, 6, 8, 10, 20}) {
+    if (step * power >= value && step * power % 4 == 0) return static_cast<double>(step * power);
+  }
+  return static_cast<double>(20 * power);
+}
+
 std::string Text(double x, double y, const std::string& text, const char* anchor = "middle", int size = 11) {
   return "<text x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" font-size=\"" + std::to_string(size) +
          "\" text-anchor=\"" + anchor + "\" fill=\"#555\">" + EscapeHtml(text) + "</text>";
@@ -117,8 +130,24 @@ std::string Legend(const std::vector<std::pair<std::string, std::string>>& entri
 // Messages per day (or hour), stacked by outcome.
 std::string BucketChart(const ReportData& data, std::string* legend) {
   std::vector<std::string> labels;
+  std::vector<std::string> shown;  // what each bar says below it
   if (data.period.SingleDay()) {
-    for (int hour = 0; hour < 24; ++hour) labels.push_back((hour < 10 ? "0" : "") + Fixed(hour, 0));
+    // The day's own hours, 23 or 25 of them when the clocks change, each by its clock and offset.
+    std::tm midnight{};
+    midnight.tm_year = std::stoi(data.period.first.substr(0, 4)) - 1900;
+    midnight.tm_mon = std::stoi(data.period.first.substr(5, 2)) - 1;
+    midnight.tm_mday = std::stoi(data.period.first.substr(8, 2));
+    midnight.tm_isdst = -1;
+    for (std::time_t moment = std::mktime(&midnight); ToLocalTime(moment).date == data.period.first && labels.size() < 26; moment += 3600) {
+      const std::string stamp = ToLocalTime(moment).stamp;
+      labels.push_back(stamp.substr(11, 2) + stamp.substr(19));
+    }
+    // Hours of lines from another time zone than this machine's.
+    for (const auto& [bucket, counts] : data.buckets) {
+      if (std::find(labels.begin(), labels.end(), bucket) == labels.end()) labels.push_back(bucket);
+    }
+    // Below each bar its hour; the offset that tells a repeated hour apart is in the bar's title.
+    for (const std::string& label : labels) shown.push_back(label.substr(0, 2));
   } else {
     for (std::string day = data.period.first; !day.empty() && day <= data.period.last; day = AddDays(day, 1)) labels.push_back(day);
   }
@@ -129,7 +158,7 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
     for (const long n : counts) total += n;
     most = std::max(most, total);
   }
-  chart.top_value = NiceTop(static_cast<double>(most));
+  chart.top_value = CountTop(most);
   const double slot = chart.PlotWidth() / static_cast<double>(std::max<std::size_t>(labels.size(), 1));
   std::array<bool, kReportOutcomeCount> used{};
   for (std::size_t i = 0; i < labels.size(); ++i) {
@@ -146,8 +175,8 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
         base += static_cast<double>(n);
       }
     }
-    const bool label = labels.size() <= 16 || i % ((labels.size() + 15) / 16) == 0;
-    if (label) chart.body += Text(x + slot * 0.35, chart.height - chart.bottom + 16, data.period.SingleDay() ? labels[i] : labels[i].substr(5));
+    const bool label = labels.size() <= 16 || data.period.SingleDay() || i % ((labels.size() + 15) / 16) == 0;
+    if (label) chart.body += Text(x + slot * 0.35, chart.height - chart.bottom + 16, data.period.SingleDay() ? shown[i] : labels[i].substr(5));
   }
   std::vector<std::pair<std::string, std::string>> entries;
   for (std::size_t k = 0; k < kReportOutcomeCount; ++k) {
@@ -163,7 +192,7 @@ std::string ScoreChart(const ReportData& data) {
   Chart chart;
   long most = 0;
   for (std::size_t i = 0; i < data.clean_scores.size(); ++i) most = std::max({most, data.clean_scores[i], data.spam_scores[i]});
-  chart.top_value = NiceTop(static_cast<double>(most));
+  chart.top_value = CountTop(most);
   const std::size_t bins = data.clean_scores.size();
   const double slot = chart.PlotWidth() / static_cast<double>(bins);
   const auto label = [&](std::size_t i) {
@@ -198,24 +227,27 @@ std::string TimeChart(const ReportData& data) {
   double most = 0;
   for (const auto& [day, times] : data.filter_times) most = std::max(most, times.Percentile(0.99));
   chart.top_value = NiceTop(most);
-  const std::size_t days = data.filter_times.size();
-  const double slot = chart.PlotWidth() / static_cast<double>(std::max<std::size_t>(days, 1));
+  // The axis of the messages chart: every day of the period, scanned or not.
+  std::vector<std::string> days;
+  for (std::string day = data.period.first; !day.empty() && day <= data.period.last; day = AddDays(day, 1)) days.push_back(day);
+  const double slot = chart.PlotWidth() / static_cast<double>(std::max<std::size_t>(days.size(), 1));
+  const auto x_of = [&](const std::string& day) {
+    const auto at = std::lower_bound(days.begin(), days.end(), day);
+    return chart.left + slot * (static_cast<double>(at - days.begin()) + 0.5);
+  };
   const std::pair<double, const char*> lines[] = {{0.5, "#4e79a7"}, {0.95, "#f28e2b"}, {0.99, "#e15759"}};
   for (const auto& [fraction, color] : lines) {
     std::string points;
-    std::size_t i = 0;
     for (const auto& [day, times] : data.filter_times) {
-      const double x = chart.left + slot * (static_cast<double>(i++) + 0.5), y = chart.Y(times.Percentile(fraction));
+      const double x = x_of(day), y = chart.Y(times.Percentile(fraction));
       points += Fixed(x, 1) + "," + Fixed(y, 1) + " ";
       chart.body += "<circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) + "\" r=\"3\" fill=\"" + color + "\"><title>" + day +
                     ": " + Fixed(times.Percentile(fraction), 3) + " s" + "</title></circle>";
     }
     chart.body += "<polyline fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(color) + "\" points=\"" + points + "\"/>";
   }
-  std::size_t i = 0;
-  for (const auto& [day, times] : data.filter_times) {
-    if (days <= 16 || i % ((days + 15) / 16) == 0) chart.body += Text(chart.left + slot * (static_cast<double>(i) + 0.5), chart.height - chart.bottom + 16, day.substr(5));
-    ++i;
+  for (std::size_t i = 0; i < days.size(); ++i) {
+    if (days.size() <= 16 || i % ((days.size() + 15) / 16) == 0) chart.body += Text(x_of(days[i]), chart.height - chart.bottom + 16, days[i].substr(5));
   }
   return chart.Svg("chart-filter-time", "Filter time per day", " s");
 }
@@ -227,7 +259,7 @@ std::string TrendChart(const ReportData& data) {
   chart.height = 200;
   long most = 0;
   for (const PeriodCounts& counts : data.trend) most = std::max(most, counts.messages);
-  chart.top_value = NiceTop(static_cast<double>(most));
+  chart.top_value = CountTop(most);
   const double slot = chart.PlotWidth() / kTrendPeriods;
   std::string points;
   for (int k = kTrendPeriods - 1; k >= 0; --k) {
@@ -270,7 +302,9 @@ std::string RuleChart(const std::map<std::string, long>& rules, long messages, c
   std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
   if (top.size() > 15) top.resize(15);
   Chart chart;
-  chart.width = 460, chart.left = 170, chart.height = 24 + 20 * static_cast<double>(std::max<std::size_t>(top.size(), 1)), chart.bottom = 12;
+  // Room on the right for the longest bar's count.
+  chart.width = 460, chart.left = 170, chart.right = 12 + 7 * static_cast<double>(std::to_string(top.empty() ? 0 : top.front().first).size());
+  chart.height = 24 + 20 * static_cast<double>(std::max<std::size_t>(top.size(), 1)), chart.bottom = 12;
   const double most = top.empty() ? 1 : static_cast<double>(top.front().first);
   *table = "<table><tr><th>Rule</th><th class=\"n\">Messages</th><th class=\"n\">Share</th></tr>";
   for (std::size_t i = 0; i < top.size(); ++i) {
@@ -323,7 +357,9 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   long skipped = 0;
   for (const auto& [reason, n] : data.skipped) {
     skipped += n;
-    out << "<p class=\"note\">" << n << " line" << (n == 1 ? "" : "s") << " skipped: " << EscapeHtml(reason) << "</p>\n";
+    const auto where = data.skipped_where.find(reason);
+    out << "<p class=\"note\">" << n << " line" << (n == 1 ? "" : "s") << " skipped: " << EscapeHtml(reason)
+        << (where == data.skipped_where.end() || where->second.empty() ? "" : " (the first: " + EscapeHtml(where->second) + ")") << "</p>\n";
   }
   out << "</header>\n";
 
@@ -369,7 +405,19 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   out << "<section id=\"scores\"><h2>Scores</h2>" << ScoreChart(data)
       << Legend({{"#4e79a7", "clean"}, {"#e15759", "spam"}}) << "<p>Near misses (clean messages at the required score "
       << EscapeHtml(data.RequiredScore().empty() ? "-" : data.RequiredScore()) << " or within one point below it): <strong data-figure=\"near-misses\">" << data.near_misses
-      << "</strong>. They are where tuning the rules pays most.</p></section>\n";
+      << "</strong>. They are where tuning the rules pays most. Likely false positives (spam at the required score or within one point above "
+         "it): <strong data-figure=\"near-spam\">" << data.near_spam << "</strong>"
+      << (data.near_spam_quarantined.empty() ? "." : "; the newest of them in the quarantine:") << "</p>";
+  if (!data.near_spam_quarantined.empty()) {
+    out << "<table><tr><th>Time</th><th class=\"n\">Score</th><th>From</th><th>Subject</th><th>To release it</th></tr>";
+    for (const NearSpam& spam : data.near_spam_quarantined) {
+      out << "<tr><td>" << EscapeHtml(spam.time.substr(0, 16)) << "</td><td class=\"n\">" << Fixed(spam.score, 1) << "</td><td>"
+          << EscapeHtml(DecodeEncodedWords(spam.from)) << "</td><td>" << EscapeHtml(DecodeEncodedWords(spam.subject))
+          << "</td><td><code>saquarantine release " << EscapeHtml(spam.id) << "</code></td></tr>";
+    }
+    out << "</table>";
+  }
+  out << "</section>\n";
 
   std::string spam_table, clean_table;
   const std::string spam_chart = RuleChart(data.spam_rules, c.spam, "chart-rules-spam", "#e15759", &spam_table);

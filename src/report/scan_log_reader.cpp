@@ -67,6 +67,7 @@ std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder,
           const std::string line = reader->ReadLine(4 * kHeaderLineLimit);
           if (lines++ == 0 && line.find("time,connector,") != std::string::npos) continue;  // the header row
           if (line.empty()) continue;
+          data.source = file + ", line " + std::to_string(lines);
           data.Add(ParseCsvLine(line));
         }
         reader->Close();

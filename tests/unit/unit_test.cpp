@@ -27,6 +27,7 @@
 #include "platform/forwarding_platform.h"
 #include "quarantine/release.h"
 #include "report/report_data.h"
+#include "report/report_html.h"
 #include "report/scan_log_reader.h"
 #include "platform/posix/posix_file_system.h"
 #include "run/main.h"
@@ -425,7 +426,7 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   EXPECT_EQ(data.clean_scores.size(), 42u);
   EXPECT_EQ(data.clean_scores.front() * 100 + data.clean_scores[15] * 10 + data.clean_scores[14], 111);  // -50; 4.0; 3.9
   EXPECT_EQ(data.spam_scores.back() * 10 + data.spam_scores[18], 11);                                      // 999; 7.5
-  EXPECT_EQ(data.buckets.at("09")[2] * 100 + data.buckets.at("09")[0] * 10 + data.buckets.at("10")[1], 111);
+  EXPECT_EQ(data.buckets.at("09+01:00")[2] * 100 + data.buckets.at("09+01:00")[0] * 10 + data.buckets.at("10+01:00")[1], 111);
   // Failures by cause: what names one occurrence taken out, the numbers that tell causes apart kept, the newest text whole.
   std::map<std::string, long> causes;
   for (const auto& [cause, kind] : data.failures) causes[cause] = kind.count;
@@ -449,6 +450,33 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   EXPECT_GE(times.Percentile(0.5), 0.2);
   EXPECT_NEAR(times.Percentile(0.8), 0.4, 0.004);
   EXPECT_EQ(times.Percentile(0.99), 2.5);
+}
+
+// A day's chart has the day's own hours: 25 on the day the clocks go back
+// (two 02:00 hours, told apart by their offsets), 23 on the day they go forward.
+TEST(Report, ADayWithAClockChangeHasItsOwnHours) {
+  const char* const zone = std::getenv("TZ");
+  const std::string before = zone == nullptr ? "" : zone;
+  setenv("TZ", "Europe/Berlin", 1);
+  tzset();
+  const std::tuple<const char*, int, std::vector<const char*>> days[] = {
+      {"2026-10-25", 25, {"T02:30:00+02:00", "T02:30:00+01:00"}}, {"2026-03-29", 23, {"T03:30:00+02:00"}}, {"2026-06-01", 24, {"T02:30:00+02:00"}}};
+  for (const auto& [day, hours, times] : days) {
+    ReportData data(MakePeriod(day, day));
+    for (const char* time : times) data.Add(ParseCsvLine(std::string(day) + time + ",SMTP,A.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s"));
+    std::ostringstream page;
+    WriteReportHtml(page, data, {}, {});
+    const std::string html = page.str();
+    const std::string chart = html.substr(html.find("id=\"chart-messages\""), html.find("</svg>", html.find("id=\"chart-messages\"")) -
+                                                                                     html.find("id=\"chart-messages\""));
+    const std::regex hour("<text[^>]*>[0-9][0-9]</text>");
+    EXPECT_EQ(std::distance(std::sregex_iterator(chart.begin(), chart.end(), hour), std::sregex_iterator()), hours) << day;
+    if (hours == 25) {
+      EXPECT_TRUE(Has(chart, "<title>02+02:00: 1 tagged") && Has(chart, "<title>02+01:00: 1 tagged")) << chart;
+    }
+  }
+  before.empty() ? unsetenv("TZ") : setenv("TZ", before.c_str(), 1);
+  tzset();
 }
 
 TEST(ProcessStart, SplitsArgumentsByTheWindowsRules) {
