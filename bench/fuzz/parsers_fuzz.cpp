@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     case 2:
       try {
-        if (saplugin::ParseSpamdAnswerHeader(input, "host:783") < 0) std::abort();  // a length is never negative
+        if (saplugin::ParseSpamdAnswerHeader(input, "host:783").length < 0) std::abort();  // a length is never negative
       } catch (const saplugin::Error&) {
         // Refused with an error that names the host.
       }

@@ -172,6 +172,9 @@ void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options,
     if (outcome.timed_out) pass.exit_status.reset();
     if (!outcome.scanned) pass.spamd_failures = outcome.failures;
     pass.local_failure = outcome.local_failure;
+    pass.spamd_spam = outcome.spam;
+    pass.spamd_score = outcome.score;
+    pass.spamd_required = outcome.required;
     return;
   }
   RunFile batch = OpenRunFile(fs, options, MakeRunName(platform), ".BAT");
@@ -226,12 +229,15 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   record.reason = status == 0 ? "" : "exit status " + std::to_string(status);
   if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, "no-message", kExitNoScan);
   std::string spam_status;
-  const Verdict verdict = ReadVerdict(fs, output_file, options.ScanLogPath.empty() ? nullptr : &spam_status);
+  Verdict verdict = ReadVerdict(fs, output_file, options.ScanLogPath.empty() ? nullptr : &spam_status);
   if (verdict == Verdict::kNoMessage) return leave(kNoEmail, "no-message", kExitNoScan);
+  // spamd's own word counts: a site may have it drop or rename the flag line.
+  // Either saying spam makes it spam.
+  if (pass.spamd_spam.value_or(false) && verdict == Verdict::kClean) verdict = Verdict::kFlagged;
   const SpamStatus parts = ParseSpamStatus(spam_status);
   record.verdict = verdict == Verdict::kFlagged ? "spam" : "clean";
-  record.score = parts.score;
-  record.required = parts.required;
+  record.score = pass.spamd_score.empty() ? parts.score : pass.spamd_score;
+  record.required = pass.spamd_required.empty() ? parts.required : pass.spamd_required;
   record.rules = parts.rules;
 
   // A filter that failed without crashing (a full disk, a daemon lost in mid

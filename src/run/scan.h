@@ -42,6 +42,8 @@ struct FilterPass {
   std::optional<long> exit_status;  // empty when the filter was ended at the time limit
   std::string spamd_failures;       // what each spamd host did, when none scanned the message
   std::string local_failure;        // why this machine could not scan through spamd
+  std::optional<bool> spamd_spam;   // spamd's own verdict, from its Spam field
+  std::string spamd_score, spamd_required;
 };
 // Fills pass step by step, so that a caller that catches an error the pass
 // throws (an interpreter that cannot be started) knows the files it made.

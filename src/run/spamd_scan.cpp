@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "config/spamd_hosts.h"
+#include "run/scan.h"
 #include "store/header_fields.h"
 
 namespace saplugin {
@@ -56,21 +57,26 @@ void CheckAnswerStatus(const std::string& answer, const std::string& name) {
 
 // Reads the answer's header section and what came with it of the body; the
 // bytes read past the header are left in body.
-std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, const Deadline& deadline, std::string* body) {
+SpamdAnswer ReadAnswerHeader(Connection& connection, const std::string& name, const Deadline& deadline, std::string* body) {
   std::string header;
   std::vector<char> block(kBlockSize);
   std::size_t end = std::string::npos;
   while ((end = header.find("\r\n\r\n")) == std::string::npos) {
     // Checked before the next read: a read that ends the header may bring much of the body with it.
     if (header.size() > kAnswerHeaderLimit) throw Refusal(name + " answered with a header of over 64 KB");
+    if (deadline.Passed()) throw Refusal(name + " is out of time");
     const std::size_t got = connection.Receive(block.data(), block.size(), deadline.Left());
     if (got == 0) break;
     header.append(block.data(), got);
   }
-  const std::int64_t length = ParseSpamdAnswerHeader(header, name);
+  const SpamdAnswer answer = ParseSpamdAnswerHeader(header, name);
   *body = header.substr(end + 4);
-  return length;
+  return answer;
 }
+
+// The most a processed message can hold: the message, wrapped once by
+// SpamAssassin's report, and its header fields and report, generously.
+std::int64_t LongestAnswer(std::int64_t message) { return 2 * message + (1 << 20); }
 
 // One exchange with one host: the message out, the processed message into
 // the output, within the host's deadline. Throws Error, with a description
@@ -78,8 +84,8 @@ std::int64_t ReadAnswerHeader(Connection& connection, const std::string& name, c
 // machine's own (the message cannot be read, the output cannot be written) is
 // no host's: its description goes into *local_failure, the connection is
 // closed unanswered, and the error is thrown on.
-void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, TextWriter& output,
-              const Deadline& deadline, std::int32_t host_seconds, std::string* local_failure) {
+SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, TextWriter& output,
+                     const Deadline& deadline, std::int32_t host_seconds, std::string* local_failure) {
   const std::string name = SpamdHostName(host);
   const auto local = [&](const auto& step) {
     try {
@@ -118,12 +124,20 @@ void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const s
       throw;
     }
     stage = "answer";
-    const std::int64_t length = ReadAnswerHeader(*connection, name, deadline, &body);
+    const SpamdAnswer answer = ReadAnswerHeader(*connection, name, deadline, &body);
+    const std::int64_t length = answer.length;
+    if (length > LongestAnswer(size)) {
+      throw Refusal(name + " announced an answer of " + std::to_string(length) + " bytes for a message of " + std::to_string(size) +
+                    ": more than a processed message becomes");
+    }
     std::int64_t received = 0;
     for (;;) {
       received += static_cast<std::int64_t>(body.size());
       if (received > length) throw Refusal(name + " sent more than the " + std::to_string(length) + " bytes it announced");
       local([&] { output.Write(body.data(), body.size()); });
+      // Whole: a daemon that keeps the connection open has said all.
+      if (received == length) break;
+      if (deadline.Passed()) throw Refusal(name + " is out of time");
       const std::size_t got = connection->Receive(block.data(), block.size(), deadline.Left());
       if (got == 0) break;
       body.assign(block.data(), got);
@@ -131,6 +145,7 @@ void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const s
     if (received != length) {
       throw Refusal(name + " cut its answer short after " + std::to_string(received) + " of " + std::to_string(length) + " bytes");
     }
+    return answer;
   } catch (const Error&) {
     // The host's own time ran out (not only the whole scan's): it is stalled.
     if (local_failure->empty() && deadline.Passed()) {
@@ -142,24 +157,47 @@ void Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const s
 
 }  // namespace
 
-std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string& name) {
-  const std::size_t end = answer.find("\r\n\r\n");
-  CheckAnswerStatus(answer, name);
+SpamdAnswer ParseSpamdAnswerHeader(const std::string& text, const std::string& name) {
+  const std::size_t end = text.find("\r\n\r\n");
+  CheckAnswerStatus(text, name);
   if (end == std::string::npos) throw Refusal(name + " ended its answer within the header");
-  std::size_t line = answer.find("\r\n");
+  SpamdAnswer answer;
+  bool length = false;
+  std::size_t line = text.find("\r\n");
   while (line < end) {
-    const std::size_t next = answer.find("\r\n", line + 2);
-    const std::string field = answer.substr(line + 2, next - line - 2);
+    const std::size_t next = text.find("\r\n", line + 2);
+    const std::string field = text.substr(line + 2, next - line - 2);
     if (StartsWithIgnoringCase(field, "Content-length:")) {
+      if (length) throw Refusal(name + " announced two Content-length fields");
       const std::size_t start = field.find_first_not_of(' ', 15);
       const std::string digits = start == std::string::npos ? "" : field.substr(start);
       if (!digits.empty() && digits.size() < 16 && digits.find_first_not_of("0123456789") == std::string::npos) {
-        return std::stoll(digits);
+        answer.length = std::stoll(digits);
+        length = true;
+      }
+    } else if (StartsWithIgnoringCase(field, "Spam:")) {
+      // "Spam: True ; 7.1 / 5.0"
+      std::string value = field.substr(5);
+      value.erase(0, value.find_first_not_of(' '));
+      const std::string word = value.substr(0, value.find_first_of(" ;"));
+      const bool yes = StartsWithIgnoringCase(word, "True") || StartsWithIgnoringCase(word, "Yes");
+      const bool no = StartsWithIgnoringCase(word, "False") || StartsWithIgnoringCase(word, "No");
+      if (yes || no) answer.spam = yes;
+      const std::size_t semicolon = value.find(';'), slash = value.find('/');
+      const auto number = [](std::string text) {
+        text.erase(0, text.find_first_not_of(' '));
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text.size() <= 16 && !text.empty() && text.find_first_not_of("-.0123456789") == std::string::npos ? text : std::string();
+      };
+      if (semicolon != std::string::npos && slash != std::string::npos && slash > semicolon) {
+        answer.score = number(value.substr(semicolon + 1, slash - semicolon - 1));
+        answer.required = number(value.substr(slash + 1));
       }
     }
     line = next;
   }
-  throw Refusal(name + " announced no Content-length");
+  if (!length) throw Refusal(name + " announced no Content-length");
+  return answer;
 }
 
 bool TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
@@ -230,15 +268,21 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       if (!output) throw Refusal("Could not make " + output_file + " anew");
     }
     try {
-      Exchange(platform, fs, hosts[(start + i) % hosts.size()], message_file, *output, deadline.Within(options.SpamdTimeout),
-               options.SpamdTimeout, &outcome.local_failure);
+      const SpamdHost& host = hosts[(start + i) % hosts.size()];
+      const SpamdAnswer answer = Exchange(platform, fs, host, message_file, *output, deadline.Within(options.SpamdTimeout),
+                                          options.SpamdTimeout, &outcome.local_failure);
       try {
         output->Close();
       } catch (const Error& error) {
         outcome.local_failure = error.Description();
         break;
       }
+      // An answer that is no message is the host's fault, not the message's.
+      if (ReadVerdict(fs, output_file) == Verdict::kNoMessage) throw Refusal(SpamdHostName(host) + " answered with no message");
       outcome.scanned = true;
+      outcome.spam = answer.spam;
+      outcome.score = answer.score;
+      outcome.required = answer.required;
       return outcome;
     } catch (const Error& error) {
       // Another host would meet the same local failure: the scan ends here.

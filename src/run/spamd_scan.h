@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/plugin_options.h"
@@ -12,6 +13,9 @@ namespace saplugin {
 // How a scan through the spamd pool ended.
 struct SpamdOutcome {
   bool scanned = false;    // the output file holds the whole processed message
+  // spamd's own verdict from its Spam field ("Spam: True ; 7.1 / 5.0"), when it gave one.
+  std::optional<bool> spam;
+  std::string score, required;
   bool timed_out = false;  // SCANTIMELIMIT ended the exchange
   std::string failures;    // what each host did, when none scanned it
   // Why this machine could not go on (the message unreadable, TEMPPATH not
@@ -29,19 +33,29 @@ constexpr Milliseconds kSpamdConnectTimeout = 5000;
 // does not accept in time, answers with an error status, cuts its answer
 // short or takes longer than SPAMDTIMEOUT over the message gives way to the
 // next. Only an answer with status 0 (EX_OK) whose body is exactly its
-// announced Content-length counts; otherwise the output file is removed.
+// announced Content-length (read up to there, without waiting for the stream
+// to end), no longer than the message can become, and a message, counts;
+// otherwise the output file is removed and the next host is asked. No
+// exchange outlasts SPAMDTIMEOUT, however fast the host sends.
 // SCANTIMELIMIT bounds the whole scan. A local failure (the message cannot be
 // read, the output cannot be written) ends the scan at once.
 SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,
                               const std::string& message_file, const std::string& output_file,
                               std::unique_ptr<TextWriter> output);
 
-// The body's length that the header section of a spamd answer announces
-// (the answer as read so far: its status line, its fields up to the empty
-// line, perhaps some of the body). Throws Error, with a description that
-// names the host, for a status other than 0 (EX_OK), an answer that is not
-// spamd's, a header that does not end, or no Content-length.
-std::int64_t ParseSpamdAnswerHeader(const std::string& answer, const std::string& name);
+// What the header section of a spamd answer says: the body's length and
+// spamd's verdict.
+struct SpamdAnswer {
+  std::int64_t length = 0;
+  std::optional<bool> spam;     // from "Spam: True ; 7.1 / 5.0"
+  std::string score, required;  // its two numbers
+};
+// Reads the header section of a spamd answer (the answer as read so far: its
+// status line, its fields up to the empty line, perhaps some of the body).
+// Throws Error, with a description that names the host, for a status other
+// than 0 (EX_OK), an answer that is not spamd's, a header that does not end,
+// no Content-length, or two of them.
+SpamdAnswer ParseSpamdAnswerHeader(const std::string& answer, const std::string& name);
 
 // Teaches a host's Bayes database the message file as spam or as ham (TELL,
 // SPAMC/1.5, "Set: local"), streaming it; the whole exchange takes at most

@@ -300,13 +300,21 @@ TEST(spamd, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
       {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 seconds"},
       {"never", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not answer within 1 seconds (SPAMDTIMEOUT)"},
       {"stall", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not take the message within 1 seconds (SPAMDTIMEOUT)"},
-      {"SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n", " early", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line\""}};
+      {"SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n", " early", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line\""},
+      // An answer longer than the message can become is refused before anything of it is kept.
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 999999999999\r\n\r\n" + std::string(100000, 'x'), " SPAMDTIMEOUT=2", 3,
+       "announced an answer of 999999999999 bytes for a message of"},
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5\r\nContent-length: 5\r\n\r\nX: y\n", "", 3, "announced two Content-length fields"},
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 12\r\n\r\nnot a header", "", 3, "answered with no message"},
+      // A whole answer on a connection the daemon keeps open is whole: nobody waits for the stream's end.
+      {"SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole, " SPAMDTIMEOUT=3 hold", 0, ""}};
   // Large enough that a daemon that reads none of it, or stops reading early, stops the sending.
   const std::string large = kSpam + std::string(20 << 20, 'b');
   for (auto [answer, settings, status, entry] : cases) {
     Sandbox box;
-    const FakeSpamd daemon(answer, Has(settings, "early"));
-    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(daemon.port) + settings.substr(0, settings.find(" early")) + " SCANLOGPATH=-");
+    const FakeSpamd daemon(answer, Has(settings, "early"), Has(settings, "hold"));
+    const std::string keys = std::regex_replace(settings, std::regex(" (early|hold)"), "");
+    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(daemon.port) + keys + " SCANLOGPATH=-");
     const std::string& kSpam = answer == "stall" || Has(settings, "early") ? large : saplugin::kSpam;
     if (entry.find("{port}") != std::string::npos) entry.replace(entry.find("{port}"), 6, std::to_string(daemon.port));
     box.Queue("N.MAI", kSpam);
@@ -374,17 +382,33 @@ TEST(spamd, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
   const auto answer = [](const std::string& body, std::size_t length) {
     return "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(length) + "\r\n\r\n" + body;
   };
-  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), good(answer(whole, whole.size()));
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(cut.port) + ",127.0.0.1:" + std::to_string(good.port));
+  // A host that cuts its answer, one whose answer is no message, and a good one.
+  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), junk(answer("no message", 10)), good(answer(whole, whole.size()));
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(cut.port) + ",127.0.0.1:" + std::to_string(junk.port) + ",127.0.0.1:" +
+                std::to_string(good.port));
   for (int i = 0; i < 16; ++i) {
     box.Queue("N.MAI", kHam);
     EXPECT_EQ(box.Run().status, 0);
     EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), whole);
   }
   EXPECT_EQ(box.Events(), std::vector<std::string>{});
-  EXPECT_GE(cut.connections, 1);
+  EXPECT_GE(cut.connections + junk.connections, 2);
   EXPECT_EQ(good.connections, 16);
   EXPECT_TRUE(FilesIn(box.temp).empty());
+}
+
+// spamd's own verdict counts: a site whose spamd drops the flag line (clear_headers) still has its spam quarantined,
+// with the score of spamd's Spam field.
+TEST(spamd, SpamdsSpamFieldDecidesWhenTheFlagLineIsGone) {
+  Sandbox box;
+  const std::string body = "X-Spam-Status: Yes\r\n" + kSpam;
+  const FakeSpamd daemon("SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1003.0 / 5.0\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(daemon.port));
+  box.Queue("N.MAI", kSpam);
+  EXPECT_EQ(box.Run().status, 0);
+  EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
+  const auto line = ParseCsvLine(box.ScanLogLines().back());
+  EXPECT_EQ(line[4] + " " + line[5] + " " + line[7] + " " + line[8], "spam quarantined 1003.0 5.0");
 }
 
 // A host that accepts and never answers holds no run longer than SPAMDTIMEOUT:

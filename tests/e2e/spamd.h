@@ -61,16 +61,17 @@ struct SpamdDaemon {
 // "never", accepts nothing (the system completes the connection all the
 // same); with "stall", accepts and then reads nothing; with early, gives the
 // answer as soon as the request's header is in and closes without reading the
-// rest. Counts the connections it served.
+// rest; with hold, keeps each connection open after its answer. Counts the
+// connections it served.
 struct FakeSpamd {
-  explicit FakeSpamd(const std::string& answer, bool early = false) : listener(socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit FakeSpamd(const std::string& answer, bool early = false, bool hold = false) : listener(socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
     EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length) + listen(listener, 16), 0);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     if (answer == "never") return;
-    server = std::thread([this, answer, early] {
+    server = std::thread([this, answer, early, hold] {
       for (int connection; (connection = accept(listener, nullptr, nullptr)) >= 0; close(connection)) {
         ++connections;
         if (answer == "stall") {
@@ -84,6 +85,7 @@ struct FakeSpamd {
           if (early && request.find("\r\n\r\n") != std::string::npos) break;
         }
         send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+        if (hold) stalled.push_back(dup(connection));
       }
     });
   }
