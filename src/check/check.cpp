@@ -18,6 +18,7 @@
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
 #include "store/quarantine_store.h"
+#include "store/host_health.h"
 #include "store/release_mark.h"
 #include "run/main.h"
 #include "store/header_fields.h"
@@ -176,6 +177,15 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
          const long seconds = text["SPAMDTIMEOUT"].empty() ? 0 : ToInteger32(text["SPAMDTIMEOUT"], "SPAMDTIMEOUT");
          found.value = std::to_string(seconds <= 0 ? kDefaultSpamdTimeout : std::min<long>(seconds, kLongestTimeLimit)) + " s per host" +
                        (seconds <= 0 ? " (the default)" : "");
+         return found;
+       }},
+      {"SPAMDRETRYAFTER", [&] {
+         if (text["SPAMDHOSTS"].empty()) return Finding{"not used: SPAMDHOSTS is not set", "", true};
+         Finding found = Number([](const std::string& t) { return ToInteger32(t, "SPAMDRETRYAFTER"); }, text["SPAMDRETRYAFTER"], "", "");
+         if (!found.problem.empty()) return found;
+         const long seconds = text["SPAMDRETRYAFTER"].empty() ? 0 : ToInteger32(text["SPAMDRETRYAFTER"], "SPAMDRETRYAFTER");
+         found.value = std::to_string(seconds <= 0 ? kDefaultSpamdRetryAfter : std::min<long>(seconds, kLongestTimeLimit)) +
+                       " s a failed host is asked after the others" + (seconds <= 0 ? " (the default)" : "");
          return found;
        }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
@@ -401,12 +411,19 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
 void CheckSpamdHosts(Platform& platform, const PluginOptions& options, Report& report) {
   std::size_t up = 0;
   std::vector<std::pair<std::string, std::string>> lines;
+  auto fs = platform.CreateFileSystem();
+  const std::int64_t now = std::time(nullptr);
   for (const SpamdHost& host : options.SpamdHosts) {
+    // What the runs recorded of it: they ask it after the others until its time is past.
+    const std::optional<HostFailure> failure = ReadHostFailure(*fs, options.TempPath, host, now);
+    const std::string recorded = !failure ? ""
+                                 : "; the runs recorded it failed " + ToLocalTime(static_cast<std::time_t>(failure->failed)).stamp + " (" +
+                                       failure->what + ")" + (now - failure->failed < options.SpamdRetryAfter ? ", and ask it after the others for now" : "");
     try {
-      lines.emplace_back("OK", "up, PING answered in " + std::to_string(PingSpamd(platform, host)) + " ms");
+      lines.emplace_back(failure ? "WARNING" : "OK", "up, PING answered in " + std::to_string(PingSpamd(platform, host)) + " ms" + recorded);
       ++up;
     } catch (const Error& error) {
-      lines.emplace_back("", error.Description());
+      lines.emplace_back("", error.Description() + recorded);
     }
   }
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -113,6 +113,10 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     const std::int32_t seconds = ToSeconds(value, "SPAMDTIMEOUT");
     options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
   }
+  if (ReadSetting(platform, file, "SPAMDRETRYAFTER", &value)) {
+    const std::int32_t seconds = ToSeconds(value, "SPAMDRETRYAFTER");
+    options.SpamdRetryAfter = seconds > 0 ? seconds : kDefaultSpamdRetryAfter;
+  }
   if (ReadSetting(platform, file, "QUARANTINEDAYS", &value)) {
     options.QuarantineDays = ToInteger32(value, "QUARANTINEDAYS");
   }

@@ -14,6 +14,8 @@ struct SpamdHost {
 
 // Seconds a spamd host may take over one message when SPAMDTIMEOUT is not set.
 constexpr std::int32_t kDefaultSpamdTimeout = 60;
+// Seconds a spamd host that failed is left out when SPAMDRETRYAFTER is not set.
+constexpr std::int32_t kDefaultSpamdRetryAfter = 30;
 // The longest SCANTIMELIMIT or SPAMDTIMEOUT taken (a longer one counts as this): a day.
 constexpr std::int32_t kLongestTimeLimit = 86400;
 
@@ -40,6 +42,9 @@ struct PluginOptions {
   // the message and answering) before the next host is asked; 0 or less in
   // the file: kDefaultSpamdTimeout.
   std::int32_t SpamdTimeout = kDefaultSpamdTimeout;
+  // Seconds a spamd host that failed a run is left out by the runs after it
+  // (while another host is there to ask); 0 or less in the file: the default.
+  std::int32_t SpamdRetryAfter = kDefaultSpamdRetryAfter;
   // The scan log's folder, ending with "\", its %NAME% variables expanded;
   // empty: no scan log.
   std::string ScanLogPath;

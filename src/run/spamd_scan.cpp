@@ -1,11 +1,14 @@
 #include "run/spamd_scan.h"
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 #include <vector>
 
 #include "config/spamd_hosts.h"
 #include "run/scan.h"
 #include "store/header_fields.h"
+#include "store/host_health.h"
 
 namespace saplugin {
 
@@ -258,8 +261,36 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
   const std::vector<SpamdHost>& hosts = options.SpamdHosts;
   Guid random;
   const std::size_t start = platform.CreateGuid(&random) == 0 ? random.data1 % hosts.size() : 0;
-  SpamdOutcome outcome;
+  // What the runs before this one learned: a host that failed within
+  // SPAMDRETRYAFTER is asked only after the others. Past that, this run asks
+  // it first, to try it again with one message, and renews its record before,
+  // so that the runs beside it leave it out meanwhile.
+  const std::string& records = options.TempPath;
+  const std::string passing = "-" + output_file.substr(records.size(), output_file.rfind('.') - records.size()) + ".new";
+  const std::int64_t now = std::time(nullptr);
+  std::vector<std::size_t> order, healthy, resting;
+  std::vector<std::optional<HostFailure>> known(hosts.size());
   for (std::size_t i = 0; i < hosts.size(); ++i) {
+    const std::size_t host = (start + i) % hosts.size();
+    known[host] = ReadHostFailure(fs, records, hosts[host], now);
+    if (known[host] && now - known[host]->failed < options.SpamdRetryAfter) {
+      resting.push_back(host);
+      continue;
+    }
+    if (known[host]) {
+      RecordHostFailure(fs, records, hosts[host], {now, known[host]->what}, passing);
+      order.push_back(host);
+    } else {
+      healthy.push_back(host);
+    }
+  }
+  order.insert(order.end(), healthy.begin(), healthy.end());
+  order.insert(order.end(), resting.begin(), resting.end());
+  SpamdOutcome outcome;
+  std::vector<std::string> warnings;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const SpamdHost& host = hosts[order[i]];
+    const std::optional<HostFailure>& before = known[order[i]];
     if (i > 0) {
       // What the last host wrote goes; the next starts on an empty file.
       output.reset();
@@ -268,7 +299,6 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       if (!output) throw Refusal("Could not make " + output_file + " anew");
     }
     try {
-      const SpamdHost& host = hosts[(start + i) % hosts.size()];
       const SpamdAnswer answer = Exchange(platform, fs, host, message_file, *output, deadline.Within(options.SpamdTimeout),
                                           options.SpamdTimeout, &outcome.local_failure);
       try {
@@ -283,11 +313,25 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       outcome.spam = answer.spam;
       outcome.score = answer.score;
       outcome.required = answer.required;
+      if (before) {
+        ForgetHostFailure(fs, records, host);
+        platform.LogEvent(EventLevel::kInformation, "The spamd host " + SpamdHostName(host) + " scans again; it had failed: " + before->what);
+      }
+      // Hosts that failed for the first time, while another scanned the message.
+      for (const std::string& warning : warnings) platform.LogEvent(EventLevel::kWarning, warning);
       return outcome;
     } catch (const Error& error) {
-      // Another host would meet the same local failure: the scan ends here.
+      // Another host would meet the same local failure: the scan ends here,
+      // and it is no host's fault.
       if (!outcome.local_failure.empty()) break;
       outcome.failures += (outcome.failures.empty() ? "" : "; ") + error.Description();
+      // The whole scan's time running out is no proof against the host.
+      // Named once, by the run that records it first; when no host scans the
+      // message, the run's Error entry names them all instead.
+      if (!deadline.Passed() && RecordHostFailure(fs, records, host, {now, error.Description()}, passing) && !before) {
+        warnings.push_back("The spamd host " + SpamdHostName(host) + " failed, and the next runs ask it only after the other hosts for " +
+                           std::to_string(options.SpamdRetryAfter) + " seconds (SPAMDRETRYAFTER): " + error.Description());
+      }
     }
     if (deadline.Passed()) {
       outcome.timed_out = true;

@@ -57,9 +57,9 @@ std::string QuarantineOutputFile(const std::string& folder, const std::string& i
 std::string QuarantineRecordFile(const std::string& folder, const std::string& id) { return folder + "Messages\\" + id + ".INF"; }
 std::string QuarantineLockFile(const std::string& folder, const std::string& id) { return folder + "Messages\\" + id + ".LCK"; }
 
-void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values) {
-  // Whoever replaces the file holds its message's lock, so the passing name is its own.
-  const std::string passing = path + "-new";
+void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
+                         const std::string& passing_suffix) {
+  const std::string passing = path + passing_suffix;
   if (fs.FileExists(passing)) fs.DeleteFile(passing);
   auto writer = fs.CreateNewTextFile(passing);
   if (!writer) throw Error(kErrorFileExists, "saplugin", "Could not create " + passing + ": it is there");

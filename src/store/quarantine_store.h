@@ -67,7 +67,10 @@ std::string QuarantineLockFile(const std::string& folder, const std::string& id)
 // Writes "key=value" lines in place of the file in one step: made under a
 // passing name beside it, flushed and moved over it, so that a reader finds
 // the old file or the whole new one. Throws Error.
-void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values);
+// The passing name is path + passing_suffix: whoever may write the file at
+// the same time as another program gives a suffix of its own.
+void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
+                         const std::string& passing_suffix = "-new");
 // The "key=value" lines of a small file (the first 32). Throws Error when it
 // cannot be read.
 std::map<std::string, std::string> ReadKeyValueFile(FileSystem& fs, const std::string& path);

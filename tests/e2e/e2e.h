@@ -197,6 +197,15 @@ struct Sandbox {
   std::vector<std::string> tracer;  // a program that runs the one under test, with its words
 };
 
+// The files in TEMPPATH but the records of spamd hosts that failed.
+inline std::set<std::string> RunFilesIn(const std::string& temp) {
+  std::set<std::string> files;
+  for (const std::string& file : FilesIn(temp)) {
+    if (!std::regex_match(file, std::regex("spamd-.*\\.down"))) files.insert(file);
+  }
+  return files;
+}
+
 extern const std::string kSpam, kHam;
 
 // The stand-in filter's exact output for the message under its rules file.

@@ -414,7 +414,7 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   // Nothing left in TEMPPATH by a run that ended by itself, nothing written
   // anywhere else.
-  EXPECT_TRUE((run.status == 1 && !check) || FilesIn(box.temp).empty());
+  EXPECT_TRUE((run.status == 1 && !check) || RunFilesIn(box.temp).empty());
   for (const auto& name : FilesIn(box.folder.path)) {
     EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh spamc.cmd trace.txt ", (" " + name + " ").c_str())) << name;
   }

@@ -101,9 +101,19 @@ struct FakeSpamd {
   std::thread server;
 };
 
+// The entries of the runs but those that say a spamd host failed or scans again.
+inline std::vector<std::string> EventsBesideHosts(const Sandbox& box) {
+  std::vector<std::string> events;
+  for (const std::string& event : box.Events()) {
+    if (event.rfind("The spamd host ", 0) != 0) events.push_back(event);
+  }
+  return events;
+}
+
 // Scans a spam and kHam in the box with its configured filter: the spam
 // quarantined with the filter's flag in its output, the ham replaced by its
-// tagged copy, no entry and nothing left in TEMPPATH; the scan log has the
+// tagged copy, no entry (but of hosts that failed) and nothing of the runs
+// left in TEMPPATH; the scan log has the
 // filter's score and the rules that hit, from its folded X-Spam-Status field.
 inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& spam) {
   const RunResult check = box.Run({}, "sacheck");  // the set-up passes sacheck first
@@ -111,7 +121,7 @@ inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& s
   box.Queue("N.MAI", spam);
   box.Queue("H.MAI", kHam);
   EXPECT_EQ(box.Run().status + box.Run({"H.MAI", box.connector}).status, 0);
-  EXPECT_EQ(box.Events(), std::vector<std::string>{});
+  EXPECT_EQ(EventsBesideHosts(box), std::vector<std::string>{});
   EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
   for (const auto& entry : std::filesystem::directory_iterator(box.quarantine + "/Messages")) {
     const std::string text = ReadFile(entry.path().string());
@@ -121,7 +131,7 @@ inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& s
                                       : text.find("\nX-Spam-Flag: YES") != std::string::npos);
   }
   EXPECT_TRUE(std::regex_search(ReadFile(box.messages + "/H.MAI"), std::regex("X-Spam-Status: No[\\s\\S]*Lunch at: noon\\.")));
-  EXPECT_TRUE(std::filesystem::is_empty(box.temp));
+  EXPECT_TRUE(RunFilesIn(box.temp).empty());
   const std::vector<std::string> log = box.ScanLogLines();
   ASSERT_EQ(log.size(), 3u);
   const auto spam_line = ParseCsvLine(log[1]), ham_line = ParseCsvLine(log[2]);
