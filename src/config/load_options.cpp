@@ -50,12 +50,15 @@ std::string ScanLogFolder(Platform& platform, const std::string& value) {
 
 std::string ReadWholeSetting(Platform& platform, const std::string& file, const char* key) {
   // The reader fills all but the terminator's place when it cuts a value:
-  // read again with more room until the value ends short of it.
-  for (std::uint32_t size = kValueBufferSize;; size = size * 4 > kLongestWholeSetting + 1 ? kLongestWholeSetting + 1 : size * 4) {
+  // read again with more room until the value ends short of it. The last
+  // room holds one more than the longest value taken, so that a value of
+  // just that length is told from one that was cut.
+  constexpr std::uint32_t kLastRoom = kLongestWholeSetting + 2;
+  for (std::uint32_t size = kValueBufferSize;; size = size * 4 > kLastRoom ? kLastRoom : size * 4) {
     std::string buffer(size, '\0');
     const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", &buffer[0], size, file);
     if (length + 1 < size) return TrimSpaces(buffer.substr(0, length));
-    if (size > kLongestWholeSetting) {
+    if (size >= kLastRoom) {
       throw Error(kErrorOverflow, "LoadOptions",
                   std::string("Overflow: ") + key + " is longer than " + std::to_string(kLongestWholeSetting) + " characters");
     }

@@ -122,10 +122,12 @@ TEST_F(FileSystemContract, SpamdHostsIsReadWholeOrRefused) {
   for (int i = 1; hosts.size() < 1000; ++i) hosts += (hosts.empty() ? "" : ",") + std::string("10.0.0.") + std::to_string(i % 250) + ":7830";
   const std::string file = P("spamassassinconfig.ini");
   WriteFile(folder / "spamassassinconfig.ini", "[SPAMASSASSIN Plugin Config]\r\nSPAMDHOSTS= " + hosts + " \r\nOTHER=" +
-                                                    std::string(kLongestWholeSetting + 1, 'x') + "\r\n");
+                                                    std::string(kLongestWholeSetting + 1, 'x') + "\r\nLONGEST=" +
+                                                    std::string(kLongestWholeSetting, 'y') + "\r\n");
   EXPECT_EQ(ReadWholeSetting(*platform, file, "SPAMDHOSTS"), hosts);
   EXPECT_EQ(ReadWholeSetting(*platform, file, "MISSING"), "");
   EXPECT_THROW(ReadWholeSetting(*platform, file, "OTHER"), Error);
+  EXPECT_EQ(ReadWholeSetting(*platform, file, "LONGEST").size(), kLongestWholeSetting);  // the longest taken, whole
   PluginOptions options;
   ASSERT_TRUE(LoadOptionsFrom(*platform, file, options));
   EXPECT_EQ(options.SpamdHosts.size(), static_cast<std::size_t>(std::count(hosts.begin(), hosts.end(), ',') + 1));
