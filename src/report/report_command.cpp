@@ -122,7 +122,7 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     context.made = ToLocalTime(std::time(nullptr)).stamp;
     context.logs_folder = logs;
     if (!config_problem.empty()) context.notes.push_back(config_problem);
-    if (last >= today) context.notes.push_back("The period includes today, which is not over: its figures will still grow.");
+    if (first <= today && today <= last) context.notes.push_back("The period includes today, which is not over: its figures will still grow.");
     if (!fs->FolderExists(logs)) {
       context.notes.push_back("The scan logs' folder " + logs + " does not exist: there is nothing to count.");
     } else {

@@ -45,7 +45,12 @@ bool ToNumber(const std::string& text, double* value) {
 // a host address (with its port), a run name.
 bool IsOccurrenceWord(const std::string& word) {
   if (word.find('\\') != std::string::npos || word.find('/') != std::string::npos) return true;
-  if (word.size() >= 32 && word.find_first_not_of("0123456789ABCDEFabcdef-") == std::string::npos) return true;
+  // A run name, alone or in a file's name.
+  std::size_t hex = 0;
+  for (const char c : word) {
+    hex = std::isxdigit(static_cast<unsigned char>(c)) ? hex + 1 : 0;
+    if (hex >= 32) return true;
+  }
   // a.b.c.d, a.b.c.d:port, [v6]:port, host:port
   const std::string bare = word.substr(0, word.find(':'));
   const bool address = std::count(bare.begin(), bare.end(), '.') == 3 && bare.find_first_not_of("0123456789.") == std::string::npos;
@@ -75,10 +80,15 @@ std::string FailureCause(const std::string& reason, const std::string& message) 
     std::size_t end = text.find(' ', i);
     if (end == std::string::npos) end = text.size();
     std::string word = text.substr(i, end - i);
-    // Punctuation after a word stays with the sentence.
-    std::string tail;
+    // Punctuation around a word stays with the sentence.
+    std::string head, tail;
     while (!word.empty() && std::string(".,:;)").find(word.back()) != std::string::npos) tail.insert(tail.begin(), word.back()), word.pop_back();
-    cause += (!word.empty() && IsOccurrenceWord(word) ? kOmitted : word) + tail + (end < text.size() ? " " : "");
+    while (!word.empty() && word.front() == '(') head += word.front(), word.erase(0, 1);
+    // A count of bytes ("after 1234 of 5678 bytes") is the occurrence's, an exit status or error number the cause's.
+    const std::size_t next = end + 1;
+    const bool count = !word.empty() && word.find_first_not_of("0123456789") == std::string::npos && next < text.size() &&
+                       (text.compare(next, 5, "bytes") == 0 || text.compare(next, 3, "of ") == 0);
+    cause += head + (!word.empty() && (count || IsOccurrenceWord(word)) ? kOmitted : word) + tail + (end < text.size() ? " " : "");
     i = end + 1;
   }
   return cause.substr(0, 160);
@@ -97,6 +107,31 @@ void AddBounded(Map& map, const std::string& key, std::size_t bound, const Value
 }
 
 }  // namespace
+
+void TopCounts::Add(const std::string& key) {
+  auto found = counts_.find(key);
+  long start = 0;
+  if (found == counts_.end()) {
+    if (counts_.size() >= bound_ && !by_count_.empty()) {
+      const auto least = *by_count_.begin();
+      by_count_.erase(by_count_.begin());
+      counts_.erase(least.second);
+      start = least.first;
+    }
+    found = counts_.emplace(key, start).first;
+  } else {
+    by_count_.erase({found->second, key});
+  }
+  by_count_.insert({++found->second, key});
+}
+
+std::vector<std::pair<std::string, long>> TopCounts::Top(std::size_t n) const {
+  std::vector<std::pair<std::string, long>> top;
+  for (const auto& [key, count] : counts_) top.emplace_back(key, count);
+  std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) { return a.second != b.second ? a.second > b.second : a.first < b.first; });
+  if (top.size() > n) top.resize(n);
+  return top;
+}
 
 long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[OutcomeIndex(outcome)]; }
 
@@ -156,7 +191,13 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   f.reserve(guarded.size());
   for (const std::string& field : guarded) f.push_back(CsvTextUnguarded(field));
   const std::string& time = f[0];
-  if (time.size() < 19 || time[4] != '-' || time[7] != '-' || time[10] != 'T') return Skip("a line without a time");
+  // "2026-12-07T13:45:12+01:00": digits where digits stand, the separators where theirs do.
+  bool stamp = time.size() >= 19;
+  for (std::size_t i = 0; stamp && i < 19; ++i) {
+    const char c = time[i];
+    stamp = i == 4 || i == 7 ? c == '-' : i == 10 ? c == 'T' : i == 13 || i == 16 ? c == ':' : c >= '0' && c <= '9';
+  }
+  if (!stamp) return Skip("a line without a time");
   const std::string day = time.substr(0, 10);
   const bool in_current = day >= period.first && day <= period.last;
   const bool in_previous = day >= period.previous_first && day <= period.previous_last;
@@ -194,7 +235,7 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   if ((spam || clean) && ToNumber(f[3], &size)) counts.bytes += static_cast<std::int64_t>(size);
   if (!in_current) return;
   const std::string domain = SenderDomain(f[12]);
-  if ((spam || clean) && !domain.empty()) AddBounded(spam ? spam_domains : clean_domains, domain, kDomains, [](long& n) { ++n; });
+  if ((spam || clean) && !domain.empty()) (spam ? spam_domains : clean_domains).Add(domain);
 
   // A day's hours by their clock and offset: the day the clocks go back has two 02:00 hours.
   ++buckets[period.SingleDay() ? time.substr(11, 2) + time.substr(19) : day][OutcomeIndex(outcome)];

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,23 @@ namespace saplugin {
 // The outcomes a report counts, in the order its charts stack them.
 extern const char* const kReportOutcomes[];
 constexpr std::size_t kReportOutcomeCount = 13;
+
+// The keys that come most, in bounded memory (the space-saving count): once
+// it holds its bound, a new key takes the place of the least counted one and
+// starts from that count, so that a key that comes often late still rises to
+// the top. A count is then at most the least count above the truth.
+class TopCounts {
+ public:
+  explicit TopCounts(std::size_t bound) : bound_(bound) {}
+  void Add(const std::string& key);
+  // The keys by count, most first (ties by key), at most n of them.
+  std::vector<std::pair<std::string, long>> Top(std::size_t n) const;
+
+ private:
+  std::size_t bound_;
+  std::map<std::string, long> counts_;
+  std::set<std::pair<long, std::string>> by_count_;
+};
 
 // Counts of one period. A message is a run that found its message (an
 // operator's release line is a release, not a message); the spam share is of
@@ -111,7 +129,7 @@ class ReportData {
   PeriodCounts current, previous;
   std::array<PeriodCounts, kTrendPeriods> trend;  // the current period first, then each one before it
   std::array<std::pair<std::string, std::string>, kTrendPeriods> trend_days;  // their first and last days
-  std::map<std::string, long> spam_domains, clean_domains;  // senders' domains, from the From column
+  TopCounts spam_domains{kDomains}, clean_domains{kDomains};  // senders' domains, from the From column
   // Per day (or per hour of a single day): the counts of each outcome.
   std::map<std::string, std::array<long, kReportOutcomeCount>> buckets;
   std::vector<long> clean_scores, spam_scores;  // kScoreHigh - kScoreLow + 2 bins; the first and last take what lies beyond

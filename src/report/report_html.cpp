@@ -54,6 +54,14 @@ std::string Tick(double value) {
 
 std::string Share(long part, long whole) { return whole == 0 ? "-" : Fixed(100.0 * part / whole, 1) + " %"; }
 
+// The releases against the messages quarantined in the same period; more
+// releases than that (of mail quarantined before) say so rather than pass 100 %.
+std::string ReleaseRate(const PeriodCounts& counts) {
+  const long quarantined = counts.Outcome("quarantined");
+  if (counts.releases > quarantined) return "more than the " + std::to_string(quarantined) + " quarantined, some of them quarantined before";
+  return Share(counts.releases, quarantined) + " of the messages quarantined";
+}
+
 // The change from the previous period, in words.
 std::string Change(long now, long before) {
   if (before == 0) return now == 0 ? "-" : "new";
@@ -241,7 +249,7 @@ std::string TimeChart(const ReportData& data) {
     for (const auto& [day, times] : data.filter_times) {
       const double x = x_of(day), y = chart.Y(times.Percentile(fraction));
       points += Fixed(x, 1) + "," + Fixed(y, 1) + " ";
-      chart.body += "<circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) + "\" r=\"3\" fill=\"" + color + "\"><title>" + day +
+      chart.body += "<circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) + "\" r=\"4\" fill=\"" + color + "\"><title>" + day +
                     ": " + Fixed(times.Percentile(fraction), 3) + " s" + "</title></circle>";
     }
     chart.body += "<polyline fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(color) + "\" points=\"" + points + "\"/>";
@@ -282,14 +290,11 @@ std::string TrendChart(const ReportData& data) {
 }
 
 // The top sender domains of one verdict, as a table.
-std::string DomainTable(const std::map<std::string, long>& domains, long messages) {
-  std::vector<std::pair<long, std::string>> top;
-  for (const auto& [domain, n] : domains) top.emplace_back(n, domain);
-  std::sort(top.begin(), top.end(), [](const auto& a, const auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
-  if (top.size() > 10) top.resize(10);
+std::string DomainTable(const TopCounts& domains, long messages) {
+  const auto top = domains.Top(10);
   if (top.empty()) return "<p class=\"muted\">None.</p>";
   std::string table = "<table><tr><th>Domain</th><th class=\"n\">Messages</th><th class=\"n\">Share</th></tr>";
-  for (const auto& [n, domain] : top) {
+  for (const auto& [domain, n] : top) {
     table += "<tr><td>" + EscapeHtml(domain) + "</td><td class=\"n\">" + std::to_string(n) + "</td><td class=\"n\">" + Share(n, messages) + "</td></tr>";
   }
   return table + "</table>";
@@ -384,8 +389,7 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   row("Left unscanned: time limit", "time-limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   row("Ended in the trap", "trap", c.Outcome("trap"), b.Outcome("trap"));
   row("Released from the quarantine", "released", c.releases, b.releases,
-      " <span class=\"muted\">(by an operator, each release once: " + Share(c.releases, c.Outcome("quarantined")) + " of the messages quarantined; before " +
-          Share(b.releases, b.Outcome("quarantined")) + ")</span>");
+      " <span class=\"muted\">(by an operator, each release once: " + ReleaseRate(c) + "; before " + ReleaseRate(b) + ")</span>");
   out << "<tr><td>Mail scanned</td><td class=\"n\">" << Bytes(c.bytes) << "</td><td class=\"n\">" << Bytes(b.bytes) << "</td><td class=\"n\">"
       << Change(static_cast<long>(c.bytes / 1024), static_cast<long>(b.bytes / 1024)) << "</td></tr>\n";
   out << "</table><p class=\"muted\">" << data.lines << " log lines read" << (skipped ? ", " + std::to_string(skipped) + " skipped" : "")
@@ -459,7 +463,8 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   else {
     out << "<table><tr><th>Outcome</th><th>Cause</th><th class=\"n\">Count</th><th>Newest</th><th>Its text</th></tr>";
     for (const auto& [kind, failure] : failures) {
-      out << "<tr><td>" << EscapeHtml(kind.substr(0, kind.find(':'))) << "</td><td>" << EscapeHtml(kind.substr(kind.find(':') + 2)) << "</td><td class=\"n\" data-figure=\"failure\">" << failure.count
+      const std::size_t colon = kind.find(": ");
+      out << "<tr><td>" << EscapeHtml(kind.substr(0, colon)) << "</td><td>" << EscapeHtml(colon == std::string::npos ? "" : kind.substr(colon + 2)) << "</td><td class=\"n\" data-figure=\"failure\">" << failure.count
           << "</td><td>" << EscapeHtml(failure.newest_time) << "</td><td>" << EscapeHtml(failure.example) << "</td></tr>";
     }
     out << "</table>";
@@ -514,8 +519,7 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   line("unscanned: time limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   line("trap", c.Outcome("trap"), b.Outcome("trap"));
   line("released by an operator", c.releases, b.releases);
-  out << "  release rate                   " << Share(c.releases, c.Outcome("quarantined")) << " of the quarantined  (before "
-      << Share(b.releases, b.Outcome("quarantined")) << ")\n";
+  out << "  release rate                   " << ReleaseRate(c) << "  (before " << ReleaseRate(b) << ")\n";
   out << "  mail scanned                   " << Bytes(c.bytes) << "  (before " << Bytes(b.bytes) << ")\n";
   out << "  trend, messages (oldest first):";
   for (int k = kTrendPeriods - 1; k >= 0; --k) {

@@ -64,7 +64,7 @@ std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder,
         auto reader = fs.OpenTextFileForReading(file);
         long lines = 0;
         while (!reader->AtEndOfStream()) {
-          const std::string line = reader->ReadLine(4 * kHeaderLineLimit);
+          const std::string line = reader->ReadLine(16 * kHeaderLineLimit);
           if (lines++ == 0 && line.find("time,connector,") != std::string::npos) continue;  // the header row
           if (line.empty()) continue;
           data.source = file + ", line " + std::to_string(lines);
@@ -79,8 +79,14 @@ std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder,
     if (!found && day >= data.period.first) missing.push_back(day);
   }
   if (!missing.empty()) {
+    // Days in a row as one range.
     std::string days;
-    for (const std::string& day : missing) days += (days.empty() ? "" : ", ") + day;
+    for (std::size_t i = 0; i < missing.size();) {
+      std::size_t j = i;
+      while (j + 1 < missing.size() && AddDays(missing[j], 1) == missing[j + 1]) ++j;
+      days += (days.empty() ? "" : ", ") + (j == i ? missing[i] : missing[i] + " to " + missing[j]);
+      i = j + 1;
+    }
     notes.push_back("no scan log in " + folder + " for " + days);
   }
   return notes;

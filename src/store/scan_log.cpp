@@ -176,7 +176,7 @@ std::string FormatScanLogLine(const ScanRecord& r) {
   // output, a description) is guarded against a spreadsheet's formulas.
   const std::string fields[] = {CsvField(r.time), CsvTextField(r.connector), CsvTextField(r.message),
                                 CsvField(r.size < 0 ? "" : std::to_string(r.size)), CsvField(r.verdict), CsvField(r.outcome),
-                                CsvTextField(r.reason), CsvNumberField(r.score), CsvNumberField(r.required), CsvTextField(r.rules),
+                                CsvTextField(r.reason.substr(0, kScanLogReasonLimit)), CsvNumberField(r.score), CsvNumberField(r.required), CsvTextField(r.rules),
                                 CsvTextField(r.quarantine_file), CsvField(r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")),
                                 CsvTextField(r.from)};
   std::string line;

@@ -15,6 +15,9 @@ extern const char* const kScanLogColumns;
 
 // The longest From or Subject that the log keeps, in bytes.
 constexpr std::size_t kScanLogTextLimit = 200;
+// The longest reason that the log keeps, in bytes: a line stays well within
+// what its readers take.
+constexpr std::size_t kScanLogReasonLimit = 2000;
 
 // True for the outcomes of a run that failed: the message was left unscanned
 // for a fault, not by a setting.

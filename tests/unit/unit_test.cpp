@@ -398,6 +398,7 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   add("2026-12-01T13:00:00+01:00,POP,J.MAI,10,spam,quarantined,,9,5.0,,,1,f,s");                 // outside both periods
   add("2026-12-07 13:00,POP,K.MAI,10,spam,quarantined,,9,5.0,,,1,f,s");
   add("a line cut short");
+  add("2026-1<-<bT10:00:00+01:00,POP,Z.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s");  // no time, though its separators stand
   add("2026-12-07T14:00:00+01:00,POP,R.MAI,10,,released,released from the quarantine by root,7.5,5.0,,R.MAI,,f,s");  // a release, no message
   add("2026-12-07T14:01:00+01:00,POP,R.MAI,10,,released,,,,,,,f,s");             // its run: a message
   add("2026-12-07T14:02:00+01:00,POP,M.MAI,,,missing,,,,,,,,");                   // no message
@@ -413,14 +414,26 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
             "15 2 6 1 1");
   EXPECT_EQ(data.current.Outcome("filter-failed") * 100 + data.current.Outcome("quarantined") * 10 + data.current.Outcome("missing"), 211);
   // J.MAI, six days before, is outside both periods but in the trend's seventh.
-  EXPECT_EQ(data.out_of_range * 100 + data.lines, 21);
+  EXPECT_EQ(data.out_of_range * 100 + data.lines, 22);
   EXPECT_EQ(std::to_string(data.trend[0].messages) + " " + std::to_string(data.trend[1].messages) + " " + std::to_string(data.trend[6].messages) +
                 " " + std::to_string(data.trend[7].lines),
             "15 1 1 0");
+  // One cause, whatever names or counts its occurrences carry.
+  const std::pair<const char*, const char*> causes_of[] = {
+      {"10.0.0.1:783 cut its answer short after 1234 of 5678 bytes", "\u2026 cut its answer short after \u2026 of \u2026 bytes"},
+      {"Could not connect (10.9.9.9) error 10061", "Could not connect (\u2026) error 10061"},
+      {"Could not write saplugin-0123456789ABCDEF0123456789ABCDEF.tmp", "Could not write \u2026"},
+      {"SpamAssassin failed with exit status 28", "SpamAssassin failed with exit status 28"}};
+  for (const auto& [reason, cause] : causes_of) EXPECT_EQ(FailureCause(reason, "A.MAI"), cause) << reason;
+  // A domain that comes late but most still tops the list, past the bound of what is kept.
+  TopCounts domains(50);
+  for (int i = 0; i < 200; ++i) domains.Add("one" + std::to_string(i) + ".example");
+  for (int i = 0; i < 80; ++i) domains.Add("big.example");
+  EXPECT_EQ(domains.Top(1).front().first, "big.example");
   const std::pair<const char*, const char*> senders[] = {{"Ann <ann@Example.COM>", "example.com"}, {"bob@b.example", "b.example"},
                                                          {"\"a@b\" <c@d.example>", "d.example"}, {"no address", ""}};
   for (const auto& [from, domain] : senders) EXPECT_EQ(SenderDomain(from), domain) << from;
-  EXPECT_EQ(data.skipped, (std::map<std::string, long>{{"a line without a time", 1}, {"a line without the log's 14 fields", 1}}));
+  EXPECT_EQ(data.skipped, (std::map<std::string, long>{{"a line without a time", 2}, {"a line without the log's 14 fields", 1}}));
   EXPECT_EQ(data.near_misses, 2);
   EXPECT_EQ(data.RequiredScore(), "5.0");
   EXPECT_EQ(data.spam_rules, (std::map<std::string, long>{{"BAYES_99", 1}, {"URIBL", 1}}));
