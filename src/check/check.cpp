@@ -354,9 +354,15 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   const std::int64_t now = std::time(nullptr);
   std::int64_t bytes = 0, oldest = now;
   long missing = 0, unrecorded = 0, overdue = 0, unsettled = 0;
-  for (QuarantinedMessage& message : messages) {
-    if (message.record) ReadQuarantineDetails(fs, options.QuarantinePath, message);
-    unsettled += message.details.state != EntryState::kWhole;
+  for (const QuarantinedMessage& message : messages) {
+    // Only the record says whether a run or a release stopped half-way; no header section is read.
+    if (message.record) {
+      try {
+        unsettled += ReadQuarantineRecord(fs, options.QuarantinePath, message.id).state != EntryState::kWhole;
+      } catch (const Error&) {
+        // An unreadable record is counted by the listing's own check of the parts.
+      }
+    }
     bytes += message.bytes;
     oldest = std::min(oldest, message.modified);
     missing += !message.Missing().empty();

@@ -255,9 +255,16 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
 std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, int wait_milliseconds) {
   const std::string& folder = options.QuarantinePath;
   const auto lock = Lock(fs, folder, CheckedId(id), wait_milliseconds);
-  QuarantinedMessage message = FindQuarantined(fs, folder, id);
-  ReadQuarantineDetails(fs, folder, message);
-  const QuarantineRecord& record = message.details;
+  const QuarantinedMessage message = FindQuarantined(fs, folder, id);
+  // The record alone says where the message went; its header section is not read.
+  QuarantineRecord record;
+  if (message.record) {
+    try {
+      record = ReadQuarantineRecord(fs, folder, message.id);
+    } catch (const Error&) {
+      // An unreadable record names no queue: only the quarantine's files go.
+    }
+  }
   if (IsSingleName(record.connector) && IsSingleName(record.name)) {
     const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), record.connector, record.name);
     const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, record.connector, record.name);
