@@ -43,6 +43,11 @@ bool InQueue(FileSystem& fs, const std::string& copy, const std::string& queued)
 
 std::string Folder(const std::string& path) { return path.substr(0, path.rfind('\\')); }
 
+// The queue files of a message of that connector and name, in the mail server's data directory.
+QueuePaths QueueFor(Platform& platform, const std::string& connector, const std::string& name) {
+  return MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), connector, name);
+}
+
 // The queue of a message by its record (or the operator's word for a message
 // without one), every name checked as a single name: nothing read from the
 // quarantine folder leads anywhere else.
@@ -64,7 +69,7 @@ QueuePaths QueueOf(Platform& platform, FileSystem& fs, const QuarantinedMessage&
                   message.id + "'s " + what + " \"" + CsvField(text) + "\" is no single file name: its record has been altered");
     }
   }
-  const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), connector, name);
+  const QueuePaths queue = QueueFor(platform, connector, name);
   if (!fs.FolderExists(Folder(queue.message_file))) {
     throw Error(kErrorInvalidArgument, "saquarantine", "The connector " + connector + " has no queue folder " + Folder(queue.message_file));
   }
@@ -156,7 +161,7 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
     released.connector = record.connector;
     released.name = record.name;
     if (IsSingleName(record.connector) && IsSingleName(record.name)) {
-      const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), record.connector, record.name);
+      const QueuePaths queue = QueueFor(platform, record.connector, record.name);
       if (fs.FolderExists(Folder(queue.message_file))) RemovePassingFiles(fs, Folder(queue.message_file), message.id);
     }
     remove_copies();
@@ -266,14 +271,14 @@ std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginO
     }
   }
   if (IsSingleName(record.connector) && IsSingleName(record.name)) {
-    const QueuePaths queue = MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), record.connector, record.name);
+    const QueuePaths queue = QueueFor(platform, record.connector, record.name);
     const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, record.connector, record.name);
     const bool own_mark = mark && mark->id == message.id && MarkFoldersAreOwn(fs, folder, record.connector);
     const std::string copy = QuarantineMessageFile(folder, message.id);
     // A released message keeps its mark for its run; one whose release never
     // got the pickup file in goes whole, with the message file it left.
     const bool pickup_in = InQueue(fs, QuarantinePickupFile(folder, message.id), queue.pickup_file);
-    if (record.state == EntryState::kReleasing && !pickup_in && InQueue(fs, copy, queue.message_file) && !fs.FileExists(queue.pickup_file)) {
+    if (record.state == EntryState::kReleasing && !fs.FileExists(queue.pickup_file) && InQueue(fs, copy, queue.message_file)) {
       fs.DeleteFile(queue.message_file);
     }
     const bool waiting = record.state == EntryState::kReleased || (record.state == EntryState::kReleasing && pickup_in);
