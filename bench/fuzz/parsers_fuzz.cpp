@@ -2,10 +2,13 @@
 // reader and the registry-file reader of the POSIX layer, the status line and
 // fields of a spamd answer (a daemon, or whatever answers on its port),
 // SPAMDHOSTS, and the header fields that the scan log keeps, with the CSV line
-// they make checked as valid UTF-8 and as one RFC 4180 record of 14 fields.
-// The first byte picks the parser.
+// they make checked as valid UTF-8 and as one RFC 4180 record of as many
+// fields as the header row has; and a spamd answer served whole to a real
+// scan (spamd_answer.cpp). The first byte picks the parser.
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -18,6 +21,7 @@
 #include "store/header_fields.h"
 #include "store/scan_log.h"
 #include "run/spamd_scan.h"
+#include "spamd_answer.h"
 
 namespace {
 
@@ -74,7 +78,7 @@ int Rfc4180Fields(const std::string& line) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  switch (data[0] % 5) {
+  switch (data[0] % 6) {
     case 0: {
       std::istringstream text(input);
       std::string value;
@@ -107,6 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Refused with an error that names the entry.
       }
       break;
+    case 5:
+      saplugin::FuzzSpamdAnswer(input);
+      break;
     default: {
       // The input as a header section, line by line, as a run reads it.
       saplugin::HeaderFieldCollector fields({"From", "Subject"}, saplugin::kScanLogTextLimit);
@@ -120,7 +127,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       record.from = found("From");
       record.subject = found("Subject");
       const std::string line = saplugin::FormatScanLogLine(record);
-      if (!IsUtf8(line) || Rfc4180Fields(line) != 14) std::abort();
+      // As many fields as the header row names.
+      const std::string columns = saplugin::kScanLogColumns;
+      const int expected = 1 + static_cast<int>(std::count(columns.begin(), columns.end(), ','));
+      if (!IsUtf8(line) || Rfc4180Fields(line) != expected) {
+        std::fprintf(stderr, "scan log line: %s\n", IsUtf8(line) ? "not one record of its columns" : "not UTF-8");
+        std::abort();
+      }
       break;
     }
   }

@@ -35,8 +35,10 @@ const char* const kGtubeMessage[] = {"From: sacheck@example.com", "Subject: sach
                                      "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X"};
 const char* const kCleanMessage[] = {"From: sacheck@example.com", "To: postmaster@example.com",
                                      "Subject: sacheck clean test", "", "A short message that is no spam."};
-// The event source's key, as the installer writes it.
+#ifdef _WIN32
+// The event source's key, as the installer writes it (only Windows has one).
 const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\saplugin";
+#endif
 
 class Report {
  public:

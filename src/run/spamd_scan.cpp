@@ -183,8 +183,10 @@ SpamdAnswer ParseSpamdAnswerHeader(const std::string& text, const std::string& n
       std::string value = field.substr(5);
       value.erase(0, value.find_first_not_of(' '));
       const std::string word = value.substr(0, value.find_first_of(" ;"));
-      const bool yes = StartsWithIgnoringCase(word, "True") || StartsWithIgnoringCase(word, "Yes");
-      const bool no = StartsWithIgnoringCase(word, "False") || StartsWithIgnoringCase(word, "No");
+      // The whole word: "Trueish" or "Nope" is no verdict.
+      const auto is = [&word](const std::string& verdict) { return word.size() == verdict.size() && StartsWithIgnoringCase(word, verdict); };
+      const bool yes = is("True") || is("Yes");
+      const bool no = is("False") || is("No");
       if (yes || no) answer.spam = yes;
       const std::size_t semicolon = value.find(';'), slash = value.find('/');
       const auto number = [](std::string text) {

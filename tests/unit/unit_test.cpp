@@ -37,6 +37,7 @@
 #include "platform/posix/process_start.h"
 #include "store/header_fields.h"
 #include "run/read_registry_value.h"
+#include "run/spamd_scan.h"
 #include "store/scan_log.h"
 #endif
 
@@ -368,6 +369,31 @@ TEST(SpamdHosts, HostsAndPortsSeparatedByCommasIPv6OnlyInBrackets) {
       EXPECT_TRUE(Has(names, ("SPAMDHOSTS \"" + std::string(text) + "\": host entry ").c_str())) << names;
     }
     EXPECT_TRUE(want.find(':') < want.find(' ') || want.empty() ? names == want : Has(names, want.c_str())) << text << " -> " << names;
+  }
+}
+
+// A spamd answer's header: the verdict only from a Spam field whose whole word is one.
+TEST(SpamdAnswer, LengthVerdictAndNumbersOrTheRefusal) {
+  const std::string ok = "SPAMD/1.5 0 EX_OK\r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {ok + "Spam: True ; 9.0 / 5.0\r\nContent-length: 12\r\n\r\nX", "12 spam 9.0/5.0"},
+      {ok + "spam: no ; -0.5 / 5.0\r\ncontent-length:  0\r\n\r\n", "0 ham -0.5/5.0"},
+      {ok + "Spam: YES\r\nContent-length: 007\r\n\r\n", "7 spam /"},
+      {ok + "Spam: True\xfd; 7.0 / 5.0\r\nContent-length: 12\r\n\r\n", "12 none 7.0/5.0"},
+      {ok + "Spam: True ; 1 / 5\r\nSpam: Nonsense ; 2 / 5\r\nContent-length: 1\r\n\r\n", "1 spam 2/5"},
+      {ok + "Spam: Nope ; 1e3 / 5\r\nContent-length: 1\r\n\r\n", "1 none /5"},
+      {ok + "Content-length: 1 \r\n\r\n", "announced no Content-length"},
+      {ok + "Content-length: 1234567890123456\r\n\r\n", "announced no Content-length"},
+      {ok + "Content-length: 1\r\n", "ended its answer within the header"}};
+  for (const auto& [answer, want] : cases) {
+    std::string got;
+    try {
+      const SpamdAnswer parsed = ParseSpamdAnswerHeader(answer, "h:783");
+      got = std::to_string(parsed.length) + (parsed.spam ? *parsed.spam ? " spam " : " ham " : " none ") + parsed.score + "/" + parsed.required;
+    } catch (const Error& error) {
+      got = error.Description();
+    }
+    EXPECT_TRUE(got == want || Has(got, ("h:783 " + want).c_str())) << answer << " -> " << got;
   }
 }
 
