@@ -149,6 +149,33 @@ std::string SenderDomain(const std::string& from) {
   return domain;
 }
 
+std::vector<std::string> FailedHosts(const std::string& reason) {
+  std::vector<std::string> hosts;
+  for (std::size_t start = 0; start < reason.size();) {
+    std::size_t end = reason.find("; ", start);
+    if (end == std::string::npos) end = reason.size();
+    // The first word of the part that is host:port ("Could not connect to 10.0.0.5:783: ..." names it later).
+    const std::string part = reason.substr(start, end - start);
+    for (std::size_t word = 0; word < part.size();) {
+      std::size_t stop = part.find(' ', word);
+      if (stop == std::string::npos) stop = part.size();
+      std::string name = part.substr(word, stop - word);
+      while (!name.empty() && (name.back() == ':' || name.back() == ',')) name.pop_back();
+      const std::size_t colon = name.rfind(':');
+      const bool bracketed = name.size() > 2 && name.front() == '[' && colon != std::string::npos && colon > 0 && name[colon - 1] == ']';
+      const bool plain = colon != std::string::npos && colon > 0 && name.find(':') == colon;
+      if ((bracketed || plain) && colon + 1 < name.size() && colon + 6 >= name.size() &&
+          name.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
+        hosts.push_back(name);
+        break;
+      }
+      word = stop + 1;
+    }
+    start = end + 2;
+  }
+  return hosts;
+}
+
 bool IsReleaseLine(const std::vector<std::string>& fields) {
   static const std::string kByAnOperator = "released from the quarantine by ";
   return fields.size() > 6 && fields[5] == "released" && fields[6].compare(0, kByAnOperator.size(), kByAnOperator) == 0;
@@ -185,7 +212,8 @@ ReportData::ReportData(ReportPeriod p)
 
 void ReportData::Add(const std::vector<std::string>& guarded) {
   ++lines;
-  if (guarded.size() != 14) return Skip("a line without the log's 14 fields");
+  // Logs from before the host column have 14 fields.
+  if (guarded.size() != 14 && guarded.size() != 15) return Skip("a line without the log's 14 or 15 fields");
   // The fields as they were, without the spreadsheet guard's apostrophe.
   std::vector<std::string> f;
   f.reserve(guarded.size());
@@ -276,6 +304,17 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     }
   }
   const bool failed = IsFailureOutcome(outcome);
+  const std::string host = f.size() > 14 ? f[14] : "";
+  if (!host.empty()) {
+    AddBounded(hosts, host, kHosts, [&](HostCounts& h) {
+      ++h.messages;
+      if (!failed && ToNumber(f[11], &seconds)) h.times.Add(seconds);
+    });
+  }
+  // A line through the pool names in its reason each host that failed it.
+  if (!host.empty() || outcome == "no-message") {
+    for (const std::string& name : FailedHosts(f[6])) AddBounded(hosts, name, kHosts, [](HostCounts& h) { ++h.failures; });
+  }
   AddBounded(connectors, f[1], kConnectors, [&](ConnectorCounts& c) {
     ++c.messages;
     c.spam += spam;

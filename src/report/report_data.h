@@ -92,6 +92,17 @@ struct ConnectorCounts {
   long messages = 0, spam = 0, verdicts = 0, failures = 0;
 };
 
+// One spamd host of the pool: the messages it scanned, their filter times,
+// and the times a run met it failing (passed over, or when no host scanned).
+struct HostCounts {
+  long messages = 0, failures = 0;
+  TimeHistogram times;
+};
+
+// The hosts a scan log line's reason names as failing: each of its parts
+// ("; " between them) names its host as host:port or [address]:port.
+std::vector<std::string> FailedHosts(const std::string& reason);
+
 // The period [first, last] of days ("YYYY-MM-DD"), and the one of the same
 // length before it, for comparison.
 struct ReportPeriod {
@@ -113,7 +124,7 @@ std::string SenderDomain(const std::string& from);
 class ReportData {
  public:
   static constexpr double kScoreLow = -10, kScoreHigh = 30;  // the score histograms' range, 1-point bins
-  static constexpr std::size_t kSlowest = 20, kFailureKinds = 200, kRules = 5000, kConnectors = 1000, kDomains = 5000;
+  static constexpr std::size_t kSlowest = 20, kFailureKinds = 200, kRules = 5000, kConnectors = 1000, kDomains = 5000, kHosts = 100;
 
   explicit ReportData(ReportPeriod period);
 
@@ -139,6 +150,7 @@ class ReportData {
   std::map<std::string, TimeHistogram> filter_times;  // by day, of the scans that ended normally
   std::vector<SlowMessage> slowest;                    // kept sorted, slowest first
   std::map<std::string, ConnectorCounts> connectors;
+  std::map<std::string, HostCounts> hosts;  // by the host column (logs written before it have none)
   std::map<std::string, FailureKind> failures;  // by "outcome: cause"
   std::map<std::string, long> skipped;
   std::map<std::string, std::string> skipped_where;  // the first skipped line of each reason: its file and line

@@ -456,6 +456,19 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   }
   out << "</table></section>\n";
 
+  if (!data.hosts.empty()) {
+    out << "<section id=\"hosts\"><h2>spamd hosts</h2><p class=\"muted\">Messages each host scanned and their filter times (of the scans that "
+           "ended normally); failures are the runs that met the host failing, whether another host scanned the message or none did.</p>"
+           "<table><tr><th>Host</th><th class=\"n\">Messages</th><th class=\"n\">Median</th><th class=\"n\">95th</th><th class=\"n\">Failures</th></tr>";
+    for (const auto& [name, host] : data.hosts) {
+      const bool timed = host.times.Count() > 0;
+      out << "<tr data-host=\"" << EscapeHtml(name) << "\"><td>" << EscapeHtml(name) << "</td>" << Figure("messages", host.messages) << "<td class=\"n\">"
+          << (timed ? Fixed(host.times.Percentile(0.5), 2) + " s" : "-") << "</td><td class=\"n\">" << (timed ? Fixed(host.times.Percentile(0.95), 2) + " s" : "-")
+          << "</td>" << Figure("failures", host.failures) << "</tr>";
+    }
+    out << "</table></section>\n";
+  }
+
   std::vector<std::pair<std::string, FailureKind>> failures(data.failures.begin(), data.failures.end());
   std::sort(failures.begin(), failures.end(), [](const auto& a, const auto& b) { return a.second.count > b.second.count; });
   out << "<section id=\"failures\"><h2>Failures by reason</h2>";
@@ -528,6 +541,10 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   }
   out << '\n';
   out << "  near misses (clean, within one point of " << (data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): " << data.near_misses << '\n';
+  for (const auto& [name, host] : data.hosts) {
+    out << "  spamd " << name << ": " << host.messages << " messages, median " << Fixed(host.times.Percentile(0.5), 2) << " s, 95th "
+        << Fixed(host.times.Percentile(0.95), 2) << " s, " << host.failures << " failure" << (host.failures == 1 ? "" : "s") << '\n';
+  }
   if (!data.slowest.empty()) out << "  slowest filter: " << Fixed(data.slowest.front().seconds, 2) + " s" << " (" << data.slowest.front().message << ")\n";
   if (quarantine.configured && quarantine.problem.empty()) {
     out << "  quarantine: " << quarantine.messages << " messages, " << Bytes(quarantine.bytes) << '\n';

@@ -171,6 +171,8 @@ void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options,
     const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer));
     if (outcome.timed_out) pass.exit_status.reset();
     if (!outcome.scanned) pass.spamd_failures = outcome.failures;
+    if (outcome.scanned) pass.spamd_passed_over = outcome.failures;
+    pass.spamd_host = outcome.host;
     pass.local_failure = outcome.local_failure;
     pass.spamd_spam = outcome.spam;
     pass.spamd_score = outcome.score;
@@ -226,7 +228,9 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   // like a message, and an output that is no message must never take the
   // message's place: both count as no output at all.
   const long status = *exit_status;
-  record.reason = status == 0 ? "" : "exit status " + std::to_string(status);
+  // Hosts passed over on the way stay in the log, so that each host's failures can be counted.
+  record.reason = status == 0 ? pass.spamd_passed_over : "exit status " + std::to_string(status);
+  record.host = pass.spamd_host;
   if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, "no-message", kExitNoScan);
   std::string spam_status;
   Verdict verdict = ReadVerdict(fs, output_file, options.ScanLogPath.empty() ? nullptr : &spam_status);

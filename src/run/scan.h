@@ -44,6 +44,8 @@ struct FilterPass {
   std::string local_failure;        // why this machine could not scan through spamd
   std::optional<bool> spamd_spam;   // spamd's own verdict, from its Spam field
   std::string spamd_score, spamd_required;
+  std::string spamd_host;        // the host that scanned it
+  std::string spamd_passed_over;  // what the hosts asked before it did
 };
 // Fills pass step by step, so that a caller that catches an error the pass
 // throws (an interpreter that cannot be started) knows the files it made.

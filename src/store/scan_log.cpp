@@ -10,7 +10,7 @@
 namespace saplugin {
 
 const char* const kScanLogColumns =
-    "time,connector,message,size,verdict,outcome,reason,score,required,rules,quarantine_file,filter_seconds,from,subject";
+    "time,connector,message,size,verdict,outcome,reason,score,required,rules,quarantine_file,filter_seconds,from,subject,host";
 
 namespace {
 
@@ -178,10 +178,10 @@ std::string FormatScanLogLine(const ScanRecord& r) {
                                 CsvField(r.size < 0 ? "" : std::to_string(r.size)), CsvField(r.verdict), CsvField(r.outcome),
                                 CsvTextField(r.reason.substr(0, kScanLogReasonLimit)), CsvNumberField(r.score), CsvNumberField(r.required), CsvTextField(r.rules),
                                 CsvTextField(r.quarantine_file), CsvField(r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")),
-                                CsvTextField(r.from)};
+                                CsvTextField(r.from), CsvTextField(r.subject)};
   std::string line;
   for (const std::string& field : fields) line += field + ",";
-  return line + CsvTextField(r.subject);
+  return line + CsvTextField(r.host);
 }
 
 std::vector<std::string> ParseCsvLine(const std::string& line) {
@@ -243,15 +243,19 @@ void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder,
   // does) keeps every run from appending there: the line goes to the day's
   // next file, which every reader of the log reads too.
   std::unique_ptr<Error> first;
+  std::string reasons;
   for (int n = 1; n <= kScanLogFilesPerDay; ++n) {
     try {
       AppendToLogFile(platform, fs, ScanLogFile(folder, date, n), line);
       return;
     } catch (const Error& error) {
       if (!first) first = std::make_unique<Error>(error);
+      reasons += (reasons.empty() ? "" : "; ") + error.Description();
     }
   }
-  throw *first;
+  // The line itself, and why each of the day's files refused it: the
+  // operator can put it back by hand and knows what to mend.
+  throw Error(first->Number(), "WriteScanLog", "none of the day's " + std::to_string(kScanLogFilesPerDay) + " files took the line \"" + line + "\": " + reasons);
 }
 
 }  // namespace saplugin

@@ -77,7 +77,8 @@ std::string ScanLogFile(const std::string& folder, const std::string& date, int 
 // is new: the first run to put its new file in place wins, the others append.
 // When the day's file cannot be written (another program holds it without
 // sharing it for writing), the line goes to the day's next file, up to
-// kScanLogFilesPerDay. Throws Error, the first file's, when none can be written.
+// kScanLogFilesPerDay. Throws Error, with the first file's number, naming the
+// line and each file's reason, when none can be written.
 void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder, const ScanRecord& record);
 
 }  // namespace saplugin

@@ -18,6 +18,7 @@ struct ScanRecord {
   std::string quarantine_file;         // the quarantined message's name in QuarantinePath\Messages
   double filter_seconds = -1;          // -1 when the filter did not run
   std::string from, subject;           // as the message's header has them
+  std::string host;                    // the spamd host that scanned it, as SPAMDHOSTS names it
 };
 
 }  // namespace saplugin
