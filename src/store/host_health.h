@@ -2,8 +2,9 @@
 
 // What the runs know of each spamd host, shared between them on disk: for a
 // host that failed, <TEMPPATH>\spamd-<host>-<port>.down holds when it failed
-// and what it did. Each run is its own process; this is how a run learns
-// that the one before it met a stalled host.
+// and what it did; for a host that scanned, spamd-<host>-<port>.time holds how
+// long it has taken lately. Each run is its own process; this is how a run
+// learns that the one before it met a stalled host, or a slow one.
 
 #include <cstdint>
 #include <optional>
@@ -35,5 +36,36 @@ bool RecordHostFailure(FileSystem& fs, const std::string& folder, const SpamdHos
 
 // Removes the host's record, if any; never throws, for the same reason.
 void ForgetHostFailure(FileSystem& fs, const std::string& folder, const SpamdHost& host);
+
+// A host's recent answer time, smoothed over the runs: milliseconds per
+// message, a message counted once more for each kAnswerTimeUnit bytes (so that
+// one large message makes no host look slow, and a small one's fixed cost, most
+// of a scan, is not divided away as it would be per kilobyte).
+struct HostAnswerTime {
+  std::int64_t measured = 0;      // seconds since 1970 UTC, of the last answer folded in
+  std::int64_t milliseconds = 0;  // per message, as above
+};
+constexpr std::int64_t kAnswerTimeUnit = 256 * 1024;
+// A figure older than this says nothing of the host today.
+constexpr std::int64_t kAnswerTimeLife = 600;
+
+// The record's file of a host's answer time in the folder (which ends with "\").
+std::string HostAnswerTimeFile(const std::string& folder, const SpamdHost& host);
+
+// The host's answer time, when its record is there, reads as one and is at
+// most kAnswerTimeLife seconds old; one that is missing, unreadable,
+// malformed, old or from the future (more than a minute ahead) is no knowledge.
+std::optional<HostAnswerTime> ReadHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now);
+
+// The time an answer of so many milliseconds for a message of so many bytes
+// counts for, per message as HostAnswerTime has it.
+std::int64_t AnswerTimePerMessage(std::int64_t milliseconds, std::int64_t message_bytes);
+
+// Folds one answer (per message, as above) into the host's figure as it is on
+// disk now, a quarter of the way, and writes it in one step as
+// RecordHostFailure does. Answers false, leaving nothing behind, when it
+// cannot: the figure only spreads the load.
+bool RecordHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now, std::int64_t milliseconds,
+                          const std::string& passing_suffix);
 
 }  // namespace saplugin

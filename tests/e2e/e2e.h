@@ -197,11 +197,11 @@ struct Sandbox {
   std::vector<std::string> tracer;  // a program that runs the one under test, with its words
 };
 
-// The files in TEMPPATH but the records of spamd hosts that failed.
+// The files in TEMPPATH but the records the runs keep of spamd hosts.
 inline std::set<std::string> RunFilesIn(const std::string& temp) {
   std::set<std::string> files;
   for (const std::string& file : FilesIn(temp)) {
-    if (!std::regex_match(file, std::regex("spamd-.*\\.down"))) files.insert(file);
+    if (!std::regex_match(file, std::regex("spamd-.*\\.(down|time)"))) files.insert(file);
   }
   return files;
 }

@@ -326,7 +326,10 @@ TEST(spamd, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
     EXPECT_EQ(ReadFile(box.messages + "/N.MAI") + ReadFile(box.inbound + "/N.MAI"), (status ? kSpam : whole) + "pickup of N.MAI\r\n");
     EXPECT_TRUE(RunFilesIn(box.temp).empty());
     // A host's fault is recorded for the next runs (the whole scan's time limit is none).
-    EXPECT_EQ(FilesIn(box.temp).size(), status == 3 ? 1u : 0u) << answer;
+    EXPECT_EQ(FilesIn(box.temp), status == 3 ? std::set<std::string>{"spamd-127.0.0.1-" + std::to_string(daemon.port) + ".down"}
+                                             : status == 0 ? std::set<std::string>{"spamd-127.0.0.1-" + std::to_string(daemon.port) + ".time"}
+                                                           : std::set<std::string>{})
+        << answer;
     const std::vector<std::string> events = EventsBesideHosts(box);
     EXPECT_TRUE(status ? events.size() == 1 && Has(events[0], entry.c_str()) : events.empty()) << (events.empty() ? "" : events[0]);
   }
@@ -421,39 +424,61 @@ TEST(spamd, SpamdsSpamFieldDecidesWhenTheFlagLineIsGone) {
 // The runs share what they learn of each host: a host recorded as failed
 // within SPAMDRETRYAFTER is left out while another can scan; past it, a run
 // asks it again and its answer clears the record; with every host recorded,
-// the message is still scanned; a record that is malformed or from the future
-// is no knowledge. Each row: the records written before 16 runs, then how many
-// runs host A served ("some": at least one), the entries, the records left.
+// the message is still scanned; a host recorded as slow gets few of the runs;
+// a record that is malformed, old or from the future is no knowledge.
 TEST(spamd, TheRunsShareWhatTheyLearnOfEachHost) {
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
   const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole;
   const std::int64_t now = std::time(nullptr);
-  // Each: the records of hosts A and B, how many runs A served ("some": one or more; "any"), the records
-  // left, and the entries (a host that scans again is named once).
-  const std::tuple<const char*, std::string, std::string, const char*, int, std::size_t> cases[] = {
-      {"a recent failure", "failed=" + std::to_string(now - 5) + "\r\nwhat=refused\r\n", "", "0", 1, 0},
-      {"a failure past its time", "failed=" + std::to_string(now - 100) + "\r\nwhat=refused\r\n", "", "some", 0, 1},
-      {"every host failed", "failed=" + std::to_string(now - 5) + "\r\nwhat=refused\r\n", "failed=" + std::to_string(now - 5) + "\r\nwhat=refused\r\n",
-       "any", 1, 1},
-      {"a malformed record", "failed=soon\r\n", "", "some", 1, 0},
-      {"a record from the future", "failed=" + std::to_string(now + 100000) + "\r\n", "", "some", 1, 0}};
-  for (const auto& [name, record_a, record_b, served, left, entries] : cases) {
+  const auto at = [&](std::int64_t seconds) { return std::to_string(now + seconds); };
+  const std::string refused = "failed=" + at(-5) + "\r\nwhat=refused\r\n";
+  const struct {
+    const char* name;
+    std::string down_a, down_b, time_a, time_b;  // the records written before 16 runs
+    const char* served;    // of the runs, A's: a number, "some" (one or more), "few" (two at most) or "any"
+    int left;              // failure records left
+    std::size_t entries;   // a host that scans again is named once
+    bool own_figure;       // A's answer time after is its own answers' alone: its record was no knowledge
+  } cases[] = {
+      {"a recent failure", refused, "", "", "", "0", 1, 0, false},
+      {"a failure past its time", "failed=" + at(-100) + "\r\nwhat=refused\r\n", "", "", "", "some", 0, 1, true},
+      {"every host failed", refused, refused, "", "", "any", 1, 1, false},
+      {"a malformed record", "failed=soon\r\n", "", "", "", "some", 1, 0, true},
+      {"a record from the future", "failed=" + at(100000) + "\r\n", "", "", "", "some", 1, 0, true},
+      {"a host recorded slow", "", "", "measured=" + at(-5) + "\r\nmilliseconds=5000\r\n", "measured=" + at(-5) + "\r\nmilliseconds=10\r\n",
+       "few", 0, 0, false},
+      {"a negative answer time", "", "", "measured=" + at(-5) + "\r\nmilliseconds=-99999\r\n", "", "some", 0, 0, true},
+      {"an answer time past counting", "", "", "measured=" + at(-5) + "\r\nmilliseconds=99999999999999999999\r\n", "", "some", 0, 0, true},
+      {"an answer time of long ago", "", "", "measured=" + at(-100000) + "\r\nmilliseconds=99999\r\n", "", "some", 0, 0, true},
+      {"an answer time from the future", "", "", "measured=" + at(100000) + "\r\nmilliseconds=99999\r\n", "", "some", 0, 0, true}};
+  for (const auto& row : cases) {
     Sandbox box;
     const FakeSpamd a(answer), b(answer);
     box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(a.port) + ",127.0.0.1:" + std::to_string(b.port) + " SCANLOGPATH=-");
-    if (!record_a.empty()) WriteFile(box.temp + "/spamd-127.0.0.1-" + std::to_string(a.port) + ".down", record_a);
-    if (!record_b.empty()) WriteFile(box.temp + "/spamd-127.0.0.1-" + std::to_string(b.port) + ".down", record_b);
+    const std::string record_a = box.temp + "/spamd-127.0.0.1-" + std::to_string(a.port), record_b = box.temp + "/spamd-127.0.0.1-" + std::to_string(b.port);
+    for (const auto& [file, text] : {std::pair(record_a + ".down", row.down_a), {record_b + ".down", row.down_b}, {record_a + ".time", row.time_a},
+                                     {record_b + ".time", row.time_b}}) {
+      if (!text.empty()) WriteFile(file, text);
+    }
     for (int i = 0; i < 16; ++i) {
       box.Queue("N.MAI", kHam);
-      EXPECT_EQ(box.Run().status, 0) << name;
+      EXPECT_EQ(box.Run().status, 0) << row.name;
     }
-    EXPECT_EQ(a.connections + b.connections, 16) << name;
-    const std::string count = served;
-    EXPECT_TRUE(count == "any" || (count == "some" ? a.connections > 0 : a.connections == std::stoi(count))) << name << ": " << a.connections;
-    EXPECT_EQ(static_cast<int>(FilesIn(box.temp).size()), left) << name;
+    EXPECT_EQ(a.connections + b.connections, 16) << row.name;
+    const std::string count = row.served;
+    EXPECT_TRUE(count == "any" || (count == "some" ? a.connections > 0 : count == "few" ? a.connections <= 2 : a.connections == std::stoi(count)))
+        << row.name << ": " << a.connections;
+    const std::set<std::string> files = FilesIn(box.temp);
+    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& file) { return Has(file, ".down"); }), row.left) << row.name;
+    std::smatch figure;
+    const std::string time_a = ReadFile(record_a + ".time");
+    if (row.own_figure) {
+      EXPECT_TRUE(std::regex_match(time_a, figure, std::regex("measured=\\d+\r\nmilliseconds=(\\d+)\r\n")) && std::stoi(figure[1]) < 1000)
+          << row.name << ": " << time_a;
+    }
     const std::vector<std::string> events = box.Events();
-    ASSERT_EQ(events.size(), entries) << name;
-    if (entries > 0) {
+    ASSERT_EQ(events.size(), row.entries) << row.name;
+    if (row.entries > 0) {
       EXPECT_TRUE(Has(events[0], "scans again; it had failed: refused")) << events[0];
     }
   }

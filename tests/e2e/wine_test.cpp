@@ -117,6 +117,43 @@ TEST(WindowsSpamd, QuarantinesSpamAndTagsHamThroughARealDaemon) {
   EXPECT_EQ(daemon.Scans(), 4);  // sacheck's two trial scans and the two messages
 }
 
+// The Windows build keeps the records of the pool's hosts as the Linux build
+// does: the stalled host goes first by its record of fast answers (the good
+// host's says slow), one run records it as failed, the next ones leave it out,
+// and each run folds its answer time into the good host's record.
+TEST(WindowsSpamd, TheRunsRecordAStalledHostAndEachHostsAnswerTime) {
+  Sandbox box(WindowsBuild());
+  const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
+  const FakeSpamd stalled("stall"), good("SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole);
+  const std::string stalled_host = "127.0.0.1:" + std::to_string(stalled.port), good_host = "127.0.0.1:" + std::to_string(good.port);
+  box.Configure("SPAMDHOSTS=" + stalled_host + "," + good_host + " SPAMDTIMEOUT=2 SPAMASSASSINEXE=-");
+  const std::string stalled_records = box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port);
+  const std::string good_time = box.temp + "/spamd-127.0.0.1-" + std::to_string(good.port) + ".time";
+  const std::string now = std::to_string(std::time(nullptr));
+  WriteFile(stalled_records + ".time", "measured=" + now + "\r\nmilliseconds=0\r\n");
+  WriteFile(good_time, "measured=" + now + "\r\nmilliseconds=100000\r\n");
+  for (int i = 0; i < 3; ++i) {
+    box.Queue("N.MAI", kHam);
+    EXPECT_EQ(box.Run().status, 0);
+    EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), whole);
+  }
+  EXPECT_EQ(stalled.connections + 10 * good.connections, 31);
+  const std::vector<std::string> events = box.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_TRUE(Has(events[0], ("The spamd host " + stalled_host + " failed, and the next runs ask it only after the other hosts").c_str()))
+      << events[0];
+  EXPECT_TRUE(std::regex_match(ReadFile(stalled_records + ".down"),
+                               std::regex("failed=\\d+\r\nwhat=127\\.0\\.0\\.1:\\d+ did not answer within 2 seconds \\(SPAMDTIMEOUT\\)\r\n")))
+      << ReadFile(stalled_records + ".down");
+  // 100000 ms folded a quarter of the way to a few ms, three times: 42188 and a little.
+  std::smatch figure;
+  const std::string time = ReadFile(good_time);
+  EXPECT_TRUE(std::regex_match(time, figure, std::regex("measured=\\d+\r\nmilliseconds=(\\d+)\r\n")) && std::stoi(figure[1]) >= 42188 &&
+              std::stoi(figure[1]) < 43000)
+      << time;
+  EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
+}
+
 // A reader that holds the day's log without sharing it for writing, as Excel
 // does, costs no line: it goes to the day's next file.
 TEST(WindowsScanLog, DayFileHeldByAReaderSendsTheLineToTheNextFile) {
