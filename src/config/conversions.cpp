@@ -57,4 +57,21 @@ std::int32_t ToInteger32(const std::string& text, const std::string& setting) {
                                              std::numeric_limits<std::int32_t>::max(), setting));
 }
 
+double ToScore(const std::string& text, const std::string& setting) {
+  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
+  const std::size_t digits = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  bool score = i > digits && i - digits <= 9;
+  if (score && i < text.size() && text[i] == '.') {
+    const std::size_t fraction = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    score = i > fraction && i - fraction <= 9;
+  }
+  if (!score || i != text.size()) {
+    throw Error(kErrorTypeMismatch, "LoadOptions",
+                "Type mismatch: " + setting + " \"" + text + "\" is not a score (a number such as 8 or 6.5, with a point)");
+  }
+  return std::stod(text);
+}
+
 }  // namespace saplugin

@@ -16,4 +16,10 @@ std::string TrimSpaces(const std::string& text);
 std::int16_t ToInteger16(const std::string& text, const std::string& setting);
 std::int32_t ToInteger32(const std::string& text, const std::string& setting);
 
+// Converts a score as SpamAssassin writes one ("8", "6.5", "-0.1": an
+// optional minus, digits, and a point with digits; never a comma) to a
+// number. Any other text throws Error number 13 (type mismatch), naming the
+// setting.
+double ToScore(const std::string& text, const std::string& setting);
+
 }  // namespace saplugin

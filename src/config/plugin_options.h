@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,24 @@ struct PluginOptions {
   // The SpamAssassin learning program that saquarantine learn runs when no
   // spamd pool is set; empty: none.
   std::string SaLearnExe;
+
+  // The policy (in the main section, and for one connector in its section).
+  // When set, a message is spam when its score is at least SpamScore and
+  // not spam below it, whatever its flag says; one without a readable score
+  // is decided by its flag.
+  std::optional<double> SpamScore;
+  // Spam whose score is at least HighScore gets HighScoreAction (the values
+  // of Quarantine) instead of Quarantine's action; both must be set.
+  std::optional<double> HighScore;
+  std::optional<std::int16_t> HighScoreAction;
+  // The connector's messages pass unscanned (only in a connector section).
+  bool Bypass = false;
+  // The run scans and decides, logs what it would have done, and leaves the
+  // message as it arrived.
+  bool TestMode = false;
+  // "Connector NAME" when the run's connector has a section that set a key;
+  // empty otherwise.
+  std::string ConnectorSection;
 };
 
 }  // namespace saplugin

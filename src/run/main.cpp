@@ -3,6 +3,7 @@
 #include "config/load_options.h"
 #include "store/release_mark.h"
 #include "store/header_fields.h"
+#include "store/policy.h"
 #include "store/queue_paths.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
@@ -60,8 +61,16 @@ int PickUp(Platform& platform, const PluginOptions& options, ScanRecord& record)
       return kExitNormal;
     }
   }
+  // Trusted mail passes unscanned; in test mode it is scanned, and logged as what would have passed.
+  record.outcome = "bypassed";
+  if (options.Bypass && !options.TestMode) return kExitNormal;
   record.outcome = "too-large";
   if (options.MaxMessageSize > 0 && record.size > options.MaxMessageSize) return kExitNormal;
+  if (options.Bypass) {
+    const int status = ScanMessage(platform, *fs, options, paths, record);
+    if (IsTestModeOutcome(record.outcome)) record.outcome = "would-bypass";
+    return status;
+  }
   return ScanMessage(platform, *fs, options, paths, record);
 }
 
@@ -96,6 +105,9 @@ int Main(Platform& platform) {
   PluginOptions options;
   try {
     if (!LoadOptions(platform, options)) return kExitNormal;
+    // The connector's own section, when it has one, over the main one's.
+    const std::vector<std::string> words = SplitCommandLine(platform.CommandLine());
+    if (words.size() > 1) LoadConnectorOptions(platform, ConfigFile(platform), words[1], options);
   } catch (const Error& error) {
     // The mail server drops what the run prints: a bad setting that would
     // let every message pass unscanned must reach the event log. The

@@ -7,6 +7,7 @@
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
 #include "store/header_fields.h"
+#include "store/policy.h"
 #include "store/quarantine_store.h"
 #include "run/main.h"
 #include "run/replace_message.h"
@@ -88,9 +89,9 @@ void QuarantineMessage(FileSystem& fs, const std::string& folder, const QueuePat
 
 // Carries out the action for a flagged message; answers whether the output
 // file was moved into the queue (and so is gone from TempPath).
-bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const QueuePaths& paths,
+bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, std::int16_t action, const QueuePaths& paths,
                      const std::string& output_file, const std::string& run_name, const std::string& time) {
-  switch (options.Quarantine) {
+  switch (action) {
     case 0:
       return ReplaceMessage(fs, output_file, paths.message_file, run_name);
     case 1:
@@ -233,14 +234,19 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   record.host = pass.spamd_host;
   if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, "no-message", kExitNoScan);
   std::string spam_status;
-  Verdict verdict = ReadVerdict(fs, output_file, options.ScanLogPath.empty() ? nullptr : &spam_status);
+  // The score bands need the score whether or not the scan log is on.
+  const bool scored = !options.ScanLogPath.empty() || options.SpamScore || options.HighScore;
+  Verdict verdict = ReadVerdict(fs, output_file, scored ? &spam_status : nullptr);
   if (verdict == Verdict::kNoMessage) return leave(kNoEmail, "no-message", kExitNoScan);
   // spamd's own word counts: a site may have it drop or rename the flag line.
   // Either saying spam makes it spam.
   if (pass.spamd_spam.value_or(false) && verdict == Verdict::kClean) verdict = Verdict::kFlagged;
   const SpamStatus parts = ParseSpamStatus(spam_status);
-  record.verdict = verdict == Verdict::kFlagged ? "spam" : "clean";
   record.score = pass.spamd_score.empty() ? parts.score : pass.spamd_score;
+  const PolicyDecision decision = DecidePolicy(options, verdict == Verdict::kFlagged, record.score);
+  verdict = decision.spam ? Verdict::kFlagged : Verdict::kClean;
+  if (decision.by_flag) record.reason += (record.reason.empty() ? "" : "; ") + std::string(kDecidedByFlag);
+  record.verdict = verdict == Verdict::kFlagged ? "spam" : "clean";
   record.required = pass.spamd_required.empty() ? parts.required : pass.spamd_required;
   record.rules = parts.rules;
 
@@ -248,18 +254,17 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   // answer, a wrapper whose last command failed) may have cut its output
   // short after a whole header section: such an output never takes the
   // message's place. What needs no more than the verdict is still done.
-  const bool replaces = verdict == Verdict::kFlagged ? options.Quarantine == 0 : !options.KeepOriginal;
+  // In test mode nothing is done: the message stays as it arrived.
+  const bool replaces = !options.TestMode && decision.action == 0;
   const std::string failed = "SpamAssassin failed with exit status " + std::to_string(status) + "; ";
   if (status != 0 && replaces) return leave(failed + "the message was left unscanned.", "filter-failed", kExitNoScan);
 
-  static const char* const kFlaggedOutcomes[] = {"tagged", "quarantined", "deleted"};
-  record.outcome = verdict == Verdict::kClean ? (replaces ? "tagged" : "kept")
-                   : options.Quarantine >= 0 && options.Quarantine <= 2 ? kFlaggedOutcomes[options.Quarantine]
-                                                                        : "left";
+  record.outcome = decision.outcome;
   bool output_moved = false;
-  if (verdict == Verdict::kFlagged) {
-    output_moved = ApplySpamAction(fs, options, paths, output_file, run_name, record.time);
-    if (options.Quarantine == 1) record.quarantine_file = run_name + ".MAI";
+  if (options.TestMode) {
+  } else if (verdict == Verdict::kFlagged) {
+    output_moved = ApplySpamAction(fs, options, decision.action, paths, output_file, run_name, record.time);
+    if (decision.action == 1) record.quarantine_file = run_name + ".MAI";
   } else if (replaces) {
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
   }
@@ -268,7 +273,8 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   if (status != 0) {
     // Only what needed no more than the verdict can have been done: kept, quarantined, deleted or left.
     const std::string& done = record.outcome;
-    platform.LogEvent(EventLevel::kWarning, failed + (done == "kept"   ? "the message was kept as received."
+    platform.LogEvent(EventLevel::kWarning, failed + (options.TestMode ? "in test mode, the message was left as it arrived."
+                                                      : done == "kept"   ? "the message was kept as received."
                                                       : done == "left" ? "the message it flagged was left in the queue."
                                                                        : "the message it flagged was " + done + "."));
   }
