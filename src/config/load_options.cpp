@@ -9,6 +9,7 @@ namespace saplugin {
 
 const char* const kConfigFileName = "spamassassinconfig.ini";
 const char* const kConfigSection = "SPAMASSASSIN Plugin Config";
+const char* const kConnectorSectionPrefix = "Connector ";
 
 namespace {
 
@@ -16,21 +17,27 @@ constexpr std::uint32_t kValueBufferSize = 255;
 
 // Misspelt on purpose: operators' event-log filters match this text as it stands.
 const char* const kQuarantinePathInvalid = "Quantine path is not a valid directory.";
+const char* const kScanLogOff = "The scan log is off for this run: ";
 
-// One key through the profile reader: the trimmed value, or false when the
-// reader put nothing in the buffer (missing section, key or value).
-bool ReadSetting(Platform& platform, const std::string& file, const char* key,
-                 std::string* value) {
+// One key of a section through the profile reader: the trimmed value, or
+// false when the reader put nothing in the buffer (missing section, key or
+// value).
+bool ReadSectionSetting(Platform& platform, const std::string& file, const std::string& section, const char* key,
+                        std::string* value) {
   char buffer[kValueBufferSize] = {};
   const std::uint32_t length =
-      platform.ReadProfileString(kConfigSection, key, "", buffer, kValueBufferSize, file);
+      platform.ReadProfileString(section, key, "", buffer, kValueBufferSize, file);
   if (length == 0) return false;
   *value = TrimSpaces(std::string(buffer, length < kValueBufferSize ? length : kValueBufferSize - 1));
   return true;
 }
 
+bool ReadSetting(Platform& platform, const std::string& file, const char* key, std::string* value) {
+  return ReadSectionSetting(platform, file, kConfigSection, key, value);
+}
+
 // A number of seconds, at most a day, so that no wait's time can wrap.
-std::int32_t ToSeconds(const std::string& value, const char* key) {
+std::int32_t ToSeconds(const std::string& value, const std::string& key) {
   const std::int32_t seconds = ToInteger32(value, key);
   return seconds > kLongestTimeLimit ? kLongestTimeLimit : seconds;
 }
@@ -42,13 +49,28 @@ void EnsureTrailingBackslash(std::string& path) {
 }  // namespace
 
 std::string ScanLogFolder(Platform& platform, const std::string& value) {
-  // "%ProgramData%\saplugin\ScanLog", as the installer writes it.
-  std::string folder = ExpandCommandText(value, [&](const std::string& name) { return platform.EnvironmentValue(name); });
+  // "%ProgramData%\saplugin\ScanLog", as the installer writes it. A name
+  // that holds a "\" is a folder's "%" signs, no variable.
+  std::string unset;
+  std::string folder = ExpandCommandText(value, [&](const std::string& name) {
+    std::string found = platform.EnvironmentValue(name);
+    if (found.empty() && unset.empty() && name.find('\\') == std::string::npos) unset = name;
+    return found;
+  });
+  // Left as it stands, "%NAME%\logs" would be a folder below wherever the run started.
+  if (!unset.empty()) {
+    throw Error(kErrorInvalidArgument, "LoadOptions",
+                "SCANLOGPATH \"" + value + "\" names the environment variable " + unset + ", which is not set");
+  }
   if (!folder.empty()) EnsureTrailingBackslash(folder);
   return folder;
 }
 
 std::string ReadWholeSetting(Platform& platform, const std::string& file, const char* key) {
+  return ReadWholeSetting(platform, file, kConfigSection, key);
+}
+
+std::string ReadWholeSetting(Platform& platform, const std::string& file, const std::string& section, const char* key) {
   // The reader fills all but the terminator's place when it cuts a value:
   // read again with more room until the value ends short of it. The last
   // room holds one more than the longest value taken, so that a value of
@@ -56,7 +78,7 @@ std::string ReadWholeSetting(Platform& platform, const std::string& file, const 
   constexpr std::uint32_t kLastRoom = kLongestWholeSetting + 2;
   for (std::uint32_t size = kValueBufferSize;; size = size * 4 > kLastRoom ? kLastRoom : size * 4) {
     std::string buffer(size, '\0');
-    const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", &buffer[0], size, file);
+    const std::uint32_t length = platform.ReadProfileString(section, key, "", &buffer[0], size, file);
     if (length + 1 < size) return TrimSpaces(buffer.substr(0, length));
     if (size >= kLastRoom) {
       throw Error(kErrorOverflow, "LoadOptions",
@@ -65,8 +87,65 @@ std::string ReadWholeSetting(Platform& platform, const std::string& file, const 
   }
 }
 
-bool LoadOptions(Platform& platform, PluginOptions& options) {
-  return LoadOptionsFrom(platform, platform.ExecutableDirectory() + "\\" + kConfigFileName, options);
+std::string ConfigFile(Platform& platform) { return platform.ExecutableDirectory() + "\\" + kConfigFileName; }
+
+bool LoadOptions(Platform& platform, PluginOptions& options) { return LoadOptionsFrom(platform, ConfigFile(platform), options); }
+
+bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options) {
+  // A connector section's keys are named with it in an error: "[Connector SMTP] QUARANTINE".
+  const std::string label = section == kConfigSection ? "" : "[" + section + "] ";
+  bool found = false;
+  std::string value;
+  const auto read = [&](const char* key) {
+    const bool here = ReadSectionSetting(platform, file, section, key, &value);
+    found = found || here;
+    return here;
+  };
+  if (read("QUARANTINE")) options.Quarantine = ToInteger16(value, label + "QUARANTINE");
+  if (read("MAXMESSAGESIZE")) options.MaxMessageSize = ToInteger32(value, label + "MAXMESSAGESIZE");
+  if (read("KEEPORIGINAL")) options.KeepOriginal = value == "1";
+  // An empty value sets nothing: a connector's "SPAMSCORE=" leaves the main section's.
+  if (read("SPAMSCORE") && !value.empty()) options.SpamScore = ToScore(value, label + "SPAMSCORE");
+  if (read("HIGHSCORE") && !value.empty()) options.HighScore = ToScore(value, label + "HIGHSCORE");
+  if (read("HIGHSCOREACTION") && !value.empty()) options.HighScoreAction = ToInteger16(value, label + "HIGHSCOREACTION");
+  if (read("TESTMODE")) options.TestMode = value == "1";
+  // Passing mail unscanned is a connector's matter alone.
+  if (section != kConfigSection && read("BYPASS")) options.Bypass = value == "1";
+  return found;
+}
+
+bool LoadConnectorOptions(Platform& platform, const std::string& file, const std::string& connector, PluginOptions& options) {
+  const std::string section = kConnectorSectionPrefix + connector;
+  const std::string label = "[" + section + "] ";
+  // The profile reader takes a section's name up to its first "]".
+  if (connector.empty() || connector.find_first_of("[]") != std::string::npos) return false;
+  bool found = LoadPolicy(platform, file, section, options);
+  std::string value;
+  const auto read = [&](const char* key) {
+    const bool here = ReadSectionSetting(platform, file, section, key, &value);
+    found = found || here;
+    return here;
+  };
+  if (read("SPAMASSASSINRULESPATH")) options.SpamAssassinRulesPath = value;
+  if (read("SCANTIMELIMIT")) options.ScanTimeLimit = ToSeconds(value, label + "SCANTIMELIMIT");
+  if (read("SPAMDTIMEOUT")) {
+    const std::int32_t seconds = ToSeconds(value, label + "SPAMDTIMEOUT");
+    options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
+  }
+  // The pool's list may be long: read whole, as in the main section.
+  value = ReadWholeSetting(platform, file, section, "SPAMDHOSTS");
+  if (!value.empty()) {
+    try {
+      options.SpamdHosts = ParseSpamdHosts(value);
+    } catch (const Error& error) {
+      throw Error(error.Number(), error.Source(), label + error.Description());
+    }
+    found = true;
+  }
+  if (found) options.ConnectorSection = section;
+  // Quarantining needs the main section's folder, whichever section asks for it.
+  if (options.QuarantinePath.empty()) options.Quarantine = 0;
+  return found;
 }
 
 bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options) {
@@ -78,15 +157,7 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
   }
 
   std::string value;
-  if (ReadSetting(platform, file, "QUARANTINE", &value)) {
-    options.Quarantine = ToInteger16(value, "QUARANTINE");
-  }
-  if (ReadSetting(platform, file, "MAXMESSAGESIZE", &value)) {
-    options.MaxMessageSize = ToInteger32(value, "MAXMESSAGESIZE");
-  }
-  if (ReadSetting(platform, file, "KEEPORIGINAL", &value)) {
-    options.KeepOriginal = value == "1";
-  }
+  LoadPolicy(platform, file, kConfigSection, options);
   if (ReadSetting(platform, file, "QUARANTINEPATH", &value)) {
     options.QuarantinePath = value;
     if (!fs->FolderExists(options.QuarantinePath)) {
@@ -127,7 +198,13 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     options.SaLearnExe = value;
   }
   if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
-    options.ScanLogPath = ScanLogFolder(platform, value);
+    // The log never changes what happens to a message: without its folder,
+    // the run goes on without it.
+    try {
+      options.ScanLogPath = ScanLogFolder(platform, value);
+    } catch (const Error& error) {
+      platform.LogEvent(EventLevel::kWarning, kScanLogOff + error.Description());
+    }
   }
 
   if (options.QuarantinePath.empty()) {

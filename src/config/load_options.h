@@ -8,20 +8,43 @@ namespace saplugin {
 // Name of the configuration file beside the executable, and its section.
 extern const char* const kConfigFileName;
 extern const char* const kConfigSection;
+// A connector's own section is "[Connector NAME]", its name matched without
+// regard to letter case.
+extern const char* const kConnectorSectionPrefix;
+
+// The configuration file beside the executable.
+std::string ConfigFile(Platform& platform);
 
 // Reads "spamassassinconfig.ini" from the executable's folder into options.
 // Returns false, after one event-log entry, when there is no such file; the
 // run must then end. Throws Error, and reads no further key, when a number
 // does not convert, when the quarantine path names no folder (after its
 // event-log entry) or when its "Messages" subfolder cannot be made. Writes at
-// most one event-log entry per call.
+// most one Error entry per call; and a Warning entry for quarantining that
+// is off, and one for a scan log that is off (SCANLOGPATH names a variable
+// that is not set).
 bool LoadOptions(Platform& platform, PluginOptions& options);
 
 // The same from the named file: its folder stands in the entry of a missing one.
 bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options);
 
+// Reads the policy's keys of a section into options, over what is there:
+// QUARANTINE, MAXMESSAGESIZE, KEEPORIGINAL, SPAMSCORE, HIGHSCORE,
+// HIGHSCOREACTION, TESTMODE, and, in a connector's section only, BYPASS.
+// Touches nothing on disk and writes no entry. Answers whether the section
+// set a key. Throws Error, naming the section (unless it is the main one),
+// the key and the value, for a value that does not convert.
+bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options);
+
+// Lays the connector's section over the loaded options: the policy's keys,
+// and SPAMASSASSINRULESPATH, SPAMDHOSTS, SCANTIMELIMIT and SPAMDTIMEOUT.
+// Answers whether it set a key (and then names it in ConnectorSection).
+// Throws Error as LoadPolicy does.
+bool LoadConnectorOptions(Platform& platform, const std::string& file, const std::string& connector, PluginOptions& options);
+
 // A SCANLOGPATH value as a run uses it: its %NAME% variables expanded from
-// the environment, a "\" at its end; empty stays empty.
+// the environment, a "\" at its end; empty stays empty. Throws Error, naming
+// the variable, when a %NAME% names one that is not set.
 std::string ScanLogFolder(Platform& platform, const std::string& value);
 
 // The longest value that ReadWholeSetting takes.
@@ -32,5 +55,7 @@ constexpr std::uint32_t kLongestWholeSetting = 32767;
 // the key is missing. Throws Error for a value over kLongestWholeSetting
 // characters, so that a long list is never cut into a different one.
 std::string ReadWholeSetting(Platform& platform, const std::string& file, const char* key);
+// The same from another section.
+std::string ReadWholeSetting(Platform& platform, const std::string& file, const std::string& section, const char* key);
 
 }  // namespace saplugin
