@@ -263,34 +263,41 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
   const auto start = std::chrono::steady_clock::now();
   FilterPass pass;
   std::string outcome;
+  // The advice names the keys of the path in use.
+  const bool pool = !options.SpamdHosts.empty();
+  const std::string filter = pool ? "SPAMDHOSTS" : "SPAMASSASSINEXE and SPAMASSASSINRULESPATH";
   try {
     auto writer = fs.OpenTextFileForAppending(message_file);
     for (const std::string& line : lines) writer->WriteLine(line);
     writer->Close();
     RunFilter(platform, fs, options, message_file, pass);
   } catch (const Error& error) {
-    outcome = "the filter could not be run: " + error.Description();
+    outcome = (pool ? "it could not be sent through spamd: " : "the filter could not be run: ") + error.Description();
   }
   char took[32];
   std::snprintf(took, sizeof took, " (%.2f s)", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   Verdict verdict = Verdict::kNoMessage;
   if (!outcome.empty()) {
   } else if (!pass.exit_status) {
-    outcome = "no end within SCANTIMELIMIT: the filter was ended";
+    outcome = pool ? "no spamd host scanned it within SCANTIMELIMIT" + (pass.spamd_failures.empty() ? "" : " (" + pass.spamd_failures + ")") +
+                         ": check SPAMDHOSTS and SPAMDTIMEOUT, or raise SCANTIMELIMIT"
+                   : "no end within SCANTIMELIMIT: the filter was ended";
   } else if (!pass.local_failure.empty()) {
     outcome = "it could not be sent through spamd: " + pass.local_failure + ": check TEMPPATH";
   } else if (!pass.spamd_failures.empty()) {
-    outcome = "no spamd host scanned it: " + pass.spamd_failures;
+    outcome = "no spamd host scanned it: " + pass.spamd_failures +
+              ": check SPAMDHOSTS (each spamd up, admitting this machine with --allowed-ips) and SPAMDTIMEOUT";
   } else if (!fs.FileExists(pass.output_file)) {
     outcome = "nothing came back (no output file): check COMSPEC and the batch file's interpreter";
   } else if (platform.IsCrashStatus(*pass.exit_status)) {
     outcome = "the filter crashed or was killed (status " + std::to_string(*pass.exit_status) + "): check SPAMASSASSINEXE";
   } else if ((verdict = ReadVerdict(fs, pass.output_file)) == Verdict::kNoMessage) {
     auto reader = fs.OpenTextFileForReading(pass.output_file);
-    outcome = reader->AtEndOfStream() ? "an empty file came back: check SPAMASSASSINEXE and SPAMASSASSINRULESPATH"
-                                      : "text that is no message came back, first line \"" + reader->ReadLine(200) +
-                                            "\": check SPAMASSASSINEXE and SPAMASSASSINRULESPATH";
+    outcome = reader->AtEndOfStream() ? "an empty file came back: check " + filter
+                                      : "text that is no message came back, first line \"" + reader->ReadLine(200) + "\": check " + filter;
     reader->Close();
+  } else if (verdict == Verdict::kClean && pass.spamd_spam.value_or(false)) {
+    verdict = Verdict::kFlagged;  // spamd's own word counts, as in a run
   } else if (*pass.exit_status != 0) {
     outcome = "the filter failed with exit status " + std::to_string(*pass.exit_status) +
               ": a run leaves the message unscanned; check SPAMASSASSINEXE and the room in TEMPPATH";
@@ -301,7 +308,8 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
   const char* verdicts[] = {"no message", "flagged", "clean"};
   if (outcome.empty() && verdict != expected) {
     outcome = std::string("came back ") + verdicts[static_cast<int>(verdict)] + ", not " + verdicts[static_cast<int>(expected)] +
-              ": the filter does not scan as SpamAssassin does; check SPAMASSASSINEXE and its rules";
+              (pool ? ": the spamd at " + pass.spamd_host + " does not scan as SpamAssassin does; check its rules (SPAMDHOSTS names it)"
+                    : ": the filter does not scan as SpamAssassin does; check SPAMASSASSINEXE and its rules");
   }
   report.Line(outcome.empty() ? "OK" : "FAIL", std::string("trial scan, ") + name,
               (outcome.empty() ? verdicts[static_cast<int>(verdict)] : outcome) + took);
@@ -413,30 +421,89 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   report.Line(expired_count > 0 || kept > 0 ? "WARNING" : "OK", "release marks", line);
 }
 
-// Every host of the spamd pool, asked whether its daemon is up: a host that
-// is down costs each run that starts with it a refused connection; a pool
-// that is all down scans nothing.
-void CheckSpamdHosts(Platform& platform, const PluginOptions& options, Report& report) {
-  std::size_t up = 0;
-  std::vector<std::pair<std::string, std::string>> lines;
-  auto fs = platform.CreateFileSystem();
+// Every host of the spamd pool, each on its own as a run meets it: PING, then
+// the GTUBE message to scan, the whole within the host's SPAMDTIMEOUT. A host
+// that answers PING but cannot scan costs each run that starts with it a
+// failed exchange, like one that is down; a pool where none scans, scans
+// nothing; a host whose spamd does not flag GTUBE has its answers taken by
+// the runs, and lets spam through.
+void CheckSpamdHosts(Platform& platform, FileSystem& fs, const PluginOptions& options, Report& report) {
+  if (options.SpamdHosts.empty()) return;
+  // Each stalled host takes SPAMDTIMEOUT of the scan's time: after one, the
+  // next needs as much again.
+  const std::int32_t limit = options.ScanTimeLimit, timeout = options.SpamdTimeout;
+  if (options.SpamdHosts.size() > 1 && limit > 0 && limit < 2 * std::int64_t{timeout}) {
+    report.Line("WARNING", "spamd pool",
+                "SCANTIMELIMIT (" + std::to_string(limit) + " s) is less than twice SPAMDTIMEOUT (" + std::to_string(timeout) +
+                    " s): after a host that stalls, the next has " + std::to_string(std::max<std::int32_t>(0, limit - timeout)) +
+                    " s, and the message is left unscanned; set SCANTIMELIMIT to at least " + std::to_string(2 * std::int64_t{timeout}) +
+                    (limit / 2 >= 1 ? " or SPAMDTIMEOUT to at most " + std::to_string(limit / 2) : std::string()));
+  }
+  if (!fs.FolderExists(options.TempPath)) {
+    report.Line("FAIL", "spamd hosts", "not asked: the GTUBE message for each is written in TEMPPATH, which must be a folder");
+    return;
+  }
+  const std::string name = options.TempPath + "sacheck-" + MakeRunName(platform), message_file = name + ".eml", output_file = name + ".out";
+  try {
+    auto writer = fs.OpenTextFileForAppending(message_file);
+    for (const char* line : kGtubeMessage) writer->WriteLine(line);
+    writer->Close();
+  } catch (const Error& error) {
+    if (fs.FileExists(message_file)) fs.DeleteFile(message_file);
+    report.Line("FAIL", "spamd hosts", "not asked: the GTUBE message could not be written: " + error.Description() + ": check TEMPPATH");
+    return;
+  }
+  struct Line {
+    std::string status, text;  // no status: the host cannot scan; the others decide how grave that is
+  };
+  std::vector<Line> lines;
+  std::size_t scanning = 0;
   const std::int64_t now = std::time(nullptr);
   for (const SpamdHost& host : options.SpamdHosts) {
     // What the runs recorded of it: they ask it after the others until its time is past.
-    const std::optional<HostFailure> failure = ReadHostFailure(*fs, options.TempPath, host, now);
+    const std::optional<HostFailure> failure = ReadHostFailure(fs, options.TempPath, host, now);
     const std::string recorded = !failure ? ""
                                  : "; the runs recorded it failed " + ToLocalTime(static_cast<std::time_t>(failure->failed)).stamp + " (" +
                                        failure->what + ")" + (now - failure->failed < options.SpamdRetryAfter ? ", and ask it after the others for now" : "");
+    const auto start = std::chrono::steady_clock::now();
+    Milliseconds ping = -1;
+    Line line;
     try {
-      lines.emplace_back(failure ? "WARNING" : "OK", "up, PING answered in " + std::to_string(PingSpamd(platform, host)) + " ms" + recorded);
-      ++up;
+      auto output = fs.OpenTextFileForAppending(output_file);
+      const SpamdAnswer answer = ScanThroughHost(platform, fs, host, message_file, *output, timeout, &ping);
+      output->Close();
+      output.reset();
+      char took[96];
+      std::snprintf(took, sizeof took, "PONG in %lld ms, GTUBE scanned in %.2f s", static_cast<long long>(ping),
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      const std::string score = answer.score.empty() ? "" : " ; " + answer.score + " / " + answer.required;
+      if (ReadVerdict(fs, output_file) == Verdict::kNoMessage) {
+        line = {"", std::string(took) + ", but it answered with no message"};
+      } else if (!answer.spam) {
+        line = {"FAIL", std::string(took) + ", but its answer has no Spam field: check that SPAMDHOSTS names a spamd"};
+      } else if (!*answer.spam) {
+        line = {"FAIL", std::string(took) + ", but it answered Spam: False" + score +
+                            " for GTUBE: the runs take its answers and let spam through; check that host's spamd rules"};
+      } else {
+        line = {failure ? "WARNING" : "OK", std::string(took) + ": Spam: True" + score};
+        ++scanning;
+      }
     } catch (const Error& error) {
-      lines.emplace_back("", error.Description() + recorded);
+      // The line names the host already.
+      std::string what = error.Description();
+      const bool named = what.rfind(SpamdHostName(host) + " ", 0) == 0;
+      if (named) what.erase(0, SpamdHostName(host).size() + 1);
+      line = {"", ping < 0 ? what : "PONG in " + std::to_string(ping) + " ms, but then " + (named ? "it " : "for GTUBE: ") + what};
     }
+    line.text += recorded;
+    lines.push_back(line);
+    if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
   }
+  fs.DeleteFile(message_file);
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    report.Line(!lines[i].first.empty() ? lines[i].first : up > 0 ? "WARNING" : "FAIL", "spamd " + SpamdHostName(options.SpamdHosts[i]),
-                lines[i].second + (lines[i].first.empty() && up > 0 ? ": the other hosts scan instead" : ""));
+    const bool down = lines[i].status.empty();
+    report.Line(!down ? lines[i].status : scanning > 0 ? "WARNING" : "FAIL", "spamd " + SpamdHostName(options.SpamdHosts[i]),
+                lines[i].text + (down && scanning > 0 ? ": the other hosts scan instead" : down ? ": check SPAMDHOSTS and SPAMDTIMEOUT" : ""));
   }
 }
 
@@ -483,7 +550,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
   if (loaded) CheckScanLog(*fs, options, report);
   if (loaded) CheckQuarantine(*fs, options, report);
-  if (loaded) CheckSpamdHosts(platform, options, report);
+  if (loaded) CheckSpamdHosts(platform, *fs, options, report);
   CheckEventSource(platform, report);
   CheckQueues(platform, *fs, report);
   if (loaded && fs->FolderExists(options.TempPath)) {

@@ -265,22 +265,47 @@ bool TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const 
   return false;
 }
 
-Milliseconds PingSpamd(Platform& platform, const SpamdHost& host) {
+namespace {
+
+// Asks the host whether its spamd is up (PING) before the deadline; answers
+// how long its PONG took. A host that sends its answer slowly gets no more
+// time for it.
+Milliseconds Ping(Platform& platform, const SpamdHost& host, const Deadline& deadline, std::int32_t seconds) {
   const auto start = Clock::now();
   const std::string name = SpamdHostName(host), ping = "PING SPAMC/1.5\r\n\r\n";
-  auto connection = platform.Connect(host.host, host.port, kSpamdConnectTimeout);
-  connection->Send(ping.data(), ping.size(), kSpamdConnectTimeout);
-  connection->EndSending();
   std::string answer;
-  char block[256];
-  for (std::size_t got; answer.size() < 1024 && (got = connection->Receive(block, sizeof block, kSpamdConnectTimeout)) > 0;) {
-    answer.append(block, got);
+  try {
+    auto connection = platform.Connect(host.host, host.port, deadline.Left(kSpamdConnectTimeout));
+    connection->Send(ping.data(), ping.size(), deadline.Left());
+    connection->EndSending();
+    char block[256];
+    // The status line is the whole answer.
+    while (answer.find("\r\n") == std::string::npos && answer.size() < 1024) {
+      if (deadline.Passed()) throw Refusal(name + " is out of time");
+      const std::size_t got = connection->Receive(block, sizeof block, deadline.Left());
+      if (got == 0) break;
+      answer.append(block, got);
+    }
+  } catch (const Error&) {
+    if (deadline.Passed()) throw Refusal(name + " did not answer PING within " + std::to_string(seconds) + " seconds (SPAMDTIMEOUT)");
+    throw;
   }
   answer = answer.substr(0, answer.find("\r\n"));
   if (answer.compare(0, 6, "SPAMD/") != 0 || answer.find(" 0 PONG") == std::string::npos) {
     throw Refusal(name + " answered \"" + answer.substr(0, 80) + "\" to PING");
   }
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+SpamdAnswer ScanThroughHost(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file,
+                            TextWriter& output, std::int32_t seconds, Milliseconds* ping) {
+  const Deadline deadline(seconds);
+  const Milliseconds pong = Ping(platform, host, deadline, seconds);
+  if (ping != nullptr) *ping = pong;
+  std::string local_failure;
+  return Exchange(platform, fs, host, message_file, output, deadline, seconds, &local_failure);
 }
 
 SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,

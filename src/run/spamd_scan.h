@@ -67,8 +67,17 @@ SpamdAnswer ParseSpamdAnswerHeader(const std::string& answer, const std::string&
 bool TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, bool spam,
                std::int32_t seconds);
 
-// Asks a host whether its spamd is up (PING); answers how long the answer
-// took. Throws Error, with a description that names the host, otherwise.
-Milliseconds PingSpamd(Platform& platform, const SpamdHost& host);
+// Asks one host as sacheck checks it: PING, then the message file to scan
+// as a run sends it (PROCESS), its processed message written to the output.
+// One deadline of the seconds (the host's SPAMDTIMEOUT, above 0) bounds the
+// whole, from the first connection to the last byte, however the host sends.
+// Answers the answer's header; *ping gets how long the PONG took (when ping
+// is given), before the scan is asked. Throws Error for every way the host
+// can fail, its description naming the host ("... answered \"SPAMD/1.5 67
+// EX_NOUSER\"", "... did not answer PING within 5 seconds (SPAMDTIMEOUT)"),
+// and for a failure of this machine's own (the message cannot be read, the
+// output cannot be written), whose description does not.
+SpamdAnswer ScanThroughHost(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file,
+                            TextWriter& output, std::int32_t seconds, Milliseconds* ping = nullptr);
 
 }  // namespace saplugin

@@ -290,6 +290,74 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   for (const SpamdDaemon* daemon : {&first, &second}) EXPECT_GE(daemon->Scans(), 3) << daemon->port;
 }
 
+// sacheck asks every host of the pool on its own: PING, then GTUBE, which must come back Spam: True, all
+// within SPAMDTIMEOUT. Each row: the pool ("spamd": a real daemon, "spamd@localhost": the same by name,
+// "trickle": a daemon that sends every answer a byte every 4 s, else a daemon's answer to PROCESS), the
+// settings, sacheck's status, lines of its report ({N}: host N's port; "!": a text that must not be there),
+// and the seconds it may take at most (3 times its bound: one SPAMDTIMEOUT per host and per trial scan).
+TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
+  const std::string clean = "X-Spam-Status: No\r\n" + kSpam;
+  const std::string no = "SPAMD/1.5 0 EX_OK\r\nSpam: False ; 0.0 / 5.0\r\nContent-length: " + std::to_string(clean.size()) + "\r\n\r\n" + clean;
+  const struct {
+    std::vector<std::string> pool;
+    std::string settings;
+    int status;
+    std::string lines;
+    int seconds;
+  } rows[] = {
+      {{"spamd", "spamd@localhost"}, "SCANTIMELIMIT=120 SPAMDTIMEOUT=60", 0,
+       "OK       spamd 127.0.0.1:{0}  PONG in \nOK       spamd localhost:{1}  PONG in \ns: Spam: True ; \n!spamd pool", 0},
+      // Two hosts and less than twice SPAMDTIMEOUT: a second host would get less than its time.
+      {{"spamd", "SPAMD/1.5 67 EX_NOUSER\r\n"}, "SCANTIMELIMIT=119 SPAMDTIMEOUT=60", 0,
+       "WARNING  spamd pool             SCANTIMELIMIT (119 s) is less than twice SPAMDTIMEOUT (60 s): after a host that stalls, the next has 59 s"
+       ", and the message is left unscanned; set SCANTIMELIMIT to at least 120 or SPAMDTIMEOUT to at most 59\n"
+       "OK       spamd 127.0.0.1:{0}  PONG in \n"
+       "WARNING  spamd 127.0.0.1:{1}  PONG in \n ms, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": the other hosts scan instead", 0},
+      {{"SPAMD/1.5 67 EX_NOUSER\r\n"}, "", 1,
+       "FAIL     spamd 127.0.0.1:{0}  PONG in \n ms, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS and SPAMDTIMEOUT\n"
+       "FAIL     trial scan, GTUBE      no spamd host scanned it: 127.0.0.1:{0} answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS (\n"
+       "!check SPAMASSASSINEXE", 0},
+      {{no}, "", 1,
+       "FAIL     spamd 127.0.0.1:{0}  PONG in \n, but it answered Spam: False ; 0.0 / 5.0 for GTUBE: the runs take its answers and let spam through\n"
+       "FAIL     trial scan, GTUBE      came back clean, not flagged: the spamd at 127.0.0.1:{0} does not scan as SpamAssassin does\n"
+       "!check SPAMASSASSINEXE", 0},
+      // Not the 72 s its PONG takes, nor the minutes of a fresh timeout per read.
+      {{"trickle"}, "SPAMDTIMEOUT=3", 1, "FAIL     spamd 127.0.0.1:{0}  did not answer PING within 3 seconds (SPAMDTIMEOUT)", 27},
+  };
+  for (const auto& row : rows) {
+    Sandbox box;
+    std::unique_ptr<SpamdDaemon> real;
+    std::vector<std::unique_ptr<FakeSpamd>> fakes;
+    std::vector<std::string> ports, hosts;
+    for (const std::string& host : row.pool) {
+      if (host.rfind("spamd", 0) == 0) {
+        if (!real) real = std::make_unique<SpamdDaemon>(box);
+        ports.push_back(real->port);
+      } else {
+        fakes.push_back(host == "trickle" ? std::make_unique<FakeSpamd>(kSpam, false, false, "SPAMD/1.5 0 PONG\r\n", true)
+                                          : std::make_unique<FakeSpamd>(host));
+        ports.push_back(std::to_string(fakes.back()->port));
+      }
+      hosts.push_back((host == "spamd@localhost" ? "localhost:" : "127.0.0.1:") + ports.back());
+    }
+    std::string pool;
+    for (const std::string& host : hosts) pool += (pool.empty() ? "" : ",") + host;
+    box.Configure("SPAMDHOSTS=" + pool + " " + row.settings);
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult check = box.Run({}, "sacheck");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(check.status, row.status) << check.output;
+    std::istringstream lines(row.lines);
+    for (std::string line; std::getline(lines, line);) {
+      for (std::size_t i = 0; i < ports.size(); ++i) line = std::regex_replace(line, std::regex("\\{" + std::to_string(i) + "\\}"), ports[i]);
+      EXPECT_EQ(Has(check.output, line.c_str() + (line[0] == '!')), line[0] != '!') << line << " in\n" << check.output;
+    }
+    EXPECT_TRUE(row.seconds == 0 || took < std::chrono::seconds(row.seconds)) << row.lines;
+    EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
+    EXPECT_EQ(EventsBesideHosts(box), std::vector<std::string>{});
+  }
+}
+
 // spamd's answers, by a daemon of the test's own that gives the answer it is told: a whole one of many blocks
 // tags the message, every other leaves it.
 TEST(spamd, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {

@@ -61,17 +61,20 @@ struct SpamdDaemon {
 // "never", accepts nothing (the system completes the connection all the
 // same); with "stall", accepts and then reads nothing; with early, gives the
 // answer as soon as the request's header is in and closes without reading the
-// rest; with hold, keeps each connection open after its answer. Counts the
-// connections it served.
+// rest; with hold, keeps each connection open after its answer. A PING is
+// answered with pong; with trickle, every answer goes out one byte every 4
+// seconds, until the peer or the daemon goes. Counts the connections it served.
 struct FakeSpamd {
-  explicit FakeSpamd(const std::string& answer, bool early = false, bool hold = false) : listener(socket(AF_INET, SOCK_STREAM, 0)) {
+  explicit FakeSpamd(const std::string& answer, bool early = false, bool hold = false, const std::string& pong = "SPAMD/1.5 0 PONG\r\n",
+                     bool trickle = false)
+      : listener(socket(AF_INET, SOCK_STREAM, 0)) {
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof address;
     EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length) + listen(listener, 16), 0);
     getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
     port = ntohs(address.sin_port);
     if (answer == "never") return;
-    server = std::thread([this, answer, early, hold] {
+    server = std::thread([this, answer, early, hold, pong, trickle] {
       for (int connection; (connection = accept(listener, nullptr, nullptr)) >= 0; close(connection)) {
         ++connections;
         if (answer == "stall") {
@@ -84,12 +87,17 @@ struct FakeSpamd {
           request.append(block, static_cast<std::size_t>(got));
           if (early && request.find("\r\n\r\n") != std::string::npos) break;
         }
-        send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+        const std::string& reply = request.rfind("PING ", 0) == 0 ? pong : answer;
+        if (!trickle) send(connection, reply.data(), reply.size(), MSG_NOSIGNAL);
+        for (std::size_t i = 0; trickle && !going && i < reply.size() && send(connection, &reply[i], 1, MSG_NOSIGNAL) == 1; ++i) {
+          for (int tick = 0; tick < 40 && !going; ++tick) usleep(100000);
+        }
         if (hold) stalled.push_back(dup(connection));
       }
     });
   }
   ~FakeSpamd() {
+    going = true;
     shutdown(listener, SHUT_RDWR);
     if (server.joinable()) server.join();
     for (const int connection : stalled) close(connection);
@@ -97,6 +105,7 @@ struct FakeSpamd {
   }
   int listener, port = 0;
   std::atomic<int> connections{0};
+  std::atomic<bool> going{false};
   std::vector<int> stalled;
   std::thread server;
 };
