@@ -370,6 +370,7 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       outcome.spam = answer.spam;
       outcome.score = answer.score;
       outcome.required = answer.required;
+      outcome.host = SpamdHostName(host);
       if (before) {
         ForgetHostFailure(fs, records, host);
         platform.LogEvent(EventLevel::kInformation, "The spamd host " + SpamdHostName(host) + " scans again; it had failed: " + before->what);

@@ -16,6 +16,7 @@ struct SpamdOutcome {
   // spamd's own verdict from its Spam field ("Spam: True ; 7.1 / 5.0"), when it gave one.
   std::optional<bool> spam;
   std::string score, required;
+  std::string host;        // the host that scanned it, as SPAMDHOSTS names it
   bool timed_out = false;  // SCANTIMELIMIT ended the exchange
   std::string failures;    // what each host did, when none scanned it
   // Why this machine could not go on (the message unreadable, TEMPPATH not

@@ -8,8 +8,10 @@
 #include <sys/un.h>
 
 #include <chrono>
+#include <map>
 #include <random>
 
+#include "e2e/policy.h"
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
 #include "store/scan_log.h"
@@ -23,6 +25,10 @@ class LinuxScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(LinuxScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(LinuxBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Scan, LinuxScenario, ::testing::ValuesIn(Scenarios(kLinux)),
                          [](const auto& info) { return info.param.name; });
+
+class LinuxPolicy : public ::testing::TestWithParam<PolicyCase> {};
+TEST_P(LinuxPolicy, DecidesAsConfigured) { RunPolicyCase(LinuxBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Policy, LinuxPolicy, ::testing::ValuesIn(PolicyCases(kLinux)), [](const auto& info) { return info.param.name; });
 
 class LinuxQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
 TEST_P(LinuxQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(LinuxBuild(), GetParam()); }
@@ -79,7 +85,7 @@ TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText)
 
   // The same figures, counted apart from the program.
   // A message is a run that found its message; an operator's release line is a release.
-  WriteFile(box.folder / "count.py", "import csv, sys\nlines = [r for r in csv.reader(open(sys.argv[1], encoding='utf-8-sig')) if len(r) == 14][1:]\n"
+  WriteFile(box.folder / "count.py", "import csv, sys\nlines = [r for r in csv.reader(open(sys.argv[1], encoding='utf-8-sig')) if len(r) in (14, 15)][1:]\n"
             "releases = [r for r in lines if r[5] == 'released' and r[6].startswith('released from the quarantine by ')]\n"
             "rows = [r for r in lines if r[5] != 'missing' and r not in releases]\n"
             "clean = [r for r in rows if r[4] == 'clean']\n"
@@ -196,7 +202,7 @@ TEST(ScanLog, RunsAtOnceWriteWholeLinesUnderOneHeader) {
   std::set<std::string> whole;
   for (std::size_t i = 1; i < log.size(); ++i) {
     const auto f = ParseCsvLine(log[i]);
-    if (f.size() == 14 && f[5] == (std::stoi(f[2].substr(1)) % 2 ? "quarantined" : "tagged")) whole.insert(f[2]);
+    if (f.size() == 15 && f[5] == (std::stoi(f[2].substr(1)) % 2 ? "quarantined" : "tagged")) whole.insert(f[2]);
   }
   EXPECT_EQ(whole.size(), 32u);
   EXPECT_EQ(FilesIn(box.folder / "scan log").size(), 1u);  // no temporary file left
@@ -237,7 +243,7 @@ TEST(ScanLog, LineCutByAFullVolumeNeverMergesWithTheNext) {
   box.Queue("N.MAI", kHam);
   EXPECT_EQ(box.Run().status, 0);
   const std::vector<std::string> lines = box.ScanLogLines();
-  EXPECT_EQ(ParseCsvLine(lines.back()).size(), 14u) << lines.back();
+  EXPECT_EQ(ParseCsvLine(lines.back()).size(), 15u) << lines.back();
   EXPECT_EQ(ParseCsvLine(lines.back())[2], "N.MAI");
   EXPECT_EQ(ParseCsvLine(lines[lines.size() - 2])[2], "Y");
 }
@@ -277,9 +283,10 @@ TEST(spamd, QuarantinesSpamAndTagsHamThroughAPoolWithOneHostDown) {
 TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   Sandbox box;
   const SpamdDaemon first(box, "first"), second(box, "second");
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(FreePort()) + ",127.0.0.1:" + first.port + ",localhost:" + second.port +
-                " SPAMASSASSINEXE=C:\\none");
+  const std::string down = "127.0.0.1:" + std::to_string(FreePort());
+  box.Configure("SPAMDHOSTS=" + down + ",127.0.0.1:" + first.port + ",localhost:" + second.port + " SPAMASSASSINEXE=C:\\none");
   ExpectSpamQuarantinedAndHamTagged(box, kSpam);
+  const int first_before = first.Scans(), second_before = second.Scans();
   for (int i = 0; i < 20; ++i) box.Queue("M" + std::to_string(i) + ".MAI", i % 2 ? kSpam : kHam);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(box.Run({"M" + std::to_string(i) + ".MAI", "Conn"}).status, 0);
   // The host that is down is named once, by the first run that met it.
@@ -288,6 +295,13 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   EXPECT_TRUE(Has(events[0], "failed, and the next runs ask it only after the other hosts for 30 seconds (SPAMDRETRYAFTER): Could not connect"));
   EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 33u);
   for (const SpamdDaemon* daemon : {&first, &second}) EXPECT_GE(daemon->Scans(), 3) << daemon->port;
+  // The scan log names the host that scanned each of the 20 messages, as SPAMDHOSTS names it.
+  std::map<std::string, int> scanned;
+  const std::vector<std::string> lines = box.ScanLogLines();
+  ASSERT_GE(lines.size(), 21u);
+  for (std::size_t i = lines.size() - 20; i < lines.size(); ++i) ++scanned[ParseCsvLine(lines[i]).at(14)];
+  EXPECT_EQ(scanned, (std::map<std::string, int>{{"127.0.0.1:" + first.port, first.Scans() - first_before},
+                                                 {"localhost:" + second.port, second.Scans() - second_before}}));
 }
 
 // sacheck asks every host of the pool on its own: PING, then GTUBE, which must come back Spam: True, all
@@ -473,6 +487,16 @@ TEST(spamd, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
   EXPECT_EQ(cut.connections + junk.connections, 2);
   EXPECT_EQ(good.connections, 16);
   EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
+  // The scan log names the good host for every message, and, in the lines of the runs that met them, the bad hosts.
+  const std::vector<std::string> lines = box.ScanLogLines();
+  ASSERT_EQ(lines.size(), 17u);
+  std::string passed_over;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> f = ParseCsvLine(lines[i]);
+    EXPECT_EQ(f.at(14), "127.0.0.1:" + std::to_string(good.port)) << lines[i];
+    passed_over += f[6];
+  }
+  for (const FakeSpamd* bad : {&cut, &junk}) EXPECT_TRUE(Has(passed_over, ("127.0.0.1:" + std::to_string(bad->port) + " ").c_str())) << passed_over;
 }
 
 // spamd's own verdict counts: a site whose spamd drops the flag line (clear_headers) still has its spam quarantined,
@@ -604,6 +628,42 @@ TEST(spamd, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
     EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), lines);
     EXPECT_TRUE(FilesIn(box.temp).empty()) << fault;
   }
+}
+
+// localhost is 127.0.0.1, then ::1, within the one connect time: a daemon that
+// listens on the IPv6 loopback alone is reached.
+TEST(spamd, LocalhostReachesADaemonOnTheIPv6LoopbackAlone) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  socklen_t length = sizeof address;
+  const int listener = socket(AF_INET6, SOCK_STREAM, 0);
+  if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(listener, 4) != 0) {
+    if (listener >= 0) close(listener);
+    GTEST_SKIP() << "this machine has no IPv6 loopback";
+  }
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string tagged = "X-Spam-Status: No, score=0.1\r\n" + kHam;
+  std::thread daemon([&] {
+    const int connection = accept(listener, nullptr, nullptr);
+    if (connection < 0) return;  // never asked
+    char block[4096];
+    while (recv(connection, block, sizeof block, 0) > 0) {
+    }
+    const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(tagged.size()) + "\r\n\r\n" + tagged;
+    send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+    close(connection);
+  });
+  Sandbox box;
+  box.Configure("SPAMDHOSTS=localhost:" + std::to_string(ntohs(address.sin6_port)) + " SCANLOGPATH=-");
+  box.Queue("N.MAI", kHam);
+  const RunResult run = box.Run();
+  shutdown(listener, SHUT_RDWR);
+  daemon.join();
+  close(listener);
+  EXPECT_EQ(run.status, 0) << run.standard_error;
+  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), tagged);
+  EXPECT_EQ(box.Events(), std::vector<std::string>{});
 }
 
 }  // namespace

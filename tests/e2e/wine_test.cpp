@@ -3,8 +3,10 @@
 // POSIX profile and registry readers held against Windows's.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/personality.h>
 
+#include "e2e/policy.h"
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
 #include "store/scan_log.h"
@@ -115,6 +117,59 @@ TEST(WindowsSpamd, QuarantinesSpamAndTagsHamThroughARealDaemon) {
   box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(FreePort()) + ",localhost:" + daemon.port + " SPAMASSASSINEXE=-");
   ExpectSpamQuarantinedAndHamTagged(box, kSpam);
   EXPECT_EQ(daemon.Scans(), 5);  // sacheck's GTUBE to the host, its two trial scans and the two messages
+}
+
+// A name's lookup and all its addresses share one connect time. The name has
+// two addresses, in a hosts file of this test's own mount namespace (Wine looks
+// names up through the system's resolver in its own process): a first one that
+// refuses, and a daemon's on the second is reached; a first one that takes no
+// call (its listener's queue is full, so the system drops the call) uses the
+// time up, and the second is never tried.
+TEST(WindowsSpamd, NamesAddressesShareOneConnectTime) {
+  ASSERT_EQ(unshare(CLONE_NEWNS) + mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+  TempFolder hosts;
+  WriteFile(hosts / "hosts", "127.0.0.2 pool.test\n127.0.0.3 pool.test\n");
+  ASSERT_EQ(mount((hosts / "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr), 0);
+  const auto listener = [](const char* ip, int port, int backlog) {
+    sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {inet_addr(ip)}, {}};
+    socklen_t length = sizeof address;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length) + listen(fd, backlog), 0) << ip;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return std::pair{fd, static_cast<int>(ntohs(address.sin_port))};
+  };
+  const std::string tagged = "X-Spam-Status: No, score=0.1\r\n" + kHam;
+  const auto [daemon, port] = listener("127.0.0.3", 0, 4);
+  std::atomic<int> served{0};
+  std::thread server([&, daemon = daemon] {
+    for (int connection; (connection = accept(daemon, nullptr, nullptr)) >= 0; close(connection), ++served) {
+      char block[4096];
+      while (recv(connection, block, sizeof block, 0) > 0) {
+      }
+      const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(tagged.size()) + "\r\n\r\n" + tagged;
+      send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
+    }
+  });
+  Sandbox box(WindowsBuild());
+  box.Configure("SPAMDHOSTS=pool.test:" + std::to_string(port) + " SPAMASSASSINEXE=- SCANLOGPATH=-");
+  box.Queue("N.MAI", kHam);
+  EXPECT_EQ(box.Run().status, 0);  // nothing on the first address yet
+  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), tagged);
+  EXPECT_EQ(served, 1);
+  const int silent = listener("127.0.0.2", port, 0).first;
+  const int queued = socket(AF_INET, SOCK_STREAM, 0);  // the one call the queue holds
+  sockaddr_in first{AF_INET, htons(static_cast<std::uint16_t>(port)), {inet_addr("127.0.0.2")}, {}};
+  EXPECT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&first), sizeof first), 0);
+  box.Queue("N.MAI", kHam);
+  EXPECT_EQ(box.Run().status, 3);
+  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), kHam);
+  EXPECT_EQ(served, 1);
+  const std::vector<std::string> events = EventsBesideHosts(box);
+  EXPECT_TRUE(events.size() == 1 && Has(events[0], ("Could not connect to pool.test:" + std::to_string(port)).c_str()))
+      << (events.empty() ? "" : events[0]);
+  shutdown(daemon, SHUT_RDWR);
+  server.join();
+  for (const int fd : {daemon, silent, queued}) close(fd);
 }
 
 // The Windows build keeps the records of the pool's hosts as the Linux build
@@ -228,6 +283,10 @@ class WineQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
 TEST_P(WineQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(WindowsBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Quarantine, WineQuarantine, ::testing::ValuesIn(QuarantineCases(kWine)),
                          [](const auto& info) { return info.param.name; });
+
+class WinePolicy : public ::testing::TestWithParam<PolicyCase> {};
+TEST_P(WinePolicy, DecidesAsConfigured) { RunPolicyCase(WindowsBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Policy, WinePolicy, ::testing::ValuesIn(PolicyCases(kWine)), [](const auto& info) { return info.param.name; });
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(WineScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(WindowsBuild(), GetParam()); }

@@ -293,6 +293,25 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   unsetenv("SAPLUGIN_REGISTRY");
 }
 
+// A line that none of the day's files takes is named whole in the error, with each file's reason.
+TEST(ScanLog, ALineNoFileTakesIsNamedWithEachFilesReason) {
+  TempFolder folder;
+  auto platform = CreatePlatform(1, kArgv);
+  for (int n = 1; n <= kScanLogFilesPerDay; ++n) std::filesystem::create_directory(ScanLogFile(folder.path + "/", "2026-12-08", n));
+  ScanRecord record;
+  record.time = "2026-12-08T10:00:00+01:00";
+  record.message = "N.MAI";
+  record.outcome = "tagged";
+  std::string error = "written";
+  try {
+    WriteScanLog(*platform, *platform->CreateFileSystem(), folder.path + "/", record);
+  } catch (const Error& thrown) {
+    error = thrown.Description();
+  }
+  EXPECT_TRUE(Has(error, ("took the line \"" + FormatScanLogLine(record) + "\": ").c_str())) << error;
+  for (int n = 1; n <= kScanLogFilesPerDay; ++n) EXPECT_TRUE(Has(error, (ScanLogFile("/", "2026-12-08", n) + "\"").c_str())) << n << error;
+}
+
 TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   const std::pair<std::string, std::string> fields[] = {
       {"plain", "plain"}, {"a,b", "\"a,b\""}, {"He said \"hi\"", "\"He said \"\"hi\"\"\""}, {" lead", "\" lead\""}, {"", ""},
@@ -311,10 +330,10 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
     EXPECT_EQ(CsvField(std::string(in, 2)), defined ? std::string(out, sizeof out - out_left) : "\xEF\xBF\xBDx") << byte;
   }
   iconv_close(cp1252);
-  const std::string line = FormatScanLogLine({"T", "", "", -1, "", "", "", "-0.1", "", "A,B", "", 1.5, "-x", "=HYPERLINK(\"a\"),\xE9"});
-  EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\"");
-  EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9"}));
-  EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), 14u);
+  const std::string line = FormatScanLogLine({"T", "", "", -1, "", "", "", "-0.1", "", "A,B", "", 1.5, "-x", "=HYPERLINK(\"a\"),\xE9", "[::1]:783"});
+  EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\",[::1]:783");
+  EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9", "[::1]:783"}));
+  EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), 15u);
   // The formula mark goes by the first character after blanks and control characters; only text from outside gets it.
   const std::pair<std::string, std::string> texts[] = {{"\v=HYPERLINK(\"x\")", "\"' =HYPERLINK(\"\"x\"\")\""}, {"  +1", "'  +1"},
       {"\t\r\n@SUM(A1)", "'   @SUM(A1)"}, {"\x01-2", "' -2"}, {"a=b", "a=b"}, {"  ", "\"  \""}, {"\xA0=1", "\xC2\xA0=1"}};
@@ -408,6 +427,33 @@ TEST(Report, DaysAndPeriodsByTheCalendar) {
             "2026-11-24 2026-11-30 2026-02-28 2026-02-28");
 }
 
+// Each spamd host's messages, filter times and failures, from the host column and the hosts a reason names;
+// a log from before the host column still reads.
+TEST(Report, EachSpamdHostsMessagesTimesAndFailures) {
+  ReportData data(MakePeriod("2026-12-07", "2026-12-07"));
+  const char* const lines[] = {
+      "2026-12-07T09:00:00+01:00,SMTP,A.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s,a:783",
+      "2026-12-07T09:01:00+01:00,SMTP,B.MAI,10,spam,quarantined,,9.0,5.0,,B.MAI,0.300,f,s,a:783",
+      "2026-12-07T09:02:00+01:00,SMTP,C.MAI,10,clean,tagged,b:783 did not answer within 5 seconds (SPAMDTIMEOUT),1.0,5.0,,,5.200,f,s,[::1]:783",
+      "2026-12-07T09:03:00+01:00,SMTP,D.MAI,10,,no-message,b:783 answered \"SPAMD/1.5 76 EX_PROTOCOL\"; Could not connect to [::1]:783: refused,,,,,,f,s,",
+      "2026-12-07T09:04:00+01:00,SMTP,E.MAI,10,clean,tagged,,1.0,5.0,,,0.200,f,s",   // before the host column
+      "2026-12-07T09:05:00+01:00,SMTP,F.MAI,10,,filter-failed,C:\\Temp\\x:1 is full,,,,,,f,s,",  // a local failure names no host
+  };
+  for (const char* line : lines) data.Add(ParseCsvLine(line));
+  std::string figures;
+  for (const auto& [name, host] : data.hosts) {
+    figures += name + " " + std::to_string(host.messages) + " " + std::to_string(host.failures) + " " + std::to_string(host.times.Percentile(0.5)).substr(0, 4) + "; ";
+  }
+  EXPECT_EQ(figures, "[::1]:783 1 1 5.20; a:783 2 0 0.10; b:783 0 2 0.00; ");
+  EXPECT_EQ(data.current.messages, 6);
+  EXPECT_TRUE(data.skipped.empty());
+  const std::pair<const char*, std::vector<std::string>> reasons[] = {
+      {"", {}}, {"exit status 1", {}}, {"10.0.0.5:783 cut its answer short", {"10.0.0.5:783"}},
+      {"Could not connect to spamd.example:7830: Connection refused; [fe80::1]:783 answered \"x\"", {"spamd.example:7830", "[fe80::1]:783"}},
+      {"::1:783 is no host", {}}, {"host:1234567 is no port", {}}, {"a:b:783 two colons", {}}};
+  for (const auto& [reason, hosts] : reasons) EXPECT_EQ(FailedHosts(reason), hosts) << reason;
+}
+
 // The report's counts from log lines, each case a line and what it adds.
 TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   ReportData data(MakePeriod("2026-12-07", "2026-12-07"));
@@ -459,7 +505,7 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   const std::pair<const char*, const char*> senders[] = {{"Ann <ann@Example.COM>", "example.com"}, {"bob@b.example", "b.example"},
                                                          {"\"a@b\" <c@d.example>", "d.example"}, {"no address", ""}};
   for (const auto& [from, domain] : senders) EXPECT_EQ(SenderDomain(from), domain) << from;
-  EXPECT_EQ(data.skipped, (std::map<std::string, long>{{"a line without a time", 2}, {"a line without the log's 14 fields", 1}}));
+  EXPECT_EQ(data.skipped, (std::map<std::string, long>{{"a line without a time", 2}, {"a line without the log's 14 or 15 fields", 1}}));
   EXPECT_EQ(data.near_misses, 2);
   EXPECT_EQ(data.RequiredScore(), "5.0");
   EXPECT_EQ(data.spam_rules, (std::map<std::string, long>{{"BAYES_99", 1}, {"URIBL", 1}}));

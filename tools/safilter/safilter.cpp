@@ -14,6 +14,7 @@
 //                      (POSIX: abort; Windows: the access-violation status)
 //   no-header          write the body only, without any header section
 //   flag               flag every message
+//   score TEXT         write TEXT as the score ("none": no score at all)
 //   stderr TEXT        write the text on standard error
 //   no-scan            pass the message straight through with an unflagged
 //                      X-Spam-Status line, without looking at it (the
@@ -63,6 +64,7 @@ struct Faults {
   bool no_header = false;
   bool flag = false;
   bool no_scan = false;
+  std::string score;  // empty: the score that goes with the verdict
   std::string standard_error;
 };
 
@@ -90,6 +92,8 @@ Faults ReadFaults(const std::string& rules) {
       faults.flag = true;
     } else if (word == "no-scan") {
       faults.no_scan = true;
+    } else if (word == "score") {
+      words >> faults.score;
     } else if (word == "stderr") {
       std::getline(words >> std::ws, faults.standard_error);
     }
@@ -233,9 +237,9 @@ int main(int argc, char** argv) {
   } else {
     out.Put("X-Spam-Checker-Version: SpamAssassin stand-in safilter 1.0" + line_break);
     if (flagged) out.Put("X-Spam-Flag: YES" + line_break);
-    out.Put(std::string("X-Spam-Status: ") +
-            (flagged ? "Yes, score=1000.0 required=5.0 tests=GTUBE" : "No, score=0.0 required=5.0 tests=none") +
-            " autolearn=no version=safilter-1.0" + line_break);
+    const std::string score = faults.score.empty() ? (flagged ? "1000.0" : "0.0") : faults.score;
+    out.Put(std::string("X-Spam-Status: ") + (flagged ? "Yes, " : "No, ") + (score == "none" ? "" : "score=" + score + " ") + "required=5.0 tests=" +
+            (flagged ? "GTUBE" : "none") + " autolearn=no version=safilter-1.0" + line_break);
     std::size_t got;
     while (!out.Stopped() && (got = spool.Read(block, sizeof block)) > 0) out.Put(block, got);
   }

@@ -1,0 +1,30 @@
+#pragma once
+
+// What the policy makes of a message: score bands, connector sections, test
+// mode and bypass, one table for both builds.
+
+#include "e2e/e2e.h"
+
+namespace saplugin {
+
+// One case: its name and builds; the working configuration's changes (as
+// Sandbox::Configure takes them); more of the file's text after the main
+// section ("{connector}" stands for the sandbox's connector, "{CONNECTOR}"
+// for it in capitals); the message; the stand-in filter's directives (empty:
+// none) or "real-filter" for SpamAssassin itself; what becomes of the
+// message; the scan log's verdict and outcome, and the start of its reason;
+// the exit status; and the start of the one entry expected (empty: none).
+struct PolicyCase {
+  std::string name;
+  int builds;
+  std::string settings, sections, message, directives;
+  Outcome outcome;
+  std::string logged, reason;
+  int status;
+  std::string entry;
+};
+inline void PrintTo(const PolicyCase& c, std::ostream* out) { *out << c.name; }
+std::vector<PolicyCase> PolicyCases(int build);
+void RunPolicyCase(const Build& build, const PolicyCase& c);
+
+}  // namespace saplugin
