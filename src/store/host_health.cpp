@@ -98,7 +98,8 @@ std::optional<HostAnswerTime> ReadHostAnswerTime(FileSystem& fs, const std::stri
 }
 
 std::int64_t AnswerTimePerMessage(std::int64_t milliseconds, std::int64_t message_bytes) {
-  return std::max<std::int64_t>(0, milliseconds) / (1 + std::max<std::int64_t>(0, message_bytes) / kAnswerTimeUnit);
+  const std::int64_t read = std::clamp<std::int64_t>(message_bytes, 0, kAnswerTimeBytesRead);
+  return std::max<std::int64_t>(0, milliseconds) * kAnswerTimeBytes / (kAnswerTimeBytes + read);
 }
 
 bool RecordHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now, std::int64_t milliseconds,
