@@ -212,12 +212,14 @@ void Check(const std::string& text, const SpamdOutcome& outcome, Harness& h) {
     if (entry.name != "RUN.MAI" && (entry.name.compare(0, 6, "spamd-") != 0 || passing)) Broken("a scan left " + entry.name + " behind");
   }
   if (!outcome.local_failure.empty() || outcome.timed_out) Broken("a scan failed on this side: " + outcome.local_failure);
-  // The daemon said all it had and closed: nothing is left to wait for.
-  if (outcome.failures.find("(SPAMDTIMEOUT)") != std::string::npos) Broken("a whole answer waited out the time: " + outcome.failures);
+  // The daemon said all it had and closed: nothing is left to wait for
+  // ("HOST did not answer within 10 seconds (SPAMDTIMEOUT)").
+  const std::string name = "127.0.0.1:" + std::to_string(h.host.port);
+  if (outcome.failures.compare(0, name.size() + 9, name + " did not ") == 0) Broken("a whole answer waited out the time: " + outcome.failures);
   if (PlainlyGood(answer) && !outcome.scanned) Broken("a good answer was refused: " + outcome.failures);
   if (!outcome.scanned) {
     if (outcome.spam || !outcome.score.empty() || !outcome.required.empty()) Broken("a verdict from a refused answer");
-    if (outcome.failures.find("127.0.0.1:" + std::to_string(h.host.port)) == std::string::npos) Broken("a refusal that names no host");
+    if (outcome.failures.compare(0, name.size() + 1, name + " ") != 0) Broken("a refusal that does not start with the host's name");
     if (output || !failure) Broken("a refusal kept its output, or recorded no failure of the host");
     return;
   }
