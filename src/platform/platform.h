@@ -249,8 +249,8 @@ class Platform {
   // Error, with a description, when it cannot be started.
   virtual std::unique_ptr<ChildProcess> StartHidden(const std::string& command_line) = 0;
   // Opens a TCP connection to a host (a name or an address) and port, trying
-  // each of the host's addresses, each for at most the time. Throws Error,
-  // with a description, when none accepts it.
+  // the host's addresses in turn, the lookup and all of them within the one
+  // time. Throws Error, with a description, when none accepts it in time.
   virtual std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) = 0;
   // Lets the process's pending events be handled once, without waiting.
   virtual void PumpEvents() = 0;

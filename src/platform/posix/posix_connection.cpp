@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "platform/posix/posix_error.h"
 #include "platform/posix/scoped_fd.h"
@@ -72,36 +73,58 @@ class PosixConnection : public Connection {
 
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t port, Milliseconds timeout) {
   const std::string peer = host + ":" + std::to_string(port);
+  const std::string context = "Could not connect to " + peer;
   // Addresses only (and localhost): a statically linked program cannot use
   // the system's name services, and this build is the stand-in for tests.
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  const std::string numeric = host == "localhost" ? "127.0.0.1" : host;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-  if (::inet_pton(AF_INET, numeric.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(port);
-    length = sizeof *v4;
-  } else if (::inet_pton(AF_INET6, numeric.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    length = sizeof *v6;
-  } else {
-    throw PosixError("Could not find " + peer + " (the POSIX build takes IP addresses and localhost)", EHOSTUNREACH);
+  // localhost is 127.0.0.1, then ::1, as the Windows build orders it.
+  const std::vector<std::string> numerics = host == "localhost" ? std::vector<std::string>{"127.0.0.1", "::1"} : std::vector<std::string>{host};
+  std::vector<sockaddr_storage> addresses;
+  for (const std::string& numeric : numerics) {
+    sockaddr_storage address{};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+    if (::inet_pton(AF_INET, numeric.c_str(), &v4->sin_addr) == 1) {
+      v4->sin_family = AF_INET;
+      v4->sin_port = htons(port);
+    } else if (::inet_pton(AF_INET6, numeric.c_str(), &v6->sin6_addr) == 1) {
+      v6->sin6_family = AF_INET6;
+      v6->sin6_port = htons(port);
+    } else {
+      throw PosixError("Could not find " + peer + " (the POSIX build takes IP addresses and localhost)", EHOSTUNREACH);
+    }
+    addresses.push_back(address);
   }
-  ScopedFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd.Valid()) throw PosixError("Could not connect to " + peer, errno);
-  int error = 0;
-  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), length) != 0) {
-    if (errno != EINPROGRESS) throw PosixError("Could not connect to " + peer, errno);
-    // On the way: the socket turns writable when it is settled.
-    WaitFor(fd.Get(), POLLOUT, WaitEnd(timeout), "Could not connect to " + peer);
-    socklen_t size = sizeof error;
-    if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
-    if (error != 0) throw PosixError("Could not connect to " + peer, error);
+  // One time for all the addresses, so that a host costs at most the time.
+  const WaitEnd end(timeout);
+  int error = ECONNREFUSED;
+  for (const sockaddr_storage& address : addresses) {
+    if (end.Passed()) {
+      error = ETIMEDOUT;
+      break;
+    }
+    const socklen_t length = address.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    ScopedFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    if (!fd.Valid()) {
+      error = errno;  // a system without IPv6, say: the next address may do
+      continue;
+    }
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+      error = errno;
+      if (error != EINPROGRESS) continue;
+      // On the way: the socket turns writable when it is settled.
+      try {
+        WaitFor(fd.Get(), POLLOUT, end, context);
+      } catch (const Error& failure) {
+        error = static_cast<int>(failure.Number());
+        continue;
+      }
+      socklen_t size = sizeof error;
+      if (::getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+      if (error != 0) continue;
+    }
+    return std::make_unique<PosixConnection>(fd.Release(), peer);
   }
-  return std::make_unique<PosixConnection>(fd.Release(), peer);
+  throw PosixError(context, error);
 }
 
 }  // namespace saplugin

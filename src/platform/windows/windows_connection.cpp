@@ -105,11 +105,12 @@ DWORD WINAPI LookUpName(void* argument) {
 // The addresses of a host. An IP address is read at once, in this thread,
 // without any name service. A name is looked up by getaddrinfo in a thread
 // of its own, so that a name server that does not answer costs at most the
-// time: the thread is then left to end by itself and frees what it finds.
+// time left before the end: the thread is then left to end by itself and
+// frees what it finds.
 // The thread and its signal are Win32's own: under Wine, a std::thread's
 // lookup with a condition variable now and then never signalled its end on
 // a busy machine.
-Addresses FindAddresses(const std::string& host, std::uint16_t port, Milliseconds timeout, const std::string& peer) {
+Addresses FindAddresses(const std::string& host, std::uint16_t port, const WaitEnd& end, Milliseconds timeout, const std::string& peer) {
   const std::string service = std::to_string(port);
   const addrinfo hints = StreamHints(AI_NUMERICHOST);
   addrinfo* found = nullptr;
@@ -124,8 +125,8 @@ Addresses FindAddresses(const std::string& host, std::uint16_t port, Millisecond
     delete lookup;
     throw WindowsError("Could not look up " + peer, error);
   }
-  const DWORD wait = timeout == kNoTimeLimit ? INFINITE : static_cast<DWORD>(std::min<Milliseconds>(timeout, INFINITE - 1));
-  if (WaitForSingleObject(lookup->done, wait) != WAIT_OBJECT_0) {
+  const int left = end.Left();
+  if (WaitForSingleObject(lookup->done, left < 0 ? INFINITE : static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
     LetGo(lookup);
     throw WindowsError("Could not find " + peer + " within " + std::to_string(timeout) + " ms", WSAETIMEDOUT);
   }
@@ -182,7 +183,10 @@ class WindowsConnection : public Connection {
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t port, Milliseconds timeout) {
   StartWinsock();
   const std::string peer = host + ":" + std::to_string(port);
-  const auto found = FindAddresses(host, port, timeout, peer);
+  // One time for the lookup and all the addresses: a host costs at most the
+  // time, however many addresses its name has.
+  const WaitEnd end(timeout);
+  const auto found = FindAddresses(host, port, end, timeout, peer);
   std::vector<const addrinfo*> addresses;
   for (const addrinfo* address = found.get(); address != nullptr; address = address->ai_next) addresses.push_back(address);
   // Windows answers localhost with ::1 first; a daemon that listens on IPv4
@@ -192,6 +196,10 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t po
   }
   DWORD error = WSAECONNREFUSED;
   for (const addrinfo* address : addresses) {
+    if (end.Passed()) {
+      error = WSAETIMEDOUT;
+      break;
+    }
     ScopedSocket socket(::socket(address->ai_family, address->ai_socktype, address->ai_protocol));
     u_long non_blocking = 1;
     if (socket.Get() == INVALID_SOCKET || ioctlsocket(socket.Get(), FIONBIO, &non_blocking) != 0) {
@@ -206,7 +214,7 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, std::uint16_t po
     // Connected, or on the way: writable when it succeeds, in the exception
     // set when it fails.
     try {
-      WaitFor(socket.Get(), true, WaitEnd(timeout), peer);
+      WaitFor(socket.Get(), true, end, peer);
     } catch (const Error& failure) {
       error = static_cast<DWORD>(failure.Number());
       continue;
