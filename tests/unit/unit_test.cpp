@@ -18,6 +18,7 @@
 #include "config/load_options.h"
 #include "config/spamd_hosts.h"
 #include "files.h"
+#include "platform/event_text.h"
 #include "platform/platform.h"
 
 #ifndef _WIN32
@@ -134,6 +135,25 @@ TEST_F(FileSystemContract, SpamdHostsIsReadWholeOrRefused) {
   ASSERT_TRUE(LoadOptionsFrom(*platform, file, options));
   EXPECT_EQ(options.SpamdHosts.size(), static_cast<std::size_t>(std::count(hosts.begin(), hosts.end(), ',') + 1));
   EXPECT_EQ(SpamdHostName(options.SpamdHosts.back()), hosts.substr(hosts.rfind(',') + 1));
+}
+
+// An event-log text over the 31,839 UTF-16 units that ReportEvent takes is cut
+// with its note, never inside a character: é is one unit in two UTF-8 bytes,
+// U+1F600 two units (a surrogate pair, or four UTF-8 bytes).
+TEST(EventText, TextOverWhatTheEventLogTakesIsCutBetweenCharacters) {
+  const auto note = [](std::size_t length) { return " ... (cut: " + std::to_string(length) + " characters in all)"; };
+  const auto times = [](auto unit, int count) {
+    decltype(unit) text;
+    while (count-- > 0) text += unit;
+    return text;
+  };
+  EXPECT_EQ(CutEventText(times(std::string("a"), 31839)), times(std::string("a"), 31839));
+  EXPECT_EQ(CutEventText(times(std::string("a"), 31840)), times(std::string("a"), 31839 - 35) + note(31840));
+  EXPECT_EQ(CutEventText("a" + times(std::string("\xC3\xA9"), 31839)), "a" + times(std::string("\xC3\xA9"), 31803) + note(31840));
+  EXPECT_EQ(CutEventText("a" + times(std::string("\xF0\x9F\x98\x80"), 16000)), "a" + times(std::string("\xF0\x9F\x98\x80"), 15901) + note(32001));
+  const std::string wide_note = note(32001);
+  EXPECT_TRUE(CutEventText(L"a" + times(std::wstring(L"\xD83D\xDE00"), 16000)) ==
+              L"a" + times(std::wstring(L"\xD83D\xDE00"), 15901) + std::wstring(wide_note.begin(), wide_note.end()));
 }
 
 #ifndef _WIN32

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/event_text.h"
 #include "platform/posix/posix_error.h"
 #include "platform/posix/scoped_fd.h"
 
@@ -23,7 +24,9 @@ std::string FormatEventLine(std::time_t when, long pid, const std::string& text)
   return line;
 }
 
-void WriteEvent(int priority, const std::string& text) {
+void WriteEvent(int priority, const std::string& whole_text) {
+  // Cut as the Windows build cuts it for ReportEvent, so that both builds log the same.
+  const std::string text = CutEventText(whole_text);
   const char* file = std::getenv("SAPLUGIN_EVENTLOG");
   if (file == nullptr || *file == '\0') {
     ::openlog("saplugin", LOG_PID, LOG_USER);

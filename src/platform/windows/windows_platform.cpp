@@ -1,12 +1,15 @@
-// The Win32 services that the core uses, with the ANSI functions.
+// The Win32 services that the core uses, with the ANSI functions (the event
+// log's text excepted: see LogEvent).
 
 #include "platform/windows/windows_api.h"
 
 #include <objbase.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "platform/event_text.h"
 #include "platform/platform.h"
 #include "platform/windows/windows_connection.h"
 #include "platform/windows/windows_error.h"
@@ -20,6 +23,17 @@ namespace {
 // entry ("%1") that shows each entry's text as it stands.
 const char* const kEventSource = "saplugin";
 constexpr DWORD kEventTextMessage = 1;
+
+// Text of the ANSI code page in UTF-16, as the ANSI functions convert it.
+std::wstring Widened(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0)), L'\0');
+  if (wide.empty() || MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], static_cast<int>(wide.size())) == 0) {
+    throw WindowsError("Could not convert a text to UTF-16", GetLastError());
+  }
+  return wide;
+}
 
 class WindowsChildProcess : public ChildProcess {
  public:
@@ -113,14 +127,18 @@ class WindowsPlatform : public Platform {
   }
 
   void LogEvent(EventLevel level, const std::string& text) override {
+    // In UTF-16, the units in which ReportEvent bounds a string: an entry
+    // over the bound is never written, so its text is cut between two
+    // characters (and says so).
+    const std::wstring wide = CutEventText(Widened(text));
     HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
     if (source == nullptr) throw WindowsError("Could not open the event log", GetLastError());
-    const char* strings[] = {text.c_str()};
+    const wchar_t* strings[] = {wide.c_str()};
     const WORD type = level == EventLevel::kInformation ? EVENTLOG_INFORMATION_TYPE
                       : level == EventLevel::kWarning   ? EVENTLOG_WARNING_TYPE
                                                         : EVENTLOG_ERROR_TYPE;
     // The user's SID goes with the entry: Event Viewer shows it as the User.
-    const BOOL reported = ReportEventA(source, type, 0, kEventTextMessage, TokenUser().Sid(), 1, 0, strings, nullptr);
+    const BOOL reported = ReportEventW(source, type, 0, kEventTextMessage, TokenUser().Sid(), 1, 0, strings, nullptr);
     const DWORD error = GetLastError();
     DeregisterEventSource(source);
     if (!reported) throw WindowsError("Could not write the event log", error);
