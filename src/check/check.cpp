@@ -192,7 +192,13 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
        }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
       {"SCANLOGPATH", [&] {
-         Finding found = Folder(fs, ScanLogFolder(platform, text["SCANLOGPATH"]), "", false);
+         std::string folder;
+         try {
+           folder = ScanLogFolder(platform, text["SCANLOGPATH"]);
+         } catch (const Error& error) {
+           return Finding{"-", error.Description() + ": runs keep no scan log, and each logs a Warning entry", false};
+         }
+         Finding found = Folder(fs, folder, "", false);
          if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
          if (!found.problem.empty()) found.problem += ": runs go on without their log lines";
          return found;

@@ -92,6 +92,16 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     }
     if (first < AddDays(today, -3660)) throw Error(kErrorInvalidArgument, "usage", "the period goes back at most 3660 days");
 
+    // SCANLOGPATH as a run reads it; one that names a variable that is not
+    // set leaves the runs without a log, and the report without a folder.
+    const auto scan_log_folder = [&] {
+      const std::string value = ReadWholeSetting(platform, config, "SCANLOGPATH");
+      try {
+        return ScanLogFolder(platform, value);
+      } catch (const Error& error) {
+        throw Error(kErrorInvalidArgument, "usage", error.Description() + ": the runs keep no scan log; name its folder with --logs");
+      }
+    };
     // The report reads the two folders, even from a configuration on which
     // a run would stop (the page then says so).
     QuietPlatform quiet(platform);
@@ -103,13 +113,14 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
         loaded = LoadOptionsFrom(quiet, config, options);
       } catch (const Error& error) {
         config_problem = "The configuration " + config + " stops every run: " + error.Description();
-        options.ScanLogPath = ScanLogFolder(platform, ReadWholeSetting(platform, config, "SCANLOGPATH"));
+        if (logs.empty()) options.ScanLogPath = scan_log_folder();
         options.QuarantinePath = ReadWholeSetting(platform, config, "QUARANTINEPATH");
         if (!options.QuarantinePath.empty() && options.QuarantinePath.back() != '\\') options.QuarantinePath += '\\';
         loaded = true;
       }
     }
     if (logs.empty()) logs = options.ScanLogPath;
+    if (logs.empty() && loaded) scan_log_folder();  // says why, when a variable is not set
     if (logs.empty()) {
       throw Error(kErrorInvalidArgument, "usage",
                   loaded ? "SCANLOGPATH is not set in " + config + ": name the scan logs' folder with --logs" : config + " is missing: name the scan logs' folder with --logs");

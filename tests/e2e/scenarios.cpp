@@ -165,6 +165,9 @@ std::vector<Scenario> Table() {
       // A variable that is not set would leave a folder below wherever the run started: the log is off instead.
       {"ScanLogPathWithAnUnsetVariableTurnsTheLogOff", kBoth, "SCANLOGPATH=%SAPLUGIN_UNSET%\\logs", kSpam, "", "", O::kQuarantined, "-", 0,
        "The scan log is off for this run: SCANLOGPATH \"%SAPLUGIN_UNSET%\\logs\" names the environment variable SAPLUGIN_UNSET, which is not set"},
+      {"CheckOfAScanLogPathWithAnUnsetVariable", kBoth, "SCANLOGPATH=%SAPLUGIN_UNSET%\\logs", kSpam, "", "sacheck", O::kLeft, "-", 0,
+       "WARNING  SCANLOGPATH            \"%SAPLUGIN_UNSET%\\logs\" -> -: SCANLOGPATH \"%SAPLUGIN_UNSET%\\logs\" names the environment variable "
+       "SAPLUGIN_UNSET, which is not set: runs keep no scan log"},
       // Start-up and gates.
       {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, "-", 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
       {"NoQuarantineKeyTagsAFlaggedMessage", kLinux, "QUARANTINE=-", kSpam, "", "", O::kTagged, "tagged", 0, ""},
