@@ -3,7 +3,8 @@
 // Windows (Wine's kernel32 and registry) with one program built for both.
 //
 //   differ profile FOLDER FILE...    every key of kKeys in every section of
-//                                     kSections of each FOLDER\FILE
+//                                     kSections of each FOLDER\FILE, and the
+//                                     names of each section's keys
 //   differ registry KEY NAME...      each value of HKEY_LOCAL_MACHINE\KEY as a
 //                                     run reads the data directory
 //   differ hold FILE SECONDS         (Windows) holds FILE open for reading,
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
       continue;
     }
     for (const char* section : kSections) {
+      std::string names;
+      for (const std::string& name : platform->ReadProfileKeyNames(section, std::string(argv[2]) + "\\" + argv[i])) names += name + "|";
+      Print(std::string(argv[i]) + " [" + section + "] names", names);
       for (const char* key : kKeys) {
         char buffer[255];
         const auto length = platform->ReadProfileString(section, key, "<default>", buffer, sizeof buffer, std::string(argv[2]) + "\\" + argv[i]);

@@ -1,5 +1,8 @@
 #include "config/load_options.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "config/conversions.h"
 #include "config/spamd_hosts.h"
 #include "helpers/batch_text.h"
@@ -91,13 +94,28 @@ std::string ConfigFile(Platform& platform) { return platform.ExecutableDirectory
 
 bool LoadOptions(Platform& platform, PluginOptions& options) { return LoadOptionsFrom(platform, ConfigFile(platform), options); }
 
-bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options) {
+namespace {
+
+// True when the key is among the names (which, when given, are all the
+// section holds): a key that is not there costs no read of the file.
+bool Listed(const std::vector<std::string>* names, const char* key) {
+  if (names == nullptr) return true;
+  const std::string wanted = key;
+  const auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); };
+  for (const std::string& name : *names) {
+    if (std::equal(name.begin(), name.end(), wanted.begin(), wanted.end(), same)) return true;
+  }
+  return false;
+}
+
+bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options,
+                    const std::vector<std::string>* names) {
   // A connector section's keys are named with it in an error: "[Connector SMTP] QUARANTINE".
   const std::string label = section == kConfigSection ? "" : "[" + section + "] ";
   bool found = false;
   std::string value;
   const auto read = [&](const char* key) {
-    const bool here = ReadSectionSetting(platform, file, section, key, &value);
+    const bool here = Listed(names, key) && ReadSectionSetting(platform, file, section, key, &value);
     found = found || here;
     return here;
   };
@@ -114,15 +132,24 @@ bool LoadPolicy(Platform& platform, const std::string& file, const std::string& 
   return found;
 }
 
+}  // namespace
+
+bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options) {
+  return LoadPolicyKeys(platform, file, section, options, nullptr);
+}
+
 bool LoadConnectorOptions(Platform& platform, const std::string& file, const std::string& connector, PluginOptions& options) {
   const std::string section = kConnectorSectionPrefix + connector;
   const std::string label = "[" + section + "] ";
   // The profile reader takes a section's name up to its first "]".
   if (connector.empty() || connector.find_first_of("[]") != std::string::npos) return false;
-  bool found = LoadPolicy(platform, file, section, options);
+  // One read tells the keys the section holds: most connectors have none, and pay for that read alone.
+  const std::vector<std::string> names = platform.ReadProfileKeyNames(section, file);
+  if (names.empty()) return false;
+  bool found = LoadPolicyKeys(platform, file, section, options, &names);
   std::string value;
   const auto read = [&](const char* key) {
-    const bool here = ReadSectionSetting(platform, file, section, key, &value);
+    const bool here = Listed(&names, key) && ReadSectionSetting(platform, file, section, key, &value);
     found = found || here;
     return here;
   };
@@ -133,7 +160,7 @@ bool LoadConnectorOptions(Platform& platform, const std::string& file, const std
     options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
   }
   // The pool's list may be long: read whole, as in the main section.
-  value = ReadWholeSetting(platform, file, section, "SPAMDHOSTS");
+  value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
   if (!value.empty()) {
     try {
       options.SpamdHosts = ParseSpamdHosts(value);

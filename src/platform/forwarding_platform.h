@@ -31,6 +31,9 @@ class ForwardingPlatform : public Platform {
     return target_.QueryRegistryValue(key, name, type, data, size);
   }
   long CloseRegistryKey(RegistryKey key) override { return target_.CloseRegistryKey(key); }
+  std::vector<std::string> ReadProfileKeyNames(const std::string& section, const std::string& file) override {
+    return target_.ReadProfileKeyNames(section, file);
+  }
   std::uint32_t ReadProfileString(const std::string& section, const std::string& key, const std::string& default_value,
                                   char* buffer, std::uint32_t size, const std::string& file) override {
     return target_.ReadProfileString(section, key, default_value, buffer, size, file);

@@ -280,6 +280,11 @@ class Platform {
   virtual std::uint32_t ReadProfileString(const std::string& section, const std::string& key,
                                           const std::string& default_value, char* buffer,
                                           std::uint32_t size, const std::string& file) = 0;
+  // The names of the keys of a section of an INI file, as
+  // GetPrivateProfileStringA lists them when it is given no key name; none
+  // when the file or the section is missing. One read of the file, so that a
+  // caller can pass over the keys a section does not hold.
+  virtual std::vector<std::string> ReadProfileKeyNames(const std::string& section, const std::string& file) = 0;
   // Fills guid with a new identifier; returns 0 on success, else a failure
   // status and leaves no identifier.
   virtual long CreateGuid(Guid* guid) = 0;

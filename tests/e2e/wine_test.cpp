@@ -86,7 +86,7 @@ TEST(WindowsAgreement, ProfileReaderReadsEveryFileAsWindowsDoes) {
     query.push_back(name);
   }
   const auto [posix, windows] = Differ(query);
-  EXPECT_EQ(std::count(windows.begin(), windows.end(), '\n'), 16 * 4 * 12);  // every file, section and key answered
+  EXPECT_EQ(std::count(windows.begin(), windows.end(), '\n'), 16 * 4 * 13);  // every file, section and key answered, and the names
   EXPECT_EQ(posix, windows);
 }
 
@@ -287,6 +287,10 @@ INSTANTIATE_TEST_SUITE_P(Quarantine, WineQuarantine, ::testing::ValuesIn(Quarant
 class WinePolicy : public ::testing::TestWithParam<PolicyCase> {};
 TEST_P(WinePolicy, DecidesAsConfigured) { RunPolicyCase(WindowsBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Policy, WinePolicy, ::testing::ValuesIn(PolicyCases(kWine)), [](const auto& info) { return info.param.name; });
+
+class WinePolicyCheck : public ::testing::TestWithParam<PolicyCheckCase> {};
+TEST_P(WinePolicyCheck, SacheckShowsThePolicy) { RunPolicyCheckCase(WindowsBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Policy, WinePolicyCheck, ::testing::ValuesIn(PolicyCheckCases(kWine)), [](const auto& info) { return info.param.name; });
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(WineScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(WindowsBuild(), GetParam()); }

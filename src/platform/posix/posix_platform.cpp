@@ -246,6 +246,11 @@ class PosixPlatform : public Platform {
     return open_keys_.erase(key) == 1 ? kStatusSuccess : 6;
   }
 
+  std::vector<std::string> ReadProfileKeyNames(const std::string& section, const std::string& file) override {
+    std::ifstream text(ToNativePath(file), std::ios::binary);
+    return text ? ProfileKeyNames(text, section) : std::vector<std::string>{};
+  }
+
   std::uint32_t ReadProfileString(const std::string& section, const std::string& key,
                                   const std::string& default_value, char* buffer,
                                   std::uint32_t size, const std::string& file) override {

@@ -17,16 +17,16 @@ bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
 
-}  // namespace
-
-bool FindProfileValue(std::istream& file, const std::string& section, const std::string& key, std::string* value) {
+// Hands each line of the section's first occurrence (trimmed, neither empty
+// nor a comment) to the visitor, until it answers false.
+template <typename Visit>
+void VisitSection(std::istream& file, const std::string& section, bool trim_section, Visit visit) {
   std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
   if (text.compare(0, 2, "\xFF\xFE") == 0) text = NarrowUtf16Le(text.substr(2));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   text = text.substr(0, text.find('\0'));
-  const std::string wanted_section = Trim(section);
-  const std::string wanted_key = Trim(key);
-  // 0: before the section, 1: in its first occurrence, 2: past it.
+  const std::string wanted_section = trim_section ? Trim(section) : section;
+  // 0: before the section, 1: in its first occurrence.
   int place = 0;
   for (std::size_t start = 0; start < text.size();) {
     const auto end = text.find_first_of("\r\n", start);
@@ -37,18 +37,43 @@ bool FindProfileValue(std::istream& file, const std::string& section, const std:
       const auto close = line.rfind(']');
       if (close == std::string::npos) continue;  // no section: the lines go on in the current one
       const bool match = SameName(Trim(line.substr(1, close - 1)), wanted_section);
-      if (place == 1) return false;
+      if (place == 1) return;
       if (match && place == 0) place = 1;
       continue;
     }
-    if (place != 1) continue;
-    const auto equals = line.find('=');
-    if (!SameName(Trim(line.substr(0, equals)), wanted_key)) continue;
-    if (equals == std::string::npos) return false;
-    *value = Trim(line.substr(equals + 1));
-    return true;
+    if (place == 1 && !visit(line)) return;
   }
-  return false;
+}
+
+}  // namespace
+
+bool FindProfileValue(std::istream& file, const std::string& section, const std::string& key, std::string* value) {
+  const std::string wanted_key = Trim(key);
+  bool found = false;
+  VisitSection(file, section, true, [&](const std::string& line) {
+    const auto equals = line.find('=');
+    if (!SameName(Trim(line.substr(0, equals)), wanted_key)) return true;
+    found = equals != std::string::npos;
+    if (found) *value = Trim(line.substr(equals + 1));
+    return false;
+  });
+  return found;
+}
+
+std::vector<std::string> ProfileKeyNames(std::istream& file, const std::string& section) {
+  // Windows takes the section's name as it is given here, and lists the
+  // names one after the other, each ended by a NUL: an empty name ends the
+  // list for whoever reads it.
+  std::vector<std::string> names;
+  VisitSection(file, section, false, [&](const std::string& line) {
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) return true;
+    names.push_back(Trim(line.substr(0, equals)));
+    if (!names.back().empty()) return true;
+    names.pop_back();
+    return false;
+  });
+  return names;
 }
 
 std::string CutProfileValue(const std::string& value, std::uint32_t size) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <vector>
 
 namespace saplugin {
 
@@ -16,6 +17,12 @@ namespace saplugin {
 // the value with its quotes; returns false when the section or the key is
 // missing, or the key's line has no "=".
 bool FindProfileValue(std::istream& text, const std::string& section, const std::string& key, std::string* value);
+
+// The names of the section's keys, in the order of their lines, as the
+// profile call lists them when it is given no key name: the lines of the
+// section's first occurrence that hold a "=", up to one with an empty name;
+// the section's name matched as given, blanks and all.
+std::vector<std::string> ProfileKeyNames(std::istream& text, const std::string& section);
 
 // The value as the profile call puts it into a buffer of size characters: one
 // pair of matching quotes dropped, cut to size - 1 characters; and, as Windows

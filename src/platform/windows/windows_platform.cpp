@@ -225,6 +225,24 @@ class WindowsPlatform : public Platform {
 
   long CloseRegistryKey(RegistryKey key) override { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
 
+  std::vector<std::string> ReadProfileKeyNames(const std::string& section, const std::string& file) override {
+    // The names come one after the other, each ended by a NUL, the list by
+    // another; a list that fills the buffer was cut, and is read again with more room.
+    for (DWORD size = 4096;; size *= 4) {
+      std::vector<char> buffer(size);
+      const DWORD length = GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(), size, file.c_str());
+      if (length + 2 >= size && size < (1u << 24)) continue;
+      std::vector<std::string> names;
+      for (DWORD start = 0; start < length;) {
+        const std::string name(buffer.data() + start);
+        if (name.empty()) break;
+        names.push_back(name);
+        start += static_cast<DWORD>(name.size()) + 1;
+      }
+      return names;
+    }
+  }
+
   std::uint32_t ReadProfileString(const std::string& section, const std::string& key,
                                   const std::string& default_value, char* buffer, std::uint32_t size,
                                   const std::string& file) override {
