@@ -10,6 +10,8 @@
 #include <map>
 #include <vector>
 
+#include "check/config_outline.h"
+#include "check/policy_check.h"
 #include "config/conversions.h"
 #include "config/load_options.h"
 #include "config/spamd_hosts.h"
@@ -101,6 +103,17 @@ Finding Number(const std::function<long(const std::string&)>& convert, const std
   }
 }
 
+// A score as a run converts it; empty text: not set.
+Finding Score(const std::string& text, const char* key, const char* unset) {
+  if (text.empty()) return {unset, "", true};
+  try {
+    ToScore(text, key);
+    return {text, "", true};
+  } catch (const Error& error) {
+    return {"-", error.Description() + ": every run stops before scanning", true};
+  }
+}
+
 // A folder a run writes into; empty: the problem of a folder that is not set.
 Finding Folder(FileSystem& fs, const std::string& path, const char* unset, bool fails) {
   if (path.empty()) return {"-", unset, fails};
@@ -128,6 +141,14 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
        }},
       {"MAXMESSAGESIZE", [&] { return Number([](const std::string& t) { return ToInteger32(t, "MAXMESSAGESIZE"); }, text["MAXMESSAGESIZE"], "", " (no limit)"); }},
       {"KEEPORIGINAL", [&] { return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", "", false}; }},
+      // The policy's keys; the policy lines below show what they make together.
+      {"SPAMSCORE", [&] { return Score(text["SPAMSCORE"], "SPAMSCORE", "not set: the filter's flag decides"); }},
+      {"HIGHSCORE", [&] { return Score(text["HIGHSCORE"], "HIGHSCORE", "not set"); }},
+      {"HIGHSCOREACTION", [&] {
+         if (text["HIGHSCOREACTION"].empty()) return Finding{"not set", "", true};
+         return Number([](const std::string& t) { return ToInteger16(t, "HIGHSCOREACTION"); }, text["HIGHSCOREACTION"], "", "");
+       }},
+      {"TESTMODE", [&] { return Finding{text["TESTMODE"] == "1" ? "on" : "off", "", false}; }},
       {"QUARANTINEPATH", [&] {
          Finding found = Folder(fs, text["QUARANTINEPATH"], "not set: quarantining is off", !text["QUARANTINEPATH"].empty());
          const std::string messages = BuildPath(text["QUARANTINEPATH"], "Messages");
@@ -222,7 +243,8 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
   }
 }
 
-void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
+// Answers the connectors found, when the data directory could be read.
+std::optional<QueueFolders> CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
   std::string data, type = "missing";
   try {
     data = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue);
@@ -237,12 +259,12 @@ void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
     }
   } catch (const Error& error) {
     report.Line("FAIL", "data directory", error.Description());
-    return;
+    return std::nullopt;
   }
   const std::string where = std::string("HKEY_LOCAL_MACHINE\\") + kHostRegistryKey + "\\" + kDataDirectoryValue;
   if (data.empty()) {
     report.Line("FAIL", "data directory", where + " is " + (type == "missing" ? "missing" : "empty") + ": no message is ever found");
-    return;
+    return std::nullopt;
   }
   report.Line("OK", "data directory", data + " (" + type + ")");
   std::vector<std::string> connectors;
@@ -250,7 +272,7 @@ void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
     connectors = fs.FolderNames(data + "\\QUEUES");
   } catch (const Error& error) {
     report.Line("FAIL", "queues", error.Description());
-    return;
+    return std::nullopt;
   }
   if (connectors.empty()) report.Line("WARNING", "queues", "no connector under " + data + "\\QUEUES");
   for (const std::string& connector : connectors) {
@@ -260,11 +282,13 @@ void CheckQueues(Platform& platform, FileSystem& fs, Report& report) {
     report.Line(problem.empty() ? "OK" : "FAIL", "connector " + connector,
                 problem.empty() ? "Inbound and Inbound\\Messages can be written" : "Inbound or Inbound\\Messages " + problem);
   }
+  return QueueFolders{data + "\\QUEUES", connectors};
 }
 
-// One message through the filter as a run scans it, its files in TempPath only.
+// One message through the filter as a run scans it, its files in TempPath only;
+// required, when given, gets the rules' required score from the answer.
 void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options, const char* name,
-               const std::vector<std::string>& lines, Verdict expected, Report& report) {
+               const std::vector<std::string>& lines, Verdict expected, Report& report, std::string* required = nullptr) {
   const std::string message_file = options.TempPath + "sacheck-" + MakeRunName(platform) + ".eml";
   const auto start = std::chrono::steady_clock::now();
   FilterPass pass;
@@ -283,6 +307,7 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
   char took[32];
   std::snprintf(took, sizeof took, " (%.2f s)", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   Verdict verdict = Verdict::kNoMessage;
+  std::string spam_status;
   if (!outcome.empty()) {
   } else if (!pass.exit_status) {
     outcome = pool ? "no spamd host scanned it within SCANTIMELIMIT" + (pass.spamd_failures.empty() ? "" : " (" + pass.spamd_failures + ")") +
@@ -297,7 +322,7 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
     outcome = "nothing came back (no output file): check COMSPEC and the batch file's interpreter";
   } else if (platform.IsCrashStatus(*pass.exit_status)) {
     outcome = "the filter crashed or was killed (status " + std::to_string(*pass.exit_status) + "): check SPAMASSASSINEXE";
-  } else if ((verdict = ReadVerdict(fs, pass.output_file)) == Verdict::kNoMessage) {
+  } else if ((verdict = ReadVerdict(fs, pass.output_file, &spam_status)) == Verdict::kNoMessage) {
     auto reader = fs.OpenTextFileForReading(pass.output_file);
     outcome = reader->AtEndOfStream() ? "an empty file came back: check " + filter
                                       : "text that is no message came back, first line \"" + reader->ReadLine(200) + "\": check " + filter;
@@ -310,6 +335,9 @@ void TrialScan(Platform& platform, FileSystem& fs, const PluginOptions& options,
   }
   for (const std::string& file : {message_file, pass.output_file, pass.batch_file}) {
     if (!file.empty() && fs.FileExists(file)) fs.DeleteFile(file);
+  }
+  if (required != nullptr && verdict != Verdict::kNoMessage) {
+    *required = pass.spamd_required.empty() ? ParseSpamStatus(spam_status).required : pass.spamd_required;
   }
   const char* verdicts[] = {"no message", "flagged", "clean"};
   if (outcome.empty() && verdict != expected) {
@@ -542,11 +570,18 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   const std::string file = config_file.empty() ? platform.ExecutableDirectory() + "\\" + kConfigFileName : config_file;
   PluginOptions options;
   bool loaded = false;
+  std::optional<ConfigOutline> outline;
   if (!fs->FileExists(file)) {
     report.Line("FAIL", "configuration", file + ": no such file; every run ends at once and messages pass unscanned");
   } else {
     report.Line("OK", "configuration", file);
     CheckConfiguration(platform, *fs, file, report);
+    try {
+      outline = ReadConfigOutline(*fs, file);
+      for (const CheckLine& line : CheckOutline(*outline)) report.Line(line.status, line.subject, line.detail);
+    } catch (const Error& error) {
+      report.Line("FAIL", "configuration", error.Description() + ": its lines cannot be read");
+    }
     try {
       loaded = LoadOptionsFrom(quiet, file, options);
     } catch (const Error& error) {
@@ -558,12 +593,17 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   if (loaded) CheckQuarantine(*fs, options, report);
   if (loaded) CheckSpamdHosts(platform, *fs, options, report);
   CheckEventSource(platform, report);
-  CheckQueues(platform, *fs, report);
+  const std::optional<QueueFolders> queues = CheckQueues(platform, *fs, report);
+  std::string required;
   if (loaded && fs->FolderExists(options.TempPath)) {
-    TrialScan(platform, *fs, options, "GTUBE", {std::begin(kGtubeMessage), std::end(kGtubeMessage)}, Verdict::kFlagged, report);
+    TrialScan(platform, *fs, options, "GTUBE", {std::begin(kGtubeMessage), std::end(kGtubeMessage)}, Verdict::kFlagged, report, &required);
     TrialScan(platform, *fs, options, "clean", {std::begin(kCleanMessage), std::end(kCleanMessage)}, Verdict::kClean, report);
   } else {
     report.Line("FAIL", "trial scan", "not run: the configuration must load and TEMPPATH must be a folder");
+  }
+  // The policy of each section, as runs lay it: it needs the connectors and the rules' required score.
+  if (loaded && outline) {
+    for (const CheckLine& line : CheckPolicies(quiet, file, *outline, options, queues, required)) report.Line(line.status, line.subject, line.detail);
   }
   return report.Finish();
 }

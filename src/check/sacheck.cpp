@@ -22,7 +22,10 @@ const char* const kDescription =
     "  - the mail server's data directory (registry) and each connector's queue folders,\n"
     "    whether they may be written (asked of the system: no file is made in a queue);\n"
     "  - a trial scan of a GTUBE message (must come back flagged) and a clean one (must not)\n"
-    "    through the configured filter or spamd pool, in TEMPPATH only.\n"
+    "    through the configured filter or spamd pool, in TEMPPATH only;\n"
+    "  - the policy of the main section and of each [Connector NAME] section as runs lay it,\n"
+    "    and by their line, keys no run reads, keys a connector section cannot hold, sections\n"
+    "    of no connector, HIGHSCORE not above SPAMSCORE or the rules' required score.\n"
     "Nothing in a queue is changed and no event-log entry is written.";
 
 }  // namespace

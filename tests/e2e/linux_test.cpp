@@ -30,6 +30,10 @@ class LinuxPolicy : public ::testing::TestWithParam<PolicyCase> {};
 TEST_P(LinuxPolicy, DecidesAsConfigured) { RunPolicyCase(LinuxBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Policy, LinuxPolicy, ::testing::ValuesIn(PolicyCases(kLinux)), [](const auto& info) { return info.param.name; });
 
+class LinuxPolicyCheck : public ::testing::TestWithParam<PolicyCheckCase> {};
+TEST_P(LinuxPolicyCheck, SacheckShowsThePolicy) { RunPolicyCheckCase(LinuxBuild(), GetParam()); }
+INSTANTIATE_TEST_SUITE_P(Policy, LinuxPolicyCheck, ::testing::ValuesIn(PolicyCheckCases(kLinux)), [](const auto& info) { return info.param.name; });
+
 class LinuxQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
 TEST_P(LinuxQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(LinuxBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Quarantine, LinuxQuarantine, ::testing::ValuesIn(QuarantineCases(kLinux)),

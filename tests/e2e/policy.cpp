@@ -60,6 +60,46 @@ std::vector<PolicyCase> Table() {
   };
 }
 
+// The main section's keys lie from line 4 in the order of their names; the sections from line 11 (one more key in the main section: 12).
+std::vector<PolicyCheckCase> CheckTable() {
+  const std::string main = "[SPAMASSASSIN Plugin Config] ", flag = "spam by the filter's flag; spam -> ";
+  return {
+      {"UnknownKeyByItsLine", kBoth, "QUARANTIEN=2", "", 0, "WARNING|line 4|" + main + "QUARANTIEN is no key saplugin reads: runs ignore it"},
+      {"MainSectionKeyInAConnectorSection", kBoth, "", "[Connector {connector}]\r\nTEMPPATH=C:\\Temp\r\nquarantine=2\r\n", 0,
+       "WARNING|line 12|[Connector {connector}] TEMPPATH belongs in the main section\nOK|policy, [Connector {connector}]|" + flag +
+           "deleted; clean -> tagged\n!line 13"},
+      {"ConnectorSectionWithoutAQueueFolder", kLinux, "", "[Connector Inbund]\r\nQUARANTINE=2\r\n", 0,
+       "WARNING|line 11|[Connector Inbund] names no connector: {data}\\QUEUES has no folder Inbund, so no run reads this section "
+       "(the connectors: {connector})"},
+      {"HighScoreNotAboveSpamScore", kBoth, "SPAMSCORE=5 HIGHSCORE=4 HIGHSCOREACTION=2", "", 0,
+       "WARNING|line 4|HIGHSCORE 4 is not above SPAMSCORE 5: all spam with a score is deleted\n"
+       "OK|policy, main|spam at score 5 or more (by the flag without a score); spam -> quarantined; high score 4 -> deleted; clean -> tagged"},
+      {"HighScoreNotAboveTheRequiredScore", kLinux, "HIGHSCORE=5 HIGHSCOREACTION=2", "", 0,
+       "WARNING|line 4|HIGHSCORE 5 is not above the rules' required score 5.0 (the trial scan's)"},
+      {"HighScoreAboveTheRequiredScore", kLinux, "HIGHSCORE=5.1 HIGHSCOREACTION=2", "", 0, "!HIGHSCORE 5.1 is"},
+      {"HighScoreWithoutAnAction", kLinux, "HIGHSCORE=15", "", 0, "WARNING|line 4|HIGHSCORE 15 without HIGHSCOREACTION changes nothing"},
+      {"BypassInTheMainSection", kLinux, "BYPASS=1", "", 0, "WARNING|line 4|" + main + "BYPASS does nothing in the main section"},
+      {"EffectivePolicyOfEachSection", kBoth, "SPAMSCORE=6.5 HIGHSCORE=15 HIGHSCOREACTION=2 MAXMESSAGESIZE=1000",
+       "[connector {CONNECTOR}]\r\nSPAMSCORE=8\r\nTESTMODE=1\r\nSPAMDTIMEOUT=9\r\n[Connector Other]\r\nBYPASS=1\r\n", 0,
+       "OK|policy, main|spam at score 6.5 or more (by the flag without a score); spam -> quarantined; high score 15 -> deleted; clean -> tagged; "
+       "over 1000 bytes unscanned\n"
+       "WARNING|policy, [connector {CONNECTOR}]|spam at score 8 or more (by the flag without a score); spam -> quarantined; high score 15 -> deleted; "
+       "clean -> tagged; over 1000 bytes unscanned; its own SPAMDTIMEOUT (test mode): messages are scanned and logged as what would be done, and "
+       "left as they arrive\nOK|policy, [Connector Other]|passed unscanned (bypassed)"},
+      {"BadValueInAConnectorSection", kBoth, "", "[Connector {connector}]\r\nQUARANTINE=2\r\nspamscore=6,5\r\n", 1,
+       "FAIL|line 13|Type mismatch: [Connector {connector}] SPAMSCORE \"6,5\" is not a score (a number such as 8 or 6.5, with a point): every run of "
+       "connector {connector} stops before scanning (exit status 2)\n!policy, [Connector"},
+      {"RepeatedSectionAndKey", kLinux, "", "[Connector {connector}]\r\nQUARANTINE=2\r\nQuarantine=0\r\n[CONNECTOR {connector}]\r\nBYPASS=1\r\n", 0,
+       "WARNING|line 13|[Connector {connector}] Quarantine again: runs take the one at line 12\n"
+       "WARNING|line 14|[CONNECTOR {connector}] again: runs read only its first occurrence, at line 11\nOK|policy, [Connector {connector}]|" + flag + "deleted"},
+      // The sample with every recipe taken in (its folders the sandbox's): each key one that runs read where it stands.
+      {"SampleRecipes", kLinux, "=sample", "", 0,
+       "!line \nWARNING|policy, main|spam at score 5 or more (by the flag without a score); spam -> quarantined; high score 15 -> deleted; "
+       "clean -> tagged; over 262144 bytes unscanned (test mode)\nover 262144 bytes unscanned (bypass in test mode: scanned, logged as would-bypass)\n"
+       "WARNING|policy, [Connector POP3]|spam at score 4 or more"},
+  };
+}
+
 std::string Expand(std::string text, const std::string& connector) {
   std::string upper = connector;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -76,6 +116,54 @@ std::vector<PolicyCase> PolicyCases(int build) {
     if (row.builds & build) rows.push_back(row);
   }
   return rows;
+}
+
+std::vector<PolicyCheckCase> PolicyCheckCases(int build) {
+  std::vector<PolicyCheckCase> rows;
+  for (const PolicyCheckCase& row : CheckTable()) {
+    if (row.builds & build) rows.push_back(row);
+  }
+  return rows;
+}
+
+void RunPolicyCheckCase(const Build& build, const PolicyCheckCase& c) {
+  Sandbox box(build);
+  const std::string config = box.bin + "/spamassassinconfig.ini";
+  if (c.settings == "=sample") {
+    std::istringstream sample(ReadFile(SAPLUGIN_SOURCE_DIR "/dist/spamassassinconfig.ini"));
+    const std::map<std::string, std::string> folders{{"QUARANTINEPATH", box.quarantine}, {"TEMPPATH", box.temp}, {"SALEARNEXE", ""},
+                                                     {"SPAMASSASSINEXE", build.safilter}, {"SPAMASSASSINRULESPATH", box.folder / "rules"},
+                                                     {"SCANLOGPATH", box.folder / "scan log"}};
+    std::string text;
+    for (std::string line; std::getline(sample, line);) {
+      if (line.size() > 1 && line[0] == ';' && (line[1] == '[' || std::isupper(static_cast<unsigned char>(line[1])))) line.erase(0, 1);
+      const auto folder = folders.find(line.substr(0, line.find('=')));
+      if (folder != folders.end()) line = folder->first + "=" + (folder->second.empty() ? "" : box.Native(folder->second));
+      // Each recipe's connector has its queue.
+      if (line.rfind("[Connector ", 0) == 0) std::filesystem::create_directories(box.data + "/QUEUES/" + line.substr(11, line.size() - 12) + "/Inbound/Messages");
+      text += line + "\n";
+    }
+    WriteFile(config, text);
+  } else {
+    box.Configure(c.settings);
+    WriteFile(config, ReadFile(config) + "\r\n" + Expand(c.sections, box.connector));
+  }
+  const RunResult run = box.Run({}, "sacheck");
+  EXPECT_EQ(run.status, c.status) << run.output;
+  std::istringstream lines(std::regex_replace(Expand(c.lines, box.connector), std::regex("\\{data\\}"), box.Native(box.data)));
+  for (std::string line; std::getline(lines, line);) {
+    if (line[0] == '!' || line.find('|') == std::string::npos) {
+      EXPECT_EQ(Has(run.output, line.c_str() + (line[0] == '!')), line[0] != '!') << line << " in\n" << run.output;
+      continue;
+    }
+    // As sacheck aligns them: status and subject in columns.
+    const std::size_t bar = line.find('|'), second = line.find('|', bar + 1);
+    char head[96];
+    std::snprintf(head, sizeof head, "%-8s %-22s ", line.substr(0, bar).c_str(), line.substr(bar + 1, second - bar - 1).c_str());
+    EXPECT_TRUE(Has(run.output, (head + line.substr(second + 1)).c_str())) << head << line.substr(second + 1) << " in\n" << run.output;
+  }
+  // sacheck writes no entry.
+  EXPECT_TRUE(box.Events().empty());
 }
 
 void RunPolicyCase(const Build& build, const PolicyCase& c) {

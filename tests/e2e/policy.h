@@ -27,4 +27,20 @@ inline void PrintTo(const PolicyCase& c, std::ostream* out) { *out << c.name; }
 std::vector<PolicyCase> PolicyCases(int build);
 void RunPolicyCase(const Build& build, const PolicyCase& c);
 
+// sacheck's view of a policy: the configuration as above ("=sample": the
+// sample configuration with its recipes taken out of their comments),
+// sacheck's status, and lines of its report, "STATUS|SUBJECT|start of the
+// detail" one a line (without "|": a text that must be there; "!" first: one
+// that must not).
+struct PolicyCheckCase {
+  std::string name;
+  int builds;
+  std::string settings, sections;
+  int status;
+  std::string lines;
+};
+inline void PrintTo(const PolicyCheckCase& c, std::ostream* out) { *out << c.name; }
+std::vector<PolicyCheckCase> PolicyCheckCases(int build);
+void RunPolicyCheckCase(const Build& build, const PolicyCheckCase& c);
+
 }  // namespace saplugin
