@@ -155,16 +155,22 @@ std::vector<CheckLine> CheckOutline(const ConfigOutline& outline) {
     }
     for (std::size_t i = 0; i < section.keys.size(); ++i) {
       const OutlineKey& key = section.keys[i];
+      // The first line of the name decides: one without "=" hides those below it.
       int before = 0;
+      bool hidden = false;
       for (std::size_t j = 0; j < i && before == 0; ++j) {
-        if (SameProfileName(section.keys[j].name, key.name)) before = section.keys[j].line;
+        if (SameProfileName(section.keys[j].name, key.name)) {
+          before = section.keys[j].line;
+          hidden = !section.keys[j].has_equals;
+        }
       }
       const bool known = main ? Holds(kMainKeys, key.name) : Holds(kConnectorKeys, key.name);
       if (!key.has_equals) {
         warn(key.line, label + "\"" + key.name + "\" holds no \"=\": no value is read from it" +
                            (known && before == 0 ? ", and it hides any " + key.name + " below it" : ""));
       } else if (before > 0) {
-        warn(key.line, label + key.name + " again: runs take the one at line " + std::to_string(before));
+        warn(key.line, label + key.name + (hidden ? " is hidden by line " + std::to_string(before) + ", which holds no \"=\": runs read none"
+                                                  : " again: runs take the one at line " + std::to_string(before)));
       } else if (main && SameProfileName(key.name, "BYPASS")) {
         warn(key.line, label + "BYPASS does nothing in the main section: it belongs in a connector's section, and only for "
                                "one that carries trusted mail");

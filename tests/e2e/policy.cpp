@@ -92,6 +92,12 @@ std::vector<PolicyCheckCase> CheckTable() {
       {"RepeatedSectionAndKey", kLinux, "", "[Connector {connector}]\r\nQUARANTINE=2\r\nQuarantine=0\r\n[CONNECTOR {connector}]\r\nBYPASS=1\r\n", 0,
        "WARNING|line 13|[Connector {connector}] Quarantine again: runs take the one at line 12\n"
        "WARNING|line 14|[CONNECTOR {connector}] again: runs read only its first occurrence, at line 11\nOK|policy, [Connector {connector}]|" + flag + "deleted"},
+      {"LinesRunsReadOtherwise", kBoth, "", "[Conector {connector}]\r\nQUARANTINE=2\r\n[Connector {connector}]\r\nQUARANTINE\r\nQUARANTINE=0\r\n"
+       "SPAMSCORE=6\r\n", 0,
+       "WARNING|line 11|[Conector {connector}] is no section saplugin reads\n"
+       "WARNING|line 14|[Connector {connector}] \"QUARANTINE\" holds no \"=\": no value is read from it, and it hides any QUARANTINE below it\n"
+       "WARNING|line 15|[Connector {connector}] QUARANTINE is hidden by line 14\nOK|policy, [Connector {connector}]|spam at score 6 or more "
+       "(by the flag without a score); spam -> quarantined"},
       // The sample with every recipe taken in (its folders the sandbox's): each key one that runs read where it stands.
       {"SampleRecipes", kLinux, "=sample", "", 0,
        "!line \nWARNING|policy, main|spam at score 5 or more (by the flag without a score); spam -> quarantined; high score 15 -> deleted; "
