@@ -391,8 +391,10 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       outcome.failures += (outcome.failures.empty() ? "" : "; ") + error.Description();
       // The whole scan's time running out is no proof against the host.
       // Named once, by the run that records it first; when no host scans the
-      // message, the run's Error entry names them all instead.
-      if (!deadline.Passed() && RecordHostFailure(fs, records, host, {now, error.Description()}, passing) && !before) {
+      // message, the run's Error entry names them all instead. Dated now, not
+      // by the run's start: a stalled host failed SPAMDTIMEOUT after that,
+      // and SPAMDRETRYAFTER counts from its failure.
+      if (!deadline.Passed() && RecordHostFailure(fs, records, host, {std::time(nullptr), error.Description()}, passing) && !before) {
         warnings.push_back("The spamd host " + SpamdHostName(host) + " failed, and the next runs ask it only after the other hosts for " +
                            std::to_string(options.SpamdRetryAfter) + " seconds (SPAMDRETRYAFTER): " + error.Description());
       }

@@ -8,6 +8,7 @@
 #include <sys/un.h>
 
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <random>
 
@@ -600,6 +601,27 @@ TEST(spamd, StalledHostIsPassedOverWithinSpamdTimeout) {
   EXPECT_LE(stalled.connections, 1);
   EXPECT_EQ(box.Events().size(), static_cast<std::size_t>(stalled.connections));
   EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 9u);
+}
+
+// SPAMDRETRYAFTER counts from when the host failed, not from when its run
+// started: with SPAMDRETRYAFTER below SPAMDTIMEOUT (as the defaults have
+// them), a record dated by the run's start would be out of date when written,
+// and every next run would ask the stalled host first. The first run tries it
+// again (its record is old); the two after it leave it out.
+TEST(spamd, StalledHostRestsFromItsFailureNotFromItsRunsStart) {
+  Sandbox box;
+  const SpamdDaemon daemon(box);
+  const FakeSpamd stalled("stall");
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + daemon.port +
+                " SPAMDTIMEOUT=6 SPAMDRETRYAFTER=5 SPAMASSASSINEXE=-");
+  WriteFile(box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port) + ".down",
+            "failed=" + std::to_string(std::time(nullptr) - 100) + "\r\nwhat=stalled before\r\n");
+  for (int i = 0; i < 3; ++i) {
+    box.Queue("N.MAI", kHam);
+    EXPECT_EQ(box.Run().status, 0);
+    EXPECT_EQ(stalled.connections, 1) << "run " << i;
+  }
+  EXPECT_EQ(daemon.Scans(), 3);
 }
 
 // A failure of this machine's own is no host's: the run stops at its first
