@@ -159,16 +159,19 @@ bool LoadConnectorOptions(Platform& platform, const std::string& file, const std
     const std::int32_t seconds = ToSeconds(value, label + "SPAMDTIMEOUT");
     options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
   }
-  // The pool's list may be long: read whole, as in the main section.
-  value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
-  if (!value.empty()) {
-    try {
-      options.SpamdHosts = ParseSpamdHosts(value);
-    } catch (const Error& error) {
-      throw Error(error.Number(), error.Source(), label + error.Description());
-    }
-    found = true;
+  // The pool's list may be long: read whole, as in the main section. Its
+  // errors ("Type mismatch: SPAMDHOSTS ...") name the section where the
+  // other keys' do, after the kind of error.
+  try {
+    value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
+    if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value);
+  } catch (const Error& error) {
+    std::string description = error.Description();
+    const std::size_t kind = description.find(": ");
+    description.insert(kind == std::string::npos ? 0 : kind + 2, label);
+    throw Error(error.Number(), error.Source(), description);
   }
+  found = found || !value.empty();
   if (found) options.ConnectorSection = section;
   // Quarantining needs the main section's folder, whichever section asks for it.
   if (options.QuarantinePath.empty()) options.Quarantine = 0;
