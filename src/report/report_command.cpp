@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <memory>
 #include <sstream>
 
 #include "config/conversions.h"
@@ -12,6 +13,8 @@
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
 #include "store/quarantine_store.h"
+#include "report/policy_replay.h"
+#include "report/replay_policy_file.h"
 #include "report/report_html.h"
 #include "report/scan_log_reader.h"
 #include "store/scan_log.h"
@@ -26,7 +29,8 @@ const char* const kDescription =
     "the same length, messages per day by outcome, the spread of scores and the near misses,\n"
     "the rules that hit most, filter times, connectors, failures by reason, the quarantine.\n"
     "The period: the last 7 whole days, ending yesterday, unless --days, --to, --from or --day\n"
-    "say otherwise (DAY as 2026-12-07).";
+    "say otherwise (DAY as 2026-12-07). With --policy, the period's messages replayed under\n"
+    "another policy: what would change, per connector, and what of the releases it would catch.";
 
 const char* const kFooter =
     "Prints a short summary and the page's path. Exit status: 0 the page was written (a missing\n"
@@ -62,7 +66,7 @@ QuarantineSummary SummarizeQuarantine(FileSystem& fs, const std::string& folder)
 }  // namespace
 
 int RunReportCommand(Platform& platform, const std::vector<std::string>& words, std::ostream& out, std::ostream& err) {
-  std::string config = platform.ExecutableDirectory() + "\\" + kConfigFileName, logs, out_file, day, from, to;
+  std::string config = platform.ExecutableDirectory() + "\\" + kConfigFileName, logs, out_file, day, from, to, policy_file;
   int days = 7;
   bool without_quarantine = false;
   CLI::App app(kDescription, "sareport");
@@ -79,6 +83,10 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
   app.add_option("--out", out_file, "the page (default: saplugin-report-<first day>-to-<last day>.html in the scan logs' folder)")
       ->type_name("FILE");
   app.add_flag("--no-quarantine", without_quarantine, "leave the quarantine out");
+  app.add_option("--policy", policy_file,
+                 "replay the period's lines under FILE's policy (its QUARANTINE, SPAMSCORE, HIGHSCORE, TESTMODE... and [Connector NAME] "
+                 "sections): what would change, the releases it would still catch")
+      ->type_name("FILE");
   if (const auto status = ParseCommandLine(app, words, out, err, 2)) return *status;
   const bool with_quarantine = !without_quarantine;
   try {
@@ -130,6 +138,15 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
 
     ReportData data(MakePeriod(first, last));
     ReportContext context;
+    // Read whole before any log, so that a bad value stops the report at once.
+    std::unique_ptr<ReplayPolicyFile> policy;
+    std::unique_ptr<PolicyReplay> replay;
+    if (!policy_file.empty()) {
+      policy = std::make_unique<ReplayPolicyFile>(quiet, policy_file, loaded ? options.QuarantinePath : "");
+      replay = std::make_unique<PolicyReplay>([&](const std::string& connector) { return policy->For(connector); });
+      data.replay = replay.get();
+      context.policy = policy.get();
+    }
     context.made = ToLocalTime(std::time(nullptr)).stamp;
     context.logs_folder = logs;
     if (!config_problem.empty()) context.notes.push_back(config_problem);

@@ -3,14 +3,19 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <unordered_map>
 
+#include "report/policy_replay.h"
 #include "report/scan_log_reader.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
 
-const char* const kReportOutcomes[] = {"tagged", "kept", "quarantined", "deleted", "left", "released", "too-large", "missing",
-                                       "no-message", "filter-failed", "time-limit", "trap", "other"};
+const char* const kReportOutcomes[] = {"tagged",       "kept",        "quarantined", "deleted",       "left",       "would-tag",  "would-keep",
+                                       "would-quarantine", "would-delete", "would-leave", "would-bypass", "bypassed", "released", "too-large",
+                                       "missing",      "no-message",  "filter-failed", "time-limit", "trap",       "other"};
+
+static_assert(sizeof kReportOutcomes / sizeof *kReportOutcomes == kReportOutcomeCount, "one count per outcome");
 
 namespace {
 
@@ -24,13 +29,6 @@ const std::vector<double>& BucketEdges() {
     return made;
   }();
   return edges;
-}
-
-std::size_t OutcomeIndex(const std::string& outcome) {
-  for (std::size_t i = 0; i + 1 < kReportOutcomeCount; ++i) {
-    if (outcome == kReportOutcomes[i]) return i;
-  }
-  return kReportOutcomeCount - 1;
 }
 
 // A number of the text, when all of it is one.
@@ -133,7 +131,18 @@ std::vector<std::pair<std::string, long>> TopCounts::Top(std::size_t n) const {
   return top;
 }
 
-long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[OutcomeIndex(outcome)]; }
+std::size_t ReportOutcomeIndex(const std::string& outcome) {
+  // Asked twice or more for each line: by a hash rather than 20 comparisons.
+  static const std::unordered_map<std::string, std::size_t> places = [] {
+    std::unordered_map<std::string, std::size_t> made;
+    for (std::size_t i = 0; i < kReportOutcomeCount; ++i) made.emplace(kReportOutcomes[i], i);
+    return made;
+  }();
+  const auto found = places.find(outcome);
+  return found == places.end() ? kReportOutcomeCount - 1 : found->second;
+}
+
+long PeriodCounts::Outcome(const std::string& outcome) const { return outcomes[ReportOutcomeIndex(outcome)]; }
 
 std::string ReportPeriod::TrendFirst() const { return AddDays(first, -(kTrendPeriods - 1) * length); }
 
@@ -152,8 +161,9 @@ std::string SenderDomain(const std::string& from) {
 std::vector<std::string> FailedHosts(const std::string& reason) {
   std::vector<std::string> hosts;
   for (std::size_t start = 0; start < reason.size();) {
-    std::size_t end = reason.find("; ", start);
-    if (end == std::string::npos) end = reason.size();
+    // Parts end at "; " outside the quotes that hold what a host said.
+    std::size_t end = start;
+    for (bool quoted = false; end < reason.size() && (quoted || reason.compare(end, 2, "; ") != 0); ++end) quoted ^= reason[end] == '"';
     // The first word of the part that is host:port ("Could not connect to 10.0.0.5:783: ..." names it later).
     const std::string part = reason.substr(start, end - start);
     for (std::size_t word = 0; word < part.size();) {
@@ -248,13 +258,14 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     return;
   }
   PeriodCounts& counts = in_current ? current : previous;
+  if (in_current && replay != nullptr) replay->Add(f);
   // An operator's release is counted once, as a release; a run that found no
   // message is no message.
   if (IsReleaseLine(f)) {
     ++counts.releases;
     return;
   }
-  ++counts.outcomes[OutcomeIndex(outcome)];
+  ++counts.outcomes[ReportOutcomeIndex(outcome)];
   if (outcome == "missing") return;
   ++counts.messages;
   counts.spam += spam;
@@ -266,7 +277,7 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   if ((spam || clean) && !domain.empty()) (spam ? spam_domains : clean_domains).Add(domain);
 
   // A day's hours by their clock and offset: the day the clocks go back has two 02:00 hours.
-  ++buckets[period.SingleDay() ? time.substr(11, 2) + time.substr(19) : day][OutcomeIndex(outcome)];
+  ++buckets[period.SingleDay() ? time.substr(11, 2) + time.substr(19) : day][ReportOutcomeIndex(outcome)];
   double score = 0, required = 0, seconds = 0;
   if ((f[4] == "spam" || f[4] == "clean") && ToNumber(f[7], &score)) {
     const double bin = std::clamp(std::floor(score) - kScoreLow + 1, 0.0, kScoreHigh - kScoreLow + 1);

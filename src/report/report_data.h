@@ -14,9 +14,15 @@
 
 namespace saplugin {
 
-// The outcomes a report counts, in the order its charts stack them.
+class PolicyReplay;
+
+// The outcomes a report counts, in the order its charts stack them: what
+// was done to a scanned message, what test mode would have done (the message
+// has its verdict; nothing was done to it), what passed unscanned, failures.
 extern const char* const kReportOutcomes[];
-constexpr std::size_t kReportOutcomeCount = 13;
+constexpr std::size_t kReportOutcomeCount = 20;
+// An outcome's place in kReportOutcomes; "other"'s for a word not there.
+std::size_t ReportOutcomeIndex(const std::string& outcome);
 
 // The keys that come most, in bounded memory (the space-saving count): once
 // it holds its bound, a new key takes the place of the least counted one and
@@ -160,6 +166,8 @@ class ReportData {
   long near_spam = 0;
   std::vector<NearSpam> near_spam_quarantined;
   long out_of_range = 0, lines = 0;
+  // When set, each line of the current period is replayed under its policy too.
+  PolicyReplay* replay = nullptr;
 
   // The required score most lines gave, or empty.
   std::string RequiredScore() const;

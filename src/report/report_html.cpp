@@ -6,14 +6,18 @@
 #include <ctime>
 
 #include "report/scan_log_reader.h"
+#include "report/replay_html.h"
 #include "store/encoded_words.h"
+#include "store/policy.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
 
 namespace {
 
-const char* const kColors[kReportOutcomeCount] = {"#4e79a7", "#a0cbe8", "#e15759", "#b07aa1", "#f28e2b", "#59a14f", "#bab0ac",
+// A test-mode outcome has the colour of what it would have done, hatched.
+const char* const kColors[kReportOutcomeCount] = {"#4e79a7", "#a0cbe8", "#e15759", "#b07aa1", "#f28e2b", "#4e79a7", "#a0cbe8",
+                                                  "#e15759", "#b07aa1", "#f28e2b", "#8cd17d", "#8cd17d", "#59a14f", "#bab0ac",
                                                   "#d7d7d7", "#ff9d9a", "#9c755f", "#edc948", "#76b7b2", "#79706e"};
 
 const char* const kStyle =
@@ -169,6 +173,12 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
   chart.top_value = CountTop(most);
   const double slot = chart.PlotWidth() / static_cast<double>(std::max<std::size_t>(labels.size(), 1));
   std::array<bool, kReportOutcomeCount> used{};
+  std::array<std::string, kReportOutcomeCount> fills, swatches;
+  for (std::size_t k = 0; k < kReportOutcomeCount; ++k) {
+    const bool hatched = IsTestModeOutcome(kReportOutcomes[k]);
+    fills[k] = hatched ? "url(#hatch-" + std::to_string(k) + ")" : kColors[k];
+    swatches[k] = hatched ? "repeating-linear-gradient(45deg," + std::string(kColors[k]) + " 0 3px,#fff 3px 5px)" : kColors[k];
+  }
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const auto found = data.buckets.find(labels[i]);
     double base = 0;
@@ -178,7 +188,7 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
         const long n = found->second[k];
         if (n == 0) continue;
         used[k] = true;
-        chart.body += Rect(x, chart.Y(base + n), slot * 0.7, chart.Y(base) - chart.Y(base + n), kColors[k],
+        chart.body += Rect(x, chart.Y(base + n), slot * 0.7, chart.Y(base) - chart.Y(base + n), fills[k].c_str(),
                            labels[i] + ": " + std::to_string(n) + " " + kReportOutcomes[k]);
         base += static_cast<double>(n);
       }
@@ -188,7 +198,12 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
   }
   std::vector<std::pair<std::string, std::string>> entries;
   for (std::size_t k = 0; k < kReportOutcomeCount; ++k) {
-    if (used[k]) entries.emplace_back(kColors[k], kReportOutcomes[k]);
+    if (used[k]) entries.emplace_back(swatches[k], kReportOutcomes[k]);
+    if (used[k] && fills[k] != kColors[k]) {
+      chart.body += "<defs><pattern id=\"hatch-" + std::to_string(k) + "\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\" "
+                    "patternTransform=\"rotate(45)\"><rect width=\"6\" height=\"6\" fill=\"#fff\"/><rect width=\"3\" height=\"6\" fill=\"" +
+                    kColors[k] + "\"/></pattern></defs>";
+    }
   }
   *legend = Legend(entries);
   return chart.Svg("chart-messages", "Messages per " + std::string(data.period.SingleDay() ? "hour" : "day") + " by outcome");
@@ -326,6 +341,13 @@ std::string RuleChart(const std::map<std::string, long>& rules, long messages, c
   return chart.Svg(id, "Rules that hit most", "", false);
 }
 
+// The lines of a test-mode run: scanned, nothing done.
+long TestModeCount(const PeriodCounts& counts) {
+  long n = 0;
+  for (std::size_t k = 0; k < kReportOutcomeCount; ++k) n += IsTestModeOutcome(kReportOutcomes[k]) ? counts.outcomes[k] : 0;
+  return n;
+}
+
 std::string Figure(const char* name, long value) { return "<td class=\"n\" data-figure=\"" + std::string(name) + "\">" + std::to_string(value) + "</td>"; }
 
 }  // namespace
@@ -388,6 +410,12 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       b.Outcome("filter-failed") + b.Outcome("no-message"));
   row("Left unscanned: time limit", "time-limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   row("Ended in the trap", "trap", c.Outcome("trap"), b.Outcome("trap"));
+  if (TestModeCount(c) + TestModeCount(b) > 0) {
+    row("In test mode", "test-mode", TestModeCount(c), TestModeCount(b), " <span class=\"muted\">(scanned, logged as what would have been done, left as they arrived)</span>");
+  }
+  if (c.Outcome("bypassed") + b.Outcome("bypassed") > 0) {
+    row("Passed unscanned: BYPASS", "bypassed", c.Outcome("bypassed"), b.Outcome("bypassed"));
+  }
   row("Released from the quarantine", "released", c.releases, b.releases,
       " <span class=\"muted\">(by an operator, each release once: " + ReleaseRate(c) + "; before " + ReleaseRate(b) + ")</span>");
   out << "<tr><td>Mail scanned</td><td class=\"n\">" << Bytes(c.bytes) << "</td><td class=\"n\">" << Bytes(b.bytes) << "</td><td class=\"n\">"
@@ -484,6 +512,8 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   }
   out << "</section>\n";
 
+  if (data.replay != nullptr && context.policy != nullptr) out << ReplaySectionHtml(*data.replay, *context.policy);
+
   out << "<section id=\"quarantine\"><h2>The quarantine</h2>";
   if (!quarantine.configured) {
     out << "<p>No quarantine: QUARANTINEPATH is not set.</p>";
@@ -531,6 +561,8 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   line("unscanned: filter failed", c.Outcome("filter-failed") + c.Outcome("no-message"), b.Outcome("filter-failed") + b.Outcome("no-message"));
   line("unscanned: time limit", c.Outcome("time-limit"), b.Outcome("time-limit"));
   line("trap", c.Outcome("trap"), b.Outcome("trap"));
+  if (TestModeCount(c) + TestModeCount(b) > 0) line("in test mode", TestModeCount(c), TestModeCount(b));
+  if (c.Outcome("bypassed") + b.Outcome("bypassed") > 0) line("passed unscanned: BYPASS", c.Outcome("bypassed"), b.Outcome("bypassed"));
   line("released by an operator", c.releases, b.releases);
   out << "  release rate                   " << ReleaseRate(c) << "  (before " << ReleaseRate(b) << ")\n";
   out << "  mail scanned                   " << Bytes(c.bytes) << "  (before " << Bytes(b.bytes) << ")\n";
@@ -546,6 +578,7 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
         << Fixed(host.times.Percentile(0.95), 2) << " s, " << host.failures << " failure" << (host.failures == 1 ? "" : "s") << '\n';
   }
   if (!data.slowest.empty()) out << "  slowest filter: " << Fixed(data.slowest.front().seconds, 2) + " s" << " (" << data.slowest.front().message << ")\n";
+  if (data.replay != nullptr && context.policy != nullptr) WriteReplayText(out, *data.replay, *context.policy);
   if (quarantine.configured && quarantine.problem.empty()) {
     out << "  quarantine: " << quarantine.messages << " messages, " << Bytes(quarantine.bytes) << '\n';
   }

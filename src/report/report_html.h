@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "store/quarantine_store.h"
+#include "report/replay_policy_file.h"
 #include "report/report_data.h"
 
 namespace saplugin {
@@ -24,6 +25,7 @@ struct ReportContext {
   std::string made;          // when it was made, local time
   std::string logs_folder;
   std::vector<std::string> notes;  // missing days, unreadable files
+  const ReplayPolicyFile* policy = nullptr;  // the policy replayed (data.replay), if any
 };
 
 // The report as one self-contained HTML page: styles and charts (SVG) inside

@@ -1,0 +1,111 @@
+#include "report/policy_replay.h"
+
+#include <algorithm>
+
+#include "store/policy.h"
+
+namespace saplugin {
+
+namespace {
+
+// A line's size column: bytes, or -1 when it holds none.
+std::int64_t SizeOf(const std::string& text) {
+  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::stoll(text);
+}
+
+}  // namespace
+
+std::string ReplayOutcome(const PluginOptions& policy, const LoggedRun& run) {
+  // Runs that never met the policy: a message that was gone, one that its
+  // release mark passed, one that ended in the trap wherever it was.
+  if (run.size < 0 || run.outcome == "missing" || run.outcome == "released" || run.outcome == "trap") return "";
+  // The run's own order: a bypass, the size limit, then the scan.
+  if (policy.Bypass && !policy.TestMode) return "bypassed";
+  if (policy.MaxMessageSize > 0 && run.size > policy.MaxMessageSize) return "too-large";
+  if (run.verdict != "spam" && run.verdict != "clean") return "";
+  // The filter's flag as SpamAssassin sets it: spam from the required score
+  // up. The log rounds both to a tenth: at the required score, and without
+  // the two, the logged verdict stands for the flag. A SPAMSCORE decides by
+  // a readable score alone, and by the verdict without one.
+  double score = 0, required = 0;
+  const bool scores = !policy.SpamScore && ReadScore(run.score, &score) && ReadScore(run.required, &required) && score != required;
+  const PolicyDecision decision = DecidePolicy(policy, scores ? score > required : run.verdict == "spam", run.score);
+  // A filter that failed may have cut its output short: the run does what
+  // needs only the verdict, and never puts that output in the message's place.
+  if (run.reason.compare(0, 12, "exit status ") == 0 && !policy.TestMode && decision.action == 0) return "filter-failed";
+  return policy.Bypass ? "would-bypass" : decision.outcome;
+}
+
+bool IsCaughtOutcome(const std::string& outcome) {
+  return outcome == "quarantined" || outcome == "deleted" || outcome == "would-quarantine" || outcome == "would-delete";
+}
+
+bool NewestMessages::Takes(const std::string& time) {
+  ++total_;
+  return kept_.size() < bound_ || (bound_ > 0 && time > kept_[oldest_.front()].time);
+}
+
+void NewestMessages::Keep(ReplayedMessage message) {
+  // The heap moves places, not messages.
+  const auto newer = [this](std::size_t a, std::size_t b) { return kept_[a].time > kept_[b].time; };
+  if (kept_.size() < bound_) {
+    kept_.push_back(std::move(message));
+    oldest_.push_back(kept_.size() - 1);
+  } else {
+    std::pop_heap(oldest_.begin(), oldest_.end(), newer);
+    kept_[oldest_.back()] = std::move(message);
+  }
+  std::push_heap(oldest_.begin(), oldest_.end(), newer);
+}
+
+std::vector<ReplayedMessage> NewestMessages::List() const {
+  std::vector<ReplayedMessage> list = kept_;
+  std::stable_sort(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.time > b.time; });
+  return list;
+}
+
+PolicyReplay::PolicyReplay(std::function<PluginOptions(const std::string& connector)> policy_of) : policy_of_(std::move(policy_of)) {}
+
+const PluginOptions& PolicyReplay::PolicyOf(const std::string& connector) {
+  auto found = policies_.find(connector);
+  if (found != policies_.end()) return found->second;
+  if (policies_.size() >= kConnectors) policies_.clear();
+  return policies_.emplace(connector, policy_of_(connector)).first->second;
+}
+
+void PolicyReplay::Add(const std::vector<std::string>& f) {
+  // A release line stands for the quarantined spam it names.
+  static const std::string kQuarantined = "quarantined", kSpam = "spam", kNone;
+  const bool release = IsReleaseLine(f);
+  const LoggedRun run{release ? kQuarantined : f[5], release ? kSpam : f[4], f[7], f[8], release ? kNone : f[6], SizeOf(f[3])};
+  const std::string after = ReplayOutcome(PolicyOf(f[1]), run);
+  if (release) {
+    if (after.empty()) {
+      ++not_replayed["release"];
+      return;
+    }
+    ++(IsCaughtOutcome(after) ? releases_caught : releases_through);
+    if (releases.Takes(f[0])) releases.Keep({f[0], f[7], f[1], f[13].substr(0, 400), "quarantined", after});
+    return;
+  }
+  // A line of no known outcome is counted as "other", and takes no room of its own.
+  const std::size_t before = ReportOutcomeIndex(f[5]);
+  auto connector = connectors.find(f[1]);
+  if (connector == connectors.end()) connector = connectors.emplace(connectors.size() < kConnectors ? f[1] : "(others)", ReplayCounts{}).first;
+  if (after.empty()) {
+    ++all.not_replayed;
+    ++connector->second.not_replayed;
+    ++not_replayed[kReportOutcomes[before]];
+    return;
+  }
+  const std::size_t now = ReportOutcomeIndex(after);
+  for (ReplayCounts* counts : {&all, &connector->second}) {
+    ++counts->cells[before][now];
+    ++counts->replayed;
+    counts->changed += before != now;
+  }
+  if (before != now && changes.Takes(f[0])) changes.Keep({f[0], f[7], f[1], f[13].substr(0, 400), kReportOutcomes[before], after});
+}
+
+}  // namespace saplugin
