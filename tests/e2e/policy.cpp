@@ -54,9 +54,9 @@ std::vector<PolicyCase> Table() {
       {"BadActionInAConnectorSection", kLinux, "", "[Connector {connector}]\r\nHIGHSCOREACTION=delete\r\n", kSpam, "", O::kLeft, "-", "", 2,
        kBad + "[Connector {connector}] HIGHSCOREACTION \"delete\" is not a whole number"},
       // The section is named where the other keys name it, a pool's list too long to read whole included.
-      {"BadPoolInAConnectorSection", kLinux, "", "[Connector {connector}]\r\nSPAMDHOSTS=host:99999\r\n", kSpam, "", O::kLeft, "-", "", 2,
+      {"BadPoolInAConnectorSection", kBoth, "", "[Connector {connector}]\r\nSPAMDHOSTS=host:99999\r\n", kSpam, "", O::kLeft, "-", "", 2,
        kBad + "[Connector {connector}] SPAMDHOSTS \"host:99999\": host entry 1"},
-      {"OverlongPoolInAConnectorSection", kLinux, "", "[Connector {connector}]\r\nSPAMDHOSTS=" + std::string(32768, 'h') + "\r\n", kSpam, "",
+      {"OverlongPoolInAConnectorSection", kBoth, "", "[Connector {connector}]\r\nSPAMDHOSTS=" + std::string(32768, 'h') + "\r\n", kSpam, "",
        O::kLeft, "-", "", 2, "Can't run SpamAssassin because of a setting in the plugin config file: Overflow: [Connector {connector}] SPAMDHOSTS is longer"},
       {"ScoreWithACommaInTheMainSection", kBoth, "SPAMSCORE=6,5", "", kSpam, "", O::kLeft, "-", "", 2, kBad + "SPAMSCORE \"6,5\" is not a score"},
       // SpamAssassin's own output: its score read from its folded X-Spam-Status.
