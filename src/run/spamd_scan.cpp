@@ -48,14 +48,23 @@ class Deadline {
 
 Error Refusal(const std::string& text) { return Error(kErrorInvalidArgument, "ScanThroughSpamd", text); }
 
+// What a host said, quoted in a description: its quotes and semicolons
+// become others, so that its text cannot close the quote or pass for the
+// next host's part of a reason ("; " between them).
+std::string QuotedAnswer(const std::string& text, std::size_t most) {
+  std::string quoted = "\"";
+  for (const char c : text.substr(0, most)) quoted += c == '"' ? '\'' : c == ';' ? ',' : c;
+  return quoted + "\"";
+}
+
 // Throws Error, naming the host, unless the answer's status line is spamd's
 // and says 0 (EX_OK).
 void CheckAnswerStatus(const std::string& answer, const std::string& name) {
   const std::string status = answer.substr(0, answer.find("\r\n"));
-  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: \"" + status.substr(0, 80) + "\"");
+  if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: " + QuotedAnswer(status, 80));
   const std::size_t code = status.find(' ');
   if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) {
-    throw Refusal(name + " answered \"" + status.substr(0, 200) + "\"");
+    throw Refusal(name + " answered " + QuotedAnswer(status, 200));
   }
 }
 
@@ -255,7 +264,7 @@ bool TellSpamd(Platform& platform, FileSystem& fs, const SpamdHost& host, const 
   }
   const std::string status = answer.substr(0, answer.find("\r\n"));
   if (status.find("TELL commands are not enabled") != std::string::npos) {
-    throw Refusal(name + " does not take TELL: start its spamd with --allow-tell (it answered \"" + status.substr(0, 200) + "\")");
+    throw Refusal(name + " does not take TELL: start its spamd with --allow-tell (it answered " + QuotedAnswer(status, 200) + ")");
   }
   CheckAnswerStatus(answer, name);
   const std::string header = answer.substr(0, answer.find("\r\n\r\n"));
@@ -292,7 +301,7 @@ Milliseconds Ping(Platform& platform, const SpamdHost& host, const Deadline& dea
   }
   answer = answer.substr(0, answer.find("\r\n"));
   if (answer.compare(0, 6, "SPAMD/") != 0 || answer.find(" 0 PONG") == std::string::npos) {
-    throw Refusal(name + " answered \"" + answer.substr(0, 80) + "\" to PING");
+    throw Refusal(name + " answered " + QuotedAnswer(answer, 80) + " to PING");
   }
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }

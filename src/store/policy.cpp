@@ -33,8 +33,11 @@ PolicyDecision DecidePolicy(const PluginOptions& options, bool flagged, const st
     else decision.by_flag = true;
   }
   if (!decision.spam) {
-    decision.action = options.KeepOriginal ? 3 : 0;
-    decision.outcome = options.KeepOriginal ? "kept" : "tagged";
+    // What the filter flagged carries its marks (SpamAssassin may have
+    // wrapped it in its report): cleared by the score, it passes as received.
+    const bool keep = options.KeepOriginal || flagged;
+    decision.action = keep ? 3 : 0;
+    decision.outcome = keep ? "kept" : "tagged";
   } else {
     const bool high = options.HighScore && options.HighScoreAction && scored && score >= *options.HighScore;
     decision.action = high ? *options.HighScoreAction : options.Quarantine;

@@ -14,7 +14,8 @@ namespace saplugin {
 struct PolicyDecision {
   bool spam = false;
   // For spam: 0 the tagged copy replaces the message, 1 quarantine, 2
-  // delete, anything else leave it. For clean mail: 0 replace, 3 keep.
+  // delete, anything else leave it. For clean mail: 0 replace, 3 keep (as
+  // KEEPORIGINAL asks, or when the filter flagged what the score clears).
   std::int16_t action = 0;
   // SPAMSCORE is set but the output had no readable score: the flag decided.
   bool by_flag = false;

@@ -18,7 +18,8 @@ std::vector<PolicyCase> Table() {
       // Score bands: at the edge is spam, a tenth below is not, whatever the flag says.
       {"SpamScoreAtItsEdgeIsSpam", kBoth, "SPAMSCORE=6.5 QUARANTINE=2", "", ham, "score 6.5", O::kDeleted, "spam deleted 6.5", "", 0, ""},
       {"SpamScoreJustBelowIsClean", kBoth, "SPAMSCORE=6.5 QUARANTINE=2", "", ham, "score 6.4", O::kTagged, "clean tagged 6.4", "", 0, ""},
-      {"FlaggedBelowSpamScoreIsClean", kBoth, "SPAMSCORE=8 QUARANTINE=2", "", kSpam, "score 7.9", O::kTagged, "clean tagged 7.9", "", 0, ""},
+      // What the filter flagged and the score clears passes as received: the filter's copy carries its marks.
+      {"FlaggedBelowSpamScoreIsKeptAsReceived", kBoth, "SPAMSCORE=8 QUARANTINE=2", "", kSpam, "score 7.9", O::kLeft, "clean kept 7.9", "", 0, ""},
       {"NegativeScoreBelowANegativeBand", kLinux, "SPAMSCORE=-1 QUARANTINE=2", "", ham, "score -1.1", O::kTagged, "clean tagged -1.1", "", 0, ""},
       {"NoReadableScoreIsDecidedByTheFlag", kBoth, "SPAMSCORE=8 QUARANTINE=2", "", kSpam, "score none", O::kDeleted, "spam deleted ", kByFlag, 0, ""},
       {"ScoreThatIsNoNumberIsDecidedByTheFlag", kLinux, "SPAMSCORE=8", "", ham, "score 1e9", O::kTagged, "clean tagged 1e9", kByFlag, 0, ""},
@@ -61,7 +62,7 @@ std::vector<PolicyCase> Table() {
       {"ScoreWithACommaInTheMainSection", kBoth, "SPAMSCORE=6,5", "", kSpam, "", O::kLeft, "-", "", 2, kBad + "SPAMSCORE \"6,5\" is not a score"},
       // SpamAssassin's own output: its score read from its folded X-Spam-Status.
       {"RealFilterScoreAboveTheBand", kLinux, "SPAMSCORE=500 QUARANTINE=2", "", kSpam, "real-filter", O::kDeleted, "spam deleted ", "", 0, ""},
-      {"RealFilterScoreBelowTheBand", kLinux, "SPAMSCORE=5000 QUARANTINE=2", "", kSpam, "real-filter", O::kTagged, "clean tagged ", "", 0, ""},
+      {"RealFilterScoreBelowTheBand", kLinux, "SPAMSCORE=5000 QUARANTINE=2", "", kSpam, "real-filter", O::kLeft, "clean kept ", "", 0, ""},
   };
 }
 

@@ -332,7 +332,8 @@ TEST(Policy, DecidesByBandsFlagAndAction) {
       {options({}, {}, {}, 1, false, false, "Q\\"), true, "", "quarantined"},
       {options({}, {}, {}, 1, true, false, "Q\\"), false, "9.9", "kept"},
       {options(6.5, {}, {}, 2, false, false, "Q\\"), false, "6.5", "deleted"},
-      {options(6.5, {}, {}, 2, false, false, "Q\\"), true, "6.4", "tagged"},
+      {options(6.5, {}, {}, 2, false, false, "Q\\"), true, "6.4", "kept"},  // flagged, cleared by the score: as received
+      {options(6.5, {}, {}, 2, false, false, "Q\\"), false, "6.4", "tagged"},
       {options(6.5, {}, {}, 2, false, false, "Q\\"), true, "", "deleted"},       // no score: the flag
       {options(6.5, {}, {}, 2, false, false, "Q\\"), false, "6.5x", "tagged"},  // no score: the flag
       {options(-2, {}, {}, 2, false, false, "Q\\"), false, "-2.0", "deleted"},
@@ -517,7 +518,9 @@ TEST(Report, EachSpamdHostsMessagesTimesAndFailures) {
   const std::pair<const char*, std::vector<std::string>> reasons[] = {
       {"", {}}, {"exit status 1", {}}, {"10.0.0.5:783 cut its answer short", {"10.0.0.5:783"}},
       {"Could not connect to spamd.example:7830: Connection refused; [fe80::1]:783 answered \"x\"", {"spamd.example:7830", "[fe80::1]:783"}},
-      {"::1:783 is no host", {}}, {"host:1234567 is no port", {}}, {"a:b:783 two colons", {}}};
+      {"::1:783 is no host", {}}, {"host:1234567 is no port", {}}, {"a:b:783 two colons", {}},
+      // What a host said stays inside its quotes: it names no other host.
+      {"b:783 answered \"x; 6.6.6.6:783 failed\"; c:783 cut its answer", {"b:783", "c:783"}}};
   for (const auto& [reason, hosts] : reasons) EXPECT_EQ(FailedHosts(reason), hosts) << reason;
 }
 
