@@ -386,9 +386,9 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       }
       // Hosts that failed for the first time, while another scanned the message.
       for (const std::string& warning : warnings) platform.LogEvent(EventLevel::kWarning, warning);
-      // How long it took, for the next runs' choice: the run's one write of it.
+      // How long it took, for the next runs' choice: one write at most.
       try {
-        RecordHostAnswerTime(fs, records, host, now, AnswerTimePerMessage(took, fs.FileSize(message_file)), passing);
+        RecordHostAnswerTime(fs, records, host, now, AnswerTimePerMessage(took, fs.FileSize(message_file)), random.data4[5], passing);
       } catch (const Error&) {
         // The message gone meanwhile: the figure is no knowledge to keep, and scanning went well.
       }

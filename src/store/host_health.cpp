@@ -103,11 +103,12 @@ std::int64_t AnswerTimePerMessage(std::int64_t milliseconds, std::int64_t messag
 }
 
 bool RecordHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now, std::int64_t milliseconds,
-                          const std::string& passing_suffix) {
+                          unsigned dice, const std::string& passing_suffix) {
   // Read again just before: the runs beside this one may have folded theirs in meanwhile.
   const std::optional<HostAnswerTime> before = ReadHostAnswerTime(fs, folder, host, now);
+  if (before && now - before->measured < kAnswerTimeRenewal && dice % 4 != 0) return false;
   milliseconds = std::max<std::int64_t>(0, milliseconds);
-  const std::int64_t figure = before ? (3 * before->milliseconds + milliseconds + 2) / 4 : milliseconds;
+  const std::int64_t figure = before ? (before->milliseconds + milliseconds + 1) / 2 : milliseconds;
   return ReplaceRecord(fs, HostAnswerTimeFile(folder, host), {{"measured", std::to_string(now)}, {"milliseconds", std::to_string(figure)}},
                        passing_suffix);
 }

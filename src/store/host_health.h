@@ -52,6 +52,8 @@ struct HostAnswerTime {
 constexpr std::int64_t kAnswerTimeBytes = 16 * 1024, kAnswerTimeBytesRead = 64 * 1024;
 // A figure older than this says nothing of the host today.
 constexpr std::int64_t kAnswerTimeLife = 600;
+// A figure older than this is renewed by the next answer, whichever run has it.
+constexpr std::int64_t kAnswerTimeRenewal = 60;
 
 // The record's file of a host's answer time in the folder (which ends with "\").
 std::string HostAnswerTimeFile(const std::string& folder, const SpamdHost& host);
@@ -66,10 +68,14 @@ std::optional<HostAnswerTime> ReadHostAnswerTime(FileSystem& fs, const std::stri
 std::int64_t AnswerTimePerMessage(std::int64_t milliseconds, std::int64_t message_bytes);
 
 // Folds one answer (per message, as above) into the host's figure as it is on
-// disk now, a quarter of the way, and writes it in one step as
-// RecordHostFailure does. Answers false, leaving nothing behind, when it
-// cannot: the figure only spreads the load.
+// disk now, half of the way, and writes it in one step as RecordHostFailure
+// does; but only for one run in four (dice, a random number of the run's,
+// chooses), unless the figure is missing or older than kAnswerTimeRenewal:
+// the write is flushed, and most runs need not pay for it. So the figure
+// follows about the host's last eight answers. Answers whether it wrote;
+// false, leaving nothing behind, when it could not: the figure only spreads
+// the load.
 bool RecordHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now, std::int64_t milliseconds,
-                          const std::string& passing_suffix);
+                          unsigned dice, const std::string& passing_suffix);
 
 }  // namespace saplugin
