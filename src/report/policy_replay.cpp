@@ -26,10 +26,9 @@ std::string ReplayOutcome(const PluginOptions& policy, const LoggedRun& run) {
   if (run.verdict != "spam" && run.verdict != "clean") return "";
   // The filter's flag as SpamAssassin sets it: spam from the required score
   // up. The log rounds both to a tenth: at the required score, and without
-  // the two, the logged verdict stands for the flag. A SPAMSCORE decides by
-  // a readable score alone, and by the verdict without one.
+  // the two, the logged verdict stands for the flag.
   double score = 0, required = 0;
-  const bool scores = !policy.SpamScore && ReadScore(run.score, &score) && ReadScore(run.required, &required) && score != required;
+  const bool scores = ReadScore(run.score, &score) && ReadScore(run.required, &required) && score != required;
   const PolicyDecision decision = DecidePolicy(policy, scores ? score > required : run.verdict == "spam", run.score);
   // A filter that failed may have cut its output short: the run does what
   // needs only the verdict, and never puts that output in the message's place.

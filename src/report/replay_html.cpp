@@ -97,7 +97,7 @@ std::string DescribePolicy(const PluginOptions& policy) {
                                       : "spam by the filter's flag";
   text += ": " + ActionText(policy.Quarantine);
   if (policy.HighScore && policy.HighScoreAction) text += ", from score " + ScoreText(*policy.HighScore) + " " + ActionText(*policy.HighScoreAction);
-  text += std::string("; clean mail ") + (policy.KeepOriginal ? "kept as received" : "tagged");
+  text += std::string("; clean mail ") + (policy.KeepOriginal ? "kept as received" : policy.SpamScore ? "tagged (flagged, as received)" : "tagged");
   if (policy.MaxMessageSize > 0) text += "; over " + std::to_string(policy.MaxMessageSize) + " bytes unscanned";
   if (policy.Bypass) text += "; BYPASS";
   if (policy.TestMode) text += "; test mode: each message left as it arrived";
@@ -108,9 +108,10 @@ std::string ReplaySectionHtml(const PolicyReplay& replay, const ReplayPolicyFile
   const std::string file = EscapeHtml(policy.File());
   std::string html = "<section id=\"policy\"><h2>Under the policy of " + file + "</h2>"
                      "<p>The period's lines replayed by the run's own rules: what each message would have become had " + file +
-                     " been the configuration, from the verdict, score and size its line holds. Where the policy leaves the "
-                     "verdict to the filter's flag, the flag is SpamAssassin's: spam above the required score, not below it, and at "
-                     "it (the log rounds both to a tenth) the logged verdict. Its main section: " + EscapeHtml(DescribePolicy(policy.Main())) +
+                     " been the configuration, from the verdict, score and size its line holds. The filter's flag, where the "
+                     "policy needs it (no SPAMSCORE, a line without a score, a flagged message that SPAMSCORE clears and that so "
+                     "passes as received), is SpamAssassin's: above the required score, not below it, and at it (the log rounds both "
+                     "to a tenth) the logged verdict. Its main section: " + EscapeHtml(DescribePolicy(policy.Main())) +
                      ".</p><p class=\"note\">" + EscapeHtml(policy.quarantine_note) + "</p>";
   if (!policy.main_sets_keys) {
     html += "<p class=\"note\">" + file + " sets none of the policy's keys in [" + kConfigSection + "]: runs would take their defaults.</p>";
