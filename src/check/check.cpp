@@ -13,6 +13,7 @@
 #include "check/config_outline.h"
 #include "check/policy_check.h"
 #include "config/conversions.h"
+#include "config/folder_rules.h"
 #include "config/load_options.h"
 #include "config/spamd_hosts.h"
 #include "helpers/batch_text.h"
@@ -45,7 +46,9 @@ const char* const kEventSourceKey = "SYSTEM\\CurrentControlSet\\Services\\EventL
 class Report {
  public:
   explicit Report(std::ostream& out) : out_(out) {}
-  void Line(const std::string& status, const std::string& subject, const std::string& detail) {
+  void Line(const std::string& status, const std::string& subject, std::string detail) {
+    // An error's description may end as a sentence does, and the advice that follows it starts after a colon.
+    for (std::size_t at = detail.find(".: "); at != std::string::npos; at = detail.find(".: ", at)) detail.erase(at, 1);
     char head[64];
     std::snprintf(head, sizeof head, "%-8s %-22s ", status.c_str(), subject.c_str());
     out_ << head << detail << '\n';
@@ -61,10 +64,23 @@ class Report {
   std::map<std::string, int> counts_;
 };
 
+// Where a folder leads, as the system names it; empty when it cannot be opened.
+std::string FinalPathOf(FileSystem& fs, const std::string& folder) {
+  try {
+    return fs.FolderExists(folder) ? fs.FinalPath(folder) : "";
+  } catch (const Error&) {
+    return "";
+  }
+}
+
 // What keeps a run from writing into the folder, found by making and removing
-// a probe file there; empty when nothing does.
-std::string WriteProblem(FileSystem& fs, const std::string& folder) {
+// a probe file there; empty when nothing does. A folder in the mail server's
+// queue folder (queues) gets no probe: the server would take it for mail.
+std::string WriteProblem(FileSystem& fs, const std::string& folder, const std::string& queues) {
   if (!fs.FolderExists(folder)) return "names no folder";
+  if (SameOrInside(FinalPathOf(fs, folder), queues)) {
+    return "lies in the mail server's queue folder " + queues + ", which takes what lies there for mail: choose a folder outside it";
+  }
   const std::string probe = BuildPath(folder, "sacheck-probe.tmp");
   try {
     auto writer = fs.CreateNewTextFile(probe);
@@ -115,14 +131,41 @@ Finding Score(const std::string& text, const char* key, const char* unset) {
 }
 
 // A folder a run writes into; empty: the problem of a folder that is not set.
-Finding Folder(FileSystem& fs, const std::string& path, const char* unset, bool fails) {
+Finding Folder(FileSystem& fs, const std::string& path, const char* unset, bool fails, const std::string& queues) {
   if (path.empty()) return {"-", unset, fails};
-  return {BuildPath(path, ""), WriteProblem(fs, path), fails};
+  return {BuildPath(path, ""), WriteProblem(fs, path, queues), fails};
 }
 
-void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& file, Report& report) {
+// A path that is not a full one is taken from whatever folder a program starts
+// in: sacheck's is not the mail server's.
+std::string RelativePathProblem(FileSystem& fs, const std::string& path, bool program) {
+  if (path.empty() || IsFullPath(path)) return "";
+  return std::string("not a full path: a run takes it from the folder it starts in") + (program ? " (or from PATH)" : "") + ", here " +
+         FinalPathOf(fs, ".") + ", but a service starts in the system folder (C:\\Windows\\System32); write the full path";
+}
+
+// The mail server's data directory; empty when it is not known.
+std::string DataDirectory(Platform& platform) {
+  try {
+    return ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue);
+  } catch (const Error&) {
+    return "";  // the data directory's own line says why
+  }
+}
+
+// Checks each key; answers the folder settings that stop every run.
+std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& file, const std::string& data_directory,
+                                              Report& report) {
   std::map<std::string, std::string> text;
   std::string hosts_problem;
+  std::vector<FolderProblem> folder_problems;
+  std::string queues;
+  const auto folder_problem = [&](const char* key) {
+    for (const FolderProblem& problem : folder_problems) {
+      if (problem.key == key) return problem.text + ": every run stops before scanning";
+    }
+    return std::string();
+  };
   // The interpreter reads the filter's two paths, its variables expanded.
   const auto expanded = [&](const char* key) {
     return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
@@ -150,9 +193,11 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
        }},
       {"TESTMODE", [&] { return Finding{text["TESTMODE"] == "1" ? "on" : "off", "", false}; }},
       {"QUARANTINEPATH", [&] {
-         Finding found = Folder(fs, text["QUARANTINEPATH"], "not set: quarantining is off", !text["QUARANTINEPATH"].empty());
+         const std::string refused = folder_problem("QUARANTINEPATH");
+         if (!refused.empty()) return Finding{BuildPath(text["QUARANTINEPATH"], ""), refused, true};
+         Finding found = Folder(fs, text["QUARANTINEPATH"], "not set: quarantining is off", !text["QUARANTINEPATH"].empty(), queues);
          const std::string messages = BuildPath(text["QUARANTINEPATH"], "Messages");
-         if (found.problem.empty() && fs.FolderExists(messages)) found.problem = WriteProblem(fs, messages);
+         if (found.problem.empty() && fs.FolderExists(messages)) found.problem = WriteProblem(fs, messages, queues);
          return found;
        }},
       {"SPAMASSASSINEXE", [&] {
@@ -166,7 +211,11 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
          return Finding{rules.empty() ? "-" : rules,
                         rules.empty() ? "not set" : fs.FileExists(rules) || fs.FolderExists(rules) ? "" : "no such file or folder", true};
        }},
-      {"TEMPPATH", [&] { return Folder(fs, text["TEMPPATH"], "not set", true); }},
+      {"TEMPPATH", [&] {
+         const std::string refused = folder_problem("TEMPPATH");
+         if (!refused.empty()) return Finding{text["TEMPPATH"].empty() ? "-" : BuildPath(text["TEMPPATH"], ""), refused, true};
+         return Folder(fs, text["TEMPPATH"], "not set", true, queues);
+       }},
       {"QUARANTINEDAYS", [&] {
          return Number([](const std::string& t) { return ToInteger32(t, "QUARANTINEDAYS"); }, text["QUARANTINEDAYS"], " days, then saquarantine purge removes a message",
                        " (kept for ever)");
@@ -219,7 +268,7 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
          } catch (const Error& error) {
            return Finding{"-", error.Description() + ": runs keep no scan log, and each logs a Warning entry", false};
          }
-         Finding found = Folder(fs, folder, "", false);
+         Finding found = Folder(fs, folder, "", false, queues);
          if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
          if (!found.problem.empty()) found.problem += ": runs go on without their log lines";
          return found;
@@ -236,11 +285,32 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
   } catch (const Error& error) {
     hosts_problem = error.Description();
   }
+  // The folders as a run would find them, before anything is made or written in one.
+  PluginOptions as_written;
+  if (!text["TEMPPATH"].empty()) as_written.TempPath = BuildPath(text["TEMPPATH"], "");
+  if (!text["QUARANTINEPATH"].empty()) as_written.QuarantinePath = BuildPath(text["QUARANTINEPATH"], "");
+  if (!text["SPAMDHOSTS"].empty()) as_written.SpamdHosts.push_back(SpamdHost{});
+  const FolderFacts facts = GatherFolderFacts(platform, fs, as_written, data_directory);
+  queues = facts.queues;
+  folder_problems = UnworkableFolders(facts);
   for (const auto& [key, check] : checks) {
-    const Finding found = check();
+    Finding found = check();
+    // A path key's value as a run uses it, where it is one.
+    const std::string name = key, used = found.value;
+    const bool program = name.size() > 3 && name.compare(name.size() - 3, 3, "EXE") == 0;
+    const bool folder = name.size() > 4 && name.compare(name.size() - 4, 4, "PATH") == 0;
+    // Where a run finds a relative program (its folder, or PATH) cannot be known here.
+    const std::string relative = (program || folder) && !text[key].empty() && used != "-" && used.rfind("not ", 0) != 0 && used != "no scan log"
+                                     ? RelativePathProblem(fs, used, program) : "";
+    if (!relative.empty() && (program || found.problem.empty())) {
+      found = {used, relative, false};
+    } else if (!relative.empty()) {
+      found.problem += "; " + relative;
+    }
     report.Line(found.problem.empty() ? "OK" : found.fails ? "FAIL" : "WARNING", key,
                 "\"" + text[key] + "\" -> " + found.value + (found.problem.empty() ? "" : ": " + found.problem));
   }
+  return folder_problems;
 }
 
 // Answers the connectors found, when the data directory could be read.
@@ -571,11 +641,12 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   PluginOptions options;
   bool loaded = false;
   std::optional<ConfigOutline> outline;
+  std::vector<FolderProblem> folder_problems;
   if (!fs->FileExists(file)) {
     report.Line("FAIL", "configuration", file + ": no such file; every run ends at once and messages pass unscanned");
   } else {
     report.Line("OK", "configuration", file);
-    CheckConfiguration(platform, *fs, file, report);
+    folder_problems = CheckConfiguration(platform, *fs, file, DataDirectory(platform), report);
     try {
       outline = ReadConfigOutline(*fs, file);
       for (const CheckLine& line : CheckOutline(*outline)) report.Line(line.status, line.subject, line.detail);
@@ -583,7 +654,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
       report.Line("FAIL", "configuration", error.Description() + ": its lines cannot be read");
     }
     try {
-      loaded = LoadOptionsFrom(quiet, file, options);
+      loaded = LoadOptionsFrom(quiet, file, options, false);
     } catch (const Error& error) {
       report.Line("FAIL", "loading", error.Description() + ": every run stops before scanning");
     }
@@ -591,15 +662,18 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
   if (loaded) CheckScanLog(*fs, options, report);
   if (loaded) CheckQuarantine(*fs, options, report);
-  if (loaded) CheckSpamdHosts(platform, *fs, options, report);
+  // What the checks below write goes into TEMPPATH, and only where a run's files may go.
+  const bool temp_works = std::none_of(folder_problems.begin(), folder_problems.end(), [](const FolderProblem& p) { return p.key == "TEMPPATH"; });
+  if (loaded && temp_works) CheckSpamdHosts(platform, *fs, options, report);
   CheckEventSource(platform, report);
   const std::optional<QueueFolders> queues = CheckQueues(platform, *fs, report);
   std::string required;
-  if (loaded && fs->FolderExists(options.TempPath)) {
+  if (loaded && temp_works && fs->FolderExists(options.TempPath)) {
     TrialScan(platform, *fs, options, "GTUBE", {std::begin(kGtubeMessage), std::end(kGtubeMessage)}, Verdict::kFlagged, report, &required);
     TrialScan(platform, *fs, options, "clean", {std::begin(kCleanMessage), std::end(kCleanMessage)}, Verdict::kClean, report);
   } else {
-    report.Line("FAIL", "trial scan", "not run: the configuration must load and TEMPPATH must be a folder");
+    report.Line("FAIL", "trial scan", temp_works ? "not run: the configuration must load and TEMPPATH must be a folder"
+                                                 : "not run: TEMPPATH cannot work (see its line)");
   }
   // The policy of each section, as runs lay it: it needs the connectors and the rules' required score.
   if (loaded && outline) {

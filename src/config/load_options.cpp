@@ -92,7 +92,18 @@ std::string ReadWholeSetting(Platform& platform, const std::string& file, const 
 
 std::string ConfigFile(Platform& platform) { return platform.ExecutableDirectory() + "\\" + kConfigFileName; }
 
-bool LoadOptions(Platform& platform, PluginOptions& options) { return LoadOptionsFrom(platform, ConfigFile(platform), options); }
+bool LoadOptions(Platform& platform, PluginOptions& options, bool make_folders) {
+  return LoadOptionsFrom(platform, ConfigFile(platform), options, make_folders);
+}
+
+bool MakeQuarantineFolders(Platform& platform, const PluginOptions& options) {
+  if (options.QuarantinePath.empty()) return false;
+  auto fs = platform.CreateFileSystem();
+  const std::string messages = BuildPath(options.QuarantinePath, "Messages");
+  if (fs->FolderExists(messages)) return false;
+  fs->CreateFolder(messages);
+  return true;
+}
 
 namespace {
 
@@ -178,7 +189,7 @@ bool LoadConnectorOptions(Platform& platform, const std::string& file, const std
   return found;
 }
 
-bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options) {
+bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options, bool make_folders) {
   const std::string directory = file.substr(0, file.find_last_of("\\/"));
   auto fs = platform.CreateFileSystem();
   if (!fs->FileExists(file)) {
@@ -195,7 +206,7 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
       throw Error(kErrorQuarantinePath, "LoadOptions", kQuarantinePathInvalid);
     }
     const std::string messages = BuildPath(options.QuarantinePath, "Messages");
-    if (!fs->FolderExists(messages)) fs->CreateFolder(messages);
+    if (make_folders && !fs->FolderExists(messages)) fs->CreateFolder(messages);
     EnsureTrailingBackslash(options.QuarantinePath);
   }
   if (ReadSetting(platform, file, "SPAMASSASSINEXE", &value)) {
@@ -204,7 +215,8 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
   if (ReadSetting(platform, file, "SPAMASSASSINRULESPATH", &value)) {
     options.SpamAssassinRulesPath = value;
   }
-  if (ReadSetting(platform, file, "TEMPPATH", &value)) {
+  // A value of blanks alone names no folder: "\\" would be the root of whatever drive a run starts on.
+  if (ReadSetting(platform, file, "TEMPPATH", &value) && !value.empty()) {
     options.TempPath = value;
     EnsureTrailingBackslash(options.TempPath);
   }

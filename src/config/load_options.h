@@ -23,10 +23,18 @@ std::string ConfigFile(Platform& platform);
 // most one Error entry per call; and a Warning entry for quarantining that
 // is off, and one for a scan log that is off (SCANLOGPATH names a variable
 // that is not set).
-bool LoadOptions(Platform& platform, PluginOptions& options);
+bool LoadOptions(Platform& platform, PluginOptions& options, bool make_folders = true);
 
-// The same from the named file: its folder stands in the entry of a missing one.
-bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options);
+// Makes the quarantine folder's Messages subfolder when it is missing (and
+// the quarantine folder is set); answers whether it made it. Throws Error
+// when it cannot be made.
+bool MakeQuarantineFolders(Platform& platform, const PluginOptions& options);
+
+// The same from the named file: its folder stands in the entry of a missing
+// one. Without make_folders, the quarantine's Messages folder is not made
+// when it is missing (a check makes nothing; a run makes it once its folders
+// are known to work, with MakeQuarantineFolders).
+bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions& options, bool make_folders = true);
 
 // Reads the policy's keys of a section into options, over what is there:
 // QUARANTINE, MAXMESSAGESIZE, KEEPORIGINAL, SPAMSCORE, HIGHSCORE,

@@ -148,6 +148,13 @@ class FileSystem {
   // The names of the folders (no links) in a folder, sorted; throws Error
   // when it cannot be read.
   virtual std::vector<std::string> FolderNames(const std::string& path) = 0;
+  // An existing folder's full path as the system names it, so that two
+  // spellings of one folder (letter case, "." and "..", a trailing
+  // separator, a link, a path relative to the current folder) give one text:
+  // absolute, links followed, with the system's separator ("\\" on Windows,
+  // "/" on POSIX) and none at its end but a root's. Throws Error when the
+  // folder cannot be opened.
+  virtual std::string FinalPath(const std::string& path) = 0;
 };
 
 // The registry handle of the Windows-style registry calls below.
@@ -241,6 +248,10 @@ class Platform {
   // environment ("DOMAIN\\user" on Windows, the effective user on POSIX).
   // Throws Error when the system cannot tell.
   virtual std::string AccountName() = 0;
+  // Lets standard output reach the console of the program that started this
+  // one, where it has none of its own (a Windows program without a console
+  // window, started at a prompt); does nothing otherwise. Never throws.
+  virtual void UseParentConsole() {}
   // The value of an environment variable whose name matches without regard to
   // letter case; empty when it is not set.
   virtual std::string EnvironmentValue(const std::string& name) = 0;

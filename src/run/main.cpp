@@ -1,5 +1,6 @@
 #include "run/main.h"
 
+#include "config/folder_rules.h"
 #include "config/load_options.h"
 #include "store/release_mark.h"
 #include "store/header_fields.h"
@@ -12,6 +13,13 @@
 namespace saplugin {
 
 const char* const kVersionText = "saplugin version " SAPLUGIN_VERSION;
+const char* const kUsageText =
+    "Usage: saplugin MESSAGEFILE CONNECTOR\n"
+    "The mail server starts saplugin once for each message that a connector picks up, with the queued file's name\n"
+    "and the connector's name; it scans the message with SpamAssassin as spamassassinconfig.ini beside it says, and\n"
+    "reports to the event log. To check a set-up, run sacheck; to work the quarantine, saquarantine.\n"
+    "  --version  prints the version\n"
+    "  --help     prints this text\n";
 const char* const kHostRegistryKey = "SOFTWARE\\Tarkwell\\Tarkwell";
 const char* const kDataDirectoryValue = "Data Directory";
 
@@ -24,8 +32,7 @@ QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& w
                            const std::string& command_line) {
   if (words.size() < 2) {
     throw Error(kErrorSubscriptOutOfRange, "Main",
-                "Subscript out of range: the command line \"" + command_line +
-                    "\" does not hold a message file name and a connector name");
+                "The command line \"" + command_line + "\" does not hold a message file name and a connector name");
   }
   return MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), words[1], words[0]);
 }
@@ -104,10 +111,21 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
 int Main(Platform& platform) {
   PluginOptions options;
   try {
-    if (!LoadOptions(platform, options)) return kExitNormal;
+    if (!LoadOptions(platform, options, false)) return kExitNormal;
     // The connector's own section, when it has one, over the main one's.
     const std::vector<std::string> words = SplitCommandLine(platform.CommandLine());
     if (words.size() > 1) LoadConnectorOptions(platform, ConfigFile(platform), words[1], options);
+    // Folders that cannot work stop every run before it touches a message.
+    // A registry that cannot be read is the run's own error, named in its trap.
+    std::string data_directory;
+    try {
+      data_directory = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue);
+    } catch (const Error&) {
+    }
+    const auto refuse = [&] { RefuseUnworkableFolders(GatherFolderFacts(platform, *platform.CreateFileSystem(), options, data_directory)); };
+    refuse();
+    // Nothing is made in a queue folder; what is made may be where TEMPPATH leads.
+    if (MakeQuarantineFolders(platform, options)) refuse();
   } catch (const Error& error) {
     // The mail server drops what the run prints: a bad setting that would
     // let every message pass unscanned must reach the event log. The

@@ -16,6 +16,8 @@ constexpr int kExitTimeLimit = 4;      // the filter took longer than SCANTIMELI
 
 // "saplugin version X.Y.Z", the version of the programs built.
 extern const char* const kVersionText;
+// What "saplugin --help" prints: the command line the mail server gives.
+extern const char* const kUsageText;
 
 // The host's registry key and value that name its data directory.
 extern const char* const kHostRegistryKey;

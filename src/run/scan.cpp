@@ -15,6 +15,8 @@
 
 namespace saplugin {
 
+const char* const kScanOutputExtension = ".OUT";
+
 namespace {
 
 const char* const kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
@@ -43,7 +45,7 @@ RunFile OpenRunFile(FileSystem& fs, const PluginOptions& options, const std::str
   }
   for (int n = 0; n < kFallbackAttempts; ++n) {
     const std::string name = n == 0 ? run_name : run_name + "-" + std::to_string(n);
-    if ((extension != ".MAI" && fs.FileExists(options.TempPath + name + ".MAI")) ||
+    if ((extension != kScanOutputExtension && fs.FileExists(options.TempPath + name + kScanOutputExtension)) ||
         (!options.QuarantinePath.empty() && fs.FileExists(options.QuarantinePath + name + ".MAI"))) {
       continue;
     }
@@ -107,6 +109,15 @@ bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, std::int16_t 
   return false;
 }
 
+// A program's argument as it must stand between quotes: the C runtime reads
+// 2n backslashes before a quote as n and the quote as the argument's end, but
+// n backslashes anywhere else as they stand.
+std::string QuotableArgument(std::string text) {
+  const std::size_t last = text.find_last_not_of('\\');
+  const std::size_t trailing = text.size() - (last == std::string::npos ? 0 : last + 1);
+  return text.append(trailing, '\\');
+}
+
 }  // namespace
 
 std::string ComposeScanCommandLine(const PluginOptions& options, const std::string& message_file,
@@ -114,8 +125,8 @@ std::string ComposeScanCommandLine(const PluginOptions& options, const std::stri
   // The two files that this program opens itself must be the ones the
   // interpreter opens; the filter's paths are the operator's to write, and
   // may use the interpreter's variables.
-  return "\"" + options.SpamAssassinExe + "\" -P -c \"" + options.SpamAssassinRulesPath + "\" < \"" +
-         EscapeForBatch(message_file) + "\" > \"" + EscapeForBatch(options.TempPath + run_name + ".MAI") + "\"";
+  return "\"" + options.SpamAssassinExe + "\" -P -c \"" + QuotableArgument(options.SpamAssassinRulesPath) + "\" < \"" +
+         EscapeForBatch(message_file) + "\" > \"" + EscapeForBatch(options.TempPath + run_name + kScanOutputExtension) + "\"";
 }
 
 bool IsHeaderFieldLine(const std::string& line) {
@@ -165,9 +176,9 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string*
 
 void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file, FilterPass& pass) {
   if (!options.SpamdHosts.empty()) {
-    RunFile output = OpenRunFile(fs, options, MakeRunName(platform), ".MAI");
+    RunFile output = OpenRunFile(fs, options, MakeRunName(platform), kScanOutputExtension);
     pass.run_name = output.run_name;
-    pass.output_file = options.TempPath + output.run_name + ".MAI";
+    pass.output_file = options.TempPath + output.run_name + kScanOutputExtension;
     pass.exit_status = 0;
     const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer));
     if (outcome.timed_out) pass.exit_status.reset();
@@ -183,7 +194,7 @@ void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options,
   RunFile batch = OpenRunFile(fs, options, MakeRunName(platform), ".BAT");
   pass.run_name = batch.run_name;
   pass.batch_file = options.TempPath + batch.run_name + ".BAT";
-  pass.output_file = options.TempPath + batch.run_name + ".MAI";
+  pass.output_file = options.TempPath + batch.run_name + kScanOutputExtension;
   batch.writer->WriteLine(ComposeScanCommandLine(options, message_file, pass.run_name));
   batch.writer->Close();
   batch.writer.reset();

@@ -18,8 +18,16 @@ enum class Verdict {
   kClean,      // the header section ended, or the output did, without the flag
 };
 
+// The extension of a run's output file in TempPath, TempPath + run name +
+// ".OUT": no file of the quarantine has it, so that a run's output can never
+// take a quarantined file's name, whichever folders the two settings name.
+extern const char* const kScanOutputExtension;
+
 // The line that the scan batch file holds: the filter with -P -c and the
-// rules path, reading the message file and writing TempPath + run name + ".MAI".
+// rules path, reading the message file and writing TempPath + run name +
+// kScanOutputExtension. A quoted path that ends with "\" has those doubled,
+// so that the C runtime's reading of the filter's command line gives the
+// path as written and not a quote.
 std::string ComposeScanCommandLine(const PluginOptions& options, const std::string& message_file,
                                    const std::string& run_name);
 

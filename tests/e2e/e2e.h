@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <regex>
@@ -127,7 +128,7 @@ struct Sandbox {
 
   // Writes a working configuration (QUARANTINE=1, the sandbox's folders, the
   // stand-in filter with an empty rules folder) changed by "KEY=value" words;
-  // "KEY=-" leaves the key out; a value may start with {box} or {bin}.
+  // "KEY=-" leaves the key out; a value may start with {box}, {bin} or {inbound}.
   void Configure(const std::string& changes = "") {
     std::map<std::string, std::string> settings{{"QUARANTINE", "1"}, {"QUARANTINEPATH", Native(quarantine)}, {"SCANLOGPATH", Native(folder / "scan log")},
                                                 {"SPAMASSASSINEXE", Native(build.safilter)},
@@ -135,7 +136,9 @@ struct Sandbox {
     std::istringstream words(changes);
     for (std::string word; words >> word;) {
       std::string value = word.substr(word.find('=') + 1);
-      if (value.find("{box}") == 0 || value.find("{bin}") == 0) value = Native(value.replace(0, 5, value[2] == 'o' ? folder.path : bin));
+      for (const auto& [mark, path] : {std::pair{"{box}", folder.path}, {"{bin}", bin}, {"{inbound}", inbound}}) {
+        if (value.rfind(mark, 0) == 0) value = Native(value.replace(0, std::strlen(mark), path));
+      }
       settings[word.substr(0, word.find('='))] = value;
     }
     std::string text = "; written by the tests\r\n\r\n[SPAMASSASSIN Plugin Config]\r\n";
@@ -237,7 +240,7 @@ enum class Outcome {
 // "$SAFILTER" and the sandbox "$BOX"); and what is expected: where the message
 // is, the outcome that the scan log names (each run logs into the sandbox's
 // log folder), the exit status, and the beginnings of the event-log entries, one per
-// line, where {bin} is the program's folder (for sacheck: lines of its report,
+// line, where {bin} is the program's folder and {box} the sandbox's (for sacheck: lines of its report,
 // where {connector} is the sandbox's connector).
 struct Scenario {
   std::string name;

@@ -15,6 +15,7 @@
 #include <iconv.h>
 #endif
 
+#include "config/folder_rules.h"
 #include "config/load_options.h"
 #include "config/spamd_hosts.h"
 #include "files.h"
@@ -115,6 +116,26 @@ TEST_F(FileSystemContract, OneOfTwoMovesIfAbsentWinsAndAppendsNeedAFile) {
   TempFolder elsewhere("/dev/shm");
   EXPECT_FALSE(fs->MoveOver(P("c"), elsewhere.path + "\\c"));
 #endif
+}
+
+// One folder spelt in other ways leads to one final path; a file or nothing to none.
+TEST_F(FileSystemContract, EachSpellingOfAFolderHasOneFinalPath) {
+  std::filesystem::create_directories(folder / "Quarantine/Messages");
+  const std::string final_path = fs->FinalPath(P("Quarantine"));
+  EXPECT_TRUE(IsFullPath(final_path) && final_path.back() != '\\' && final_path.back() != '/') << final_path;
+  for (const std::string& spelling : {P("Quarantine\\"), P("Quarantine\\.\\Messages\\..\\"), P("Quarantine\\Messages\\..")}) {
+    EXPECT_EQ(fs->FinalPath(spelling), final_path) << spelling;
+  }
+  EXPECT_TRUE(SameOrInside(fs->FinalPath(P("Quarantine\\Messages")), final_path));
+#ifdef _WIN32
+  EXPECT_EQ(fs->FinalPath(P("QUARANTINE")), final_path);  // Windows names match in any case
+#else
+  std::filesystem::create_directory_symlink(folder / "Quarantine", folder / "link");
+  EXPECT_EQ(fs->FinalPath(P("link")), final_path);
+#endif
+  WriteFile(folder / "file", "x");
+  EXPECT_THROW(fs->FinalPath(P("file")), Error);
+  EXPECT_THROW(fs->FinalPath(P("none")), Error);
 }
 
 // SPAMDHOSTS through the platform's own profile reader: a list longer than the
@@ -657,6 +678,8 @@ TEST(Sacmd, RunsTheBatchLinesWordsQuotesAndRedirectionsOnlyAndEndsWithTheLastSta
       // "%" as a Windows batch file reads it (as Wine's cmd.exe answered the same line).
       {"/bin/echo -n a %%Y%% %sacmd_var% %UNSET%x 100% done %1 %* end 50% >" + out, 0, "a %Y% v x 1001 end 50"},
       {"/bin/echo -n \"%Sacmd_Var%\" >\"" + folder / "o%%u%%t\"", 0, none},
+      // The program reads its words as the C runtime does: backslashes count before a quote.
+      {"/bin/echo -n \"C:\\r\\\\\" \\\\c x\\\"y\\\" >" + out, 0, "C:\\r\\ \\\\c x\"y\""},
       {"cat<" + in + ">" + out, 0, "text"}, {"/bin/cat < " + in + " > " + out, 0, "text"}, {"/bin/false\r\n\r\n   \r\ntrue", 0, none},
       {"/bin/true \"unclosed", 1, none}, {"/bin/true <", 1, none}, {"/bin/true > > " + out, 1, none}, {"> " + out, 1, none},
       {"/bin/true < > " + out, 1, none}, {"/bin/cat < \"" + folder / "none\"", 1, none}, {"/bin/true > \"" + folder / "no/out\"", 1, none},

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdlib>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -363,6 +365,15 @@ std::vector<std::string> PosixFileSystem::FolderNames(const std::string& path) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+std::string PosixFileSystem::FinalPath(const std::string& path) {
+  const std::unique_ptr<char, void (*)(void*)> resolved(::realpath(ToNativePath(path).c_str(), nullptr), std::free);
+  if (!resolved) throw PosixError("Could not find the folder " + Quoted(path), errno);
+  struct stat info;
+  if (::stat(resolved.get(), &info) != 0) throw PosixError("Could not find the folder " + Quoted(path), errno);
+  if (!S_ISDIR(info.st_mode)) throw PosixError("Could not find the folder " + Quoted(path), ENOTDIR);
+  return resolved.get();
 }
 
 }  // namespace saplugin

@@ -312,4 +312,30 @@ std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path)
   return names;
 }
 
+std::string WindowsFileSystem::FinalPath(const std::string& path) {
+  ScopedHandle folder(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info)) {
+    throw WindowsError("Could not find the folder " + Quoted(path), GetLastError());
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw WindowsError("Could not find the folder " + Quoted(path), ERROR_DIRECTORY);
+  std::string name(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD length = GetFinalPathNameByHandleA(folder.Get(), &name[0], static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0) throw WindowsError("Could not find the folder " + Quoted(path), GetLastError());
+    if (length < name.size()) {
+      name.resize(length);
+      break;
+    }
+    name.resize(length + 1);
+  }
+  // "\\?\C:\Mail" and "\\?\UNC\server\share" as the paths that name them elsewhere.
+  if (name.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\" + name.substr(7);
+  if (name.compare(0, 4, "\\\\?\\") == 0) name.erase(0, 4);
+  if (name.size() > 3 && name.back() == '\\') name.pop_back();
+  return name;
+}
+
 }  // namespace saplugin
+

@@ -26,6 +26,7 @@ class WindowsFileSystem : public FileSystem {
   std::string FolderAddProblem(const std::string& path) override;
   std::vector<FileEntry> FilesIn(const std::string& path) override;
   std::vector<std::string> FolderNames(const std::string& path) override;
+  std::string FinalPath(const std::string& path) override;
 };
 
 }  // namespace saplugin

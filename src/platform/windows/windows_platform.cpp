@@ -5,7 +5,9 @@
 
 #include <objbase.h>
 
+#include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,13 @@ class WindowsPlatform : public Platform {
 
   std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds timeout) override {
     return ConnectTcp(host, port, timeout);
+  }
+
+  void UseParentConsole() override {
+    // Output redirected by the caller has a handle already, and keeps it.
+    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE) return;
+    if (AttachConsole(ATTACH_PARENT_PROCESS) && std::freopen("CONOUT$", "w", stdout) != nullptr) std::cout.clear();
   }
 
   std::string CommandLine() override {

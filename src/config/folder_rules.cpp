@@ -1,0 +1,92 @@
+#include "config/folder_rules.h"
+
+#include <cctype>
+
+#include "helpers/batch_text.h"
+#include "platform/paths.h"
+
+namespace saplugin {
+
+namespace {
+
+char Folded(char c) { return c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+bool SameFolder(const std::string& a, const std::string& b) { return SameOrInside(a, b) && SameOrInside(b, a); }
+
+}  // namespace
+
+bool SameOrInside(const std::string& folder, const std::string& outer) {
+  if (folder.empty() || outer.empty()) return false;
+  std::string a, b;
+  for (char c : folder) a.push_back(Folded(c));
+  for (char c : outer) b.push_back(Folded(c));
+  if (a.back() != '\\') a.push_back('\\');
+  if (b.back() != '\\') b.push_back('\\');
+  return a.compare(0, b.size(), b) == 0;
+}
+
+bool IsFullPath(const std::string& path) {
+  if (!path.empty() && (path[0] == '\\' || path[0] == '/')) return true;
+  return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+}
+
+std::vector<FolderProblem> UnworkableFolders(const FolderFacts& facts) {
+  std::vector<FolderProblem> problems;
+  const std::string temp = "TEMPPATH " + Quote(facts.temp_path), quarantine = "QUARANTINEPATH " + Quote(facts.quarantine_path);
+  if (facts.temp_path.empty()) {
+    problems.push_back({"TEMPPATH", "TEMPPATH is not set: a run would write its temporary files into whatever folder it starts in (a "
+                                    "service's is the system folder); set it to a folder of their own, by its full path"});
+  } else if (!facts.temp_on_command_line.empty() && facts.temp_on_command_line != facts.temp_path) {
+    problems.push_back({"TEMPPATH", temp + " holds a %NAME% of a set environment variable, which the command interpreter replaces on "
+                                    "its own command line before it reads a batch file: it would look for each run's batch file in " +
+                                    Quote(facts.temp_on_command_line) + " and no filter would run; write the folder without %NAME%"});
+  } else if (SameFolder(facts.temp, facts.quarantine)) {
+    problems.push_back({"TEMPPATH", temp + " is the quarantine folder (" + quarantine +
+                                    "): a run's temporary files would lie among the quarantined messages; give TEMPPATH a folder of its own"});
+  } else if (SameFolder(facts.temp, facts.quarantine_messages)) {
+    problems.push_back({"TEMPPATH", temp + " is the quarantine's Messages folder (" + quarantine +
+                                    "): a run's temporary files would lie among the quarantined messages; give TEMPPATH a folder of its own"});
+  } else if (SameOrInside(facts.temp, facts.queues)) {
+    problems.push_back({"TEMPPATH", temp + " lies in the mail server's queue folder " + facts.queues +
+                                    ": the server would take a run's temporary files for mail; give TEMPPATH a folder outside it"});
+  }
+  if (SameOrInside(facts.quarantine, facts.queues)) {
+    problems.push_back({"QUARANTINEPATH", quarantine + " lies in the mail server's queue folder " + facts.queues +
+                                              ": each quarantined message would be picked up again as new mail and quarantined again, "
+                                              "for ever; give QUARANTINEPATH a folder outside it"});
+  }
+  return problems;
+}
+
+FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& data_directory) {
+  const auto final_path = [&](const std::string& path) {
+    if (path.empty() || !fs.FolderExists(path)) return std::string();
+    try {
+      return fs.FinalPath(path);
+    } catch (const Error&) {
+      return std::string();  // a folder that cannot be opened is the run's own error to report
+    }
+  };
+  FolderFacts facts;
+  facts.temp_path = options.TempPath;
+  facts.temp = final_path(options.TempPath);
+  facts.quarantine_path = options.QuarantinePath;
+  facts.quarantine = final_path(options.QuarantinePath);
+  facts.quarantine_messages = final_path(BuildPath(options.QuarantinePath, "Messages"));
+  // Not made yet (sacheck makes nothing): where a run would make it.
+  if (facts.quarantine_messages.empty() && !facts.quarantine.empty()) facts.quarantine_messages = BuildPath(facts.quarantine, "Messages");
+  facts.queues = data_directory.empty() ? "" : final_path(data_directory + "\\QUEUES");
+  if (options.SpamdHosts.empty()) {
+    facts.temp_on_command_line = ExpandCommandText(options.TempPath, [&](const std::string& name) { return platform.EnvironmentValue(name); });
+  }
+  return facts;
+}
+
+void RefuseUnworkableFolders(const FolderFacts& facts) {
+  const std::vector<FolderProblem> problems = UnworkableFolders(facts);
+  if (!problems.empty()) throw Error(kErrorInvalidArgument, "LoadOptions", problems.front().text);
+}
+
+}  // namespace saplugin

@@ -1,0 +1,57 @@
+#include "config/folder_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace saplugin {
+namespace {
+
+// The folder settings a run refuses, from what the folders lead to: one line
+// a set-up (T: TEMPPATH, Q: QUARANTINEPATH, each as written and where it
+// leads; the queue folder; the interpreter's reading of TEMPPATH), and the
+// keys refused with a part of the first text.
+TEST(FolderRules, RefusedAreTheFoldersThatCannotWork) {
+  const std::string queues = "C:\\Data\\QUEUES", q = "C:\\Mail\\Quarantine";
+  const struct {
+    FolderFacts facts;
+    std::string refused, text;
+  } rows[] = {
+      {{"C:\\Temp\\", "C:\\Temp", "C:\\Q\\", q, q + "\\Messages", queues, "C:\\Temp\\"}, "", ""},
+      {{"", "", "C:\\Q\\", q, q + "\\Messages", queues, ""}, "TEMPPATH", "TEMPPATH is not set"},
+      {{"C:\\%TEMP%\\", "", "", "", "", queues, "C:\\C:\\Temp\\"}, "TEMPPATH", "look for each run's batch file in \"C:\\C:\\Temp\\\""},
+      // Through spamd the interpreter reads no batch file.
+      {{"C:\\%TEMP%\\", "C:\\%TEMP%", "", "", "", queues, ""}, "", ""},
+      // One folder spelt otherwise: where each leads is what counts, letter case and separators aside.
+      {{"C:\\mail\\quarantine\\.\\", "c:\\MAIL\\Quarantine", "C:\\Q\\", q, q + "\\Messages", queues, "C:\\mail\\quarantine\\.\\"}, "TEMPPATH",
+       "is the quarantine folder (QUARANTINEPATH \"C:\\Q\\\")"},
+      {{"T\\", "/mail/Quarantine/messages", "Q\\", "/mail/Quarantine", "/mail/Quarantine/Messages", "", "T\\"}, "TEMPPATH", "is the quarantine's Messages folder"},
+      {{"T\\", q + "\\Messages\\old", "Q\\", q, q + "\\Messages", queues, "T\\"}, "", ""},
+      {{"T\\", queues + "\\SMTP\\Inbound", "", "", "", queues, "T\\"}, "TEMPPATH", "lies in the mail server's queue folder C:\\Data\\QUEUES"},
+      {{"T\\", queues, "", "", "", queues, "T\\"}, "TEMPPATH", "the server would take a run's temporary files for mail"},
+      {{"T\\", "C:\\Data\\QUEUES2", "Q\\", "C:\\Data", "C:\\Data\\Messages", queues, "T\\"}, "", ""},
+      {{"T\\", "C:\\Temp", "Q\\", queues + "\\SMTP\\Inbound\\Messages", "", queues, "T\\"}, "QUARANTINEPATH", "picked up again as new mail"},
+      {{"", "", "Q\\", "c:\\data\\queues\\x", "", queues, ""}, "TEMPPATH QUARANTINEPATH", "TEMPPATH is not set"},
+      // An unknown queue folder refuses nothing.
+      {{"T\\", "C:\\Temp", "Q\\", q, q + "\\Messages", "", "T\\"}, "", ""},
+  };
+  for (const auto& row : rows) {
+    const std::vector<FolderProblem> problems = UnworkableFolders(row.facts);
+    std::string keys;
+    for (const FolderProblem& problem : problems) keys += (keys.empty() ? "" : " ") + problem.key;
+    EXPECT_EQ(keys, row.refused) << row.facts.temp_path << " " << row.facts.quarantine_path;
+    EXPECT_NE((problems.empty() ? "" : problems.front().text).find(row.text), std::string::npos) << problems.front().text;
+  }
+}
+
+TEST(FolderRules, FullPathsAndFoldersWithin) {
+  for (const char* full : {"C:\\Mail", "c:/mail", "\\\\server\\share", "/var/spool", "\\Mail"}) EXPECT_TRUE(IsFullPath(full)) << full;
+  for (const char* relative : {"", "Temp", ".\\Temp", "..\\Temp", "C:Temp", "1:\\x", "%TEMP%"}) EXPECT_FALSE(IsFullPath(relative)) << relative;
+  EXPECT_TRUE(SameOrInside("C:\\Data\\Queues\\A", "c:/data/QUEUES/"));
+  EXPECT_TRUE(SameOrInside("/data/QUEUES", "/data/QUEUES"));
+  EXPECT_FALSE(SameOrInside("/data/QUEUESX", "/data/QUEUES"));
+  EXPECT_FALSE(SameOrInside("/data", "/data/QUEUES"));
+  EXPECT_FALSE(SameOrInside("", "/data"));
+  EXPECT_FALSE(SameOrInside("/data", ""));
+}
+
+}  // namespace
+}  // namespace saplugin
