@@ -180,7 +180,8 @@ void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options,
     pass.run_name = output.run_name;
     pass.output_file = options.TempPath + output.run_name + kScanOutputExtension;
     pass.exit_status = 0;
-    const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer));
+    const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer),
+                                                 pass.share_host_records);
     if (outcome.timed_out) pass.exit_status.reset();
     if (!outcome.scanned) pass.spamd_failures = outcome.failures;
     if (outcome.scanned) pass.spamd_passed_over = outcome.failures;
@@ -222,9 +223,10 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
     return exit_code;
   };
   if (!exit_status) {
-    // Whatever the ended filter wrote is no message.
-    return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) +
-                     " seconds; the message was left unscanned.",
+    // Whatever the ended filter wrote is no message. Through spamd, the hosts it waited on are named.
+    record.reason = pass.spamd_failures;
+    return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) + " seconds; the message was left unscanned" +
+                     (pass.spamd_failures.empty() ? "." : ": " + pass.spamd_failures + "."),
                  "time-limit", kExitTimeLimit);
   }
   if (!pass.local_failure.empty()) {

@@ -46,6 +46,7 @@ bool IsHeaderFieldLine(const std::string& line);
 // message sent to the spamd pool.
 // Through a spamd pool (SPAMDHOSTS), the run writes no batch file.
 struct FilterPass {
+  bool share_host_records = true;  // given: sacheck's trial writes no record of the spamd hosts for the runs
   std::string run_name, batch_file, output_file;
   std::optional<long> exit_status;  // empty when the filter was ended at the time limit
   std::string spamd_failures;       // what each spamd host did, when none scanned the message

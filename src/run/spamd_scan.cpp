@@ -1,6 +1,7 @@
 #include "run/spamd_scan.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <optional>
 #include <vector>
@@ -23,14 +24,12 @@ using Clock = std::chrono::steady_clock;
 // The time left before the deadline, or kNoTimeLimit without one.
 class Deadline {
  public:
-  // No deadline for 0 seconds or less.
+  // No deadline for 0 seconds or less; it starts now.
   explicit Deadline(std::int32_t seconds)
-      : limited_(seconds > 0), end_(Clock::now() + std::chrono::seconds(seconds > 0 ? seconds : 0)) {}
-  // The sooner of this deadline and the given seconds from now.
-  Deadline Within(std::int32_t seconds) const {
-    Deadline sooner(seconds);
-    if (limited_ && (!sooner.limited_ || end_ < sooner.end_)) sooner = *this;
-    return sooner;
+      : limited_(seconds > 0), seconds_(std::max<std::int32_t>(0, seconds)), start_(Clock::now()), end_(start_ + std::chrono::seconds(seconds_)) {}
+  // The one of the two that ends first.
+  const Deadline& Sooner(const Deadline& other) const {
+    return !other.limited_ || (limited_ && end_ <= other.end_) ? *this : other;
   }
   // Rounded up: a wait given the time left ends no sooner than the deadline,
   // so that its end is seen as the deadline's (Passed) on every platform.
@@ -40,10 +39,13 @@ class Deadline {
     return at_most == kNoTimeLimit ? left : std::min(left, at_most);
   }
   bool Passed() const { return limited_ && Clock::now() >= end_; }
+  Milliseconds Elapsed() const { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count(); }
+  std::int32_t Seconds() const { return seconds_; }
 
  private:
   bool limited_;
-  Clock::time_point end_;
+  std::int32_t seconds_;
+  Clock::time_point start_, end_;
 };
 
 Error Refusal(const std::string& text) { return Error(kErrorInvalidArgument, "ScanThroughSpamd", text); }
@@ -118,14 +120,19 @@ void PutTheFasterFirst(FileSystem& fs, const std::string& folder, const std::vec
 }
 
 // One exchange with one host: the message out, the processed message into
-// the output, within the host's deadline. Throws Error, with a description
-// that names the host, for every way the host can fail. A failure of this
-// machine's own (the message cannot be read, the output cannot be written) is
-// no host's: its description goes into *local_failure, the connection is
-// closed unanswered, and the error is thrown on.
+// the output, within the host's own deadline (own) and the whole scan's.
+// Throws Error, with a description that names the host, for every way the
+// host can fail; *host_failed says whether the failure is the host's (false
+// for a wait that the scan's end cut short, as JudgeHostWait decides). A
+// failure of this machine's own (the message cannot be read, the output
+// cannot be written) is no host's: its description goes into
+// *local_failure, the connection is closed unanswered, and the error is
+// thrown on.
 SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, const std::string& message_file, TextWriter& output,
-                     const Deadline& deadline, std::int32_t host_seconds, std::string* local_failure) {
+                     const Deadline& scan, const Deadline& own, std::string* local_failure, bool* host_failed) {
   const std::string name = SpamdHostName(host);
+  const Deadline& deadline = scan.Sooner(own);
+  *host_failed = true;
   const auto local = [&](const auto& step) {
     try {
       return step();
@@ -186,15 +193,28 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     }
     return answer;
   } catch (const Error&) {
-    // The host's own time ran out (not only the whole scan's): it is stalled.
+    // Out of time: the host's own, or the whole scan's while it waited on this host.
     if (local_failure->empty() && deadline.Passed()) {
-      throw Refusal(name + " did not " + stage + " within " + std::to_string(host_seconds) + " seconds (SPAMDTIMEOUT)");
+      const WaitVerdict verdict = JudgeHostWait({name, stage, scan.Passed(), own.Elapsed(), scan.Elapsed(), own.Seconds(), scan.Seconds()});
+      *host_failed = verdict.host_failed;
+      throw Refusal(verdict.what);
     }
     throw;
   }
 }
 
 }  // namespace
+
+WaitVerdict JudgeHostWait(const HostWait& wait) {
+  if (!wait.scan_limit) return {wait.name + " did not " + wait.stage + " within " + std::to_string(wait.spamd_timeout) + " seconds (SPAMDTIMEOUT)", true};
+  // A host that had only what a slow host before it left says little of itself.
+  const bool failed = 2 * wait.waited >= wait.scan_took;
+  char waited[32];
+  std::snprintf(waited, sizeof waited, "%.1f", static_cast<double>(std::max<Milliseconds>(0, wait.waited)) / 1000);
+  return {wait.name + " did not " + wait.stage + " within " + waited + " seconds, when SCANTIMELIMIT (" + std::to_string(wait.scan_time_limit) +
+              " s) ran out" + (failed ? "" : " (the hosts before it took the rest)"),
+          failed};
+}
 
 SpamdAnswer ParseSpamdAnswerHeader(const std::string& text, const std::string& name) {
   const std::size_t end = text.find("\r\n\r\n");
@@ -314,12 +334,13 @@ SpamdAnswer ScanThroughHost(Platform& platform, FileSystem& fs, const SpamdHost&
   const Milliseconds pong = Ping(platform, host, deadline, seconds);
   if (ping != nullptr) *ping = pong;
   std::string local_failure;
-  return Exchange(platform, fs, host, message_file, output, deadline, seconds, &local_failure);
+  bool host_failed = true;
+  return Exchange(platform, fs, host, message_file, output, Deadline(0), deadline, &local_failure, &host_failed);
 }
 
 SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,
                               const std::string& message_file, const std::string& output_file,
-                              std::unique_ptr<TextWriter> output) {
+                              std::unique_ptr<TextWriter> output, bool share_records) {
   const Deadline deadline(options.ScanTimeLimit);
   const std::vector<SpamdHost>& hosts = options.SpamdHosts;
   Guid random;
@@ -341,7 +362,7 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       continue;
     }
     if (known[host]) {
-      RecordHostFailure(fs, records, hosts[host], {now, known[host]->what}, passing);
+      if (share_records) RecordHostFailure(fs, records, hosts[host], {now, known[host]->what}, passing);
       order.push_back(host);
     } else {
       healthy.push_back(host);
@@ -362,10 +383,11 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       output = fs.CreateNewTextFile(output_file);
       if (!output) throw Refusal("Could not make " + output_file + " anew");
     }
+    bool host_failed = true;
     try {
       const auto asked = Clock::now();
-      const SpamdAnswer answer = Exchange(platform, fs, host, message_file, *output, deadline.Within(options.SpamdTimeout),
-                                          options.SpamdTimeout, &outcome.local_failure);
+      const SpamdAnswer answer =
+          Exchange(platform, fs, host, message_file, *output, deadline, Deadline(options.SpamdTimeout), &outcome.local_failure, &host_failed);
       const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count();
       try {
         output->Close();
@@ -381,14 +403,14 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       outcome.required = answer.required;
       outcome.host = SpamdHostName(host);
       if (before) {
-        ForgetHostFailure(fs, records, host);
+        if (share_records) ForgetHostFailure(fs, records, host);
         platform.LogEvent(EventLevel::kInformation, "The spamd host " + SpamdHostName(host) + " scans again; it had failed: " + before->what);
       }
       // Hosts that failed for the first time, while another scanned the message.
       for (const std::string& warning : warnings) platform.LogEvent(EventLevel::kWarning, warning);
       // How long it took, for the next runs' choice: one write at most.
       try {
-        RecordHostAnswerTime(fs, records, host, now, AnswerTimePerMessage(took, fs.FileSize(message_file)), random.data4[5], passing);
+        if (share_records) RecordHostAnswerTime(fs, records, host, now, AnswerTimePerMessage(took, fs.FileSize(message_file)), random.data4[5], passing);
       } catch (const Error&) {
         // The message gone meanwhile: the figure is no knowledge to keep, and scanning went well.
       }
@@ -398,12 +420,12 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       // and it is no host's fault.
       if (!outcome.local_failure.empty()) break;
       outcome.failures += (outcome.failures.empty() ? "" : "; ") + error.Description();
-      // The whole scan's time running out is no proof against the host.
       // Named once, by the run that records it first; when no host scans the
       // message, the run's Error entry names them all instead. Dated now, not
       // by the run's start: a stalled host failed SPAMDTIMEOUT after that,
       // and SPAMDRETRYAFTER counts from its failure.
-      if (!deadline.Passed() && RecordHostFailure(fs, records, host, {std::time(nullptr), error.Description()}, passing) && !before) {
+      if (share_records && host_failed && RecordHostFailure(fs, records, host, {std::time(nullptr), error.Description()}, passing) &&
+          !before) {
         warnings.push_back("The spamd host " + SpamdHostName(host) + " failed, and the next runs ask it only after the other hosts for " +
                            std::to_string(options.SpamdRetryAfter) + " seconds (SPAMDRETRYAFTER): " + error.Description());
       }

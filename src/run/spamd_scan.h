@@ -39,10 +39,34 @@ constexpr Milliseconds kSpamdConnectTimeout = 5000;
 // otherwise the output file is removed and the next host is asked. No
 // exchange outlasts SPAMDTIMEOUT, however fast the host sends.
 // SCANTIMELIMIT bounds the whole scan. A local failure (the message cannot be
-// read, the output cannot be written) ends the scan at once.
+// read, the output cannot be written) ends the scan at once. The hosts'
+// records in TEMPPATH (store/host_health.h) order the hosts; with
+// share_records, what the scan learns of them is written there for the next
+// runs, and without (sacheck's trial) nothing is.
 SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOptions& options,
                               const std::string& message_file, const std::string& output_file,
-                              std::unique_ptr<TextWriter> output);
+                              std::unique_ptr<TextWriter> output, bool share_records = true);
+
+// A host that ran out of time: its own SPAMDTIMEOUT, or the scan's
+// SCANTIMELIMIT while the scan waited on it.
+struct HostWait {
+  std::string name;            // as SPAMDHOSTS names it
+  std::string stage;           // what it did not do: "accept the connection", "take the message", "answer"
+  bool scan_limit = false;     // SCANTIMELIMIT ended the wait, before the host's SPAMDTIMEOUT
+  Milliseconds waited = 0;     // on this host
+  Milliseconds scan_took = 0;  // on the whole scan, the hosts before it included
+  std::int32_t spamd_timeout = 0, scan_time_limit = 0;
+};
+struct WaitVerdict {
+  std::string what;          // the failure, naming the host and the time it really had
+  bool host_failed = false;  // the host's own failure, recorded for the next runs
+};
+// The host's own SPAMDTIMEOUT is its failure. So is SCANTIMELIMIT's end when
+// the host had at least half of the scan's time: with SCANTIMELIMIT below
+// SPAMDTIMEOUT a stalled host never reaches its own, and unrecorded it would
+// hold every run that starts with it; but a host that got only what a stalled
+// host before it left is no proof against it.
+WaitVerdict JudgeHostWait(const HostWait& wait);
 
 // What the header section of a spamd answer says: the body's length and
 // spamd's verdict.

@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <ctime>
 #include <thread>
+#include <tuple>
 
 #include "e2e/e2e.h"
 #include "store/scan_log.h"
@@ -148,6 +150,41 @@ inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& s
   EXPECT_GE(std::stod(spam_line[7]), std::stod(spam_line[8])) << log[1];
   EXPECT_LT(std::stod(ham_line[7]), std::stod(ham_line[8])) << log[2];
   EXPECT_TRUE(std::regex_match(spam_line[9] + "," + ham_line[9], std::regex("[A-Z0-9_]+(,[A-Z0-9_]+){4,}"))) << log[1] << log[2];
+}
+
+// sacheck's trial scans go through the pool as a run's do, but change nothing
+// that the runs share: no entry and no host's record, its lines alone saying
+// what it met. The sick host goes first by the records of answer times written
+// before (the good host's is old, which a run would renew). Each row: the sick
+// host's answer, the settings and a line of sacheck's ({0}: the sick host's
+// port, {1}: the good one's).
+inline void ExpectTrialScansChangeNothingTheRunsShare(const Build& build) {
+  const std::string flagged = "X-Spam-Flag: YES\r\n" + kSpam;
+  const std::string good = "SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: " + std::to_string(flagged.size()) + "\r\n\r\n" + flagged;
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"SPAMD/1.5 67 EX_NOUSER\r\n", "",
+       "OK       trial scan, GTUBE      flagged, by 127.0.0.1:{1}; passed over: 127.0.0.1:{0} answered \"SPAMD/1.5 67 EX_NOUSER\" ("},
+      // SCANTIMELIMIT below SPAMDTIMEOUT: the time it really waited, and no record where a run would make one.
+      {"stall", "SCANTIMELIMIT=1 SPAMDTIMEOUT=3",
+       "FAIL     trial scan, GTUBE      no spamd host scanned it within SCANTIMELIMIT (127.0.0.1:{0} did not answer within 1."}};
+  for (const auto& [answer, settings, line] : rows) {
+    Sandbox box(build);
+    const FakeSpamd sick(answer), daemon(good);
+    const std::string ports[] = {std::to_string(sick.port), std::to_string(daemon.port)};
+    box.Configure("SPAMDHOSTS=127.0.0.1:" + ports[0] + ",127.0.0.1:" + ports[1] + " " + settings);
+    const std::int64_t now = std::time(nullptr);
+    const std::map<std::string, std::string> records = {
+        {"spamd-127.0.0.1-" + ports[0] + ".time", "measured=" + std::to_string(now) + "\r\nmilliseconds=0\r\n"},
+        {"spamd-127.0.0.1-" + ports[1] + ".time", "measured=" + std::to_string(now - 100) + "\r\nmilliseconds=100000\r\n"}};
+    for (const auto& [file, text] : records) WriteFile(box.temp + "/" + file, text);
+    const std::string output = box.Run({}, "sacheck").output;
+    const std::string want = std::regex_replace(std::regex_replace(line, std::regex("\\{0\\}"), ports[0]), std::regex("\\{1\\}"), ports[1]);
+    EXPECT_TRUE(Has(output, want.c_str())) << want << " in\n" << output;
+    EXPECT_EQ(box.Events(), std::vector<std::string>{}) << answer;
+    std::map<std::string, std::string> after;
+    for (const std::string& file : FilesIn(box.temp)) after[file] = ReadFile(box.temp + "/" + file);
+    EXPECT_EQ(after, records) << answer;
+  }
 }
 
 }  // namespace saplugin

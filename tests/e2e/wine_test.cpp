@@ -176,36 +176,46 @@ TEST(WindowsSpamd, NamesAddressesShareOneConnectTime) {
 // does: the stalled host goes first by its record of fast answers (the good
 // host's says slow), one run records it as failed, the next ones leave it out,
 // and the good host's record of its answer time, renewed by the next answer
-// as it is over a minute old, has the first answer folded in.
+// as it is over a minute old, has the first answer folded in. Each row: the
+// settings, the first run's status, the connections (the stalled host's and
+// ten times the good one's) and what the record says of the stalled host.
 TEST(WindowsSpamd, TheRunsRecordAStalledHostAndEachHostsAnswerTime) {
-  Sandbox box(WindowsBuild());
-  const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
-  const FakeSpamd stalled("stall"), good("SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole);
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + std::to_string(good.port) +
-                " SPAMDTIMEOUT=2 SPAMASSASSINEXE=-");
-  const std::string stalled_records = box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port);
-  const std::string good_time = box.temp + "/spamd-127.0.0.1-" + std::to_string(good.port) + ".time";
-  const std::int64_t now = std::time(nullptr);
-  WriteFile(stalled_records + ".time", "measured=" + std::to_string(now) + "\r\nmilliseconds=0\r\n");
-  WriteFile(good_time, "measured=" + std::to_string(now - 100) + "\r\nmilliseconds=100000\r\n");
-  for (int i = 0; i < 3; ++i) {
-    box.Queue("N.MAI", kHam);
-    EXPECT_EQ(box.Run().status, 0);
-    EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), whole);
+  const std::tuple<std::string, int, int, std::string> rows[] = {
+      {"SPAMDTIMEOUT=2", 0, 31, "did not answer within 2 seconds \\(SPAMDTIMEOUT\\)"},
+      // SCANTIMELIMIT below SPAMDTIMEOUT: the run that it ends records the host all the same, and its entry names it.
+      {"SCANTIMELIMIT=1", 4, 21, "did not answer within 1\\.\\d seconds, when SCANTIMELIMIT \\(1 s\\) ran out"}};
+  for (const auto& [settings, first, connections, what] : rows) {
+    Sandbox box(WindowsBuild());
+    const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
+    const FakeSpamd stalled("stall"), good("SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole);
+    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + std::to_string(good.port) + " SPAMASSASSINEXE=- " + settings);
+    const std::string stalled_records = box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port);
+    const std::string good_time = box.temp + "/spamd-127.0.0.1-" + std::to_string(good.port) + ".time";
+    const std::int64_t now = std::time(nullptr);
+    WriteFile(stalled_records + ".time", "measured=" + std::to_string(now) + "\r\nmilliseconds=0\r\n");
+    WriteFile(good_time, "measured=" + std::to_string(now - 100) + "\r\nmilliseconds=100000\r\n");
+    for (int i = 0; i < 3; ++i) {
+      box.Queue("N.MAI", kHam);
+      EXPECT_EQ(box.Run().status, i == 0 ? first : 0) << settings;
+      EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), i == 0 && first ? kHam : whole);
+    }
+    EXPECT_EQ(stalled.connections + 10 * good.connections, connections) << settings;
+    const std::vector<std::string> events = box.Events();
+    EXPECT_TRUE(events.size() == 1 && Has(events[0], ("127.0.0.1:" + std::to_string(stalled.port) + " did not answer").c_str()))
+        << settings << ": " << events.size();  // the stalled host named once
+    EXPECT_TRUE(std::regex_match(ReadFile(stalled_records + ".down"), std::regex("failed=\\d+\r\nwhat=127\\.0\\.0\\.1:\\d+ " + what + "\r\n")))
+        << ReadFile(stalled_records + ".down");
+    // 100000 ms folded half of the way to a few ms: once, and by one run in four again.
+    std::smatch figure;
+    const std::string time = ReadFile(good_time);
+    EXPECT_TRUE(std::regex_match(time, figure, std::regex("measured=(\\d+)\r\nmilliseconds=(\\d+)\r\n")) && std::stoll(figure[1]) >= now &&
+                std::stoi(figure[2]) >= 12500 && std::stoi(figure[2]) <= 50500)
+        << time;
+    EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
   }
-  EXPECT_EQ(stalled.connections + 10 * good.connections, 31);
-  EXPECT_EQ(box.Events().size(), 1u);  // the stalled host named once
-  EXPECT_TRUE(std::regex_match(ReadFile(stalled_records + ".down"),
-                               std::regex("failed=\\d+\r\nwhat=127\\.0\\.0\\.1:\\d+ did not answer within 2 seconds \\(SPAMDTIMEOUT\\)\r\n")))
-      << ReadFile(stalled_records + ".down");
-  // 100000 ms folded half of the way to a few ms: once, and by one run in four again.
-  std::smatch figure;
-  const std::string time = ReadFile(good_time);
-  EXPECT_TRUE(std::regex_match(time, figure, std::regex("measured=(\\d+)\r\nmilliseconds=(\\d+)\r\n")) && std::stoll(figure[1]) >= now &&
-              std::stoi(figure[2]) >= 12500 && std::stoi(figure[2]) <= 50500)
-      << time;
-  EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
 }
+
+TEST(WindowsSpamd, SachecksTrialScansChangeNothingTheRunsShare) { ExpectTrialScansChangeNothingTheRunsShare(WindowsBuild()); }
 
 // A reader that holds the day's log without sharing it for writing, as Excel
 // does, costs no line: it goes to the day's next file.

@@ -480,6 +480,21 @@ TEST(SpamdHosts, HostsAndPortsSeparatedByCommasIPv6OnlyInBrackets) {
   }
 }
 
+// A host out of time: its own SPAMDTIMEOUT is its failure, and so is SCANTIMELIMIT's end when it had at
+// least half of the scan's time; the text gives the time it really had.
+TEST(SpamdWait, OutOfTimeIsTheHostsFailureUnlessTheHostsBeforeItTookTheScansTime) {
+  const std::pair<HostWait, std::string> cases[] = {
+      {{"h:783", "answer", false, 30000, 31000, 30, 60}, "+h:783 did not answer within 30 seconds (SPAMDTIMEOUT)"},
+      {{"h:783", "answer", true, 5004, 5009, 30, 5}, "+h:783 did not answer within 5.0 seconds, when SCANTIMELIMIT (5 s) ran out"},
+      {{"h:783", "take the message", true, 2500, 5000, 30, 5}, "+h:783 did not take the message within 2.5 seconds, when SCANTIMELIMIT (5 s) ran out"},
+      {{"h:783", "answer", true, 2999, 8000, 5, 8},
+       "-h:783 did not answer within 3.0 seconds, when SCANTIMELIMIT (8 s) ran out (the hosts before it took the rest)"}};
+  for (const auto& [wait, want] : cases) {
+    const WaitVerdict verdict = JudgeHostWait(wait);
+    EXPECT_EQ((verdict.host_failed ? "+" : "-") + verdict.what, want);
+  }
+}
+
 // A spamd answer's header: the verdict only from a Spam field whose whole word is one.
 TEST(SpamdAnswer, LengthVerdictAndNumbersOrTheRefusal) {
   const std::string ok = "SPAMD/1.5 0 EX_OK\r\n";
