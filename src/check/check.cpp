@@ -140,7 +140,9 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
          return found;
        }},
       {"MAXMESSAGESIZE", [&] { return Number([](const std::string& t) { return ToInteger32(t, "MAXMESSAGESIZE"); }, text["MAXMESSAGESIZE"], "", " (no limit)"); }},
-      {"KEEPORIGINAL", [&] { return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", "", false}; }},
+      {"KEEPORIGINAL", [&] {
+         return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", KeepOriginalProblem(text["KEEPORIGINAL"]), false};
+       }},
       // The policy's keys; the policy lines below show what they make together.
       {"SPAMSCORE", [&] { return Score(text["SPAMSCORE"], "SPAMSCORE", "not set: the filter's flag decides"); }},
       {"HIGHSCORE", [&] { return Score(text["HIGHSCORE"], "HIGHSCORE", "not set"); }},
@@ -148,7 +150,13 @@ void CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& f
          if (text["HIGHSCOREACTION"].empty()) return Finding{"not set", "", true};
          return Number([](const std::string& t) { return ToInteger16(t, "HIGHSCOREACTION"); }, text["HIGHSCOREACTION"], "", "");
        }},
-      {"TESTMODE", [&] { return Finding{text["TESTMODE"] == "1" ? "on" : "off", "", false}; }},
+      {"TESTMODE", [&] {
+         try {
+           return Finding{!text["TESTMODE"].empty() && ToSwitch(text["TESTMODE"], "TESTMODE") ? "on" : "off", "", false};
+         } catch (const Error& error) {
+           return Finding{"-", error.Description() + ": every run stops before scanning", true};
+         }
+       }},
       {"QUARANTINEPATH", [&] {
          Finding found = Folder(fs, text["QUARANTINEPATH"], "not set: quarantining is off", !text["QUARANTINEPATH"].empty());
          const std::string messages = BuildPath(text["QUARANTINEPATH"], "Messages");
@@ -281,6 +289,8 @@ std::optional<QueueFolders> CheckQueues(Platform& platform, FileSystem& fs, Repo
     if (problem.empty()) problem = QueueProblem(fs, inbound + "\\Messages");
     report.Line(problem.empty() ? "OK" : "FAIL", "connector " + connector,
                 problem.empty() ? "Inbound and Inbound\\Messages can be written" : "Inbound or Inbound\\Messages " + problem);
+    const std::string name_problem = ConnectorNameProblem(connector);
+    if (!name_problem.empty()) report.Line("WARNING", "connector " + connector, name_problem);
   }
   return QueueFolders{data + "\\QUEUES", connectors};
 }
