@@ -138,7 +138,10 @@ bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::stri
   // the value is still checked, since "BYPASS=yes" is meant as something.
   if (Listed(names, "BYPASS") && ReadSectionSetting(platform, file, section, "BYPASS", &value) && !value.empty()) {
     const bool bypass = ToSwitch(value, label + "BYPASS");
-    if (connector) options.Bypass = bypass, found = true;
+    if (connector) {
+      options.Bypass = bypass;
+      found = true;
+    }
   }
   return found;
 }
