@@ -183,7 +183,9 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          return found;
        }},
       {"MAXMESSAGESIZE", [&] { return Number([](const std::string& t) { return ToInteger32(t, "MAXMESSAGESIZE"); }, text["MAXMESSAGESIZE"], "", " (no limit)"); }},
-      {"KEEPORIGINAL", [&] { return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", "", false}; }},
+      {"KEEPORIGINAL", [&] {
+         return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", KeepOriginalProblem(text["KEEPORIGINAL"]), false};
+       }},
       // The policy's keys; the policy lines below show what they make together.
       {"SPAMSCORE", [&] { return Score(text["SPAMSCORE"], "SPAMSCORE", "not set: the filter's flag decides"); }},
       {"HIGHSCORE", [&] { return Score(text["HIGHSCORE"], "HIGHSCORE", "not set"); }},
@@ -191,7 +193,13 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          if (text["HIGHSCOREACTION"].empty()) return Finding{"not set", "", true};
          return Number([](const std::string& t) { return ToInteger16(t, "HIGHSCOREACTION"); }, text["HIGHSCOREACTION"], "", "");
        }},
-      {"TESTMODE", [&] { return Finding{text["TESTMODE"] == "1" ? "on" : "off", "", false}; }},
+      {"TESTMODE", [&] {
+         try {
+           return Finding{!text["TESTMODE"].empty() && ToSwitch(text["TESTMODE"], "TESTMODE") ? "on" : "off", "", false};
+         } catch (const Error& error) {
+           return Finding{"-", error.Description() + ": every run stops before scanning", true};
+         }
+       }},
       {"QUARANTINEPATH", [&] {
          const std::string refused = folder_problem("QUARANTINEPATH");
          if (!refused.empty()) return Finding{BuildPath(text["QUARANTINEPATH"], ""), refused, true};
@@ -351,6 +359,8 @@ std::optional<QueueFolders> CheckQueues(Platform& platform, FileSystem& fs, Repo
     if (problem.empty()) problem = QueueProblem(fs, inbound + "\\Messages");
     report.Line(problem.empty() ? "OK" : "FAIL", "connector " + connector,
                 problem.empty() ? "Inbound and Inbound\\Messages can be written" : "Inbound or Inbound\\Messages " + problem);
+    const std::string name_problem = ConnectorNameProblem(connector);
+    if (!name_problem.empty()) report.Line("WARNING", "connector " + connector, name_problem);
   }
   return QueueFolders{data + "\\QUEUES", connectors};
 }

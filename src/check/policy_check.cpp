@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cstdio>
 
+#include "config/conversions.h"
 #include "config/load_options.h"
+#include "helpers/batch_text.h"
 #include "store/policy.h"
 
 namespace saplugin {
@@ -125,7 +127,25 @@ void CheckHighScore(const PluginOptions& options, const std::string& label, cons
   }
 }
 
+// A section's value of a key as a run reads it: trimmed, empty when missing.
+std::string SectionValue(Platform& platform, const std::string& file, const std::string& section, const char* key) {
+  char buffer[255] = {};
+  const std::uint32_t length = platform.ReadProfileString(section, key, "", buffer, sizeof buffer, file);
+  return TrimSpaces(std::string(buffer, length));
+}
+
 }  // namespace
+
+std::string KeepOriginalProblem(const std::string& value) {
+  if (value.empty() || value == "0" || value == "1") return "";
+  return "KEEPORIGINAL \"" + value + "\" is off: only 1 keeps clean messages as received, so they are tagged; write KEEPORIGINAL=1 to keep them";
+}
+
+std::string ConnectorNameProblem(const std::string& connector) {
+  if (connector.find_first_of("[]") == std::string::npos) return "";
+  return "its name holds \"[\" or \"]\": no run finds a section [" + std::string(kConnectorSectionPrefix) + connector +
+         "] (a section's name ends at its first \"]\"), so its runs always take the main section's policy; rename the connector to use one";
+}
 
 std::vector<CheckLine> CheckOutline(const ConfigOutline& outline) {
   std::vector<CheckLine> lines;
@@ -234,11 +254,27 @@ std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file
       lines.push_back({"OK", subject, "the section sets no key: the main section's policy"});
       continue;
     }
-    std::string own;
+    std::string own, none;
     for (const char* key : kConnectorFilterKeys) {
-      if (KeyLine(&section, key) > 0) own += (own.empty() ? "; its own " : ", ") + std::string(key);
+      if (KeyLine(&section, key) > 0 && !(SameProfileName(key, "SPAMDHOSTS") && IsNoneValue(SectionValue(platform, file, section.name, key)))) {
+        own += (own.empty() ? "; its own " : ", ") + std::string(key);
+      }
     }
-    policy(subject, options, own);
+    for (const char* key : {"SPAMSCORE", "HIGHSCORE", "SPAMDHOSTS"}) {
+      if (IsNoneValue(SectionValue(platform, file, section.name, key))) none += (none.empty() ? "; none of the main section's " : ", ") + std::string(key);
+    }
+    // Without the pool, the connector's runs use the batch file's filter.
+    const bool unpooled = !main.SpamdHosts.empty() && options.SpamdHosts.empty();
+    if (unpooled) none += " (scanned through SPAMASSASSINEXE)";
+    policy(subject, options, own + none);
+    const std::string exe = ExpandBatchText(options.SpamAssassinExe, [&](const std::string& name) { return platform.EnvironmentValue(name); });
+    if (unpooled && !platform.CreateFileSystem()->FileExists(exe)) {
+      lines.push_back({"FAIL", LineSubject(KeyLine(&section, "SPAMDHOSTS"), label),
+                       label + "SPAMDHOSTS=none scans through SPAMASSASSINEXE, but " + (exe.empty() ? "it is not set" : exe + " is no program") +
+                           ": every message of connector " + name + " is left unscanned; set SPAMASSASSINEXE in the main section"});
+    }
+    const std::string keep = KeepOriginalProblem(SectionValue(platform, file, section.name, "KEEPORIGINAL"));
+    if (!keep.empty()) lines.push_back({"WARNING", LineSubject(KeyLine(&section, "KEEPORIGINAL"), label), label + keep});
     if (KeyLine(&section, "SPAMSCORE") > 0 || KeyLine(&section, "HIGHSCORE") > 0 || KeyLine(&section, "HIGHSCOREACTION") > 0) {
       CheckHighScore(options, label, &section, main_section, required, lines);
     }

@@ -27,6 +27,15 @@ struct CheckLine {
 // hold, in a connector section; BYPASS in the main section.
 std::vector<CheckLine> CheckOutline(const ConfigOutline& outline);
 
+// Why a KEEPORIGINAL value reads otherwise than it looks ("yes", "on":
+// clean messages are tagged, since only "1" keeps them); empty for "1", "0"
+// and an empty value.
+std::string KeepOriginalProblem(const std::string& value);
+
+// Why no run of the connector ever reads its section (its name holds "[" or
+// "]"); empty when runs can find it.
+std::string ConnectorNameProblem(const std::string& connector);
+
 // The connectors that have a queue folder, and the folder that holds them.
 struct QueueFolders {
   std::string folder;
@@ -38,8 +47,11 @@ struct QueueFolders {
 // mode. WARNING lines for a connector section with no queue folder (queues,
 // when known), HIGHSCORE without HIGHSCOREACTION, and HIGHSCORE not above
 // SPAMSCORE or, where the flag decides spam, above the rules' required
-// score (required: the trial scan's, empty when unknown); a FAIL line for a
-// connector section whose value stops that connector's runs.
+// score (required: the trial scan's, empty when unknown), and KEEPORIGINAL
+// as KeepOriginalProblem finds it; a FAIL line for a connector section whose
+// value stops that connector's runs, and for one whose SPAMDHOSTS=none sends
+// its messages to a SPAMASSASSINEXE that is no program. The policy line
+// names the main section's keys that a section takes away with "none".
 std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file, const ConfigOutline& outline, const PluginOptions& main,
                                      const std::optional<QueueFolders>& queues, const std::string& required);
 

@@ -74,4 +74,12 @@ double ToScore(const std::string& text, const std::string& setting) {
   return std::stod(text);
 }
 
+bool ToSwitch(const std::string& text, const std::string& setting) {
+  if (text != "0" && text != "1") {
+    throw Error(kErrorTypeMismatch, "LoadOptions",
+                "Type mismatch: " + setting + " \"" + text + "\" is not 0 or 1 (write 1 to turn it on, 0 to leave it off)");
+  }
+  return text == "1";
+}
+
 }  // namespace saplugin

@@ -22,4 +22,9 @@ std::int32_t ToInteger32(const std::string& text, const std::string& setting);
 // setting.
 double ToScore(const std::string& text, const std::string& setting);
 
+// Converts a switch ("0" off, "1" on) to its state. Any other text ("yes",
+// "on", "true") throws Error number 13 (type mismatch), naming the setting,
+// so that a switch meant on is never silently off.
+bool ToSwitch(const std::string& text, const std::string& setting);
+
 }  // namespace saplugin

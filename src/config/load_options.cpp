@@ -13,6 +13,7 @@ namespace saplugin {
 const char* const kConfigFileName = "spamassassinconfig.ini";
 const char* const kConfigSection = "SPAMASSASSIN Plugin Config";
 const char* const kConnectorSectionPrefix = "Connector ";
+const char* const kNoneValue = "none";
 
 namespace {
 
@@ -130,20 +131,39 @@ bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::stri
     found = found || here;
     return here;
   };
+  const bool connector = section != kConfigSection;
   if (read("QUARANTINE")) options.Quarantine = ToInteger16(value, label + "QUARANTINE");
   if (read("MAXMESSAGESIZE")) options.MaxMessageSize = ToInteger32(value, label + "MAXMESSAGESIZE");
   if (read("KEEPORIGINAL")) options.KeepOriginal = value == "1";
-  // An empty value sets nothing: a connector's "SPAMSCORE=" leaves the main section's.
-  if (read("SPAMSCORE") && !value.empty()) options.SpamScore = ToScore(value, label + "SPAMSCORE");
-  if (read("HIGHSCORE") && !value.empty()) options.HighScore = ToScore(value, label + "HIGHSCORE");
+  // An empty value sets nothing: a connector's "SPAMSCORE=" leaves the main
+  // section's; its "SPAMSCORE=none" takes the main section's away.
+  if (read("SPAMSCORE") && !value.empty()) {
+    options.SpamScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, label + "SPAMSCORE"));
+  }
+  if (read("HIGHSCORE") && !value.empty()) {
+    options.HighScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, label + "HIGHSCORE"));
+  }
   if (read("HIGHSCOREACTION") && !value.empty()) options.HighScoreAction = ToInteger16(value, label + "HIGHSCOREACTION");
-  if (read("TESTMODE")) options.TestMode = value == "1";
-  // Passing mail unscanned is a connector's matter alone.
-  if (section != kConfigSection && read("BYPASS")) options.Bypass = value == "1";
+  if (read("TESTMODE") && !value.empty()) options.TestMode = ToSwitch(value, label + "TESTMODE");
+  // Passing mail unscanned is a connector's matter alone; in the main section
+  // the value is still checked, since "BYPASS=yes" is meant as something.
+  if (Listed(names, "BYPASS") && ReadSectionSetting(platform, file, section, "BYPASS", &value) && !value.empty()) {
+    const bool bypass = ToSwitch(value, label + "BYPASS");
+    if (connector) {
+      options.Bypass = bypass;
+      found = true;
+    }
+  }
   return found;
 }
 
 }  // namespace
+
+bool IsNoneValue(const std::string& value) {
+  const std::string none = kNoneValue;
+  return std::equal(value.begin(), value.end(), none.begin(), none.end(),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
 
 bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options) {
   return LoadPolicyKeys(platform, file, section, options, nullptr);
@@ -175,7 +195,8 @@ bool LoadConnectorOptions(Platform& platform, const std::string& file, const std
   // other keys' do, after the kind of error.
   try {
     value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
-    if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value);
+    if (IsNoneValue(value)) options.SpamdHosts.clear();
+    else if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value);
   } catch (const Error& error) {
     std::string description = error.Description();
     const std::size_t kind = description.find(": ");

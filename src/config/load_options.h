@@ -12,6 +12,12 @@ extern const char* const kConfigSection;
 // regard to letter case.
 extern const char* const kConnectorSectionPrefix;
 
+// The value by which a connector section takes away what the main section
+// sets: "SPAMSCORE=none", "HIGHSCORE=none", "SPAMDHOSTS=none".
+extern const char* const kNoneValue;
+// True for kNoneValue in any letter case.
+bool IsNoneValue(const std::string& value);
+
 // The configuration file beside the executable.
 std::string ConfigFile(Platform& platform);
 
@@ -38,14 +44,18 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
 
 // Reads the policy's keys of a section into options, over what is there:
 // QUARANTINE, MAXMESSAGESIZE, KEEPORIGINAL, SPAMSCORE, HIGHSCORE,
-// HIGHSCOREACTION, TESTMODE, and, in a connector's section only, BYPASS.
+// HIGHSCOREACTION, TESTMODE, and, in a connector's section only, BYPASS (in
+// the main section its value is checked, and does nothing). In a connector's
+// section, SPAMSCORE and HIGHSCORE "none" take the main section's away.
 // Touches nothing on disk and writes no entry. Answers whether the section
 // set a key. Throws Error, naming the section (unless it is the main one),
-// the key and the value, for a value that does not convert.
+// the key and the value, for a value that does not convert (TESTMODE and
+// BYPASS take only 0 and 1).
 bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options);
 
 // Lays the connector's section over the loaded options: the policy's keys,
-// and SPAMASSASSINRULESPATH, SPAMDHOSTS, SCANTIMELIMIT and SPAMDTIMEOUT.
+// and SPAMASSASSINRULESPATH, SPAMDHOSTS ("none": no pool, the batch file's
+// filter), SCANTIMELIMIT and SPAMDTIMEOUT.
 // Answers whether it set a key (and then names it in ConnectorSection).
 // Throws Error as LoadPolicy does.
 bool LoadConnectorOptions(Platform& platform, const std::string& file, const std::string& connector, PluginOptions& options);

@@ -91,11 +91,11 @@ void QuarantineMessage(FileSystem& fs, const std::string& folder, const QueuePat
 
 // Carries out the action for a flagged message; answers whether the output
 // file was moved into the queue (and so is gone from TempPath).
-bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, std::int16_t action, const QueuePaths& paths,
+bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const PolicyDecision& decision, const QueuePaths& paths,
                      const std::string& output_file, const std::string& run_name, const std::string& time) {
-  switch (action) {
+  switch (decision.action) {
     case 0:
-      return ReplaceMessage(fs, output_file, paths.message_file, run_name);
+      return ReplaceMessage(fs, output_file, paths.message_file, run_name, decision.mark_spam);
     case 1:
       QuarantineMessage(fs, options.QuarantinePath, paths, output_file, run_name, time);
       break;
@@ -276,7 +276,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   bool output_moved = false;
   if (options.TestMode) {
   } else if (verdict == Verdict::kFlagged) {
-    output_moved = ApplySpamAction(fs, options, decision.action, paths, output_file, run_name, record.time);
+    output_moved = ApplySpamAction(fs, options, decision, paths, output_file, run_name, record.time);
     if (decision.action == 1) record.quarantine_file = run_name + ".MAI";
   } else if (replaces) {
     output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);

@@ -44,6 +44,7 @@ PolicyDecision DecidePolicy(const PluginOptions& options, bool flagged, const st
     if (decision.action == 1 && options.QuarantinePath.empty()) decision.action = 0;
     static const char* const kSpamOutcomes[] = {"tagged", "quarantined", "deleted"};
     decision.outcome = decision.action >= 0 && decision.action <= 2 ? kSpamOutcomes[decision.action] : "left";
+    decision.mark_spam = decision.action == 0 && !flagged;
   }
   if (options.TestMode) decision.outcome = TestModeOutcome(decision.outcome);
   return decision;

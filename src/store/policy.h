@@ -19,6 +19,10 @@ struct PolicyDecision {
   std::int16_t action = 0;
   // SPAMSCORE is set but the output had no readable score: the flag decided.
   bool by_flag = false;
+  // Spam by its score that the filter did not flag, tagged: the copy that
+  // replaces the message must say that it is spam, or the recipients' junk
+  // rules read the filter's "No" marks.
+  bool mark_spam = false;
   // The scan log's word for what is done: tagged, kept, quarantined,
   // deleted or left; in test mode what would have been: would-tag,
   // would-keep, would-quarantine, would-delete or would-leave.

@@ -307,6 +307,12 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   for (std::size_t i = lines.size() - 20; i < lines.size(); ++i) ++scanned[ParseCsvLine(lines[i]).at(14)];
   EXPECT_EQ(scanned, (std::map<std::string, int>{{"127.0.0.1:" + first.port, first.Scans() - first_before},
                                                  {"localhost:" + second.port, second.Scans() - second_before}}));
+  // Ham that only its score makes spam, tagged: the copy of spamd's answer says it is spam.
+  WriteFile(box.bin + "/spamassassinconfig.ini", ReadFile(box.bin + "/spamassassinconfig.ini") + "[Connector Conn]\r\nSPAMSCORE=-100\r\nQUARANTINE=0\r\n");
+  box.Queue("S.MAI", kHam);
+  EXPECT_EQ(box.Run({"S.MAI", "Conn"}).status, 0);
+  const std::string tagged = ReadFile(box.messages + "/S.MAI");
+  EXPECT_TRUE(tagged.rfind("X-Spam-Flag: YES\r\n", 0) == 0 && Has(tagged, "X-Spam-Status: No")) << tagged;
 }
 
 // sacheck asks every host of the pool on its own: PING, then GTUBE, which must come back Spam: True, all

@@ -17,6 +17,8 @@ std::vector<PolicyCase> Table() {
   return {
       // Score bands: at the edge is spam, a tenth below is not, whatever the flag says.
       {"SpamScoreAtItsEdgeIsSpam", kBoth, "SPAMSCORE=6.5 QUARANTINE=2", "", ham, "score 6.5", O::kDeleted, "spam deleted 6.5", "", 0, ""},
+      // Spam by its score that the filter did not flag says so in its tagged copy.
+      {"SpamByScoreIsTaggedAsSpam", kBoth, "SPAMSCORE=6.5 QUARANTINE=0", "", ham, "score 7", O::kTagged, "spam tagged 7", "", 0, ""},
       {"SpamScoreJustBelowIsClean", kBoth, "SPAMSCORE=6.5 QUARANTINE=2", "", ham, "score 6.4", O::kTagged, "clean tagged 6.4", "", 0, ""},
       // What the filter flagged and the score clears passes as received: the filter's copy carries its marks.
       {"FlaggedBelowSpamScoreIsKeptAsReceived", kBoth, "SPAMSCORE=8 QUARANTINE=2", "", kSpam, "score 7.9", O::kLeft, "clean kept 7.9", "", 0, ""},
@@ -33,6 +35,11 @@ std::vector<PolicyCase> Table() {
       // Test mode: scanned and decided, logged in words of its own, the message left as it arrived.
       {"TestModeLeavesSpamAsItArrived", kBoth, "TESTMODE=1 QUARANTINE=2", "", kSpam, "", O::kLeft, "spam would-delete 1000.0", "", 0, ""},
       {"TestModeLeavesCleanMailUntagged", kBoth, "TESTMODE=1", "", ham, "", O::kLeft, "clean would-tag 0.0", "", 0, ""},
+      // A switch takes 0 or 1: "yes" stops the runs it applies to rather than be silently off.
+      {"TestModeYesStopsEveryRun", kBoth, "TESTMODE=yes", "", kSpam, "", O::kLeft, "-", "", 2, kBad + "TESTMODE \"yes\" is not 0 or 1"},
+      {"BypassYesInTheMainSectionStopsEveryRun", kLinux, "BYPASS=yes", "", kSpam, "", O::kLeft, "-", "", 2, kBad + "BYPASS \"yes\" is not 0 or 1"},
+      {"BypassOnInAConnectorSectionStopsItsRuns", kBoth, "", "[Connector {connector}]\r\nBYPASS=on\r\n", kSpam, "", O::kLeft, "-", "", 2,
+       kBad + "[Connector {connector}] BYPASS \"on\" is not 0 or 1"},
       {"TestModeWithAQuarantine", kLinux, "TESTMODE=1", "", kSpam, "", O::kLeft, "spam would-quarantine 1000.0", "", 0, ""},
       // Connector sections.
       {"ConnectorSectionOverridesTheMainOne", kBoth, "", "[Connector {connector}]\r\nQUARANTINE=2\r\n", kSpam, "", O::kDeleted,
@@ -47,6 +54,11 @@ std::vector<PolicyCase> Table() {
        "spam would-bypass 1000.0", "", 0, ""},
       {"ConnectorScoreBandOverTheMainOne", kLinux, "SPAMSCORE=5", "[Connector {connector}]\r\nSPAMSCORE=3.5\r\nQUARANTINE=2\r\n", ham, "score 3.5",
        O::kDeleted, "spam deleted 3.5", "", 0, ""},
+      // "none" takes the main section's key away for the connector.
+      {"ConnectorWithoutTheMainScoreBand", kBoth, "SPAMSCORE=5 QUARANTINE=2", "[Connector {connector}]\r\nSPAMSCORE=none\r\n", ham, "score 6",
+       O::kTagged, "clean tagged 6", "", 0, ""},
+      {"ConnectorWithoutTheMainPool", kBoth, "SPAMDHOSTS=127.0.0.1:1", "[Connector {connector}]\r\nSPAMDHOSTS=None\r\n", kSpam, "", O::kQuarantined,
+       "spam quarantined 1000.0", "", 0, ""},
       {"ConnectorPoolThatIsDown", kLinux, "", "[Connector {connector}]\r\nSPAMDHOSTS=127.0.0.1:1\r\n", kSpam, "", O::kLeft, " no-message ",
        "Could not connect to 127.0.0.1:1", 3, "No spamd host scanned the message"},
       // A value that does not convert stops the runs it applies to, as in the main section.
@@ -84,6 +96,22 @@ std::vector<PolicyCheckCase> CheckTable() {
        "WARNING|line 4|HIGHSCORE 5 is not above the rules' required score 5.0 (the trial scan's)"},
       {"HighScoreAboveTheRequiredScore", kLinux, "HIGHSCORE=5.1 HIGHSCOREACTION=2", "", 0, "!HIGHSCORE 5.1 is"},
       {"HighScoreWithoutAnAction", kLinux, "HIGHSCORE=15", "", 0, "WARNING|line 4|HIGHSCORE 15 without HIGHSCOREACTION changes nothing"},
+      // A switch that is no 0 or 1 fails; KEEPORIGINAL keeps its reading (only 1 is on), and a word for on is warned of.
+      {"SwitchesWrittenAsWords", kBoth, "KEEPORIGINAL=yes TESTMODE=true", "", 1,
+       "WARNING|KEEPORIGINAL|\"yes\" -> clean messages are tagged: KEEPORIGINAL \"yes\" is off: only 1 keeps clean messages as received\n"
+       "FAIL|TESTMODE|\"true\" -> -: Type mismatch: TESTMODE \"true\" is not 0 or 1 (write 1 to turn it on, 0 to leave it off): every run stops\n"
+       "FAIL|loading|Type mismatch: TESTMODE \"true\""},
+      {"SwitchesWrittenAsWordsInConnectorSections", kBoth, "", "[Connector {connector}]\r\nKEEPORIGINAL=on\r\n[Connector Other]\r\nBYPASS=yes\r\n", 1,
+       "WARNING|line 12|[Connector {connector}] KEEPORIGINAL \"on\" is off\nFAIL|line 14|Type mismatch: [Connector Other] BYPASS \"yes\" is not 0 or 1"},
+      // "none" takes a main section's key away; a connector without the pool needs the filter program.
+      {"ConnectorTakesAwayTheMainKeys", kBoth, "SPAMSCORE=5 HIGHSCORE=15 HIGHSCOREACTION=2", "[Connector {connector}]\r\nSPAMSCORE=none\r\nHIGHSCORE=NONE\r\n",
+       0, "OK|policy, [Connector {connector}]|spam by the filter's flag; spam -> quarantined; clean -> tagged; none of the main section's SPAMSCORE, HIGHSCORE"},
+      {"ConnectorWithoutThePoolNeedsTheFilter", kLinux, "SPAMDHOSTS=127.0.0.1:1 SPAMASSASSINEXE=-", "[Connector {connector}]\r\nSPAMDHOSTS=none\r\n", 1,
+       "OK|policy, [Connector {connector}]|" + flag + "quarantined; clean -> tagged; none of the main section's SPAMDHOSTS (scanned through SPAMASSASSINEXE)\n"
+       "FAIL|line 12|[Connector {connector}] SPAMDHOSTS=none scans through SPAMASSASSINEXE, but it is not set"},
+      // "; queue NAME" makes a connector's queue folder.
+      {"ConnectorNameWithABracket", kBoth, "", "; queue {connector}[1]\r\n", 0,
+       "WARNING|connector {connector}[1]|its name holds \"[\" or \"]\": no run finds a section [Connector {connector}[1]]"},
       {"BypassInTheMainSection", kLinux, "BYPASS=1", "", 0, "WARNING|line 4|" + main + "BYPASS does nothing in the main section"},
       {"EffectivePolicyOfEachSection", kBoth, "SPAMSCORE=6.5 HIGHSCORE=15 HIGHSCOREACTION=2 MAXMESSAGESIZE=1000",
        "[connector {CONNECTOR}]\r\nSPAMSCORE=8\r\nTESTMODE=1\r\nSPAMDTIMEOUT=9\r\n[Connector Other]\r\nBYPASS=1\r\n", 0,
@@ -160,7 +188,10 @@ void RunPolicyCheckCase(const Build& build, const PolicyCheckCase& c) {
     box.Configure(c.settings);
     WriteFile(config, ReadFile(config) + "\r\n" + Expand(c.sections, box.connector));
   }
+  const std::string queue = c.sections.rfind("; queue ", 0) == 0 ? box.data + "/QUEUES/" + Expand(c.sections.substr(8, c.sections.find('\r') - 8), box.connector) : "";
+  if (!queue.empty()) std::filesystem::create_directories(queue + "/Inbound/Messages");
   const RunResult run = box.Run({}, "sacheck");
+  if (!queue.empty()) std::filesystem::remove_all(queue);
   EXPECT_EQ(run.status, c.status) << run.output;
   std::istringstream lines(std::regex_replace(Expand(c.lines, box.connector), std::regex("\\{data\\}"), box.Native(box.data)));
   for (std::string line; std::getline(lines, line);) {
@@ -217,6 +248,9 @@ void RunPolicyCase(const Build& build, const PolicyCase& c) {
       const std::string tagged = queued ? ReadFile(message) : "";
       const bool whole = c.directives == "real-filter" || (tagged.size() > c.message.size() && tagged.substr(tagged.size() - c.message.size()) == c.message);
       EXPECT_TRUE(whole && tagged != c.message && Has(tagged, "X-Spam-Status:")) << tagged;
+      // A tagged copy of spam says so in its header section, for the recipients' junk rules.
+      const bool spam = c.logged.rfind("spam ", 0) == 0;
+      EXPECT_TRUE(!spam || Has("\r\n" + tagged.substr(0, tagged.find("\r\n\r\n")), "\r\nX-Spam-Flag: YES\r\n")) << tagged;
       break;
     }
     case O::kQuarantined:

@@ -21,6 +21,7 @@
 #include "files.h"
 #include "platform/event_text.h"
 #include "platform/platform.h"
+#include "run/replace_message.h"
 
 #ifndef _WIN32
 
@@ -76,6 +77,24 @@ TEST_F(FileSystemContract, TextFilesAreAppendedAndReadByLinesAcrossBlocks) {
   EXPECT_TRUE(reader->AtEndOfStream());
   EXPECT_THROW(reader->ReadLine(10), Error);
   EXPECT_THROW(fs->OpenTextFileForReading(P("none")), Error);
+}
+
+// A tagged copy of spam gets the flag on top of its header section, as it streams: after an mbox line longer
+// than a block, with the first line's break, the rest byte for byte; the message takes the copy's place.
+TEST_F(FileSystemContract, ATaggedCopyOfSpamSaysSoOnTopOfItsHeader) {
+  const std::string long_from = "From " + std::string(70000, 'f') + "\r\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"A: 1\r\n\r\nbody\n", "X-Spam-Flag: YES\r\nA: 1\r\n\r\nbody\n"},
+      {"From x\nA: 1\n\nb", "From x\nX-Spam-Flag: YES\nA: 1\n\nb"},
+      {long_from + "A: 1\r\n", long_from + "X-Spam-Flag: YES\r\nA: 1\r\n"},
+      {"A: " + std::string(70000, 'a'), "X-Spam-Flag: YES\r\nA: " + std::string(70000, 'a')}};
+  for (const auto& [output, tagged] : cases) {
+    WriteFile(folder / "out.MAI", output);
+    WriteFile(folder / "N.MAI", "as received");
+    EXPECT_FALSE(ReplaceMessage(*fs, P("out.MAI"), P("N.MAI"), "RUN", true));
+    EXPECT_EQ(ReadFile(folder / "N.MAI"), tagged);
+    EXPECT_FALSE(fs->FileExists(P("N.MAI.RUN.tmp")));
+  }
 }
 
 TEST_F(FileSystemContract, ReadOnlyFilesAreNeitherChangedNorDeleted) {
@@ -263,16 +282,17 @@ const std::string kOverflow = Result([]() -> std::string { throw Error(kErrorOve
 const std::string kMismatch = Result([]() -> std::string { throw Error(kErrorTypeMismatch, "", ""); });
 
 TEST(Conversions, AcceptOnlySignedDecimalWholeNumbersInRange) {
-  // 16: ToInteger16, 32: ToInteger32, 0: TrimSpaces.
+  // 16: ToInteger16, 32: ToInteger32, 1: ToSwitch, 0: TrimSpaces.
   const std::tuple<int, const char*, std::string> cases[] = {
       {16, "32767", "32767"}, {16, "-32768", "-32768"}, {16, "+007", "7"}, {16, "-0", "0"}, {16, "9", "9"}, {16, "-1", "-1"},
       {16, "32768", kOverflow}, {16, "-32769", kOverflow}, {16, "99999999999999999999999", kOverflow}, {16, "", kMismatch},
       {16, "-", kMismatch}, {16, "1.5", kMismatch}, {16, "0x10", kMismatch}, {16, " 1", kMismatch}, {16, "1 ", kMismatch},
       {16, "--1", kMismatch}, {16, "1/", kMismatch}, {32, "2147483647", "2147483647"}, {32, "-2147483648", "-2147483648"},
-      {32, "2147483648", kOverflow}, {0, "  a b  ", "a b"}, {0, "\ta\t", "\ta\t"}, {0, "   ", ""}, {0, "xy", "xy"}};
+      {32, "2147483648", kOverflow}, {1, "1", "1"}, {1, "0", "0"}, {1, "yes", kMismatch}, {1, "on", kMismatch}, {1, "01", kMismatch}, {0, "  a b  ", "a b"}, {0, "\ta\t", "\ta\t"}, {0, "   ", ""}, {0, "xy", "xy"}};
   for (const auto& [bits, text, want] : cases) {
     EXPECT_EQ(Result([&, text = text, bits = bits] {
-                return bits == 16 ? std::to_string(ToInteger16(text, "K")) : bits ? std::to_string(ToInteger32(text, "K")) : TrimSpaces(text);
+                return bits == 16 ? std::to_string(ToInteger16(text, "K")) : bits == 1 ? std::to_string(ToSwitch(text, "K"))
+                                                                    : bits ? std::to_string(ToInteger32(text, "K")) : TrimSpaces(text);
               }), want) << text;
   }
   const std::tuple<std::int16_t, std::int16_t, std::string> pads[] = {
@@ -367,8 +387,15 @@ TEST(Policy, DecidesByBandsFlagAndAction) {
       {options(5, 15, 2, 1, false, true, "Q\\"), false, "16", "would-delete"},
       {options({}, {}, {}, 3, false, true, "Q\\"), true, "", "would-leave"},
       {options({}, {}, {}, 1, true, true, "Q\\"), false, "", "would-keep"},
+      // Tagged spam that the filter did not flag: its copy is marked as spam.
+      {options(6.5, {}, {}, 0, false, false, "Q\\"), false, "7", "tagged, marked"},
+      {options(5, 15, 0, 1, false, false, "Q\\"), false, "15", "tagged, marked"},
+      {options(5, 15, 1, 0, false, true, "Q\\"), false, "6", "would-tag, marked"},
   };
-  for (const auto& c : cases) EXPECT_EQ(DecidePolicy(c.options, c.flagged, c.score).outcome, c.outcome) << c.score;
+  for (const auto& c : cases) {
+    const PolicyDecision decision = DecidePolicy(c.options, c.flagged, c.score);
+    EXPECT_EQ(decision.outcome + (decision.mark_spam ? ", marked" : ""), c.outcome) << c.score;
+  }
   EXPECT_TRUE(DecidePolicy(options(6.5, {}, {}, 2, false, false, "Q\\"), true, "").by_flag);
   EXPECT_FALSE(DecidePolicy(options({}, {}, {}, 2, false, false, "Q\\"), true, "").by_flag);
   const std::pair<const char*, const char*> scores[] = {{"8", "8.000"}, {"6.5", "6.500"}, {"-0.1", "-0.100"}, {"6,5", "error 13"},
