@@ -1,5 +1,6 @@
 #include "store/scan_log.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -177,7 +178,11 @@ std::string CutFromField(const std::string& from) {
   const std::size_t open = from.rfind('<'), close = open == std::string::npos ? open : from.find('>', open);
   if (close != std::string::npos && close - open + 1 <= kScanLogFieldLimit) {
     const std::string address = from.substr(open, close - open + 1);
-    return CutAtCharacter(from.substr(0, open), kScanLogFieldLimit - address.size()) + address;
+    // Room for a blank before the address, and for the quote that closes a quoted name the cut left open.
+    std::string name = CutAtCharacter(from.substr(0, open), kScanLogFieldLimit - std::min(address.size() + 2, kScanLogFieldLimit));
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (std::count(name.begin(), name.end(), '"') % 2 == 1) name += '"';
+    return name + (name.empty() ? "" : " ") + address;
   }
   return CutAtCharacter(from, kScanLogFieldLimit);
 }
