@@ -18,12 +18,14 @@ std::int64_t SizeOf(const std::string& text) {
 
 std::string ReplayOutcome(const PluginOptions& policy, const LoggedRun& run) {
   // Runs that never met the policy: a message that was gone, one that its
-  // release mark passed, one that ended in the trap wherever it was.
-  if (run.size < 0 || run.outcome == "missing" || run.outcome == "released" || run.outcome == "trap") return "";
-  // The run's own order: a bypass, the size limit, then the scan.
+  // release mark passed.
+  if (run.size < 0 || run.outcome == "missing" || run.outcome == "released") return "";
+  // The run's own order: a bypass, the size limit, then the scan. The first
+  // two decide whatever the line holds, a trap's line too.
   if (policy.Bypass && !policy.TestMode) return "bypassed";
   if (policy.MaxMessageSize > 0 && run.size > policy.MaxMessageSize) return "too-large";
-  if (run.verdict != "spam" && run.verdict != "clean") return "";
+  // A run that ended in the trap, wherever it was, tells nothing of its scan.
+  if (run.outcome == "trap" || (run.verdict != "spam" && run.verdict != "clean")) return "";
   // The filter's flag as SpamAssassin sets it: spam from the required score
   // up. The log rounds both to a tenth: at the required score, and without
   // the two, the logged verdict stands for the flag.

@@ -25,7 +25,8 @@ struct LoggedRun {
 
 // The outcome the run would have logged under the policy, or empty when its
 // line cannot tell: it got no verdict (unscanned, failed, found no message),
-// passed by a release mark or ended in the trap.
+// passed by a release mark or ended in the trap (unless the policy's BYPASS
+// or MAXMESSAGESIZE decides it, whatever the line holds).
 std::string ReplayOutcome(const PluginOptions& policy, const LoggedRun& run);
 
 // True for an outcome that takes the message out of the mail: quarantined or

@@ -25,8 +25,11 @@ std::string ScoreText(double score) {
   return text;
 }
 
-std::string ActionText(std::int16_t action) {
+// What the action does under the policy: without a quarantine folder, a run
+// tags what it would quarantine.
+std::string ActionText(std::int16_t action, const PluginOptions& policy) {
   static const char* const kActions[] = {"tagged", "quarantined", "deleted"};
+  if (action == 1 && policy.QuarantinePath.empty()) return "tagged (no quarantine folder)";
   return action >= 0 && action <= 2 ? kActions[action] : "left in the queue";
 }
 
@@ -95,8 +98,8 @@ std::string DescribePolicy(const PluginOptions& policy) {
   if (policy.Bypass && !policy.TestMode) return "passed unscanned (BYPASS)";
   std::string text = policy.SpamScore ? "spam from score " + ScoreText(*policy.SpamScore) + " (by the filter's flag without a score)"
                                       : "spam by the filter's flag";
-  text += ": " + ActionText(policy.Quarantine);
-  if (policy.HighScore && policy.HighScoreAction) text += ", from score " + ScoreText(*policy.HighScore) + " " + ActionText(*policy.HighScoreAction);
+  text += ": " + ActionText(policy.Quarantine, policy);
+  if (policy.HighScore && policy.HighScoreAction) text += ", from score " + ScoreText(*policy.HighScore) + " " + ActionText(*policy.HighScoreAction, policy);
   text += std::string("; clean mail ") + (policy.KeepOriginal ? "kept as received" : policy.SpamScore ? "tagged (flagged, as received)" : "tagged");
   if (policy.MaxMessageSize > 0) text += "; over " + std::to_string(policy.MaxMessageSize) + " bytes unscanned";
   if (policy.Bypass) text += "; BYPASS";

@@ -51,6 +51,7 @@ QuarantineSummary SummarizeQuarantine(FileSystem& fs, const std::string& folder)
   try {
     std::vector<QuarantinedMessage> messages = ListQuarantine(fs, folder);
     summary.messages = static_cast<long>(messages.size());
+    for (const QuarantinedMessage& message : messages) summary.held.insert(message.id);
     summary.oldest = messages.empty() ? 0 : messages.back().modified;
     for (const QuarantinedMessage& message : messages) summary.bytes += message.bytes;
     for (std::size_t i = 0; i < messages.size() && i < kNewestQuarantined; ++i) {
@@ -95,9 +96,10 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     const std::string today = ToLocalTime(std::time(nullptr)).date;
     const std::string last = !day.empty() ? day : !to.empty() ? to : AddDays(today, -1);
     const std::string first = !day.empty() ? day : !from.empty() ? from : AddDays(last, 1 - days);
-    if (AddDays(first, 0).empty() || AddDays(last, 0).empty() || first > last) {
-      throw Error(kErrorInvalidArgument, "usage", "a day is written as 2026-12-07, and the first comes before the last");
+    for (const std::string& given : {first, last}) {
+      if (AddDays(given, 0).empty()) throw Error(kErrorInvalidArgument, "usage", given + " is no day of the calendar: a day is written as 2026-12-07");
     }
+    if (first > last) throw Error(kErrorInvalidArgument, "usage", "the first day, " + first + ", comes after the last, " + last);
     if (first < AddDays(today, -3660)) throw Error(kErrorInvalidArgument, "usage", "the period goes back at most 3660 days");
 
     // SCANLOGPATH as a run reads it; one that names a variable that is not
@@ -133,7 +135,14 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
       throw Error(kErrorInvalidArgument, "usage",
                   loaded ? "SCANLOGPATH is not set in " + config + ": name the scan logs' folder with --logs" : config + " is missing: name the scan logs' folder with --logs");
     }
-    if (logs.back() != '\\' && logs.back() != '/') logs += '\\';
+    // A POSIX path is shown, and joined, with its own separators.
+    const auto native = [](std::string path) {
+      if (!path.empty() && path[0] == '/') std::replace(path.begin(), path.end(), '\\', '/');
+      return path;
+    };
+    logs = native(logs);
+    if (logs.back() != '\\' && logs.back() != '/') logs += logs[0] == '/' ? '/' : '\\';
+    options.QuarantinePath = native(options.QuarantinePath);
     auto fs = platform.CreateFileSystem();
 
     ReportData data(MakePeriod(first, last));
@@ -151,12 +160,15 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     context.logs_folder = logs;
     if (!config_problem.empty()) context.notes.push_back(config_problem);
     if (first <= today && today <= last) context.notes.push_back("The period includes today, which is not over: its figures will still grow.");
+    // The quarantine first: the likely false positives offered for release are those it holds now.
+    QuarantineSummary quarantine = SummarizeQuarantine(*fs, with_quarantine && loaded ? options.QuarantinePath : "");
+    quarantine.left_out = !with_quarantine;
+    if (quarantine.configured && quarantine.problem.empty()) data.quarantine_holds = &quarantine.held;
     if (!fs->FolderExists(logs)) {
       context.notes.push_back("The scan logs' folder " + logs + " does not exist: there is nothing to count.");
     } else {
       for (const std::string& note : ReadScanLogs(*fs, logs, data)) context.notes.push_back(note);
     }
-    const QuarantineSummary quarantine = SummarizeQuarantine(*fs, with_quarantine && loaded ? options.QuarantinePath : "");
 
     std::ostringstream page;
     WriteReportHtml(page, data, quarantine, context);

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <climits>
 #include <cstdlib>
 #include <unordered_map>
 
 #include "report/policy_replay.h"
 #include "report/scan_log_reader.h"
+#include "store/names.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -60,10 +62,50 @@ bool IsOccurrenceWord(const std::string& word) {
 
 const std::string kOmitted = "\u2026";  // an ellipsis, where an occurrence's word stood
 
+// A time's UTC offset ("+01:00") in minutes.
+bool ReadOffset(const std::string& text, long* minutes) {
+  if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return false;
+  for (const std::size_t i : {1, 2, 4, 5}) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  *minutes = (text[0] == '-' ? -1 : 1) * (std::stol(text.substr(1, 2)) * 60 + std::stol(text.substr(4, 2)));
+  return true;
+}
+
 }  // namespace
 
+namespace {
+
+std::string PartCause(const std::string& text, const std::string& message);
+
+}  // namespace
+
+std::vector<std::string> ReasonParts(const std::string& reason) {
+  std::vector<std::string> parts;
+  for (std::size_t start = 0; start < reason.size();) {
+    std::size_t end = start;
+    for (bool quoted = false; end < reason.size() && (quoted || reason.compare(end, 2, "; ") != 0); ++end) quoted ^= reason[end] == '"';
+    parts.push_back(reason.substr(start, end - start));
+    start = end + 2;
+  }
+  return parts;
+}
+
 std::string FailureCause(const std::string& reason, const std::string& message) {
-  std::string text = reason.substr(0, 400);
+  // Each part's cause once, sorted: the order the hosts were tried in tells no cause.
+  std::vector<std::string> causes;
+  for (const std::string& part : ReasonParts(reason.substr(0, 400))) causes.push_back(PartCause(part, message));
+  std::sort(causes.begin(), causes.end());
+  causes.erase(std::unique(causes.begin(), causes.end()), causes.end());
+  std::string cause;
+  for (const std::string& part : causes) cause += (cause.empty() ? "" : "; ") + part;
+  return cause.substr(0, 160);
+}
+
+namespace {
+
+std::string PartCause(const std::string& text_in, const std::string& message) {
+  std::string text = text_in;
   // The message's own name, wherever it stands.
   for (std::size_t at; message.size() > 2 && (at = text.find(message)) != std::string::npos;) text.replace(at, message.size(), kOmitted);
   // Quoted texts are paths and names: their content goes.
@@ -89,8 +131,10 @@ std::string FailureCause(const std::string& reason, const std::string& message) 
     cause += head + (!word.empty() && (count || IsOccurrenceWord(word)) ? kOmitted : word) + tail + (end < text.size() ? " " : "");
     i = end + 1;
   }
-  return cause.substr(0, 160);
+  return cause;
 }
+
+}  // namespace
 
 namespace {
 
@@ -148,24 +192,25 @@ std::string ReportPeriod::TrendFirst() const { return AddDays(first, -(kTrendPer
 
 std::string SenderDomain(const std::string& from) {
   const std::size_t open = from.rfind('<');
+  // An address that the log's limit cut has lost the end of its domain.
+  if (open != std::string::npos && from.find('>', open) == std::string::npos) return "";
   const std::string address = open == std::string::npos ? from : from.substr(open + 1, from.find('>', open) - open - 1);
   const std::size_t at = address.rfind('@');
   if (at == std::string::npos) return "";
   std::string domain;
-  for (std::size_t i = at + 1; i < address.size() && address[i] != ' ' && address[i] != '>' && address[i] != ')' && domain.size() < 100; ++i) {
+  std::size_t i = at + 1;
+  for (; i < address.size() && address[i] != ' ' && address[i] != '>' && address[i] != ')' && domain.size() < 100; ++i) {
     domain += static_cast<char>(std::tolower(static_cast<unsigned char>(address[i])));
   }
+  // A bare address that runs to the end of a From the limit may have cut (less a character's bytes at most).
+  if (open == std::string::npos && i == address.size() && from.size() + 3 >= kScanLogFieldLimit) return "";
   return domain;
 }
 
 std::vector<std::string> FailedHosts(const std::string& reason) {
   std::vector<std::string> hosts;
-  for (std::size_t start = 0; start < reason.size();) {
-    // Parts end at "; " outside the quotes that hold what a host said.
-    std::size_t end = start;
-    for (bool quoted = false; end < reason.size() && (quoted || reason.compare(end, 2, "; ") != 0); ++end) quoted ^= reason[end] == '"';
+  for (const std::string& part : ReasonParts(reason)) {
     // The first word of the part that is host:port ("Could not connect to 10.0.0.5:783: ..." names it later).
-    const std::string part = reason.substr(start, end - start);
     for (std::size_t word = 0; word < part.size();) {
       std::size_t stop = part.find(' ', word);
       if (stop == std::string::npos) stop = part.size();
@@ -181,9 +226,12 @@ std::vector<std::string> FailedHosts(const std::string& reason) {
       }
       word = stop + 1;
     }
-    start = end + 2;
   }
   return hosts;
+}
+
+bool FilterEndedNormally(const std::vector<std::string>& f) {
+  return !f[11].empty() && (f[4] == "spam" || f[4] == "clean") && f[6].compare(0, 12, "exit status ") != 0;
 }
 
 bool IsReleaseLine(const std::vector<std::string>& fields) {
@@ -257,6 +305,16 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     out_of_range += back < 0;
     return;
   }
+  // The offsets that a single day's hours are drawn by.
+  long offset = 0;
+  if (period.SingleDay() && ReadOffset(time.substr(19), &offset)) {
+    const long moment = std::stol(time.substr(11, 2)) * 60 + std::stol(time.substr(14, 2)) - offset - (in_current ? 0 : 1440);
+    if (in_current && day_offsets.size() < 24) {
+      const auto found = day_offsets.emplace(time.substr(19), moment).first;
+      found->second = std::min(found->second, moment);
+    }
+    if (in_previous && (offset_before.empty() || moment >= offset_before_at)) offset_before = time.substr(19), offset_before_at = moment;
+  }
   PeriodCounts& counts = in_current ? current : previous;
   if (in_current && replay != nullptr) replay->Add(f);
   // An operator's release is counted once, as a release; a run that found no
@@ -288,7 +346,7 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     if (spam && ToNumber(f[8], &required) && score >= required && score <= required + 1) {
       ++near_spam;
       const std::string id = f[10].size() > 4 ? f[10].substr(0, f[10].size() - 4) : "";
-      if (outcome == "quarantined" && !id.empty()) {
+      if (outcome == "quarantined" && !id.empty() && quarantine_holds != nullptr && quarantine_holds->count(CanonicalRunName(id)) > 0) {
         near_spam_quarantined.push_back({score, time, id, f[12], f[13]});
         std::sort(near_spam_quarantined.begin(), near_spam_quarantined.end(), [](const NearSpam& a, const NearSpam& b) { return a.time > b.time; });
         if (near_spam_quarantined.size() > kSlowest) near_spam_quarantined.pop_back();
@@ -305,7 +363,7 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   }
   if (ToNumber(f[11], &seconds)) {
     // A scan ended by the time limit, or one that failed, is no filter time.
-    if (!IsFailureOutcome(outcome)) filter_times[day].Add(seconds);
+    if (FilterEndedNormally(f)) filter_times[day].Add(seconds);
     if (slowest.size() < kSlowest || seconds > slowest.back().seconds) {
       const SlowMessage slow{seconds, time, f[1], f[2], f[13], outcome};
       slowest.insert(std::upper_bound(slowest.begin(), slowest.end(), slow,
@@ -319,7 +377,8 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   if (!host.empty()) {
     AddBounded(hosts, host, kHosts, [&](HostCounts& h) {
       ++h.messages;
-      if (!failed && ToNumber(f[11], &seconds)) h.times.Add(seconds);
+      // Its own exchange alone: no host was passed over before it.
+      if (FilterEndedNormally(f) && FailedHosts(f[6]).empty() && ToNumber(f[11], &seconds)) h.times.Add(seconds);
     });
   }
   // A line through the pool names in its reason each host that failed it.
@@ -345,6 +404,42 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
       }
     });
   }
+}
+
+std::vector<std::string> ReportData::DayHours() const {
+  // Each offset from its first moment on; the day starts with the day before's last.
+  std::vector<std::pair<long, std::string>> changes;  // (moment, offset), by moment
+  for (const auto& [text, moment] : day_offsets) changes.emplace_back(moment, text);
+  std::sort(changes.begin(), changes.end());
+  long minutes = 0;
+  if (!offset_before.empty() && (changes.empty() || changes.front().second != offset_before)) changes.insert(changes.begin(), {LONG_MIN, offset_before});
+  if (changes.empty()) changes.emplace_back(LONG_MIN, "+00:00");
+  changes.front().first = LONG_MIN;
+  // An offset holds from the start of the hour of its first line, by its own clock.
+  std::vector<std::pair<long, std::string>> hours;  // (the hour's first moment, its name)
+  std::vector<long> from(changes.size() + 1, LONG_MAX), offsets(changes.size(), 0);
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    ReadOffset(changes[i].second, &offsets[i]);
+    from[i] = i == 0 ? LONG_MIN : (changes[i].first + offsets[i]) / 60 * 60 - offsets[i];
+  }
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    for (int hour = 0; hour < 24; ++hour) {
+      const long start = hour * 60L - offsets[i];
+      const char digits[] = {static_cast<char>('0' + hour / 10), static_cast<char>('0' + hour % 10), 0};
+      if (start >= from[i] && start < from[i + 1]) hours.emplace_back(start, digits + changes[i].second);
+    }
+  }
+  // Hours of lines that fit none (another zone's lines, an offset's first line
+  // within the hour of the one before it), in their place.
+  for (const auto& [bucket, counts] : buckets) {
+    if (std::none_of(hours.begin(), hours.end(), [&](const auto& h) { return h.second == bucket; }) && ReadOffset(bucket.substr(2), &minutes)) {
+      hours.emplace_back(std::stol(bucket.substr(0, 2)) * 60 - minutes, bucket);
+    }
+  }
+  std::stable_sort(hours.begin(), hours.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> names;
+  for (const auto& hour : hours) names.push_back(hour.second);
+  return names;
 }
 
 std::string ReportData::RequiredScore() const {

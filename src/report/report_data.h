@@ -86,8 +86,20 @@ bool IsReleaseLine(const std::vector<std::string>& fields);
 
 // A failure's reason with what differs between its occurrences taken out
 // (run names, the message's name, paths, host addresses), and the numbers
-// that tell causes apart (exit statuses, error numbers) left in.
+// that tell causes apart (exit statuses, error numbers) left in. A reason of
+// several parts (what each spamd host did) gives each cause once, in one
+// order, whatever the order the hosts were tried in.
 std::string FailureCause(const std::string& reason, const std::string& message);
+
+// The parts of a reason, "; " between them outside the quotes that hold what
+// a host said.
+std::vector<std::string> ReasonParts(const std::string& reason);
+
+// True for a line whose filter ended normally: it gave a verdict, and its
+// reason names no exit status of a failed filter (a run that then ended in
+// the trap counts; a time limit, a failed filter, no message do not). Its
+// filter_seconds is then the scan's time.
+bool FilterEndedNormally(const std::vector<std::string>& fields);
 
 struct FailureKind {
   long count = 0;
@@ -98,8 +110,11 @@ struct ConnectorCounts {
   long messages = 0, spam = 0, verdicts = 0, failures = 0;
 };
 
-// One spamd host of the pool: the messages it scanned, their filter times,
-// and the times a run met it failing (passed over, or when no host scanned).
+// One spamd host of the pool: the messages it scanned, the filter times of
+// its own exchanges (a line whose reason names a host passed over first also
+// timed the wait on that host: the log cannot take it out, so such a line has
+// no time), and the times a run met it failing (passed over, or when no host
+// scanned).
 struct HostCounts {
   long messages = 0, failures = 0;
   TimeHistogram times;
@@ -124,7 +139,8 @@ struct ReportPeriod {
 constexpr int kTrendPeriods = 8;
 
 // The domain of a From field's address ("Ann <ann@Example.COM>" gives
-// "example.com"); empty when it holds none.
+// "example.com"); empty when it holds none, or when the log's limit cut its
+// address (an <address> without its ">", a bare one that runs to the limit).
 std::string SenderDomain(const std::string& from);
 
 class ReportData {
@@ -140,6 +156,11 @@ class ReportData {
   void Add(const std::vector<std::string>& fields);
   void Skip(const std::string& reason) {
     if (++skipped[reason] == 1) skipped_where[reason] = source;
+  }
+  // A line that is no whole record (cut short, too long), skipped.
+  void AddCut(const std::string& reason) {
+    ++lines;
+    Skip(reason);
   }
 
   ReportPeriod period;
@@ -162,15 +183,29 @@ class ReportData {
   std::map<std::string, std::string> skipped_where;  // the first skipped line of each reason: its file and line
   std::string source;                                // the file and line being added, for skipped_where
   // Spam at the required score or within one point above it: those that
-  // the quarantine holds may be its mistakes. The newest kSlowest of them.
+  // the quarantine holds now may be its mistakes. The newest kSlowest of
+  // them; none when the quarantine is not read (quarantine_holds unset).
   long near_spam = 0;
   std::vector<NearSpam> near_spam_quarantined;
+  const std::set<std::string>* quarantine_holds = nullptr;  // the ids of the messages in the quarantine
+  std::set<std::string> days_without_logs;  // of the trend's days, as the reader found them
+  // A single day's hours come from the lines' own offsets, not the reader's
+  // zone: each offset the day's lines carry, with the first moment of it (in
+  // minutes from the day's 00:00 UTC), and the offset of the day before's last line.
+  std::map<std::string, long> day_offsets;
+  std::string offset_before;
+  long offset_before_at = 0;
   long out_of_range = 0, lines = 0;
   // When set, each line of the current period is replayed under its policy too.
   PolicyReplay* replay = nullptr;
 
   // The required score most lines gave, or empty.
   std::string RequiredScore() const;
+  // A single day's hours, as "HH+hh:mm" in the order they passed: 24, or
+  // 23 or 25 where the lines' offsets change within the day (the day before's
+  // last line gives the offset that the day starts with). Hours of lines
+  // that fit none are added in their place.
+  std::vector<std::string> DayHours() const;
 };
 
 }  // namespace saplugin

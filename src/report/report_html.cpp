@@ -24,8 +24,9 @@ const char* const kStyle =
     "body{font:14px/1.45 system-ui,-apple-system,'Segoe UI',Arial,sans-serif;color:#222;margin:24px auto;max-width:1000px;padding:0 16px}"
     "h1{font-size:24px;margin:0 0 4px}h2{font-size:18px;margin:28px 0 8px;border-bottom:1px solid #ddd;padding-bottom:4px}"
     "table{border-collapse:collapse;margin:8px 0;font-variant-numeric:tabular-nums}"
-    "th,td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top}td.n,th.n{text-align:right}"
-    ".note{color:#8a5300;background:#fff6e0;padding:6px 10px;border-left:3px solid #f0ad4e;margin:4px 0}"
+    // A long unbroken run (a subject, a path) breaks rather than widen its table past the page.
+    "th,td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top;overflow-wrap:anywhere}td.n,th.n{text-align:right}"
+    ".note{overflow-wrap:anywhere;color:#8a5300;background:#fff6e0;padding:6px 10px;border-left:3px solid #f0ad4e;margin:4px 0}"
     ".muted{color:#777}.legend span{display:inline-block;margin-right:12px}.legend i{display:inline-block;width:10px;height:10px;"
     "margin-right:4px;vertical-align:middle}svg{display:block;max-width:100%;height:auto}code{font-size:12px;background:#f4f4f4;padding:1px 4px}"
     ".cols{display:flex;gap:24px;flex-wrap:wrap}.cols>div{flex:1 1 420px}"
@@ -133,6 +134,13 @@ struct Chart {
   }
 };
 
+// A day's slot that no scan log covers: shaded, and saying so.
+std::string NoLogSlot(const Chart& chart, double x, double slot, const std::string& day) {
+  return "<rect x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(chart.top, 1) + "\" width=\"" + Fixed(slot, 1) + "\" height=\"" + Fixed(chart.PlotHeight(), 1) +
+         "\" fill=\"#f1f1f1\"><title>" + day + ": no scan log</title></rect>" +
+         Text(x + slot / 2, chart.top + chart.PlotHeight() - 4, slot >= 30 ? "no log" : "-", "middle", 9);
+}
+
 std::string Legend(const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string legend = "<p class=\"legend\">";
   for (const auto& [color, label] : entries) legend += "<span><i style=\"background:" + color + "\"></i>" + EscapeHtml(label) + "</span>";
@@ -144,20 +152,8 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
   std::vector<std::string> labels;
   std::vector<std::string> shown;  // what each bar says below it
   if (data.period.SingleDay()) {
-    // The day's own hours, 23 or 25 of them when the clocks change, each by its clock and offset.
-    std::tm midnight{};
-    midnight.tm_year = std::stoi(data.period.first.substr(0, 4)) - 1900;
-    midnight.tm_mon = std::stoi(data.period.first.substr(5, 2)) - 1;
-    midnight.tm_mday = std::stoi(data.period.first.substr(8, 2));
-    midnight.tm_isdst = -1;
-    for (std::time_t moment = std::mktime(&midnight); ToLocalTime(moment).date == data.period.first && labels.size() < 26; moment += 3600) {
-      const std::string stamp = ToLocalTime(moment).stamp;
-      labels.push_back(stamp.substr(11, 2) + stamp.substr(19));
-    }
-    // Hours of lines from another time zone than this machine's.
-    for (const auto& [bucket, counts] : data.buckets) {
-      if (std::find(labels.begin(), labels.end(), bucket) == labels.end()) labels.push_back(bucket);
-    }
+    // The day's own hours by the lines' offsets, 23 or 25 of them when the clocks change, whatever this machine's zone.
+    labels = data.DayHours();
     // Below each bar its hour; the offset that tells a repeated hour apart is in the bar's title.
     for (const std::string& label : labels) shown.push_back(label.substr(0, 2));
   } else {
@@ -183,6 +179,7 @@ std::string BucketChart(const ReportData& data, std::string* legend) {
     const auto found = data.buckets.find(labels[i]);
     double base = 0;
     const double x = chart.left + slot * static_cast<double>(i) + slot * 0.15;
+    if (data.days_without_logs.count(labels[i]) > 0) chart.body += NoLogSlot(chart, x - slot * 0.15, slot, labels[i]);
     if (found != data.buckets.end()) {
       for (std::size_t k = 0; k < kReportOutcomeCount; ++k) {
         const long n = found->second[k];
@@ -231,6 +228,9 @@ std::string ScoreChart(const ReportData& data) {
     if (spam > 0) chart.body += Rect(x + slot * 0.5, chart.Y(spam), slot * 0.4, chart.Y(0) - chart.Y(spam), "#e15759", label(i) + ": " + std::to_string(spam) + " spam");
     const double score = ReportData::kScoreLow + static_cast<double>(i) - 1;
     if (i > 0 && i + 1 < bins && static_cast<long>(score) % 5 == 0) chart.body += Text(x, chart.height - chart.bottom + 16, Fixed(score, 0));
+    // The bins that take what lies beyond the range, named below their bars.
+    if (i + 1 == bins) chart.body += Text(x + slot / 2, chart.height - chart.bottom + 16, Fixed(ReportData::kScoreHigh, 0) + "+");
+    if (i == 0) chart.body += Text(x + slot / 2, chart.height - chart.bottom + 30, "< " + Fixed(ReportData::kScoreLow, 0));
   }
   char* end = nullptr;
   const std::string required = data.RequiredScore();
@@ -258,11 +258,20 @@ std::string TimeChart(const ReportData& data) {
     const auto at = std::lower_bound(days.begin(), days.end(), day);
     return chart.left + slot * (static_cast<double>(at - days.begin()) + 0.5);
   };
+  for (const std::string& day : days) {
+    if (data.days_without_logs.count(day) > 0) chart.body += NoLogSlot(chart, x_of(day) - slot / 2, slot, day);
+  }
   const std::pair<double, const char*> lines[] = {{0.5, "#4e79a7"}, {0.95, "#f28e2b"}, {0.99, "#e15759"}};
   for (const auto& [fraction, color] : lines) {
-    std::string points;
+    std::string points, previous;
     for (const auto& [day, times] : data.filter_times) {
       const double x = x_of(day), y = chart.Y(times.Percentile(fraction));
+      // No line across a day without scans: the points on either side are not joined.
+      if (!previous.empty() && AddDays(previous, 1) != day) {
+        chart.body += "<polyline fill=\"none\" stroke-width=\"2\" stroke=\"" + std::string(color) + "\" points=\"" + points + "\"/>";
+        points.clear();
+      }
+      previous = day;
       points += Fixed(x, 1) + "," + Fixed(y, 1) + " ";
       chart.body += "<circle cx=\"" + Fixed(x, 1) + "\" cy=\"" + Fixed(y, 1) + "\" r=\"4\" fill=\"" + color + "\"><title>" + day +
                     ": " + Fixed(times.Percentile(fraction), 3) + " s" + "</title></circle>";
@@ -279,9 +288,11 @@ std::string TimeChart(const ReportData& data) {
 // of its verdicts as points on a line, the oldest period on the left.
 std::string TrendChart(const ReportData& data) {
   Chart chart;
-  chart.height = 200;
+  chart.height = 200, chart.right = 48;
   long most = 0;
   for (const PeriodCounts& counts : data.trend) most = std::max(most, counts.messages);
+  // The spam share's own scale, on the right.
+  for (int i = 0; i <= 4; ++i) chart.body += Text(chart.width - chart.right + 6, chart.top + chart.PlotHeight() * (1 - i / 4.0) + 4, std::to_string(25 * i) + " %", "start");
   chart.top_value = CountTop(most);
   const double slot = chart.PlotWidth() / kTrendPeriods;
   std::string points;
@@ -348,6 +359,22 @@ long TestModeCount(const PeriodCounts& counts) {
   return n;
 }
 
+// True when no day of the previous period has a scan log: its zeros are no
+// figures to compare with.
+bool PreviousWithoutLogs(const ReportData& data) {
+  for (std::string day = data.period.previous_first; !day.empty() && day <= data.period.previous_last; day = AddDays(day, 1)) {
+    if (data.days_without_logs.count(day) == 0) return false;
+  }
+  return true;
+}
+
+// The near misses' measure: the one required score of the lines, or each
+// line's own where they differ.
+std::string RequiredScoreWords(const ReportData& data) {
+  if (data.required_scores.size() > 1) return "their own line's required score (the lines differ; most say " + data.RequiredScore() + ")";
+  return "the required score " + (data.RequiredScore().empty() ? std::string("-") : data.RequiredScore());
+}
+
 std::string Figure(const char* name, long value) { return "<td class=\"n\" data-figure=\"" + std::string(name) + "\">" + std::to_string(value) + "</td>"; }
 
 }  // namespace
@@ -377,10 +404,15 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       << "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; img-src data:\">"
       << "<meta name=\"viewport\" content=\"width=device-width\"><title>saplugin report, " << period << "</title><style>" << kStyle
       << "</style></head>\n<body>\n<header><h1>saplugin report: " << period << "</h1><p>Compared with the "
-      << (p.SingleDay() ? "day before, " + p.previous_first : p.previous_first + " to " + p.previous_last) << ".</p>"
+      << (p.SingleDay() ? "day before, " + p.previous_first : "previous period, " + p.previous_first + " to " + p.previous_last) << ".</p>"
       << "<p class=\"muted volatile\">Made " << EscapeHtml(context.made) << " from the scan logs in " << EscapeHtml(context.logs_folder)
       << (quarantine.configured ? " and the quarantine in " + EscapeHtml(quarantine.folder) : std::string()) << ".</p>\n";
   for (const std::string& note : context.notes) out << "<p class=\"note\">" << EscapeHtml(note) << "</p>\n";
+  const bool unlogged = PreviousWithoutLogs(data);
+  if (unlogged) {
+    out << "<p class=\"note\">The " << (p.SingleDay() ? "day before" : "previous period") << " has no scan log: there is nothing to compare with, "
+        << "and its figures stand at 0.</p>\n";
+  }
   long skipped = 0;
   for (const auto& [reason, n] : data.skipped) {
     skipped += n;
@@ -397,7 +429,7 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
          "<th class=\"n\">Change</th></tr>\n";
   const auto row = [&](const char* label, const char* name, long now, long before, const std::string& note = "") {
     out << "<tr><td>" << label << note << "</td>" << Figure(name, now) << "<td class=\"n\">" << before << "</td><td class=\"n\">"
-        << Change(now, before) << "</td></tr>\n";
+        << (unlogged ? "-" : Change(now, before)) << "</td></tr>\n";
   };
   row("Messages", "messages", c.messages, b.messages, " <span class=\"muted\">(runs that found their message)</span>");
   row("Spam", "spam", c.spam, b.spam,
@@ -419,12 +451,12 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   row("Released from the quarantine", "released", c.releases, b.releases,
       " <span class=\"muted\">(by an operator, each release once: " + ReleaseRate(c) + "; before " + ReleaseRate(b) + ")</span>");
   out << "<tr><td>Mail scanned</td><td class=\"n\">" << Bytes(c.bytes) << "</td><td class=\"n\">" << Bytes(b.bytes) << "</td><td class=\"n\">"
-      << Change(static_cast<long>(c.bytes / 1024), static_cast<long>(b.bytes / 1024)) << "</td></tr>\n";
+      << (unlogged ? "-" : Change(static_cast<long>(c.bytes / 1024), static_cast<long>(b.bytes / 1024))) << "</td></tr>\n";
   out << "</table><p class=\"muted\">" << data.lines << " log lines read" << (skipped ? ", " + std::to_string(skipped) + " skipped" : "")
       << (data.out_of_range ? ", " + std::to_string(data.out_of_range) + " outside the periods shown" : "") << ".</p></section>\n";
 
   out << "<section id=\"trend\"><h2>The last " << kTrendPeriods << " periods of " << p.length << " day" << (p.length == 1 ? "" : "s")
-      << "</h2>" << TrendChart(data) << Legend({{"#a0cbe8", "messages"}, {"#e15759", "spam share (0 at the foot, 100 % at the top)"}})
+      << "</h2>" << TrendChart(data) << Legend({{"#a0cbe8", "messages (the scale on the left)"}, {"#e15759", "spam share (the scale on the right)"}})
       << "</section>\n";
   out << "<section id=\"senders\"><h2>Sender domains, from the From field</h2><div class=\"cols\"><div><h3>Of spam</h3>"
       << DomainTable(data.spam_domains, c.spam) << "</div><div><h3>Of clean mail</h3>" << DomainTable(data.clean_domains, c.clean)
@@ -435,11 +467,12 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
       << legend << "</section>\n";
 
   out << "<section id=\"scores\"><h2>Scores</h2>" << ScoreChart(data)
-      << Legend({{"#4e79a7", "clean"}, {"#e15759", "spam"}}) << "<p>Near misses (clean messages at the required score "
-      << EscapeHtml(data.RequiredScore().empty() ? "-" : data.RequiredScore()) << " or within one point below it): <strong data-figure=\"near-misses\">" << data.near_misses
+      << Legend({{"#4e79a7", "clean"}, {"#e15759", "spam"}}) << "<p>Near misses (clean messages at "
+      << EscapeHtml(RequiredScoreWords(data)) << " or within one point below it): <strong data-figure=\"near-misses\">" << data.near_misses
       << "</strong>. They are where tuning the rules pays most. Likely false positives (spam at the required score or within one point above "
          "it): <strong data-figure=\"near-spam\">" << data.near_spam << "</strong>"
-      << (data.near_spam_quarantined.empty() ? "." : "; the newest of them in the quarantine:") << "</p>";
+      << (data.quarantine_holds == nullptr ? "; the quarantine is not read, so none is offered for release."
+          : data.near_spam_quarantined.empty() ? "; none of them is in the quarantine now." : "; the newest of them that the quarantine holds now:") << "</p>";
   if (!data.near_spam_quarantined.empty()) {
     out << "<table><tr><th>Time</th><th class=\"n\">Score</th><th>From</th><th>Subject</th><th>To release it</th></tr>";
     for (const NearSpam& spam : data.near_spam_quarantined) {
@@ -485,8 +518,8 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   out << "</table></section>\n";
 
   if (!data.hosts.empty()) {
-    out << "<section id=\"hosts\"><h2>spamd hosts</h2><p class=\"muted\">Messages each host scanned and their filter times (of the scans that "
-           "ended normally); failures are the runs that met the host failing, whether another host scanned the message or none did.</p>"
+    out << "<section id=\"hosts\"><h2>spamd hosts</h2><p class=\"muted\">Messages each host scanned and the filter times of its own exchanges (scans that "
+           "ended normally with no host passed over before: the log times the wait on such a host too); failures are the runs that met the host failing, whether another host scanned the message or none did.</p>"
            "<table><tr><th>Host</th><th class=\"n\">Messages</th><th class=\"n\">Median</th><th class=\"n\">95th</th><th class=\"n\">Failures</th></tr>";
     for (const auto& [name, host] : data.hosts) {
       const bool timed = host.times.Count() > 0;
@@ -515,7 +548,9 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
   if (data.replay != nullptr && context.policy != nullptr) out << ReplaySectionHtml(*data.replay, *context.policy);
 
   out << "<section id=\"quarantine\"><h2>The quarantine</h2>";
-  if (!quarantine.configured) {
+  if (quarantine.left_out) {
+    out << "<p>The quarantine is left out (--no-quarantine).</p>";
+  } else if (!quarantine.configured) {
     out << "<p>No quarantine: QUARANTINEPATH is not set.</p>";
   } else if (!quarantine.problem.empty()) {
     out << "<p class=\"note\">" << EscapeHtml(quarantine.problem) << "</p>";
@@ -547,9 +582,11 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
       << (p.SingleDay() ? p.previous_first : p.previous_first + " to " + p.previous_last) << ")\n";
   for (const std::string& note : context.notes) out << "  note: " << note << '\n';
   for (const auto& [reason, n] : data.skipped) out << "  note: " << n << " line" << (n == 1 ? "" : "s") << " skipped: " << reason << '\n';
+  const bool unlogged = PreviousWithoutLogs(data);
+  if (unlogged) out << "  note: the " << (p.SingleDay() ? "day before" : "previous period") << " has no scan log: nothing to compare with\n";
   const auto line = [&](const char* label, long now, long before) {
     char text[160];
-    std::snprintf(text, sizeof text, "  %-30s %9ld  (before %ld, %s)\n", label, now, before, Change(now, before).c_str());
+    std::snprintf(text, sizeof text, "  %-30s %9ld  (before %ld, %s)\n", label, now, before, unlogged ? "-" : Change(now, before).c_str());
     out << text;
   };
   line("messages", c.messages, b.messages);
@@ -572,10 +609,11 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
     out << ' ' << (then.lines == 0 ? std::string("-") : std::to_string(then.messages));
   }
   out << '\n';
-  out << "  near misses (clean, within one point of " << (data.RequiredScore().empty() ? "-" : data.RequiredScore()) << "): " << data.near_misses << '\n';
+  out << "  near misses (clean, within one point of " << RequiredScoreWords(data) << "): " << data.near_misses << '\n';
   for (const auto& [name, host] : data.hosts) {
-    out << "  spamd " << name << ": " << host.messages << " messages, median " << Fixed(host.times.Percentile(0.5), 2) << " s, 95th "
-        << Fixed(host.times.Percentile(0.95), 2) << " s, " << host.failures << " failure" << (host.failures == 1 ? "" : "s") << '\n';
+    const bool timed = host.times.Count() > 0;
+    out << "  spamd " << name << ": " << host.messages << " messages, median " << (timed ? Fixed(host.times.Percentile(0.5), 2) + " s" : "-") << ", 95th "
+        << (timed ? Fixed(host.times.Percentile(0.95), 2) + " s" : "-") << ", " << host.failures << " failure" << (host.failures == 1 ? "" : "s") << '\n';
   }
   if (!data.slowest.empty()) out << "  slowest filter: " << Fixed(data.slowest.front().seconds, 2) + " s" << " (" << data.slowest.front().message << ")\n";
   if (data.replay != nullptr && context.policy != nullptr) WriteReplayText(out, *data.replay, *context.policy);

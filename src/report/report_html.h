@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,10 +15,12 @@ namespace saplugin {
 // The quarantine as the report shows it.
 struct QuarantineSummary {
   bool configured = false;
+  bool left_out = false;  // by --no-quarantine
   std::string folder, problem;
   long messages = 0;
   std::int64_t bytes = 0, oldest = 0;
   std::vector<QuarantinedMessage> newest;  // at most 20, newest first, with their details
+  std::set<std::string> held;              // the ids of all its messages
 };
 
 // What frames the report: where it was made from and what to know of it.

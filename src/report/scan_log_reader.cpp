@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "run/scan.h"
+#include "report/scan_log_records.h"
+#include "store/header_fields.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -62,20 +63,27 @@ std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder,
       found = true;
       try {
         auto reader = fs.OpenTextFileForReading(file);
-        long lines = 0;
-        while (!reader->AtEndOfStream()) {
-          const std::string line = reader->ReadLine(16 * kHeaderLineLimit);
-          if (lines++ == 0 && line.find("time,connector,") != std::string::npos) continue;  // the header row
-          if (line.empty()) continue;
-          data.source = file + ", line " + std::to_string(lines);
-          data.Add(ParseCsvLine(line));
-        }
+        long records = 0;
+        ScanLogRecords split(
+            [&](const LogRecord& record) {
+              // The header row
+              if (records++ == 0 && record.fields.size() > 1 && record.fields[0] == "time" && record.fields[1] == "connector") return;
+              data.source = file + ", line " + std::to_string(record.line);
+              if (record.cut.empty()) data.Add(record.fields);
+              else data.AddCut(record.cut);
+            },
+            16 * kHeaderLineLimit);
+        // Streamed: a log of any size is read in the same memory.
+        std::vector<char> buffer(1 << 16);
+        for (std::size_t got; (got = reader->Read(buffer.data(), buffer.size())) > 0;) split.Feed(buffer.data(), got);
+        split.End();
         reader->Close();
-        if (lines == 0) notes.push_back(file + " is empty");
+        if (records == 0) notes.push_back(file + " is empty");
       } catch (const Error& error) {
         notes.push_back(file + " could not be read: " + error.Description());
       }
     }
+    if (!found) data.days_without_logs.insert(day);
     if (!found && day >= data.period.first) missing.push_back(day);
   }
   if (!missing.empty()) {

@@ -10,11 +10,10 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Cuts the text to max_length bytes, and further back to the start of a UTF-8
-// character that the cut would split, so that a cut-off character is never
-// read as other text.
-void CutAtCharacter(std::string& text, std::size_t max_length) {
-  if (text.size() <= max_length) return;
+}  // namespace
+
+std::string CutAtCharacter(std::string text, std::size_t max_length) {
+  if (text.size() <= max_length) return text;
   std::size_t end = max_length;
   // The lead byte of the last character before the cut, at most three back.
   std::size_t lead = end;
@@ -25,9 +24,8 @@ void CutAtCharacter(std::string& text, std::size_t max_length) {
     if (byte >= 0xC2 && byte <= 0xF4 && end - (lead - 1) < length) end = lead - 1;
   }
   text.resize(end);
+  return text;
 }
-
-}  // namespace
 
 bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
   if (text.size() < prefix.size()) return false;
@@ -61,7 +59,7 @@ void HeaderFieldCollector::Feed(const std::string& line) {
   if (start == line.size()) return;
   if (!target->empty()) *target += ' ';
   target->append(line, start, std::string::npos);
-  CutAtCharacter(*target, max_length_);
+  *target = CutAtCharacter(std::move(*target), max_length_);
 }
 
 std::map<std::string, std::string> ReadHeaderFields(FileSystem& fs, const std::string& file,

@@ -223,7 +223,7 @@ void ReadQuarantineDetails(FileSystem& fs, const std::string& folder, Quarantine
                              : message.message ? QuarantineMessageFile(folder, message.id) : "";
   if (header.empty()) return;
   try {
-    auto fields = ReadHeaderFields(fs, header, {"From", "Subject", "X-Spam-Status"}, kScanLogTextLimit);
+    auto fields = ReadHeaderFields(fs, header, {"From", "Subject", "X-Spam-Status"}, kScanLogFieldLimit);
     message.from = fields["From"];
     message.subject = fields["Subject"];
     const SpamStatus status = ParseSpamStatus(fields["X-Spam-Status"]);

@@ -1,11 +1,13 @@
 #include "store/scan_log.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
 #include "helpers/make_run_name.h"
+#include "store/header_fields.h"
 
 namespace saplugin {
 
@@ -171,6 +173,20 @@ std::string CsvTextField(const std::string& text) {
   return Quoted(field);
 }
 
+std::string CutFromField(const std::string& from) {
+  if (from.size() <= kScanLogFieldLimit) return from;
+  const std::size_t open = from.rfind('<'), close = open == std::string::npos ? open : from.find('>', open);
+  if (close != std::string::npos && close - open + 1 <= kScanLogFieldLimit) {
+    const std::string address = from.substr(open, close - open + 1);
+    // Room for a blank before the address, and for the quote that closes a quoted name the cut left open.
+    std::string name = CutAtCharacter(from.substr(0, open), kScanLogFieldLimit - std::min(address.size() + 2, kScanLogFieldLimit));
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    if (std::count(name.begin(), name.end(), '"') % 2 == 1) name += '"';
+    return name + (name.empty() ? "" : " ") + address;
+  }
+  return CutAtCharacter(from, kScanLogFieldLimit);
+}
+
 std::string FormatScanLogLine(const ScanRecord& r) {
   // Every field that came from outside (the command line, the filter's
   // output, a description) is guarded against a spreadsheet's formulas.
@@ -178,7 +194,7 @@ std::string FormatScanLogLine(const ScanRecord& r) {
                                 CsvField(r.size < 0 ? "" : std::to_string(r.size)), CsvField(r.verdict), CsvField(r.outcome),
                                 CsvTextField(r.reason.substr(0, kScanLogReasonLimit)), CsvNumberField(r.score), CsvNumberField(r.required), CsvTextField(r.rules),
                                 CsvTextField(r.quarantine_file), CsvField(r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")),
-                                CsvTextField(r.from), CsvTextField(r.subject)};
+                                CsvTextField(CutFromField(r.from)), CsvTextField(CutAtCharacter(r.subject, kScanLogFieldLimit))};
   std::string line;
   for (const std::string& field : fields) line += field + ",";
   return line + CsvTextField(r.host);

@@ -14,7 +14,16 @@ namespace saplugin {
 extern const char* const kScanLogColumns;
 
 // The longest From or Subject that the log keeps, in bytes.
-constexpr std::size_t kScanLogTextLimit = 200;
+constexpr std::size_t kScanLogFieldLimit = 200;
+// How much of a From or Subject a run reads for the log, in bytes: more than
+// it keeps, so that the writer can cut a From's display name and keep its
+// address whole.
+constexpr std::size_t kScanLogTextLimit = 1000;
+
+// A From as the log keeps it: whole when it fits in kScanLogFieldLimit bytes,
+// else its display name cut so that its <address> stays whole; an address
+// that does not fit alone is cut like any text.
+std::string CutFromField(const std::string& from);
 // The longest reason that the log keeps, in bytes: a line stays well within
 // what its readers take.
 constexpr std::size_t kScanLogReasonLimit = 2000;

@@ -9,6 +9,7 @@
 #include "files.h"
 #include "platform/platform.h"
 #include "report/policy_replay.h"
+#include "report/replay_html.h"
 #include "report/replay_policy_file.h"
 #include "report/scan_log_reader.h"
 #include "store/scan_log.h"
@@ -45,7 +46,10 @@ TEST(Replay, ALoggedLineUnderAPolicyFile) {
       {"QUARANTINE=0", "SMTP,M,900,spam,filter-failed,exit status 1,9.0,5.0", "filter-failed"},
       {"QUARANTINE=1", "SMTP,M,900,spam,filter-failed,exit status 1,9.0,5.0", "quarantined"},
       {"QUARANTINE=1", "SMTP,M,-1,,missing,,,", "-"},
-      {"MAXMESSAGESIZE=100", "SMTP,M,900,,trap,Could not delete,,", "-"},  // wherever it stopped, the trap tells nothing
+      // Wherever it stopped, the trap tells nothing of the scan; a bypass or the size limit decides it all the same.
+      {"MAXMESSAGESIZE=1000", "SMTP,M,900,,trap,Could not delete,,", "-"},
+      {"MAXMESSAGESIZE=100", "SMTP,M,900,,trap,Could not delete,,", "too-large"},
+      {"[Connector_Fax] BYPASS=1", "Fax,M,900,spam,trap,Could not delete,9.0,5.0", "bypassed"},
       {"MAXMESSAGESIZE=100", "SMTP,M,900,,released,,,", "-"},               // passed by its release mark
       // An operator's release, replayed as the quarantined spam it names.
       {"QUARANTINE=1 SPAMSCORE=8", "SMTP,M,900,,released,released from the quarantine by root,7.5,5.0", "kept"},
@@ -77,6 +81,10 @@ TEST(Replay, ALoggedLineUnderAPolicyFile) {
     }
     EXPECT_EQ(after, row.after) << row.policy << " | " << row.line;
   }
+  // Without a quarantine folder, what HIGHSCOREACTION would quarantine is tagged, and said so.
+  WriteFile(folder / "policy.ini", "[SPAMASSASSIN Plugin Config]\r\nHIGHSCORE=10\r\nHIGHSCOREACTION=1\r\n");
+  const std::string described = DescribePolicy(ReplayPolicyFile(*platform, folder / "policy.ini", "").Main());
+  EXPECT_TRUE(described.find("from score 10 tagged (no quarantine folder);") != std::string::npos) << described;
 }
 
 TEST(Replay, KeepsTheNewestMessagesWithinItsBound) {
