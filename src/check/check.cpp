@@ -278,7 +278,11 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          }
          Finding found = Folder(fs, folder, "", false, queues);
          if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
-         if (!found.problem.empty()) found.problem += ": runs go on without their log lines";
+         if (SameOrInside(FinalPathOf(fs, folder), queues)) {
+           found.problem += ": runs keep no scan log, and each logs a Warning entry";
+         } else if (!found.problem.empty()) {
+           found.problem += ": runs go on without their log lines";
+         }
          return found;
        }},
   };
@@ -659,7 +663,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   std::optional<ConfigOutline> outline;
   std::vector<FolderProblem> folder_problems;
   if (!fs->FileExists(file)) {
-    report.Line("FAIL", "configuration", file + ": no such file; every run ends at once and messages pass unscanned");
+    report.Line("FAIL", "configuration", MissingConfigurationText(file) + "; every run ends at once and messages pass unscanned");
   } else {
     report.Line("OK", "configuration", file);
     folder_problems = CheckConfiguration(platform, *fs, file, DataDirectory(platform), report);
@@ -695,7 +699,9 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   if (loaded && outline) {
     for (const CheckLine& line : CheckPolicies(quiet, file, *outline, options, queues, required)) report.Line(line.status, line.subject, line.detail);
   }
-  return report.Finish();
+  const int status = report.Finish();
+  // As the other programs answer a configuration that is not there.
+  return fs->FileExists(file) ? status : 2;
 }
 
 }  // namespace saplugin

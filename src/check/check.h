@@ -14,7 +14,8 @@ namespace saplugin {
 // clean one through the configured filter, in TEMPPATH only; and the policy
 // of each section, with the lines of keys no run reads. Prints aligned
 // "OK", "WARNING" and "FAIL" lines and a summary to out, changes nothing in a
-// queue and writes no event-log entry. Answers 0 when nothing failed, else 1.
+// queue and writes no event-log entry. Answers 0 when nothing failed, 2 when
+// there is no configuration file, else 1.
 int RunChecks(Platform& platform, const std::string& config_file, std::ostream& out);
 
 }  // namespace saplugin

@@ -82,4 +82,6 @@ bool ToSwitch(const std::string& text, const std::string& setting) {
   return text == "1";
 }
 
+std::string SecondsText(long long seconds) { return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds"); }
+
 }  // namespace saplugin

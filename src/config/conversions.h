@@ -9,6 +9,9 @@ namespace saplugin {
 // other blanks stay.
 std::string TrimSpaces(const std::string& text);
 
+// A whole number of seconds as a sentence says it: "1 second", "30 seconds".
+std::string SecondsText(long long seconds);
+
 // Converts an optionally signed decimal integer ("42", "-7", "+007") to a
 // 16-bit or 32-bit signed integer. Any other text throws Error number 13 (type
 // mismatch); a number outside the type's range throws Error number 6

@@ -11,7 +11,13 @@ namespace {
 
 char Folded(char c) { return c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+// A folder setting as the operator wrote it: without the "\\" that loading added.
+std::string Quote(std::string text) {
+  if (text.size() > 1 && text.back() == '\\' && text[text.size() - 2] != '\\' && text[text.size() - 2] != ':' && text[text.size() - 2] != '/') {
+    text.pop_back();
+  }
+  return "\"" + text + "\"";
+}
 
 bool SameFolder(const std::string& a, const std::string& b) { return SameOrInside(a, b) && SameOrInside(b, a); }
 
@@ -52,10 +58,12 @@ std::vector<FolderProblem> UnworkableFolders(const FolderFacts& facts) {
     problems.push_back({"TEMPPATH", temp + " lies in the mail server's queue folder " + facts.queues +
                                     ": the server would take a run's temporary files for mail; give TEMPPATH a folder outside it"});
   }
-  if (SameOrInside(facts.quarantine, facts.queues)) {
-    problems.push_back({"QUARANTINEPATH", quarantine + " lies in the mail server's queue folder " + facts.queues +
-                                              ": each quarantined message would be picked up again as new mail and quarantined again, "
-                                              "for ever; give QUARANTINEPATH a folder outside it"});
+  // Its Messages folder may lead elsewhere (a link, a junction) than the folder itself.
+  const bool messages_in_queue = !SameOrInside(facts.quarantine, facts.queues) && SameOrInside(facts.quarantine_messages, facts.queues);
+  if (SameOrInside(facts.quarantine, facts.queues) || messages_in_queue) {
+    problems.push_back({"QUARANTINEPATH", quarantine + (messages_in_queue ? "'s Messages folder" : "") + " lies in the mail server's queue folder " +
+                                              facts.queues + ": each quarantined message would be picked up again as new mail and quarantined "
+                                              "again, for ever; give QUARANTINEPATH a folder outside it"});
   }
   return problems;
 }
@@ -77,11 +85,18 @@ FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOp
   facts.quarantine_messages = final_path(BuildPath(options.QuarantinePath, "Messages"));
   // Not made yet (sacheck makes nothing): where a run would make it.
   if (facts.quarantine_messages.empty() && !facts.quarantine.empty()) facts.quarantine_messages = BuildPath(facts.quarantine, "Messages");
+  facts.scan_log = final_path(options.ScanLogPath);
   facts.queues = data_directory.empty() ? "" : final_path(data_directory + "\\QUEUES");
   if (options.SpamdHosts.empty()) {
     facts.temp_on_command_line = ExpandCommandText(options.TempPath, [&](const std::string& name) { return platform.EnvironmentValue(name); });
   }
   return facts;
+}
+
+std::string ScanLogFolderProblem(const FolderFacts& facts) {
+  if (!SameOrInside(facts.scan_log, facts.queues)) return "";
+  return "SCANLOGPATH lies in the mail server's queue folder " + facts.queues +
+         ", which would take the log's files for mail: give SCANLOGPATH a folder outside it";
 }
 
 void RefuseUnworkableFolders(const FolderFacts& facts) {

@@ -21,6 +21,7 @@ struct FolderFacts {
   // set variable replaced), when the filter runs through the batch file;
   // empty otherwise.
   std::string temp_on_command_line;
+  std::string scan_log;  // where SCANLOGPATH leads; empty: not set or no such folder
 };
 
 // One setting that cannot work, and why, with the fix.
@@ -53,5 +54,10 @@ FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOp
 // Throws the first unworkable folder setting as an Error whose description
 // names the key, its value and the fix.
 void RefuseUnworkableFolders(const FolderFacts& facts);
+
+// Why the scan log's folder must not be used (it lies in the queue folder,
+// where the mail server would take its files for mail); empty when it may.
+// The log never stops a run: without its folder, a run keeps no log.
+std::string ScanLogFolderProblem(const FolderFacts& facts);
 
 }  // namespace saplugin

@@ -5,6 +5,19 @@
 namespace saplugin {
 namespace {
 
+FolderFacts Facts(const std::string& temp_path, const std::string& temp, const std::string& quarantine_path, const std::string& quarantine,
+                  const std::string& quarantine_messages, const std::string& queues, const std::string& temp_on_command_line) {
+  FolderFacts facts;
+  facts.temp_path = temp_path;
+  facts.temp = temp;
+  facts.quarantine_path = quarantine_path;
+  facts.quarantine = quarantine;
+  facts.quarantine_messages = quarantine_messages;
+  facts.queues = queues;
+  facts.temp_on_command_line = temp_on_command_line;
+  return facts;
+}
+
 // The folder settings a run refuses, from what the folders lead to: one line
 // a set-up (T: TEMPPATH, Q: QUARANTINEPATH, each as written and where it
 // leads; the queue folder; the interpreter's reading of TEMPPATH), and the
@@ -15,23 +28,24 @@ TEST(FolderRules, RefusedAreTheFoldersThatCannotWork) {
     FolderFacts facts;
     std::string refused, text;
   } rows[] = {
-      {{"C:\\Temp\\", "C:\\Temp", "C:\\Q\\", q, q + "\\Messages", queues, "C:\\Temp\\"}, "", ""},
-      {{"", "", "C:\\Q\\", q, q + "\\Messages", queues, ""}, "TEMPPATH", "TEMPPATH is not set"},
-      {{"C:\\%TEMP%\\", "", "", "", "", queues, "C:\\C:\\Temp\\"}, "TEMPPATH", "look for each run's batch file in \"C:\\C:\\Temp\\\""},
+      {Facts("C:\\Temp\\", "C:\\Temp", "C:\\Q\\", q, q + "\\Messages", queues, "C:\\Temp\\"), "", ""},
+      {Facts("", "", "C:\\Q\\", q, q + "\\Messages", queues, ""), "TEMPPATH", "TEMPPATH is not set"},
+      {Facts("C:\\%TEMP%\\", "", "", "", "", queues, "C:\\C:\\Temp\\"), "TEMPPATH", "look for each run's batch file in \"C:\\C:\\Temp\""},
       // Through spamd the interpreter reads no batch file.
-      {{"C:\\%TEMP%\\", "C:\\%TEMP%", "", "", "", queues, ""}, "", ""},
+      {Facts("C:\\%TEMP%\\", "C:\\%TEMP%", "", "", "", queues, ""), "", ""},
       // One folder spelt otherwise: where each leads is what counts, letter case and separators aside.
-      {{"C:\\mail\\quarantine\\.\\", "c:\\MAIL\\Quarantine", "C:\\Q\\", q, q + "\\Messages", queues, "C:\\mail\\quarantine\\.\\"}, "TEMPPATH",
-       "is the quarantine folder (QUARANTINEPATH \"C:\\Q\\\")"},
-      {{"T\\", "/mail/Quarantine/messages", "Q\\", "/mail/Quarantine", "/mail/Quarantine/Messages", "", "T\\"}, "TEMPPATH", "is the quarantine's Messages folder"},
-      {{"T\\", q + "\\Messages\\old", "Q\\", q, q + "\\Messages", queues, "T\\"}, "", ""},
-      {{"T\\", queues + "\\SMTP\\Inbound", "", "", "", queues, "T\\"}, "TEMPPATH", "lies in the mail server's queue folder C:\\Data\\QUEUES"},
-      {{"T\\", queues, "", "", "", queues, "T\\"}, "TEMPPATH", "the server would take a run's temporary files for mail"},
-      {{"T\\", "C:\\Data\\QUEUES2", "Q\\", "C:\\Data", "C:\\Data\\Messages", queues, "T\\"}, "", ""},
-      {{"T\\", "C:\\Temp", "Q\\", queues + "\\SMTP\\Inbound\\Messages", "", queues, "T\\"}, "QUARANTINEPATH", "picked up again as new mail"},
-      {{"", "", "Q\\", "c:\\data\\queues\\x", "", queues, ""}, "TEMPPATH QUARANTINEPATH", "TEMPPATH is not set"},
+      {Facts("C:\\mail\\quarantine\\.\\", "c:\\MAIL\\Quarantine", "C:\\Q\\", q, q + "\\Messages", queues, "C:\\mail\\quarantine\\.\\"), "TEMPPATH",
+       "is the quarantine folder (QUARANTINEPATH \"C:\\Q\")"},
+      {Facts("T\\", "/mail/Quarantine/messages", "Q\\", "/mail/Quarantine", "/mail/Quarantine/Messages", "", "T\\"), "TEMPPATH", "is the quarantine's Messages folder"},
+      {Facts("T\\", q + "\\Messages\\old", "Q\\", q, q + "\\Messages", queues, "T\\"), "", ""},
+      {Facts("T\\", queues + "\\SMTP\\Inbound", "", "", "", queues, "T\\"), "TEMPPATH", "lies in the mail server's queue folder C:\\Data\\QUEUES"},
+      {Facts("T\\", queues, "", "", "", queues, "T\\"), "TEMPPATH", "the server would take a run's temporary files for mail"},
+      {Facts("T\\", "C:\\Data\\QUEUES2", "Q\\", "C:\\Data", "C:\\Data\\Messages", queues, "T\\"), "", ""},
+      {Facts("T\\", "C:\\Temp", "Q\\", queues + "\\SMTP\\Inbound\\Messages", "", queues, "T\\"), "QUARANTINEPATH", "picked up again as new mail"},
+      {Facts("", "", "Q\\", "c:\\data\\queues\\x", "", queues, ""), "TEMPPATH QUARANTINEPATH", "TEMPPATH is not set"},
+      {Facts("T\\", "C:\\Temp", "Q\\", q, queues + "\\SMTP\\Inbound", queues, "T\\"), "QUARANTINEPATH", "\"Q\"'s Messages folder lies in"},
       // An unknown queue folder refuses nothing.
-      {{"T\\", "C:\\Temp", "Q\\", q, q + "\\Messages", "", "T\\"}, "", ""},
+      {Facts("T\\", "C:\\Temp", "Q\\", q, q + "\\Messages", "", "T\\"), "", ""},
   };
   for (const auto& row : rows) {
     const std::vector<FolderProblem> problems = UnworkableFolders(row.facts);
@@ -40,6 +54,15 @@ TEST(FolderRules, RefusedAreTheFoldersThatCannotWork) {
     EXPECT_EQ(keys, row.refused) << row.facts.temp_path << " " << row.facts.quarantine_path;
     EXPECT_NE((problems.empty() ? "" : problems.front().text).find(row.text), std::string::npos) << problems.front().text;
   }
+}
+
+TEST(FolderRules, AScanLogInTheQueueIsTurnedOff) {
+  FolderFacts facts;
+  facts.queues = "C:\\Data\\QUEUES";
+  facts.scan_log = "C:\\Data\\Logs";
+  EXPECT_EQ(ScanLogFolderProblem(facts), "");
+  facts.scan_log = "c:\\data\\queues\\SMTP\\Inbound";
+  EXPECT_NE(ScanLogFolderProblem(facts).find("SCANLOGPATH lies in the mail server's queue folder C:\\Data\\QUEUES"), std::string::npos);
 }
 
 TEST(FolderRules, FullPathsAndFoldersWithin) {

@@ -13,6 +13,7 @@ namespace saplugin {
 const char* const kConfigFileName = "spamassassinconfig.ini";
 const char* const kConfigSection = "SPAMASSASSIN Plugin Config";
 const char* const kConnectorSectionPrefix = "Connector ";
+const char* const kScanLogOffEntry = "The scan log is off for this run: ";
 const char* const kNoneValue = "none";
 
 namespace {
@@ -21,7 +22,6 @@ constexpr std::uint32_t kValueBufferSize = 255;
 
 // Misspelt on purpose: operators' event-log filters match this text as it stands.
 const char* const kQuarantinePathInvalid = "Quantine path is not a valid directory.";
-const char* const kScanLogOff = "The scan log is off for this run: ";
 
 // One key of a section through the profile reader: the trimmed value, or
 // false when the reader put nothing in the buffer (missing section, key or
@@ -90,6 +90,8 @@ std::string ReadWholeSetting(Platform& platform, const std::string& file, const 
     }
   }
 }
+
+std::string MissingConfigurationText(const std::string& file) { return file + ": no such configuration file"; }
 
 std::string ConfigFile(Platform& platform) { return platform.ExecutableDirectory() + "\\" + kConfigFileName; }
 
@@ -266,7 +268,7 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     try {
       options.ScanLogPath = ScanLogFolder(platform, value);
     } catch (const Error& error) {
-      platform.LogEvent(EventLevel::kWarning, kScanLogOff + error.Description());
+      platform.LogEvent(EventLevel::kWarning, kScanLogOffEntry + error.Description());
     }
   }
 

@@ -11,6 +11,9 @@ extern const char* const kConfigSection;
 // A connector's own section is "[Connector NAME]", its name matched without
 // regard to letter case.
 extern const char* const kConnectorSectionPrefix;
+// The start of the Warning entry of a run that keeps no scan log: what is
+// wrong with SCANLOGPATH follows it.
+extern const char* const kScanLogOffEntry;
 
 // The value by which a connector section takes away what the main section
 // sets: "SPAMSCORE=none", "HIGHSCORE=none", "SPAMDHOSTS=none".
@@ -20,6 +23,10 @@ bool IsNoneValue(const std::string& value);
 
 // The configuration file beside the executable.
 std::string ConfigFile(Platform& platform);
+
+// What the operator's programs say of a configuration file that is not
+// there, each the same: "FILE: no such configuration file".
+std::string MissingConfigurationText(const std::string& file);
 
 // Reads "spamassassinconfig.ini" from the executable's folder into options.
 // Returns false, after one event-log entry, when there is no such file; the

@@ -32,6 +32,7 @@ enum ErrorNumber : long {
   kErrorSubscriptOutOfRange = 9,
   kErrorTypeMismatch = 13,
   kErrorInvalidArgument = 5,
+  kErrorBadFileName = 52,  // a name that can name no file of its kind (a quarantine id of the wrong form)
   kErrorFileNotFound = 53,
   kErrorFileExists = 58,
   kErrorInUse = 70,

@@ -75,6 +75,7 @@ struct PurgeWords {
 // The exit status an error of a verb stands for.
 int StatusOf(const Error& error) {
   return error.Number() == kErrorInUse ? kQuarantineBusy
+         : error.Number() == kErrorBadFileName ? kQuarantineUsage  // a word of the command line that is no id
          : error.Number() == kErrorFileNotFound ? kQuarantineNotFound
          : error.Number() == kErrorFileExists || error.Number() == kErrorInvalidArgument ? kQuarantineRefused
                                                                                        : kQuarantineFileFailure;
@@ -410,7 +411,7 @@ int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& wor
     QuietPlatform quiet(platform);
     PluginOptions options;
     if (!LoadOptionsFrom(quiet, config, options)) {
-      err << "saquarantine: " << config << ": no such configuration file\n";
+      err << "saquarantine: " << MissingConfigurationText(config) << '\n';
       return kQuarantineUsage;
     }
     if (options.QuarantinePath.empty()) {

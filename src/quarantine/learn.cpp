@@ -1,5 +1,6 @@
 #include "quarantine/learn.h"
 
+#include "config/conversions.h"
 #include "config/spamd_hosts.h"
 #include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
@@ -36,7 +37,7 @@ void RunLearningProgram(Platform& platform, FileSystem& fs, const PluginOptions&
       reader->Close();
     }
     if (!status) {
-      line = options.SaLearnExe + " did not finish within " + std::to_string(options.ScanTimeLimit) + " seconds and was ended";
+      line = options.SaLearnExe + " did not finish within " + SecondsText(options.ScanTimeLimit) + " and was ended";
       ++learned.failed;
     } else if (*status != 0) {
       line = options.SaLearnExe + " failed with exit status " + std::to_string(*status) + (said.empty() ? "" : ": " + said);

@@ -108,7 +108,7 @@ void PutIntoQueue(FileSystem& fs, const std::string& source, const std::string& 
 
 // The id as the run named the message, once it is known to be a run name.
 std::string CheckedId(const std::string& id) {
-  if (!IsRunName(id)) throw Error(kErrorFileNotFound, "saquarantine", id + " is no quarantine id (32 hexadecimal digits)");
+  if (!IsRunName(id)) throw Error(kErrorBadFileName, "saquarantine", id + " is no quarantine id (32 hexadecimal digits)");
   return CanonicalRunName(id);
 }
 

@@ -133,7 +133,7 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     if (logs.empty() && loaded) scan_log_folder();  // says why, when a variable is not set
     if (logs.empty()) {
       throw Error(kErrorInvalidArgument, "usage",
-                  loaded ? "SCANLOGPATH is not set in " + config + ": name the scan logs' folder with --logs" : config + " is missing: name the scan logs' folder with --logs");
+                  loaded ? "SCANLOGPATH is not set in " + config + ": name the scan logs' folder with --logs" : MissingConfigurationText(config) + ": name the scan logs' folder with --logs");
     }
     // A POSIX path is shown, and joined, with its own separators.
     const auto native = [](std::string path) {

@@ -122,8 +122,16 @@ int Main(Platform& platform) {
       data_directory = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue);
     } catch (const Error&) {
     }
-    const auto refuse = [&] { RefuseUnworkableFolders(GatherFolderFacts(platform, *platform.CreateFileSystem(), options, data_directory)); };
-    refuse();
+    const auto refuse = [&] {
+      const FolderFacts facts = GatherFolderFacts(platform, *platform.CreateFileSystem(), options, data_directory);
+      RefuseUnworkableFolders(facts);
+      return facts;
+    };
+    const std::string log_problem = ScanLogFolderProblem(refuse());
+    if (!log_problem.empty()) {
+      platform.LogEvent(EventLevel::kWarning, kScanLogOffEntry + log_problem);
+      options.ScanLogPath.clear();
+    }
     // Nothing is made in a queue folder; what is made may be where TEMPPATH leads.
     if (MakeQuarantineFolders(platform, options)) refuse();
   } catch (const Error& error) {

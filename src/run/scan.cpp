@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include "config/conversions.h"
 #include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
@@ -225,7 +226,7 @@ int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options
   if (!exit_status) {
     // Whatever the ended filter wrote is no message. Through spamd, the hosts it waited on are named.
     record.reason = pass.spamd_failures;
-    return leave("SpamAssassin did not finish within " + std::to_string(options.ScanTimeLimit) + " seconds; the message was left unscanned" +
+    return leave("SpamAssassin did not finish within " + SecondsText(options.ScanTimeLimit) + "; the message was left unscanned" +
                      (pass.spamd_failures.empty() ? "." : ": " + pass.spamd_failures + "."),
                  "time-limit", kExitTimeLimit);
   }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "config/conversions.h"
 #include "config/spamd_hosts.h"
 #include "run/scan.h"
 #include "store/header_fields.h"
@@ -206,7 +207,7 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
 }  // namespace
 
 WaitVerdict JudgeHostWait(const HostWait& wait) {
-  if (!wait.scan_limit) return {wait.name + " did not " + wait.stage + " within " + std::to_string(wait.spamd_timeout) + " seconds (SPAMDTIMEOUT)", true};
+  if (!wait.scan_limit) return {wait.name + " did not " + wait.stage + " within " + SecondsText(wait.spamd_timeout) + " (SPAMDTIMEOUT)", true};
   // A host that had only what a slow host before it left says little of itself.
   const bool failed = 2 * wait.waited >= wait.scan_took;
   char waited[32];
@@ -316,7 +317,7 @@ Milliseconds Ping(Platform& platform, const SpamdHost& host, const Deadline& dea
       answer.append(block, got);
     }
   } catch (const Error&) {
-    if (deadline.Passed()) throw Refusal(name + " did not answer PING within " + std::to_string(seconds) + " seconds (SPAMDTIMEOUT)");
+    if (deadline.Passed()) throw Refusal(name + " did not answer PING within " + SecondsText(seconds) + " (SPAMDTIMEOUT)");
     throw;
   }
   answer = answer.substr(0, answer.find("\r\n"));
@@ -427,7 +428,7 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
       if (share_records && host_failed && RecordHostFailure(fs, records, host, {std::time(nullptr), error.Description()}, passing) &&
           !before) {
         warnings.push_back("The spamd host " + SpamdHostName(host) + " failed, and the next runs ask it only after the other hosts for " +
-                           std::to_string(options.SpamdRetryAfter) + " seconds (SPAMDRETRYAFTER): " + error.Description());
+                           SecondsText(options.SpamdRetryAfter) + " (SPAMDRETRYAFTER): " + error.Description());
       }
     }
     if (deadline.Passed()) {

@@ -396,9 +396,9 @@ TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage
       {"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\r\n", "", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\""},
       {"HTTP/1.1 400 Bad Request\r\n\r\n", "", 3, "gave no answer that spamd gives: \"HTTP/1.1 400 Bad Request\""},
       // SCANTIMELIMIT below SPAMDTIMEOUT: the time it waited on the host, which it records all the same.
-      {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 seconds; the message was left unscanned: 127.0.0.1:{port} did not answer within 1."},
-      {"never", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not answer within 1 seconds (SPAMDTIMEOUT)"},
-      {"stall", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not take the message within 1 seconds (SPAMDTIMEOUT)"},
+      {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 second; the message was left unscanned: 127.0.0.1:{port} did not answer within 1."},
+      {"never", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not answer within 1 second (SPAMDTIMEOUT)"},
+      {"stall", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not take the message within 1 second (SPAMDTIMEOUT)"},
       {"SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n", " early", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line\""},
       // An answer longer than the message can become is refused before anything of it is kept.
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 999999999999\r\n\r\n" + std::string(100000, 'x'), " SPAMDTIMEOUT=2", 3,
