@@ -122,6 +122,7 @@ std::vector<Scenario> Table() {
       {"QuarantineCopiesAreOnDiskBeforeTheQueueFilesGo", kBoth, "", kSpam, "", "trace", O::kQuarantined, "quarantined", 0, ""},
       // Paths in the batch line: the run's own as written, "%" and all; the filter's through the interpreter's variables.
       {"TempPathWithPercentSignsIsUsedAsWritten", kBoth, "", kHam, "", "percent-temp", O::kTagged, "tagged", 0, ""},
+      {"RulesPathEndingWithASeparatorReachesTheFilterAsWritten", kBoth, "", kHam, "", "arguments", O::kTagged, "tagged", 0, ""},
       {"FilterNamedThroughAVariableRuns", kBoth, "QUARANTINE=2", kSpam, "", "filter-variable", O::kDeleted, "deleted", 0, ""},
       {"CheckOfAFilterNamedThroughAVariable", kBoth, "", kSpam, "", "sacheck filter-variable", O::kLeft, "-", 0,
        "OK       SPAMASSASSINEXE        \"%SAFILTER_HOME%\\safilter"},
@@ -355,6 +356,11 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   const bool check = Has(s.setup, "sacheck"), printed = check || Has(s.setup, "help") || Has(s.setup, "version");
   if (Has(s.setup, "trace") && build.wine && !check) box.environment["WINEDEBUG"] += ",+relay";
+  // A rules path that ends with a separator, and the filter's record of the words it got.
+  if (Has(s.setup, "arguments")) {
+    box.environment["SAFILTER_ARGUMENTS"] = box.Native(box.folder / "arguments.txt");
+    settings += " SPAMASSASSINRULESPATH={box}/rules\\";
+  }
   if (Has(s.setup, "trace") && !build.wine) {
     box.tracer = {"strace", "-f", "-y", "-qq", "-o", box.folder / "trace.txt", "-e", "trace=fsync,rename,renameat,renameat2,unlink,unlinkat"};
   }
@@ -420,6 +426,9 @@ void RunScenario(const Build& build, const Scenario& s) {
     if (!printed) expected.push_back(events.size() > n && events[n].rfind(line, 0) == 0 ? events[n] : line);
   }
   EXPECT_EQ(events, expected) << run.standard_error;
+  if (Has(s.setup, "arguments")) {
+    EXPECT_EQ(ReadFile(box.folder / "arguments.txt"), "-P\n-c\n" + box.Native(box.folder / "rules") + "\\\n");
+  }
   EXPECT_EQ(run.status, s.status) << run.standard_error;
   // A run that ends normally writes nothing on standard error but what the filter wrote there.
   EXPECT_TRUE(build.wine || run.status != 0 || !expected.empty() ||
@@ -475,7 +484,7 @@ void RunScenario(const Build& build, const Scenario& s) {
   // anywhere else.
   EXPECT_TRUE((run.status == 1 && !check) || RunFilesIn(box.temp).empty());
   for (const auto& name : FilesIn(box.folder.path)) {
-    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh spamc.cmd trace.txt ", (" " + name + " ").c_str())) << name;
+    EXPECT_TRUE(Has(" registry.reg events.log stderr.txt stdout.txt faults.txt filter.sh spamc.cmd trace.txt arguments.txt ", (" " + name + " ").c_str())) << name;
   }
   // No folder either (a relative path would make one in the folder the run started in), but the
   // real filter's own in HOME.

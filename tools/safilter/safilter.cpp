@@ -23,6 +23,8 @@
 // Standing in for spamc too, it acts as if only a daemon on 127.0.0.1 were up:
 // given "-d HOST" for another host it writes nothing and fails as spamc -x
 // does, and it answers the keep-alive check (-K) without reading a message.
+// With SAFILTER_ARGUMENTS naming a file, it writes its arguments there, one a
+// line, so that a test sees the words a command line gave it.
 //
 // Only the standard library is used, so it builds on every platform.
 
@@ -174,6 +176,11 @@ int main(int argc, char** argv) {
     keep_alive_check = keep_alive_check || std::strcmp(argv[i], "-K") == 0;
     if (i + 1 < argc && std::strcmp(argv[i], "-c") == 0) rules = argv[i + 1];
     if (i + 1 < argc && std::strcmp(argv[i], "-d") == 0) host = argv[i + 1];
+  }
+  // The words as this program received them, one a line, for tests of how a command line reaches a filter.
+  if (const char* record = std::getenv("SAFILTER_ARGUMENTS")) {
+    std::ofstream words(record, std::ios::binary);
+    for (int i = 1; i < argc; ++i) words << argv[i] << '\n';
   }
   if (host != "127.0.0.1") return 69;  // spamc's EX_UNAVAILABLE
   if (keep_alive_check) return 0;
