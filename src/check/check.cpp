@@ -64,21 +64,12 @@ class Report {
   std::map<std::string, int> counts_;
 };
 
-// Where a folder leads, as the system names it; empty when it cannot be opened.
-std::string FinalPathOf(FileSystem& fs, const std::string& folder) {
-  try {
-    return fs.FolderExists(folder) ? fs.FinalPath(folder) : "";
-  } catch (const Error&) {
-    return "";
-  }
-}
-
 // What keeps a run from writing into the folder, found by making and removing
 // a probe file there; empty when nothing does. A folder in the mail server's
 // queue folder (queues) gets no probe: the server would take it for mail.
 std::string WriteProblem(FileSystem& fs, const std::string& folder, const std::string& queues) {
   if (!fs.FolderExists(folder)) return "names no folder";
-  if (SameOrInside(FinalPathOf(fs, folder), queues)) {
+  if (SameOrInside(WhereFolderLeads(fs, folder), queues)) {
     return "lies in the mail server's queue folder " + queues + ", which takes what lies there for mail: choose a folder outside it";
   }
   const std::string probe = BuildPath(folder, "sacheck-probe.tmp");
@@ -141,7 +132,7 @@ Finding Folder(FileSystem& fs, const std::string& path, const char* unset, bool 
 std::string RelativePathProblem(FileSystem& fs, const std::string& path, bool program) {
   if (path.empty() || IsFullPath(path)) return "";
   return std::string("not a full path: a run takes it from the folder it starts in") + (program ? " (or from PATH)" : "") + ", here " +
-         FinalPathOf(fs, ".") + ", but a service starts in the system folder (C:\\Windows\\System32); write the full path";
+         WhereFolderLeads(fs, ".") + ", but a service starts in the system folder (C:\\Windows\\System32); write the full path";
 }
 
 // The mail server's data directory; empty when it is not known.
@@ -278,7 +269,7 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          }
          Finding found = Folder(fs, folder, "", false, queues);
          if (text["SCANLOGPATH"].empty()) found.value = "no scan log";
-         if (SameOrInside(FinalPathOf(fs, folder), queues)) {
+         if (SameOrInside(WhereFolderLeads(fs, folder), queues)) {
            found.problem += ": runs keep no scan log, and each logs a Warning entry";
          } else if (!found.problem.empty()) {
            found.problem += ": runs go on without their log lines";

@@ -68,25 +68,26 @@ std::vector<FolderProblem> UnworkableFolders(const FolderFacts& facts) {
   return problems;
 }
 
+std::string WhereFolderLeads(FileSystem& fs, const std::string& path) {
+  if (path.empty() || !fs.FolderExists(path)) return "";
+  try {
+    return fs.FinalPath(path);
+  } catch (const Error&) {
+    return "";  // a folder that cannot be opened is the error of whoever writes into it
+  }
+}
+
 FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& data_directory) {
-  const auto final_path = [&](const std::string& path) {
-    if (path.empty() || !fs.FolderExists(path)) return std::string();
-    try {
-      return fs.FinalPath(path);
-    } catch (const Error&) {
-      return std::string();  // a folder that cannot be opened is the run's own error to report
-    }
-  };
   FolderFacts facts;
   facts.temp_path = options.TempPath;
-  facts.temp = final_path(options.TempPath);
+  facts.temp = WhereFolderLeads(fs, options.TempPath);
   facts.quarantine_path = options.QuarantinePath;
-  facts.quarantine = final_path(options.QuarantinePath);
-  facts.quarantine_messages = final_path(BuildPath(options.QuarantinePath, "Messages"));
+  facts.quarantine = WhereFolderLeads(fs, options.QuarantinePath);
+  if (!options.QuarantinePath.empty()) facts.quarantine_messages = WhereFolderLeads(fs, BuildPath(options.QuarantinePath, "Messages"));
   // Not made yet (sacheck makes nothing): where a run would make it.
   if (facts.quarantine_messages.empty() && !facts.quarantine.empty()) facts.quarantine_messages = BuildPath(facts.quarantine, "Messages");
-  facts.scan_log = final_path(options.ScanLogPath);
-  facts.queues = data_directory.empty() ? "" : final_path(data_directory + "\\QUEUES");
+  facts.scan_log = WhereFolderLeads(fs, options.ScanLogPath);
+  facts.queues = data_directory.empty() ? "" : WhereFolderLeads(fs, data_directory + "\\QUEUES");
   if (options.SpamdHosts.empty()) {
     facts.temp_on_command_line = ExpandCommandText(options.TempPath, [&](const std::string& name) { return platform.EnvironmentValue(name); });
   }

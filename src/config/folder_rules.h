@@ -47,6 +47,10 @@ bool SameOrInside(const std::string& folder, const std::string& outer);
 // in: a drive and a separator ("C:\"), a UNC path, or a root separator.
 bool IsFullPath(const std::string& path);
 
+// Where an existing folder leads (FileSystem::FinalPath); empty when it is
+// missing or cannot be opened.
+std::string WhereFolderLeads(FileSystem& fs, const std::string& path);
+
 // Gathers the facts of the options' folders and of the data directory's
 // queue folder; a folder that cannot be opened has no final path.
 FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& data_directory);
