@@ -191,6 +191,8 @@ std::vector<Scenario> Table() {
        "FAIL     TEMPPATH               \"\n\" lies in the mail server's queue folder \nFAIL     trial scan             not run: TEMPPATH cannot work"},
       {"CheckOfATempPathThatIsTheQuarantine", kBoth, "TEMPPATH={box}/quarantine/", kSpam, "", "sacheck", O::kLeft, "-", 1,
        "FAIL     TEMPPATH               \"\n is the quarantine folder (QUARANTINEPATH \""},
+      {"CheckOfAQuarantinePathThatNamesNoFolder", kBoth, "QUARANTINEPATH={box}/none", kSpam, "", "sacheck", O::kLeft, "-", 1,
+       "FAIL     loading                Quantine path is not a valid directory: every run stops before scanning"},
       {"CheckOfATempPathNotSet", kBoth, "TEMPPATH=-", kSpam, "", "sacheck", O::kLeft, "-", 1, "FAIL     TEMPPATH               \"\" -> -: TEMPPATH is not set: "},
       {"CheckOfATempPathWithASetVariable", kBoth, "TEMPPATH={box}/%SAFILTER_HOME%", kSpam, "", "sacheck filter-variable", O::kLeft, "-", 1,
        "FAIL     TEMPPATH               \"\n holds a %NAME% of a set environment variable\nFAIL     trial scan             not run: TEMPPATH cannot work"},
