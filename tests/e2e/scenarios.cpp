@@ -196,7 +196,7 @@ std::vector<Scenario> Table() {
       {"CheckOfATempPathNotSet", kBoth, "TEMPPATH=-", kSpam, "", "sacheck", O::kLeft, "-", 1, "FAIL     TEMPPATH               \"\" -> -: TEMPPATH is not set: "},
       {"CheckOfATempPathWithASetVariable", kBoth, "TEMPPATH={box}/%SAFILTER_HOME%", kSpam, "", "sacheck filter-variable", O::kLeft, "-", 1,
        "FAIL     TEMPPATH               \"\n holds a %NAME% of a set environment variable\nFAIL     trial scan             not run: TEMPPATH cannot work"},
-      {"CheckOfRelativePaths", kLinux, "TEMPPATH=temp SCANLOGPATH=. SPAMASSASSINEXE=safilter", kSpam, "", "sacheck", O::kLeft, "-", 1,
+      {"CheckOfRelativePaths", kBoth, "TEMPPATH=temp SCANLOGPATH=. SPAMASSASSINEXE=safilter", kSpam, "", "sacheck", O::kLeft, "-", 1,
        "WARNING  SCANLOGPATH            \".\" -> .\\: not a full path: a run takes it from the folder it starts in, here {box}, but a service starts in "
        "the system folder\nWARNING  SPAMASSASSINEXE        \"safilter\" -> safilter: not a full path: a run takes it from the folder it starts in (or from PATH)"},
       // The programs' own words, for an operator at a prompt: the mail server never gives them.
