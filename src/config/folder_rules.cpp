@@ -1,5 +1,6 @@
 #include "config/folder_rules.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "helpers/batch_text.h"
@@ -20,6 +21,12 @@ std::string Quote(std::string text) {
 }
 
 bool SameFolder(const std::string& a, const std::string& b) { return SameOrInside(a, b) && SameOrInside(b, a); }
+
+// A folder in the queue folder, by where it leads or by what it is.
+bool InQueue(const FolderFacts& facts, const std::string& folder, const std::string& identity) {
+  const auto& ids = facts.queue_identities;
+  return SameOrInside(folder, facts.queues) || (!identity.empty() && std::find(ids.begin(), ids.end(), identity) != ids.end());
+}
 
 }  // namespace
 
@@ -54,13 +61,14 @@ std::vector<FolderProblem> UnworkableFolders(const FolderFacts& facts) {
   } else if (SameFolder(facts.temp, facts.quarantine_messages)) {
     problems.push_back({"TEMPPATH", temp + " is the quarantine's Messages folder (" + quarantine +
                                     "): a run's temporary files would lie among the quarantined messages; give TEMPPATH a folder of its own"});
-  } else if (SameOrInside(facts.temp, facts.queues)) {
+  } else if (InQueue(facts, facts.temp, facts.temp_identity)) {
     problems.push_back({"TEMPPATH", temp + " lies in the mail server's queue folder " + facts.queues +
                                     ": the server would take a run's temporary files for mail; give TEMPPATH a folder outside it"});
   }
   // Its Messages folder may lead elsewhere (a link, a junction) than the folder itself.
-  const bool messages_in_queue = !SameOrInside(facts.quarantine, facts.queues) && SameOrInside(facts.quarantine_messages, facts.queues);
-  if (SameOrInside(facts.quarantine, facts.queues) || messages_in_queue) {
+  const bool in_queue = InQueue(facts, facts.quarantine, facts.quarantine_identity);
+  const bool messages_in_queue = !in_queue && InQueue(facts, facts.quarantine_messages, facts.quarantine_messages_identity);
+  if (in_queue || messages_in_queue) {
     problems.push_back({"QUARANTINEPATH", quarantine + (messages_in_queue ? "'s Messages folder" : "") + " lies in the mail server's queue folder " +
                                               facts.queues + ": each quarantined message would be picked up again as new mail and quarantined "
                                               "again, for ever; give QUARANTINEPATH a folder outside it"});
@@ -88,6 +96,30 @@ FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOp
   if (facts.quarantine_messages.empty() && !facts.quarantine.empty()) facts.quarantine_messages = BuildPath(facts.quarantine, "Messages");
   facts.scan_log = WhereFolderLeads(fs, options.ScanLogPath);
   facts.queues = data_directory.empty() ? "" : WhereFolderLeads(fs, data_directory + "\\QUEUES");
+  if (!facts.queues.empty()) {
+    const auto identity = [&](const std::string& folder) {
+      try {
+        return fs.FolderExists(folder) ? fs.FolderIdentity(folder) : "";
+      } catch (const Error&) {
+        return std::string();  // what cannot be opened is no second name of a queue folder
+      }
+    };
+    const std::string queues = data_directory + "\\QUEUES";
+    facts.queue_identities.push_back(identity(queues));
+    try {
+      for (const std::string& connector : fs.FolderNames(queues)) {
+        const std::string folder = queues + "\\" + connector;
+        for (const std::string& each : {folder, folder + "\\Inbound", folder + "\\Inbound\\Messages"}) facts.queue_identities.push_back(identity(each));
+      }
+    } catch (const Error&) {
+      // A queue folder that cannot be listed leaves its connectors to the comparison of paths.
+    }
+    facts.temp_identity = identity(options.TempPath);
+    facts.quarantine_identity = identity(options.QuarantinePath);
+    if (!options.QuarantinePath.empty()) facts.quarantine_messages_identity = identity(BuildPath(options.QuarantinePath, "Messages"));
+    facts.scan_log_identity = identity(options.ScanLogPath);
+    facts.queue_identities.erase(std::remove(facts.queue_identities.begin(), facts.queue_identities.end(), ""), facts.queue_identities.end());
+  }
   if (options.SpamdHosts.empty()) {
     facts.temp_on_command_line = ExpandCommandText(options.TempPath, [&](const std::string& name) { return platform.EnvironmentValue(name); });
   }
@@ -95,7 +127,7 @@ FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOp
 }
 
 std::string ScanLogFolderProblem(const FolderFacts& facts) {
-  if (!SameOrInside(facts.scan_log, facts.queues)) return "";
+  if (!InQueue(facts, facts.scan_log, facts.scan_log_identity)) return "";
   return "SCANLOGPATH lies in the mail server's queue folder " + facts.queues +
          ", which would take the log's files for mail: give SCANLOGPATH a folder outside it";
 }

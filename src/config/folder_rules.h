@@ -22,6 +22,12 @@ struct FolderFacts {
   // empty otherwise.
   std::string temp_on_command_line;
   std::string scan_log;  // where SCANLOGPATH leads; empty: not set or no such folder
+  // FileSystem::FolderIdentity of the queue folder, of each connector's folder,
+  // its Inbound and its Messages; and of the four folders above (empty where
+  // there is none), so that a second name the system does not link (a share
+  // of a local folder, a bind mount) is known for what it is.
+  std::vector<std::string> queue_identities;
+  std::string temp_identity, quarantine_identity, quarantine_messages_identity, scan_log_identity;
 };
 
 // One setting that cannot work, and why, with the fix.

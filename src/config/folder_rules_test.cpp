@@ -56,6 +56,21 @@ TEST(FolderRules, RefusedAreTheFoldersThatCannotWork) {
   }
 }
 
+// A folder that the system names otherwise (a share of a local folder, a bind mount) is known by what it is.
+TEST(FolderRules, AQueueFolderByAnotherNameIsInTheQueue) {
+  FolderFacts facts = Facts("T\\", "\\\\mail\\t", "Q\\", "\\\\mail\\q", "\\\\mail\\q\\Messages", "C:\\Data\\QUEUES", "T\\");
+  facts.queue_identities = {"1:1", "1:2"};
+  EXPECT_TRUE(UnworkableFolders(facts).empty());
+  facts.temp_identity = "1:2";
+  facts.quarantine_messages_identity = "1:1";
+  const std::vector<FolderProblem> problems = UnworkableFolders(facts);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_NE(problems[0].text.find("TEMPPATH \"T\" lies in the mail server's queue folder"), std::string::npos) << problems[0].text;
+  EXPECT_NE(problems[1].text.find("\"Q\"'s Messages folder lies in"), std::string::npos) << problems[1].text;
+  facts.scan_log_identity = "1:1";
+  EXPECT_NE(ScanLogFolderProblem(facts), "");
+}
+
 TEST(FolderRules, AScanLogInTheQueueIsTurnedOff) {
   FolderFacts facts;
   facts.queues = "C:\\Data\\QUEUES";

@@ -155,6 +155,11 @@ class FileSystem {
   // "/" on POSIX) and none at its end but a root's. Throws Error when the
   // folder cannot be opened.
   virtual std::string FinalPath(const std::string& path) = 0;
+  // A text that every name of one existing folder gives and no other folder
+  // does, whatever the system links or not (a share of a local folder, a bind
+  // mount): POSIX the device and inode, Windows the volume's serial number and
+  // the file index. Throws Error when the folder cannot be opened.
+  virtual std::string FolderIdentity(const std::string& path) = 0;
 };
 
 // The registry handle of the Windows-style registry calls below.

@@ -118,12 +118,17 @@ struct Sandbox {
   // that it goes with the process however that ends, and nothing that removes
   // the test's folders later meets it.
   void MountSmallVolume(const std::string& folder, const std::string& size) {
+    Mount("tmpfs", folder, "tmpfs", 0, "size=" + size);
+    std::filesystem::create_directories(messages);
+  }
+  // Shows the source folder at the target as well (a second name that no link tells of), in the same namespace.
+  void BindFolder(const std::string& source, const std::string& target) { Mount(source, target, nullptr, MS_BIND, ""); }
+  void Mount(const std::string& source, const std::string& folder, const char* type, unsigned long flags, const std::string& data) {
     static const bool private_namespace =
         unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
     if (!private_namespace) throw std::runtime_error("cannot make a private mount namespace");
-    if (mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0) throw std::runtime_error("cannot mount a tmpfs on " + folder);
+    if (mount(source.c_str(), folder.c_str(), type, flags, data.c_str()) != 0) throw std::runtime_error("cannot mount " + source + " on " + folder);
     mounts.push_back(folder);
-    std::filesystem::create_directories(messages);
   }
 
   // Writes a working configuration (QUARANTINE=1, the sandbox's folders, the

@@ -180,6 +180,7 @@ std::vector<Scenario> Table() {
       {"TempPathThatIsTheQuarantinesMessagesStopsTheRun", kBoth, "TEMPPATH={box}/quarantine/./Messages", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathThatIsTheQuarantineInAnotherCaseStopsTheRun", kWine, "TEMPPATH={box}/QUARANTINE", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathInTheQueueStopsTheRun", kBoth, "TEMPPATH={inbound}", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
+      {"TempPathThatIsAQueueFolderByAnotherNameStopsTheRun", kLinux, "", kSpam, "", "temp-bound-to-queue", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathNotSetStopsTheRun", kBoth, "TEMPPATH=-", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH is not set: "},
       {"TempPathWithASetVariableStopsTheRun", kBoth, "TEMPPATH={box}/%SAFILTER_HOME%", kSpam, "", "filter-variable", O::kLeft, "-", 2,
        kBadSetting + "TEMPPATH \""},
@@ -350,6 +351,7 @@ void RunScenario(const Build& build, const Scenario& s) {
   if (Has(s.setup, "small-temp")) box.MountSmallVolume(box.temp, "256k");
   if (Has(s.setup, "small-quarantine")) box.MountSmallVolume(box.quarantine, "64k");
   if (Has(s.setup, "small-queue")) box.MountSmallVolume(box.data, "256k");
+  if (Has(s.setup, "temp-bound-to-queue")) box.BindFolder(box.data + "/QUEUES/" + box.connector, box.temp);
   if (Has(s.setup, "percent-temp")) std::filesystem::create_directories(box.temp = box.folder / "100% of 5%");
   if (Has(s.setup, "filter-variable")) {
     const std::filesystem::path filter(build.safilter);

@@ -153,9 +153,14 @@ TEST_F(FileSystemContract, EachSpellingOfAFolderHasOneFinalPath) {
   std::filesystem::create_directory_symlink(folder / "Quarantine", folder / "link");
   EXPECT_EQ(fs->FinalPath(P("link")), final_path);
 #endif
+  // What a folder is: one for every name, another for another folder.
+  EXPECT_EQ(fs->FolderIdentity(P("Quarantine\\Messages\\..")), fs->FolderIdentity(P("Quarantine")));
+  EXPECT_NE(fs->FolderIdentity(P("Quarantine\\Messages")), fs->FolderIdentity(P("Quarantine")));
   WriteFile(folder / "file", "x");
-  EXPECT_THROW(fs->FinalPath(P("file")), Error);
-  EXPECT_THROW(fs->FinalPath(P("none")), Error);
+  for (const char* name : {"file", "none"}) {
+    EXPECT_THROW(fs->FinalPath(P(name)), Error) << name;
+    EXPECT_THROW(fs->FolderIdentity(P(name)), Error) << name;
+  }
 }
 
 // SPAMDHOSTS through the platform's own profile reader: a list longer than the

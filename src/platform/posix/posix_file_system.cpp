@@ -376,4 +376,11 @@ std::string PosixFileSystem::FinalPath(const std::string& path) {
   return resolved.get();
 }
 
+std::string PosixFileSystem::FolderIdentity(const std::string& path) {
+  struct stat info;
+  if (::stat(ToNativePath(path).c_str(), &info) != 0) throw PosixError("Could not find the folder " + Quoted(path), errno);
+  if (!S_ISDIR(info.st_mode)) throw PosixError("Could not find the folder " + Quoted(path), ENOTDIR);
+  return std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+
 }  // namespace saplugin

@@ -27,6 +27,7 @@ class PosixFileSystem : public FileSystem {
   std::vector<FileEntry> FilesIn(const std::string& path) override;
   std::vector<std::string> FolderNames(const std::string& path) override;
   std::string FinalPath(const std::string& path) override;
+  std::string FolderIdentity(const std::string& path) override;
 };
 
 }  // namespace saplugin

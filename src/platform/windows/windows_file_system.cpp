@@ -337,5 +337,16 @@ std::string WindowsFileSystem::FinalPath(const std::string& path) {
   return name;
 }
 
+std::string WindowsFileSystem::FolderIdentity(const std::string& path) {
+  ScopedHandle folder(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info)) {
+    throw WindowsError("Could not find the folder " + Quoted(path), GetLastError());
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw WindowsError("Could not find the folder " + Quoted(path), ERROR_DIRECTORY);
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
+}
+
 }  // namespace saplugin
 
