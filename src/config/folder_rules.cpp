@@ -12,7 +12,7 @@ namespace {
 
 char Folded(char c) { return c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
-// A folder setting as the operator wrote it: without the "\\" that loading added.
+// A folder setting as the operator wrote it: without the backslash that loading added.
 std::string Quote(std::string text) {
   if (text.size() > 1 && text.back() == '\\' && text[text.size() - 2] != '\\' && text[text.size() - 2] != ':' && text[text.size() - 2] != '/') {
     text.pop_back();
@@ -20,7 +20,10 @@ std::string Quote(std::string text) {
   return "\"" + text + "\"";
 }
 
-bool SameFolder(const std::string& a, const std::string& b) { return SameOrInside(a, b) && SameOrInside(b, a); }
+// One folder, by where the two lead or by what they are.
+bool SameFolder(const std::string& a, const std::string& b, const std::string& a_identity, const std::string& b_identity) {
+  return (SameOrInside(a, b) && SameOrInside(b, a)) || (!a_identity.empty() && a_identity == b_identity);
+}
 
 // A folder in the queue folder, by where it leads or by what it is.
 bool InQueue(const FolderFacts& facts, const std::string& folder, const std::string& identity) {
@@ -55,10 +58,10 @@ std::vector<FolderProblem> UnworkableFolders(const FolderFacts& facts) {
     problems.push_back({"TEMPPATH", temp + " holds a %NAME% of a set environment variable, which the command interpreter replaces on "
                                     "its own command line before it reads a batch file: it would look for each run's batch file in " +
                                     Quote(facts.temp_on_command_line) + " and no filter would run; write the folder without %NAME%"});
-  } else if (SameFolder(facts.temp, facts.quarantine)) {
+  } else if (SameFolder(facts.temp, facts.quarantine, facts.temp_identity, facts.quarantine_identity)) {
     problems.push_back({"TEMPPATH", temp + " is the quarantine folder (" + quarantine +
                                     "): a run's temporary files would lie among the quarantined messages; give TEMPPATH a folder of its own"});
-  } else if (SameFolder(facts.temp, facts.quarantine_messages)) {
+  } else if (SameFolder(facts.temp, facts.quarantine_messages, facts.temp_identity, facts.quarantine_messages_identity)) {
     problems.push_back({"TEMPPATH", temp + " is the quarantine's Messages folder (" + quarantine +
                                     "): a run's temporary files would lie among the quarantined messages; give TEMPPATH a folder of its own"});
   } else if (InQueue(facts, facts.temp, facts.temp_identity)) {
@@ -96,14 +99,18 @@ FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOp
   if (facts.quarantine_messages.empty() && !facts.quarantine.empty()) facts.quarantine_messages = BuildPath(facts.quarantine, "Messages");
   facts.scan_log = WhereFolderLeads(fs, options.ScanLogPath);
   facts.queues = data_directory.empty() ? "" : WhereFolderLeads(fs, data_directory + "\\QUEUES");
+  const auto identity = [&](const std::string& folder) {
+    try {
+      return !folder.empty() && fs.FolderExists(folder) ? fs.FolderIdentity(folder) : "";
+    } catch (const Error&) {
+      return std::string();  // what cannot be opened is no second name of another folder
+    }
+  };
+  facts.temp_identity = identity(options.TempPath);
+  facts.quarantine_identity = identity(options.QuarantinePath);
+  if (!options.QuarantinePath.empty()) facts.quarantine_messages_identity = identity(BuildPath(options.QuarantinePath, "Messages"));
+  facts.scan_log_identity = identity(options.ScanLogPath);
   if (!facts.queues.empty()) {
-    const auto identity = [&](const std::string& folder) {
-      try {
-        return fs.FolderExists(folder) ? fs.FolderIdentity(folder) : "";
-      } catch (const Error&) {
-        return std::string();  // what cannot be opened is no second name of a queue folder
-      }
-    };
     const std::string queues = data_directory + "\\QUEUES";
     facts.queue_identities.push_back(identity(queues));
     try {
@@ -114,10 +121,6 @@ FolderFacts GatherFolderFacts(Platform& platform, FileSystem& fs, const PluginOp
     } catch (const Error&) {
       // A queue folder that cannot be listed leaves its connectors to the comparison of paths.
     }
-    facts.temp_identity = identity(options.TempPath);
-    facts.quarantine_identity = identity(options.QuarantinePath);
-    if (!options.QuarantinePath.empty()) facts.quarantine_messages_identity = identity(BuildPath(options.QuarantinePath, "Messages"));
-    facts.scan_log_identity = identity(options.ScanLogPath);
     facts.queue_identities.erase(std::remove(facts.queue_identities.begin(), facts.queue_identities.end(), ""), facts.queue_identities.end());
   }
   if (options.SpamdHosts.empty()) {

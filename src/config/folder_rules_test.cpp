@@ -69,6 +69,9 @@ TEST(FolderRules, AQueueFolderByAnotherNameIsInTheQueue) {
   EXPECT_NE(problems[1].text.find("\"Q\"'s Messages folder lies in"), std::string::npos) << problems[1].text;
   facts.scan_log_identity = "1:1";
   EXPECT_NE(ScanLogFolderProblem(facts), "");
+  // TEMPPATH the quarantine's Messages folder by another name.
+  facts.temp_identity = "1:1";
+  EXPECT_NE(UnworkableFolders(facts).at(0).text.find("is the quarantine's Messages folder"), std::string::npos);
 }
 
 TEST(FolderRules, AScanLogInTheQueueIsTurnedOff) {
