@@ -312,14 +312,25 @@ std::vector<std::string> WindowsFileSystem::FolderNames(const std::string& path)
   return names;
 }
 
-std::string WindowsFileSystem::FinalPath(const std::string& path) {
+namespace {
+
+// Opens an existing folder (never a file) to ask what it is, for the caller
+// to own; throws Error otherwise.
+HANDLE OpenFolder(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
   ScopedHandle folder(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info)) {
+  if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), info)) {
     throw WindowsError("Could not find the folder " + Quoted(path), GetLastError());
   }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw WindowsError("Could not find the folder " + Quoted(path), ERROR_DIRECTORY);
+  if ((info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw WindowsError("Could not find the folder " + Quoted(path), ERROR_DIRECTORY);
+  return folder.Release();
+}
+
+}  // namespace
+
+std::string WindowsFileSystem::FinalPath(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info;
+  const ScopedHandle folder(OpenFolder(path, &info));
   std::string name(MAX_PATH, '\0');
   for (;;) {
     const DWORD length = GetFinalPathNameByHandleA(folder.Get(), &name[0], static_cast<DWORD>(name.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -338,13 +349,8 @@ std::string WindowsFileSystem::FinalPath(const std::string& path) {
 }
 
 std::string WindowsFileSystem::FolderIdentity(const std::string& path) {
-  ScopedHandle folder(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  if (!folder.Valid() || !GetFileInformationByHandle(folder.Get(), &info)) {
-    throw WindowsError("Could not find the folder " + Quoted(path), GetLastError());
-  }
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) throw WindowsError("Could not find the folder " + Quoted(path), ERROR_DIRECTORY);
+  const ScopedHandle folder(OpenFolder(path, &info));
   return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
 }
 
