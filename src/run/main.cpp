@@ -1,5 +1,7 @@
 #include "run/main.h"
 
+#include <optional>
+
 #include "config/folder_rules.h"
 #include "config/load_options.h"
 #include "store/release_mark.h"
@@ -28,22 +30,25 @@ namespace {
 const char* const kTrapEntry = "Could not process pickup event for Connector: ";
 const char* const kBadSettingEntry = "Can't run SpamAssassin because of a setting in the plugin config file: ";
 
-QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& words,
-                           const std::string& command_line) {
+// The data directory as read before the trap, or, when that read failed, read
+// again here, so that what is wrong with the registry ends in the trap.
+QueuePaths BuildQueuePaths(Platform& platform, const std::vector<std::string>& words, const std::string& command_line,
+                           const std::optional<std::string>& data_directory) {
   if (words.size() < 2) {
     throw Error(kErrorSubscriptOutOfRange, "Main",
                 "The command line \"" + command_line + "\" does not hold a message file name and a connector name");
   }
-  return MakeQueuePaths(ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue), words[1], words[0]);
+  const std::string data = data_directory ? *data_directory : ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue);
+  return MakeQueuePaths(data, words[1], words[0]);
 }
 
 // The run after the configuration is loaded; any error leaves it for the trap.
-int PickUp(Platform& platform, const PluginOptions& options, ScanRecord& record) {
+int PickUp(Platform& platform, const PluginOptions& options, const std::optional<std::string>& data_directory, ScanRecord& record) {
   const std::string command_line = platform.CommandLine();
   const std::vector<std::string> words = SplitCommandLine(command_line);
   if (!words.empty()) record.message = words[0];
   if (words.size() > 1) record.connector = words[1];
-  const QueuePaths paths = BuildQueuePaths(platform, words, command_line);
+  const QueuePaths paths = BuildQueuePaths(platform, words, command_line, data_directory);
 
   auto fs = platform.CreateFileSystem();
   record.outcome = "missing";
@@ -110,6 +115,8 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
 
 int Main(Platform& platform) {
   PluginOptions options;
+  // Read once for the check of the folders and the queue's paths; empty when the read failed.
+  std::optional<std::string> data_directory;
   try {
     if (!LoadOptions(platform, options, false)) return kExitNormal;
     // The connector's own section, when it has one, over the main one's.
@@ -117,13 +124,12 @@ int Main(Platform& platform) {
     if (words.size() > 1) LoadConnectorOptions(platform, ConfigFile(platform), words[1], options);
     // Folders that cannot work stop every run before it touches a message.
     // A registry that cannot be read is the run's own error, named in its trap.
-    std::string data_directory;
     try {
       data_directory = ReadRegistryValue(platform, kHostRegistryKey, kDataDirectoryValue);
     } catch (const Error&) {
     }
     const auto refuse = [&] {
-      const FolderFacts facts = GatherFolderFacts(platform, *platform.CreateFileSystem(), options, data_directory);
+      const FolderFacts facts = GatherFolderFacts(platform, *platform.CreateFileSystem(), options, data_directory.value_or(""));
       RefuseUnworkableFolders(facts);
       return facts;
     };
@@ -147,7 +153,7 @@ int Main(Platform& platform) {
   int status = kExitTrapped;
   std::string reason;
   try {
-    status = PickUp(platform, options, record);
+    status = PickUp(platform, options, data_directory, record);
   } catch (const Error& error) {
     reason = error.Description();
   } catch (const std::exception& error) {
