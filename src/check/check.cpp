@@ -467,7 +467,7 @@ void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) 
 
 // The quarantine summed up: messages, bytes, the oldest, parts missing, and
 // whether purge keeps it within QUARANTINEDAYS.
-void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& report) {
+void CheckQuarantine(FileSystem& fs, const PluginOptions& options, const std::string& data_directory, Report& report) {
   if (options.QuarantinePath.empty()) return;
   std::vector<QuarantinedMessage> messages;
   try {
@@ -478,12 +478,16 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   }
   const std::int64_t now = std::time(nullptr);
   std::int64_t bytes = 0, oldest = now;
-  long missing = 0, unrecorded = 0, overdue = 0, unsettled = 0;
+  long missing = 0, unrecorded = 0, overdue = 0, unsettled = 0, blocking = 0;
+  std::string blocked;
   for (const QuarantinedMessage& message : messages) {
     // Only the record says whether a run or a release stopped half-way; no header section is read.
     if (message.record) {
       try {
-        unsettled += ReadQuarantineRecord(fs, options.QuarantinePath, message.id).state != EntryState::kWhole;
+        const QuarantineRecord record = ReadQuarantineRecord(fs, options.QuarantinePath, message.id);
+        unsettled += record.state != EntryState::kWhole;
+        const std::string left = MessageLeftInQueue(fs, data_directory, record);
+        if (!left.empty() && ++blocking <= 5) blocked += (blocked.empty() ? "" : ", ") + left;
       } catch (const Error&) {
         // An unreadable record is counted by the listing's own check of the parts.
       }
@@ -503,6 +507,10 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   if (unsettled > 0) {
     detail += ", " + std::to_string(unsettled) + " whose run or release stopped half-way (saquarantine list shows what each needs)";
   }
+  if (blocking > 0) {
+    detail += ", " + std::to_string(blocking) + " whose message file is left in the queue without its pickup file, blocking its name (" +
+              blocked + (blocking > 5 ? ", ..." : "") + "): saquarantine release puts the pickup file back, delete removes the file";
+  }
   if (unrecorded > 0) detail += ", " + std::to_string(unrecorded) + " without a record of their connector (release them with --connector)";
   if (overdue > 0) {
     detail += ": " + std::to_string(overdue) + " older than QUARANTINEDAYS (" + std::to_string(options.QuarantineDays) +
@@ -513,7 +521,7 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   // Release marks: each lets its message pass one run unscanned, for a day.
   std::vector<MarkFile> marks;
   try {
-    marks = ListReleaseMarks(fs, options.QuarantinePath);
+    marks = ListReleaseMarks(fs, options.QuarantinePath, data_directory);
   } catch (const Error& error) {
     report.Line("FAIL", "release marks", error.Description());
     return;
@@ -522,7 +530,7 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, Report& repor
   long expired_count = 0, kept = 0;
   for (const MarkFile& mark : marks) {
     kept += mark.release_cut_short;
-    if (now - mark.modified <= kReleaseMarkLifetime || mark.release_cut_short) continue;
+    if (!mark.Expired(now)) continue;
     ++expired_count;
     if (expired_count <= 5) expired += (expired.empty() ? "" : ", ") + mark.path;
   }
@@ -672,7 +680,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   }
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
   if (loaded) CheckScanLog(*fs, options, report);
-  if (loaded) CheckQuarantine(*fs, options, report);
+  if (loaded) CheckQuarantine(*fs, options, DataDirectory(platform), report);
   // What the checks below write goes into TEMPPATH, and only where a run's files may go.
   const bool temp_works = std::none_of(folder_problems.begin(), folder_problems.end(), [](const FolderProblem& p) { return p.key == "TEMPPATH"; });
   if (loaded && temp_works) CheckSpamdHosts(platform, *fs, options, report);

@@ -15,6 +15,7 @@
 #include "store/quarantine_store.h"
 #include "quarantine/release.h"
 #include "run/main.h"
+#include "run/read_registry_value.h"
 #include "store/names.h"
 #include "store/release_mark.h"
 #include "store/header_fields.h"
@@ -92,6 +93,7 @@ class Commands {
     const bool csv = filter.csv;
     if (csv) out_ << "id,time,size,score,required,connector,name,from,subject,missing,state\n";
     int listed = 0;
+    const std::string data_directory = ReadRegistryValue(platform_, kHostRegistryKey, kDataDirectoryValue);
     for (QuarantinedMessage& message : ListQuarantine(fs_, folder_)) {
       if (older >= 0 && message.modified > now - older * kDay) continue;
       if (newer >= 0 && message.modified < now - newer * kDay) continue;
@@ -99,13 +101,15 @@ class Commands {
       if (!Contains(message.from, filter.from) || !Contains(message.subject, filter.subject)) continue;
       if (!filter.connector.empty() && Lower(message.details.connector) != Lower(filter.connector)) continue;
       ++listed;
-      const std::string missing = message.Missing();
+      const std::string missing = message.Missing(), left = MessageLeftInQueue(fs_, data_directory, message.details);
+      const std::string state = message.StateText() + (left.empty() ? "" : "; its message file is left in the queue as " + left +
+                                                       " without its pickup file (release puts the pickup file back, delete removes it)");
       if (csv) {
         out_ << CsvField(message.id) << ',' << ToLocalTime(static_cast<std::time_t>(message.modified)).stamp << ','
              << (message.size < 0 ? "" : std::to_string(message.size)) << ',' << CsvNumberField(message.score) << ','
              << CsvNumberField(message.required) << ',' << CsvTextField(message.details.connector) << ','
              << CsvTextField(message.details.name) << ',' << CsvTextField(message.from) << ',' << CsvTextField(message.subject) << ','
-             << CsvField(missing) << ',' << CsvTextField(message.StateText()) << '\n';
+             << CsvField(missing) << ',' << CsvTextField(state) << '\n';
         continue;
       }
       char head[160];
@@ -113,9 +117,8 @@ class Commands {
       std::snprintf(head, sizeof head, "%-32s  %s  %9s  %7s  %-10s  ", message.id.c_str(), When(message.modified).c_str(),
                     message.size < 0 ? "-" : std::to_string(message.size).c_str(), score.empty() ? "-" : score.c_str(),
                     connector.empty() ? "?" : connector.c_str());
-      const std::string state = message.StateText();
       out_ << head << CleanLine(message.from, 40) << "  " << CleanLine(message.subject, 60)
-           << (missing.empty() ? "" : "  [missing: " + missing + "]") << (state.empty() ? "" : "  [" + CleanLine(state, 200) + "]") << '\n';
+           << (missing.empty() ? "" : "  [missing: " + missing + "]") << (state.empty() ? "" : "  [" + CleanLine(state, 400) + "]") << '\n';
     }
     if (!csv) err_ << "saquarantine: " << listed << " message" << (listed == 1 ? "" : "s") << " listed\n";
     return kQuarantineDone;
@@ -247,9 +250,10 @@ class Commands {
       }
     }
     // Marks whose message never came back within their day pass nothing any
-    // more; the mark of a release cut short waits for that release.
-    for (const MarkFile& mark : ListReleaseMarks(fs_, folder_)) {
-      if (now - mark.modified <= kReleaseMarkLifetime || mark.release_cut_short) continue;
+    // more; the mark of a release cut short waits for that release, and one
+    // whose message waits in the queue for its run.
+    for (const MarkFile& mark : ListReleaseMarks(fs_, folder_, ReadRegistryValue(platform_, kHostRegistryKey, kDataDirectoryValue))) {
+      if (!mark.Expired(now)) continue;
       try {
         if (!dry) fs_.DeleteFile(mark.path);
         out_ << (dry ? "would remove " : "removed ") << "the expired release mark " << mark.path << '\n';

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "helpers/make_run_name.h"
+#include "quarantine/release_plan.h"
 #include "run/main.h"
 #include "run/read_registry_value.h"
 #include "store/names.h"
@@ -106,6 +107,26 @@ void PutIntoQueue(FileSystem& fs, const std::string& source, const std::string& 
   }
 }
 
+// What the release plan is decided from, read from the quarantine and the queue.
+ReleaseFacts GatherReleaseFacts(FileSystem& fs, const std::string& folder, const QuarantinedMessage& message, const QueuePaths& queue) {
+  ReleaseFacts facts;
+  facts.state = message.details.state;
+  facts.message_copy = message.message;
+  facts.pickup_copy = message.pickup;
+  facts.copies_whole = facts.state != EntryState::kQuarantining || CopiesAreWhole(fs, folder, message);
+  const auto queued = [&](const std::string& copy, const std::string& file) {
+    return !fs.FileExists(file) ? Queued::kAbsent : InQueue(fs, copy, file) ? Queued::kSame : Queued::kOther;
+  };
+  facts.message = queued(QuarantineMessageFile(folder, message.id), queue.message_file);
+  facts.pickup = queued(QuarantinePickupFile(folder, message.id), queue.pickup_file);
+  const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, queue.connector, queue.name);
+  facts.mark = !mark ? MarkOf::kNone
+               : mark->id == message.id ? MarkOf::kThis
+               : MarksReleaseCutShort(fs, folder, *mark) ? MarkOf::kOtherCutShort
+                                                         : MarkOf::kOther;
+  return facts;
+}
+
 // The id as the run named the message, once it is known to be a run name.
 std::string CheckedId(const std::string& id) {
   if (!IsRunName(id)) throw Error(kErrorBadFileName, "saquarantine", id + " is no quarantine id (32 hexadecimal digits)");
@@ -175,55 +196,36 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
   const std::string messages_folder = Folder(queue.message_file);
   // Any passing file of this id is a release's that stopped: this one holds the lock.
   RemovePassingFiles(fs, messages_folder, message.id);
-  const bool message_in = InQueue(fs, copy, queue.message_file), pickup_in = InQueue(fs, pickup_copy, queue.pickup_file);
-
-  bool put = true;
-  if (record.state == EntryState::kQuarantining) {
-    // Its run stopped half-way: the queue says how far it came.
-    if (!CopiesAreWhole(fs, folder, message)) {
+  ReleaseFacts facts = GatherReleaseFacts(fs, folder, message, queue);
+  facts.force = request.force;
+  const ReleasePlan plan = PlanRelease(facts);
+  switch (plan.refusal) {
+    case ReleaseRefusal::kNone:
+      break;
+    case ReleaseRefusal::kCopiesNotWhole:
       throw Error(kErrorInvalidArgument, "saquarantine",
                   message.id + "'s run stopped while it was copying the message into the quarantine: the copies are not whole. The "
                                "message is in the queue as " + queue.message_file + ", or the mail server has taken it on; "
                                "saquarantine delete removes the copies");
-    }
-    if (fs.FileExists(queue.pickup_file)) {
+    case ReleaseRefusal::kStillInQueue:
       throw Error(kErrorInvalidArgument, "saquarantine",
                   message.id + " was being quarantined when its run stopped, and the message is still in the queue as " + queue.message_file +
                       ": there is nothing to release (saquarantine delete removes the quarantine's copies)");
-    }
-    // The message file there without its pickup file: the run stopped between
-    // its two deletions, and the release puts the pickup file back. Neither there:
-    // the run had removed both, or the server took the message on after the run stopped.
-    if (!fs.FileExists(queue.message_file) && !request.force) {
+    case ReleaseRefusal::kMaybeTakenOn:
       throw Error(kErrorInvalidArgument, "saquarantine",
                   message.id + "'s run stopped after it had copied the message, and the message is no longer in the queue: the mail "
                                "server may have taken it on. If it has not, release --force " + message.id + " puts this copy into the queue");
-    }
-  } else if (record.state == EntryState::kReleasing) {
-    const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, queue.connector, queue.name);
-    // Both in: only the end was cut short. The mark gone: a run took it,
-    // so the pickup file was in the queue and the message went its way.
-    put = !(message_in && pickup_in) && mark && mark->id == message.id;
-  }
-  if (put) {
-    if (!message.message || !message.pickup) {
+    case ReleaseRefusal::kCopyMissing:
       throw Error(kErrorFileNotFound, "saquarantine",
                   message.id + " cannot be released: its " + (message.message ? "pickup file" : "message") + " is missing from the quarantine");
-    }
-    // A message file with these bytes that a release cut short, or a run
-    // stopped between its deletions, left in the queue is this message's own.
-    const bool own_message_in = message_in && record.state != EntryState::kWhole;
-    for (const std::string& queued : {own_message_in ? std::string() : queue.message_file, queue.pickup_file}) {
-      if (!queued.empty() && fs.FileExists(queued)) {
-        throw Error(kErrorFileExists, "saquarantine", queued + " is there already: a queue file is never overwritten");
-      }
-    }
-    const std::optional<ReleaseMark> waiting = ReadReleaseMark(fs, folder, queue.connector, queue.name);
-    if (waiting && waiting->id != message.id && MarksReleaseCutShort(fs, folder, *waiting)) {
+    case ReleaseRefusal::kQueueFileThere:
       throw Error(kErrorFileExists, "saquarantine",
-                  "A release of " + waiting->id + " under the same name was cut short: release it again first");
-    }
-    const EntryState before = record.state;
+                  (plan.blocked_by_pickup ? queue.pickup_file : queue.message_file) + " is there already: a queue file is never overwritten");
+    case ReleaseRefusal::kOtherCutShort:
+      throw Error(kErrorFileExists, "saquarantine",
+                  "A release of " + ReadReleaseMark(fs, folder, queue.connector, queue.name)->id + " under the same name was cut short: release it again first");
+  }
+  if (plan.put_pickup) {
     // The mark first: once the pickup file is in, a run may start at once.
     WriteReleaseMark(fs, folder, queue.connector, queue.name, {message.id, fs.FileSize(copy), FileSha256(fs, copy)});
     record.state = EntryState::kReleasing;
@@ -231,19 +233,18 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
     record.released_by = request.account;
     WriteQuarantineRecord(fs, folder, message.id, record);
     const std::string passing = messages_folder + "\\" + message.id + "." + MakeRunName(platform) + kPassingExtension;
-    bool message_put = false;
     try {
-      if (!own_message_in) PutIntoQueue(fs, copy, queue.message_file, passing);
-      message_put = !own_message_in;
+      if (plan.put_message) PutIntoQueue(fs, copy, queue.message_file, passing);
       PutIntoQueue(fs, pickup_copy, queue.pickup_file, passing);
     } catch (const Error&) {
       // The pickup file is not in, so no run is coming: the record goes back
       // first (a mark gone under "releasing" would say a run took it), then
-      // the mark, then the message file this release put in.
-      record.state = before;
+      // the message file in the queue, then the mark, so that a stop on the
+      // way leaves what the next release reads as this message's own.
+      record.state = plan.on_failure;
       WriteQuarantineRecord(fs, folder, message.id, record);
+      if (plan.remove_message_on_failure && InQueue(fs, copy, queue.message_file)) fs.DeleteFile(queue.message_file);
       fs.DeleteFile(ReleaseMarkFile(folder, queue.connector, queue.name));
-      if (message_put || (before == EntryState::kReleasing && own_message_in)) fs.DeleteFile(queue.message_file);
       throw;
     }
   }
@@ -260,7 +261,7 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
 std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& id, int wait_milliseconds) {
   const std::string& folder = options.QuarantinePath;
   const auto lock = Lock(fs, folder, CheckedId(id), wait_milliseconds);
-  const QuarantinedMessage message = FindQuarantined(fs, folder, id);
+  QuarantinedMessage message = FindQuarantined(fs, folder, id);
   // The record alone says where the message went; its header section is not read.
   QuarantineRecord record;
   if (message.record) {
@@ -272,17 +273,16 @@ std::int64_t DeleteQuarantined(Platform& platform, FileSystem& fs, const PluginO
   }
   if (IsSingleName(record.connector) && IsSingleName(record.name)) {
     const QueuePaths queue = QueueFor(platform, record.connector, record.name);
-    const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, record.connector, record.name);
-    const bool own_mark = mark && mark->id == message.id && MarkFoldersAreOwn(fs, folder, record.connector);
-    const std::string copy = QuarantineMessageFile(folder, message.id);
-    // A released message keeps its mark for its run; one whose release never
-    // got the pickup file in goes whole, with the message file it left.
-    const bool pickup_in = InQueue(fs, QuarantinePickupFile(folder, message.id), queue.pickup_file);
-    if (record.state == EntryState::kReleasing && !fs.FileExists(queue.pickup_file) && InQueue(fs, copy, queue.message_file)) {
-      fs.DeleteFile(queue.message_file);
+    message.details = record;
+    const ReleaseFacts facts = GatherReleaseFacts(fs, folder, message, queue);
+    // A message file that its run or a release cut short left in the queue
+    // without its pickup file is this spam's, blocking its name: it goes too.
+    if (LeftoverInQueue(facts)) fs.DeleteFile(queue.message_file);
+    // A released message keeps its mark for its run.
+    const bool waiting = record.state == EntryState::kReleased || (record.state == EntryState::kReleasing && facts.pickup == Queued::kSame);
+    if (facts.mark == MarkOf::kThis && MarkFoldersAreOwn(fs, folder, record.connector) && !waiting) {
+      fs.DeleteFile(ReleaseMarkFile(folder, record.connector, record.name));
     }
-    const bool waiting = record.state == EntryState::kReleased || (record.state == EntryState::kReleasing && pickup_in);
-    if (own_mark && !waiting) fs.DeleteFile(ReleaseMarkFile(folder, record.connector, record.name));
     if (fs.FolderExists(Folder(queue.message_file))) RemovePassingFiles(fs, Folder(queue.message_file), message.id);
   }
   return RemoveQuarantined(fs, folder, message.id);

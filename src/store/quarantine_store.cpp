@@ -1,5 +1,7 @@
 #include "store/quarantine_store.h"
 
+#include "store/queue_paths.h"
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -128,6 +130,13 @@ std::int64_t RemoveQuarantined(FileSystem& fs, const std::string& folder, const 
     bytes += size;
   }
   return bytes;
+}
+
+std::string MessageLeftInQueue(FileSystem& fs, const std::string& data_directory, const QuarantineRecord& record) {
+  const bool half_way = record.state == EntryState::kQuarantining || record.state == EntryState::kReleasing;
+  if (!half_way || data_directory.empty() || !IsSingleName(record.connector) || !IsSingleName(record.name)) return "";
+  const QueuePaths queue = MakeQueuePaths(data_directory, record.connector, record.name);
+  return fs.FileExists(queue.message_file) && !fs.FileExists(queue.pickup_file) ? queue.message_file : "";
 }
 
 bool CopiesAreWhole(FileSystem& fs, const std::string& folder, const QuarantinedMessage& message) {

@@ -106,6 +106,12 @@ QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, co
 // copied.
 bool CopiesAreWhole(FileSystem& fs, const std::string& folder, const QuarantinedMessage& message);
 
+// The message file that an entry whose run or release stopped half-way left
+// in its connector's queue without its pickup file, blocking its name, in the
+// mail server's data directory; empty when there is none (or the record
+// names no queue).
+std::string MessageLeftInQueue(FileSystem& fs, const std::string& data_directory, const QuarantineRecord& record);
+
 // Fills in what the message's record and header section say, reading the
 // header section only, line by line, with memory bounded whatever the
 // message's size. A file that cannot be read leaves its fields empty.

@@ -70,18 +70,16 @@ MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const Qu
   const std::int64_t modified = ModifiedTime(fs, ReleaseMarkFolder(folder, paths.connector), paths.name);
   if (modified < 0) return MarkVerdict::kNone;  // gone meanwhile, with another run
   const std::optional<ReleaseMark> mark = ReadReleaseMark(fs, folder, paths.connector, paths.name);
-  if (now - modified > kReleaseMarkLifetime) {
-    // The mark of a release that was cut short tells the next release what
-    // happened: it stays until that release is run.
-    return mark && MarksReleaseCutShort(fs, folder, *mark) ? MarkVerdict::kOtherMessage : MarkVerdict::kExpired;
-  }
-  if (!mark || mark->size != fs.FileSize(paths.message_file) || mark->sha256 != FileSha256(fs, paths.message_file)) {
-    return MarkVerdict::kOtherMessage;
-  }
-  return MarkVerdict::kPasses;
+  // A message with the mark's bytes is the released one however late its run
+  // comes (the server was down, the clock moved); past its day, a mark for
+  // other bytes goes, but the mark of a release that was cut short stays for
+  // the next release to read.
+  if (mark && mark->size == fs.FileSize(paths.message_file) && mark->sha256 == FileSha256(fs, paths.message_file)) return MarkVerdict::kPasses;
+  const bool past_its_day = now - modified > kReleaseMarkLifetime;
+  return past_its_day && !(mark && MarksReleaseCutShort(fs, folder, *mark)) ? MarkVerdict::kExpired : MarkVerdict::kOtherMessage;
 }
 
-std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder) {
+std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder, const std::string& data_directory) {
   std::vector<MarkFile> marks;
   const std::string released = folder + "Released";
   if (!fs.FolderExists(released) || fs.IsLink(released)) return marks;
@@ -97,7 +95,10 @@ std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder
       if (!passing && !IsSingleName(file.name)) continue;
       const std::optional<ReleaseMark> mark = passing ? std::nullopt : ReadReleaseMark(fs, folder, connector, file.name);
       if (!passing && !mark) continue;  // not a mark that this program wrote
-      marks.push_back({released + "\\" + connector + "\\" + file.name, file.modified, mark && MarksReleaseCutShort(fs, folder, *mark)});
+      const QueuePaths queue = MakeQueuePaths(data_directory, connector, file.name);
+      const bool queued = mark && !data_directory.empty() && fs.FileExists(queue.pickup_file) && fs.FileExists(queue.message_file) &&
+                          fs.FileSize(queue.message_file) == mark->size;
+      marks.push_back({released + "\\" + connector + "\\" + file.name, file.modified, mark && MarksReleaseCutShort(fs, folder, *mark), queued});
     }
   }
   return marks;

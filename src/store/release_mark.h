@@ -4,8 +4,10 @@
 // <Q>\Released\<connector>\<name>, one folder per connector, so that a
 // connector and a message name map to one mark only. A mark names the
 // quarantined message it was made for by its id, its size and the SHA-256 of
-// its bytes, and passes only a message that matches, once, within a day of
-// the mark's last write.
+// its bytes, and passes only a message that matches, once. A mark whose
+// message has not come within a day of its last write is taken away (by the
+// run that finds other bytes there, or purge), unless its release was cut
+// short or its message is still waiting in the queue.
 
 #include <cstdint>
 #include <optional>
@@ -43,9 +45,9 @@ std::optional<ReleaseMark> ReadReleaseMark(FileSystem& fs, const std::string& fo
 // What a mark says of the queued message that a run is about to scan.
 enum class MarkVerdict {
   kNone,          // no mark: scanned as any other
-  kPasses,        // its mark, in time: passes unscanned, and the mark goes
-  kExpired,       // a mark past its day: the mark goes, the message is scanned
-  kOtherMessage,  // a mark made for other bytes, or kept for a release cut short: it stays, the message is scanned
+  kPasses,        // its mark, however old: passes unscanned, and the mark goes
+  kExpired,       // a mark for other bytes past its day: the mark goes, the message is scanned
+  kOtherMessage,  // a mark made for other bytes, in its day or kept for a release cut short: it stays, the message is scanned
 };
 // Costs one existence test when there is no mark.
 MarkVerdict CheckReleaseMark(FileSystem& fs, const std::string& folder, const QueuePaths& paths, std::int64_t now);
@@ -65,7 +67,11 @@ struct MarkFile {
   std::string path;
   std::int64_t modified = 0;
   bool release_cut_short = false;  // kept past its day for the next release
+  bool message_queued = false;     // its message waits in the queue (its size matches): kept past its day for its run
+  bool Expired(std::int64_t now) const { return now - modified > kReleaseMarkLifetime && !release_cut_short && !message_queued; }
 };
-std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder);
+// data_directory is the mail server's (empty: the queue is not looked at).
+// A mark past its day passes nothing and goes, unless it is kept.
+std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder, const std::string& data_directory);
 
 }  // namespace saplugin

@@ -207,6 +207,13 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        }},
       {"AnEntryItsRunLeftBetweenItsDeletionsIsReleasedWhole", kBoth, "half-made-between A", {"release", "{A}"}, 0, "released {A}",
        [](QuarantineBox& box, const RunResult&) { ExpectReleased(box, "A.MAI", "A.MAI"); }},
+      // The message file such a run left blocks its name: list and sacheck name it, delete removes it with the entry.
+      {"DeleteOfAnEntryItsRunLeftBetweenItsDeletionsRemovesItsQueueFile", kBoth, "half-made-between A", {"list"}, 0,
+       "its message file is left in the queue as ", [](QuarantineBox& box, const RunResult&) {
+         EXPECT_TRUE(Has(box.Run({}, "sacheck").output, "1 whose message file is left in the queue without its pickup file"));
+         EXPECT_EQ(box.Quarantine({"delete", "{A}"}).status, 0);
+         EXPECT_TRUE(FilesIn(box.messages).empty());
+       }},
       {"AnEntryWhoseMessageLeftTheQueueNeedsForce", kBoth, "half-made-gone A", {"release", "{A}"}, 3, "If it has not, release --force ",
        [](QuarantineBox& box, const RunResult&) {
          EXPECT_TRUE(FilesIn(box.messages).empty());

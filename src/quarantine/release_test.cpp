@@ -1,0 +1,225 @@
+#include <gtest/gtest.h>
+
+#include "memory_platform.h"
+#include "quarantine/release.h"
+#include "quarantine/release_plan.h"
+#include "store/release_mark.h"
+
+namespace saplugin {
+namespace {
+
+using test::Killed;
+
+const std::string kId = "0123456789ABCDEF0123456789ABCDEF";
+const std::string kMessage = "Subject: cheap\r\n\r\nbuy now\r\n", kPickup = "pickup of N.MAI\r\n";
+
+// One quarantined message, its connector's queue, and the run and the mail
+// server that take the message whenever its pickup file is in the queue.
+struct World {
+  test::MemoryPlatform platform;
+  test::MemoryFileSystem& fs = platform.fs;
+  PluginOptions options;
+  QueuePaths queue = MakeQueuePaths("C:\\Server", "Conn", "N.MAI");
+  int delivered = 0, scanned = 0;  // times this message was delivered, or scanned again (quarantined anew)
+
+  World() {
+    platform.data_directory = "C:\\Server";
+    options.QuarantinePath = "C:\\Q\\";
+    fs.AddFolder("C:\\Server\\QUEUES\\Conn\\Inbound\\Messages");
+    fs.AddFolder("C:\\Q\\Messages");
+    fs.Put(QuarantinePickupFile("C:\\Q\\", kId), kPickup);
+    fs.Put(QuarantineMessageFile("C:\\Q\\", kId), kMessage);
+    fs.Put(QuarantineOutputFile("C:\\Q\\", kId), "X-Spam-Flag: YES\r\n\r\nbuy now\r\n");
+    QuarantineRecord record;
+    record.connector = "Conn";
+    record.name = "N.MAI";
+    record.sizes = std::to_string(kPickup.size()) + "," + std::to_string(kMessage.size()) + ",30";
+    WriteQuarantineRecord(fs, "C:\\Q\\", kId, record);
+  }
+  // "released", "before" (an earlier release did it), "error N", or "killed".
+  std::string Release(bool force = false) {
+    try {
+      return ReleaseMessage(platform, fs, options, kId, {"", "CORP\\op", force}, nullptr).before ? "before" : "released";
+    } catch (const Error& error) {
+      return "error " + std::to_string(error.Number());
+    } catch (const Killed&) {
+      return "killed";
+    }
+  }
+  void Serve() {
+    if (!fs.FileExists(queue.pickup_file)) return;
+    const MarkVerdict mark = CheckReleaseMark(fs, "C:\\Q\\", queue, fs.now);
+    if (mark == MarkVerdict::kPasses || mark == MarkVerdict::kExpired) fs.DeleteFile(ReleaseMarkFile("C:\\Q\\", "Conn", "N.MAI"));
+    if (fs.Bytes(queue.message_file) == kMessage) ++(mark == MarkVerdict::kPasses ? delivered : scanned);
+    for (const std::string& file : {queue.pickup_file, queue.message_file}) {
+      if (fs.FileExists(file)) fs.DeleteFile(file);
+    }
+  }
+  // Every file left in the quarantine and the queue.
+  std::string Left() {
+    std::string left;
+    for (const auto& [key, file] : fs.files) left += file.path + " ";
+    return left;
+  }
+  // A hook that acts at the n-th step (before it, then after it, counted in turn) of the release to come.
+  void At(int n, std::function<void()> act) {
+    auto seen = std::make_shared<int>(0);
+    fs.hook = [=](const std::string&, const std::string&, bool) {
+      if ((*seen)++ == n) act();
+    };
+  }
+};
+
+int StepsOfAWholeRelease() {
+  World world;
+  int steps = 0;
+  world.fs.hook = [&](const std::string&, const std::string&, bool) { ++steps; };
+  EXPECT_EQ(world.Release(), "released");
+  return steps;
+}
+
+const auto kKill = [] { throw Killed(); };
+const auto kFull = [] { throw Error(112, "test", "There is not enough space on the disk."); };
+
+// However a release was cut short, and whatever the next one met, the next
+// whole release finishes the work: the message delivered exactly once, never
+// quarantined again, nothing of it left.
+TEST(Release, CutShortAtEachStepThenFailedAtEachStepStillDeliversOnce) {
+  const int steps = StepsOfAWholeRelease();
+  ASSERT_GT(steps, 20);
+  // A kill after a step leaves what a kill before the next one does: only those are tried.
+  for (int first = 0; first <= steps; first += first ? 2 : 1) {
+    // How the second release goes: whole (-1), or at a step: a full disk, a kill, a new message of that name
+    // arriving, or a full disk with a kill while the release takes back what it did.
+    for (int second = -1; second < steps; ++second) {
+      for (const char* how : {"full", "kill", "arriving", "full, then killed"}) {
+        if (second < 0 && how != std::string("full")) continue;
+        World world;
+        const std::string row = "cut at " + std::to_string(first) + ", then " + how + " at " + std::to_string(second);
+        world.At(first, kKill);
+        world.Release();
+        world.fs.hook = nullptr;
+        world.Serve();
+        if (second >= 0 && how == std::string("arriving")) {
+          world.At(second, [&] {
+            if (world.fs.FileExists(world.queue.pickup_file) || world.fs.FileExists(world.queue.message_file)) return;
+            world.fs.Put(world.queue.message_file, "another message of that name");
+            world.fs.Put(world.queue.pickup_file, "its pickup");
+          });
+        } else if (second >= 0) {
+          auto failures = std::make_shared<int>(0);
+          const bool then_killed = how == std::string("full, then killed"), kill = how == std::string("kill");
+          auto seen = std::make_shared<int>(0);
+          world.fs.hook = [=](const std::string&, const std::string&, bool) {
+            const int at = (*seen)++;
+            if (at == second) kill ? kKill() : (++*failures, kFull());
+            if (then_killed && *failures && at == second + 2) kKill();
+          };
+        } else {
+          world.fs.hook = nullptr;
+        }
+        world.Release();
+        world.fs.hook = nullptr;
+        world.Serve();
+        const std::string last = world.Release();
+        world.Serve();
+        EXPECT_EQ(world.delivered, 1) << row << ": " << last;
+        EXPECT_EQ(world.scanned, 0) << row;
+        EXPECT_EQ(world.Left(), "") << row;
+        if (::testing::Test::HasFailure()) return;
+      }
+    }
+  }
+}
+
+// A run that comes for a released message more than a day late (the server
+// was down, the clock moved) still passes it: the release was cut short after
+// both queue files were in, and the next release only finishes it.
+TEST(Release, ARunADayLatePassesTheMessageOfAReleaseCutShort) {
+  const int steps = StepsOfAWholeRelease();
+  for (int first = 0; first <= steps; ++first) {
+    World world;
+    world.At(first, kKill);
+    world.Release();
+    world.fs.hook = nullptr;
+    world.fs.now += 3 * kReleaseMarkLifetime;
+    world.Serve();
+    world.fs.hook = nullptr;
+    const std::string last = world.Release();
+    world.Serve();
+    EXPECT_EQ(std::pair(world.delivered, world.scanned), std::pair(1, 0)) << "cut at " << first << ": " << last;
+    EXPECT_EQ(world.Left(), "") << first;
+  }
+}
+
+// What each state of the record and the queue makes of a release.
+TEST(ReleasePlan, FromTheRecordTheCopiesTheQueueAndTheMark) {
+  using Q = Queued;
+  using R = ReleaseRefusal;
+  const EntryState whole = EntryState::kWhole, half = EntryState::kQuarantining, releasing = EntryState::kReleasing;
+  struct Row {
+    EntryState state;
+    bool copies_whole;
+    Queued message, pickup;
+    MarkOf mark;
+    bool force;
+    ReleaseRefusal refusal;
+    bool put_message, put_pickup;
+    EntryState on_failure;
+    bool remove_on_failure;
+  };
+  const Row rows[] = {
+      {whole, true, Q::kAbsent, Q::kAbsent, MarkOf::kNone, false, R::kNone, true, true, whole, true},
+      {whole, true, Q::kOther, Q::kAbsent, MarkOf::kNone, false, R::kQueueFileThere, false, false, whole, false},
+      {whole, true, Q::kSame, Q::kAbsent, MarkOf::kNone, false, R::kQueueFileThere, false, false, whole, false},
+      {whole, true, Q::kSame, Q::kAbsent, MarkOf::kThis, false, R::kNone, false, true, whole, true},  // a failed release stopped
+      {whole, true, Q::kAbsent, Q::kOther, MarkOf::kNone, false, R::kQueueFileThere, false, false, whole, false},
+      {whole, true, Q::kAbsent, Q::kAbsent, MarkOf::kOtherCutShort, false, R::kOtherCutShort, false, false, whole, false},
+      {whole, true, Q::kAbsent, Q::kAbsent, MarkOf::kOther, false, R::kNone, true, true, whole, true},
+      {half, false, Q::kSame, Q::kAbsent, MarkOf::kNone, true, R::kCopiesNotWhole, false, false, whole, false},
+      {half, true, Q::kSame, Q::kSame, MarkOf::kNone, false, R::kStillInQueue, false, false, whole, false},
+      {half, true, Q::kAbsent, Q::kAbsent, MarkOf::kNone, false, R::kMaybeTakenOn, false, false, whole, false},
+      {half, true, Q::kAbsent, Q::kAbsent, MarkOf::kNone, true, R::kNone, true, true, half, true},
+      {half, true, Q::kSame, Q::kAbsent, MarkOf::kNone, false, R::kNone, false, true, half, false},
+      {releasing, true, Q::kSame, Q::kSame, MarkOf::kThis, false, R::kNone, false, false, whole, false},
+      {releasing, true, Q::kAbsent, Q::kAbsent, MarkOf::kNone, false, R::kNone, false, false, whole, false},  // a run took it
+      {releasing, true, Q::kSame, Q::kAbsent, MarkOf::kThis, false, R::kNone, false, true, whole, true},
+      {releasing, true, Q::kAbsent, Q::kAbsent, MarkOf::kThis, false, R::kNone, true, true, whole, true},
+      {releasing, true, Q::kOther, Q::kAbsent, MarkOf::kThis, false, R::kQueueFileThere, false, false, whole, false},
+  };
+  for (const Row& row : rows) {
+    ReleaseFacts facts;
+    facts.state = row.state;
+    facts.copies_whole = row.copies_whole;
+    facts.message = row.message;
+    facts.pickup = row.pickup;
+    facts.mark = row.mark;
+    facts.force = row.force;
+    const ReleasePlan plan = PlanRelease(facts);
+    const int line = static_cast<int>(&row - rows);
+    EXPECT_EQ(plan.refusal, row.refusal) << line;
+    EXPECT_EQ(std::pair(plan.put_message, plan.put_pickup), std::pair(row.put_message, row.put_pickup)) << line;
+    if (plan.put_pickup) {
+      EXPECT_EQ(std::pair(plan.on_failure, plan.remove_message_on_failure), std::pair(row.on_failure, row.remove_on_failure)) << line;
+      facts.message_copy = false;
+      EXPECT_EQ(PlanRelease(facts).refusal, R::kCopyMissing) << line;
+    }
+  }
+}
+
+// Delete of an entry whose run stopped between its two deletions removes the
+// message file it left in the queue, and nothing that is not this message's.
+TEST(Release, DeleteRemovesTheMessageFileItsRunLeftInTheQueue) {
+  for (const char* queued : {kMessage.c_str(), "another message of that name"}) {
+    World world;
+    QuarantineRecord record = ReadQuarantineRecord(world.fs, "C:\\Q\\", kId);
+    record.state = EntryState::kQuarantining;
+    WriteQuarantineRecord(world.fs, "C:\\Q\\", kId, record);
+    world.fs.Put(world.queue.message_file, queued);
+    DeleteQuarantined(world.platform, world.fs, world.options, kId, 0);
+    EXPECT_EQ(world.Left(), queued == kMessage ? "" : world.queue.message_file + " ") << queued;
+  }
+}
+
+}  // namespace
+}  // namespace saplugin
