@@ -23,6 +23,7 @@
 #include "store/quarantine_store.h"
 #include "store/host_health.h"
 #include "store/release_mark.h"
+#include "store/run_leftovers.h"
 #include "run/main.h"
 #include "store/header_fields.h"
 #include "run/read_registry_value.h"
@@ -544,6 +545,35 @@ void CheckQuarantine(FileSystem& fs, const PluginOptions& options, const std::st
   report.Line(expired_count > 0 || kept > 0 ? "WARNING" : "OK", "release marks", line);
 }
 
+// What killed programs left in TEMPPATH and the queues (a run cut short, a
+// release, sacheck itself): nothing but purge ever removes it.
+void CheckRunLeftovers(FileSystem& fs, const PluginOptions& options, const std::string& data_directory, Report& report) {
+  const std::int64_t now = std::time(nullptr);
+  std::vector<RunFolder> folders;
+  try {
+    folders = RunFolders(fs, options.TempPath, data_directory);
+  } catch (const Error& error) {
+    report.Line("WARNING", "leftovers", "the queues were not looked at: " + error.Description());
+  }
+  std::size_t count = 0;
+  std::string where;
+  for (const RunFolder& folder : folders) {
+    std::size_t found = 0;
+    try {
+      found = FindRunLeftovers(fs, folder, now).size();
+    } catch (const Error& error) {
+      report.Line("WARNING", "leftovers", "not looked at: " + error.Description());
+    }
+    if (found == 0) continue;
+    count += found;
+    where += (where.empty() ? "" : ", ") + std::to_string(found) + " in " +
+             (folder.connector.empty() ? "TEMPPATH" : "the queue of connector " + folder.connector);
+  }
+  if (count == 0) return;
+  report.Line("WARNING", "leftovers", std::to_string(count) + " file" + (count == 1 ? "" : "s") +
+                                          " that killed programs left, a week old or more (" + where + "): saquarantine purge removes them");
+}
+
 // Every host of the spamd pool, each on its own as a run meets it: PING, then
 // the GTUBE message to scan, the whole within the host's SPAMDTIMEOUT. A host
 // that answers PING but cannot scan costs each run that starts with it a
@@ -681,6 +711,7 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   for (const std::string& entry : quiet.entries) report.Line("WARNING", "event log", "a run writes: " + entry);
   if (loaded) CheckScanLog(*fs, options, report);
   if (loaded) CheckQuarantine(*fs, options, DataDirectory(platform), report);
+  if (loaded) CheckRunLeftovers(*fs, options, DataDirectory(platform), report);
   // What the checks below write goes into TEMPPATH, and only where a run's files may go.
   const bool temp_works = std::none_of(folder_problems.begin(), folder_problems.end(), [](const FolderProblem& p) { return p.key == "TEMPPATH"; });
   if (loaded && temp_works) CheckSpamdHosts(platform, *fs, options, report);

@@ -12,12 +12,14 @@
 #include "config/load_options.h"
 #include "platform/forwarding_platform.h"
 #include "quarantine/learn.h"
+#include "quarantine/queue_view.h"
 #include "store/quarantine_store.h"
 #include "quarantine/release.h"
 #include "run/main.h"
 #include "run/read_registry_value.h"
 #include "store/names.h"
 #include "store/release_mark.h"
+#include "store/run_leftovers.h"
 #include "store/header_fields.h"
 #include "run/scan.h"
 #include "store/scan_log.h"
@@ -233,10 +235,24 @@ class Commands {
       err_ << "saquarantine: " << (given ? "--days 0 keeps every message" : "QUARANTINEDAYS is 0 (keep for ever) and no --days given")
            << ": no message is purged\n";
     }
+    // Each connector's queue is read once, whatever the number of messages.
+    std::vector<RunFolder> run_folders;
+    const std::string data_directory = ReadRegistryValue(platform_, kHostRegistryKey, kDataDirectoryValue);
+    try {
+      run_folders = RunFolders(fs_, options_.TempPath, data_directory);
+    } catch (const Error& error) {
+      err_ << "saquarantine: " << error.Description() << '\n';
+      status = std::max(status, StatusOf(error));
+    }
+    std::vector<std::string> queues;
+    for (const RunFolder& run_folder : run_folders) {
+      if (run_folder.kind == LeftoverFolder::kQueueMessages) queues.push_back(run_folder.path);
+    }
+    QueueView queue_view(fs_, queues);
     for (QuarantinedMessage& message : days == 0 ? std::vector<QuarantinedMessage>() : ListQuarantine(fs_, folder_)) {
       if (message.modified >= now - days * kDay) continue;
       try {
-        const std::int64_t removed = dry ? message.bytes : DeleteQuarantined(platform_, fs_, options_, message.id, 0);
+        const std::int64_t removed = dry ? message.bytes : DeleteQuarantined(platform_, queue_view, options_, message.id, 0);
         out_ << (dry ? "would delete " : "deleted ") << message.id << " (" << When(message.modified) << ", " << removed << " bytes"
              << (message.Missing().empty() ? "" : ", missing: " + message.Missing()) << ")\n";
         ++count;
@@ -276,9 +292,17 @@ class Commands {
       if (!dry && rest == ".INF-new") fs_.DeleteFile(folder_ + "Messages\\" + file.name);
       out_ << (dry ? "would remove " : "removed ") << "the leftover " << folder_ << "Messages\\" << file.name << '\n';
     }
+    if (data_directory.empty()) {
+      err_ << "saquarantine: the mail server's data directory is not in the registry: its queues were not looked at\n";
+    }
+    const int leftovers = PurgeRunLeftovers(queue_view, run_folders, now, dry, status);
     err_ << "saquarantine: " << (dry ? "would purge " : "purged ") << count << " message" << (count == 1 ? "" : "s") << ", " << bytes
          << " bytes" << (days > 0 ? ", older than " + std::to_string(days) + " days" : "") << ", and " << marks << " expired release mark"
          << (marks == 1 ? "" : "s") << '\n';
+    if (leftovers > 0) {
+      err_ << "saquarantine: " << (dry ? "would remove " : "removed ") << leftovers << " file" << (leftovers == 1 ? "" : "s")
+           << " that killed programs left, a week old or more\n";
+    }
     return status;
   }
 
@@ -290,6 +314,40 @@ class Commands {
   }
 
  private:
+  // Removes (or with dry, names) what killed programs left in TEMPPATH and
+  // the queues; a release's passing file only under its message's lock, so
+  // never while a release of it runs. Answers how many; a file that cannot go
+  // is named and raises status.
+  int PurgeRunLeftovers(FileSystem& fs, const std::vector<RunFolder>& folders, std::int64_t now, bool dry, int& status) {
+    const auto failed = [&](const Error& error) {
+      err_ << "saquarantine: " << error.Description() << '\n';
+      status = std::max(status, StatusOf(error));
+    };
+    int count = 0;
+    for (const RunFolder& folder : folders) {
+      std::vector<RunLeftover> leftovers;
+      try {
+        leftovers = FindRunLeftovers(fs, folder, now);
+      } catch (const Error& error) {
+        failed(error);
+      }
+      for (const RunLeftover& leftover : leftovers) {
+        try {
+          const auto lock = dry || leftover.id.empty() ? nullptr : LockQuarantined(fs_, folder_, leftover.id, 0);
+          if (!dry && !leftover.id.empty() && !lock) continue;
+          if (!dry) fs.DeleteFile(leftover.path);
+          out_ << (dry ? "would remove " : "removed ") << "what a killed program left: " << leftover.path << " ("
+               << When(leftover.modified) << ", " << leftover.size << " bytes)\n";
+          ++count;
+        } catch (const Error& error) {
+          // One that another purge removed meanwhile is gone, as asked.
+          if (fs.FileExists(leftover.path)) failed(error);
+        }
+      }
+    }
+    return count;
+  }
+
   // Runs the action for every id, each on its own: a failure is reported and
   // the next id goes on.
   int EachId(const std::vector<std::string>& ids, const std::function<int(const std::string&)>& action) {
@@ -399,7 +457,8 @@ int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& wor
 
   PurgeWords purge_words;
   CLI::App* purge = app.add_subcommand("purge", "removes the messages older than DAYS (default QUARANTINEDAYS) by the last-write\n"
-                                                "time of their files, passing over one in use, and the release marks past their day");
+                                                "time of their files, passing over one in use, the release marks past their day,\n"
+                                                "and what killed programs left in TEMPPATH and the queues, a week on");
   purge->add_option("--days", purge_words.days, "the age in days (0 purges no message)")->check(CLI::NonNegativeNumber);
   purge->add_flag("--dry-run", purge_words.dry, "print what would go and remove nothing");
 

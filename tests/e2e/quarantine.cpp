@@ -1,6 +1,7 @@
 #include "e2e/quarantine.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 
@@ -265,14 +266,23 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_TRUE(Has(run.standard_error, "and 1 expired release mark")) << run.standard_error;
          EXPECT_TRUE(FilesIn(box.quarantine + "/Released/" + box.connector).empty());
        }},
-      {"PurgeWithoutAnAgeKeepsEverything", kLinux, "", {"purge"}, 0, "no message is purged",
-       [](QuarantineBox& box, const RunResult&) { EXPECT_EQ(FilesLeft(box), 12); }},
+      {"PurgeWithoutAnAgeKeepsEveryMessageAndRemovesWhatKilledProgramsLeftAWeekAgo", kLinux, "killed-run", {"purge"}, 0,
+       "removed what a killed program left: \nno message is purged\nremoved 6 files that killed programs left, a week old or more",
+       [](QuarantineBox& box, const RunResult&) {
+         EXPECT_EQ(FilesLeft(box), 12);
+         EXPECT_EQ(ReadFile(box.messages + "/K.MAI"), kHam);
+         EXPECT_EQ(FilesIn(box.messages), (std::set<std::string>{"K.MAI", "M." + box.Id("K.MAI") + ".tmp"}));
+         EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{std::string(32, 'F') + ".OUT"});
+       }},
       {"AnIdNotInTheQuarantineIsReportedAndTheOthersDone", kBoth, "", {"delete", "NOSUCHID", "{A}", "00000000000000000000000000000000"}, 2,
        "deleted {A}\nNOSUCHID is no quarantine id\nNo quarantined message 00000000000000000000000000000000", nullptr},
       {"CheckReportsTheQuarantineAndAPurgeThatIsNotRunning", kBoth, "keep-1-day no-output A", {"sacheck"}, 0,
        "OK       QUARANTINEDAYS         \"1\" -> 1 days, then saquarantine purge removes a message\n"
        "WARNING  quarantine             3 messages, 0.0 MB, the oldest 3 days old, 1 with parts missing (saquarantine list shows which): "
        "2 older than QUARANTINEDAYS (1): purge is not running", nullptr},
+      {"CheckCountsWhatKilledProgramsLeft", kLinux, "killed-run", {"sacheck"}, 0,
+       "WARNING  leftovers              6 files that killed programs left, a week old or more (4 in TEMPPATH, 2 in the queue of connector Conn): "
+       "saquarantine purge removes them", nullptr},
       {"AnIdThatIsAPathIsNoId", kLinux, "", {"delete", "../x"}, 2, "", nullptr},
       {"AnUnknownVerbIsAUsageError", kLinux, "", {"frobnicate"}, 2, "", nullptr},
       {"AnOptionWithoutItsValueIsAUsageError", kLinux, "", {"list", "--older-than", "1", "--from"}, 2, "--from: 1 required TEXT missing", nullptr},
@@ -318,6 +328,31 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       std::filesystem::last_write_time(box.folder / "outside/old.txt", std::filesystem::file_time_type::clock::now() - std::chrono::hours(48));
       std::filesystem::create_directories(box.quarantine + "/Released");
       std::filesystem::create_directory_symlink(box.folder / "outside", box.quarantine + "/Released/" + box.connector);
+    } else if (word == "killed-run") {
+      // A clean message's run killed as it moves the tagged copy over the
+      // message, TEMPPATH on another volume: it leaves the copy beside the
+      // message, its batch file and its output. Laid beside them as killed
+      // programs leave them: a release's passing file and the spamd records
+      // being written; and a queued message with a name like the copy's. All
+      // eight days old, but for the output of a run still going.
+      box.MoveTempElsewhere();
+      box.Configure();
+      box.Queue("K.MAI", kHam);
+      box.tracer = KillAt("rename", 1);
+      EXPECT_EQ(box.Run({"K.MAI", box.connector}).status, 128 + SIGKILL);
+      box.tracer.clear();
+      const std::string run = box.ids["K.MAI"] = RunFilesIn(box.temp).empty() ? "" : RunFilesIn(box.temp).begin()->substr(0, 32);
+      box.Queue("M." + run + ".tmp", kHam);
+      for (const std::string& file : {box.temp + "/spamd-127.0.0.1-783.time-" + run + ".new", box.temp + "/spamd-127.0.0.1-783.down-" + run + ".new",
+                                      box.messages + "/" + box.Id("A.MAI") + "." + run + ".saquarantine"}) {
+        WriteFile(file, "left");
+      }
+      for (const auto& folder : {box.temp, box.messages, box.inbound}) {
+        for (const std::string& file : FilesIn(folder)) {
+          std::filesystem::last_write_time(folder + "/" + file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 8));
+        }
+      }
+      WriteFile(box.temp + "/" + std::string(32, 'F') + ".OUT", "");
     } else if (word == "sa-learn") {
       std::filesystem::create_directories(box.folder / "bayes");
       WriteFile(box.folder / "sa-learn.sh", "#!/bin/sh\nexec /usr/bin/sa-learn --dbpath \"$BOX/bayes/bayes\" \"$@\"\n");

@@ -12,6 +12,11 @@ namespace saplugin {
 // A sandbox whose quarantine holds three messages quarantined by real runs:
 // A.MAI (oldest, 3 days), B.MAI (2 days) and C.MAI (newest), named in the
 // quarantine by ids that the runs chose.
+// The words that run a program under strace, which kills it at the n-th call of the system call.
+inline std::vector<std::string> KillAt(const std::string& call, int n) {
+  return {"strace", "-o", "/dev/null", "-e", "trace=" + call, "-e", "inject=" + call + ":signal=KILL:when=" + std::to_string(n)};
+}
+
 struct QuarantineBox : Sandbox {
   explicit QuarantineBox(const Build& build);
   // The id of a message by its name in the queue.

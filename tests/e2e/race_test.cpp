@@ -221,10 +221,6 @@ int Serve(QuarantineBox& box, const std::string& name, const std::string& contex
   return 1;
 }
 
-std::vector<std::string> KillAt(const std::string& call, int n) {
-  return {"strace", "-o", "/dev/null", "-e", "trace=" + call, "-e", "inject=" + call + ":signal=KILL:when=" + std::to_string(n)};
-}
-
 // A release killed at every call that reads or changes the disk, each in
 // turn, then the server's turn, a second release and the server's turn
 // again: the message is delivered exactly once, and nothing is left.
