@@ -94,6 +94,30 @@ SpamdAnswer ReadAnswerHeader(Connection& connection, const std::string& name, co
 // SpamAssassin's report, and its header fields and report, generously.
 std::int64_t LongestAnswer(std::int64_t message) { return 2 * message + (1 << 20); }
 
+// Where a message's body starts (past the empty line that ends its header
+// section), found in its bytes as they stream by, block by block.
+class BodyStart {
+ public:
+  void Feed(const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size && !found_; ++i, ++offset_) {
+      if (data[i] == '\n') {
+        found_ = blank_;
+        blank_ = true;
+      } else if (data[i] != '\r') {
+        blank_ = false;
+      }
+    }
+    total_ += static_cast<std::int64_t>(size);
+  }
+  // The body's bytes of all fed: none for a message without an empty line.
+  std::int64_t Body() const { return found_ ? total_ - offset_ : 0; }
+
+ private:
+  bool found_ = false;
+  bool blank_ = true;  // the line so far holds nothing but a carriage return
+  std::int64_t offset_ = 0, total_ = 0;
+};
+
 // Differences of a few milliseconds between answer times are the network's
 // noise, not the hosts' load.
 constexpr double kAnswerTimeNoise = 10;
@@ -151,9 +175,11 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     const std::string request = "PROCESS SPAMC/1.5\r\nContent-length: " + std::to_string(size) + "\r\n\r\n";
     std::string body;
     std::vector<char> block(kBlockSize);
+    BodyStart sent, processed;
     try {
       connection->Send(request.data(), request.size(), deadline.Left());
       for (std::size_t got; (got = local([&] { return reader->Read(block.data(), block.size()); })) > 0;) {
+        sent.Feed(block.data(), got);
         connection->Send(block.data(), got, deadline.Left());
       }
       local([&] { reader->Close(); });
@@ -171,7 +197,7 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
       throw;
     }
     stage = "answer";
-    const SpamdAnswer answer = ReadAnswerHeader(*connection, name, deadline, &body);
+    SpamdAnswer answer = ReadAnswerHeader(*connection, name, deadline, &body);
     const std::int64_t length = answer.length;
     if (length > LongestAnswer(size)) {
       throw Refusal(name + " announced an answer of " + std::to_string(length) + " bytes for a message of " + std::to_string(size) +
@@ -181,6 +207,7 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     for (;;) {
       received += static_cast<std::int64_t>(body.size());
       if (received > length) throw Refusal(name + " sent more than the " + std::to_string(length) + " bytes it announced");
+      processed.Feed(body.data(), body.size());
       local([&] { output.Write(body.data(), body.size()); });
       // Whole: a daemon that keeps the connection open has said all.
       if (received == length) break;
@@ -192,6 +219,8 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     if (received != length) {
       throw Refusal(name + " cut its answer short after " + std::to_string(received) + " of " + std::to_string(length) + " bytes");
     }
+    answer.sent_body = sent.Body();
+    answer.answer_body = processed.Body();
     return answer;
   } catch (const Error&) {
     // Out of time: the host's own, or the whole scan's while it waited on this host.
@@ -205,6 +234,8 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
 }
 
 }  // namespace
+
+bool AnswerKeepsTheBody(std::int64_t sent_body, std::int64_t answer_body) { return answer_body >= sent_body - sent_body / 8; }
 
 WaitVerdict JudgeHostWait(const HostWait& wait) {
   if (!wait.scan_limit) return {wait.name + " did not " + wait.stage + " within " + SecondsText(wait.spamd_timeout) + " (SPAMDTIMEOUT)", true};
@@ -396,8 +427,12 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
         outcome.local_failure = error.Description();
         break;
       }
-      // An answer that is no message is the host's fault, not the message's.
+      // An answer that is no message, or not this one, is the host's fault, not the message's.
       if (ReadVerdict(fs, output_file) == Verdict::kNoMessage) throw Refusal(SpamdHostName(host) + " answered with no message");
+      if (!AnswerKeepsTheBody(answer.sent_body, answer.answer_body)) {
+        throw Refusal(SpamdHostName(host) + " answered with a body of " + std::to_string(answer.answer_body) + " bytes for the message's " +
+                      std::to_string(answer.sent_body) + ": not the message");
+      }
       outcome.scanned = true;
       outcome.spam = answer.spam;
       outcome.score = answer.score;

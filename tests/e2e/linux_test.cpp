@@ -346,6 +346,11 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
        "FAIL     spamd 127.0.0.1:{0}  PONG in \n, but it answered Spam: False ; 0.0 / 5.0 for GTUBE: the runs take its answers and let spam through\n"
        "FAIL     trial scan, GTUBE      came back clean, not flagged: the spamd at 127.0.0.1:{0} does not scan as SpamAssassin does\n"
        "!check SPAMASSASSINEXE", 0},
+      // A host whose answer keeps the header section alone is a FAIL, though another scans; the trial scans pass it over.
+      {{"spamd", "SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: 18\r\n\r\nX-Spam-Flag: YES\r\n"}, "", 1,
+       "OK       spamd 127.0.0.1:{0}  PONG in \n"
+       "FAIL     spamd 127.0.0.1:{1}  PONG in \n, but its answer's body is not the GTUBE message's that was sent\n"
+       "OK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean", 0},
       // Not the 72 s its PONG takes, nor the minutes of a fresh timeout per read.
       {{"trickle"}, "SPAMDTIMEOUT=3", 1, "FAIL     spamd 127.0.0.1:{0}  did not answer PING within 3 seconds (SPAMDTIMEOUT)", 27},
   };
@@ -386,8 +391,9 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
 
 // spamd's answers, by a daemon of the test's own that gives the answer it is told: a whole one of many blocks
 // tags the message, every other leaves it.
-TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
+TEST(Pool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam + std::string(300000, 'w');
+  const std::string head = "X-Spam-Flag: YES\r\n" + kSpam.substr(0, kSpam.find("\r\n\r\n") + 2);
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {"SPAMD/1.5 0 EX_OK\r\nSpam: False ; 0.1 / 5.0\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole, "", 0, ""},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5000\r\n\r\n" + std::string(100, 'x'), "", 3, "cut its answer short after 100 of 5000 bytes"},
@@ -405,6 +411,9 @@ TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage
        "announced an answer of 999999999999 bytes for a message of"},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5\r\nContent-length: 5\r\n\r\nX: y\n", "", 3, "announced two Content-length fields"},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 12\r\n\r\nnot a header", "", 3, "answered with no message"},
+      // The header section alone, flagged, its length right: the body is lost.
+      {"SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: " + std::to_string(head.size()) + "\r\n\r\n" + head, "", 3,
+       "answered with a body of 0 bytes for the message's 79: not the message"},
       // A whole answer on a connection the daemon keeps open is whole: nobody waits for the stream's end.
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole, " SPAMDTIMEOUT=3 hold", 0, ""}};
   // Large enough that a daemon that reads none of it, or stops reading early, stops the sending.
@@ -432,7 +441,7 @@ TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage
   }
 }
 
-TEST(SpamdPool, SachecksTrialScansChangeNothingTheRunsShare) { ExpectTrialScansChangeNothingTheRunsShare(LinuxBuild()); }
+TEST(Pool, SachecksTrialScansChangeNothingTheRunsShare) { ExpectTrialScansChangeNothingTheRunsShare(LinuxBuild()); }
 
 // Learning from the quarantine through the pool: every host is told (TELL);
 // a host counts only when it says it learned the message (DidSet), and one
@@ -481,17 +490,19 @@ TEST(spamd, LearnTellsEveryHostAndCountsOnlyTheHostsThatLearned) {
   EXPECT_EQ(counts(), "1 spam, 2 ham");  // B learned again, as ham
 }
 
-// A pool whose first host sends part of its answer and closes: the next host's
-// whole answer is the message, never a mix. The first host is chosen at
-// random, so over 16 messages the cut one comes first many times.
-TEST(SpamdPool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
+// A pool whose first host sends part of its answer and closes, or answers
+// with the header section alone: the next host's whole answer is the
+// message, never a mix or a message without its body. The first host is
+// chosen at random, so over 16 messages each bad one comes first many times.
+TEST(Pool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
   Sandbox box;
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam + std::string(100000, 'w');
   const auto answer = [](const std::string& body, std::size_t length) {
     return "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(length) + "\r\n\r\n" + body;
   };
-  // A host that cuts its answer, one whose answer is no message, and a good one.
-  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), junk(answer("no message", 10)), good(answer(whole, whole.size()));
+  // A host that cuts its answer, one that answers with the header section alone, and a good one.
+  const std::string head = whole.substr(0, whole.find("\r\n\r\n") + 4);
+  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), junk(answer(head, head.size())), good(answer(whole, whole.size()));
   box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(cut.port) + ",127.0.0.1:" + std::to_string(junk.port) + ",127.0.0.1:" +
                 std::to_string(good.port));
   for (int i = 0; i < 16; ++i) {
@@ -518,7 +529,7 @@ TEST(SpamdPool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
 
 // spamd's own verdict counts: a site whose spamd drops the flag line (clear_headers) still has its spam quarantined,
 // with the score of spamd's Spam field.
-TEST(SpamdPool, SpamdsSpamFieldDecidesWhenTheFlagLineIsGone) {
+TEST(Pool, TheDaemonsSpamFieldDecidesWhenTheFlagLineIsGone) {
   Sandbox box;
   const std::string body = "X-Spam-Status: Yes\r\n" + kSpam;
   const FakeSpamd daemon("SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1003.0 / 5.0\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
@@ -638,7 +649,7 @@ TEST(spamd, StalledHostRestsFromItsFailureNotFromItsRunsStart) {
 
 // A failure of this machine's own is no host's: the run stops at its first
 // host with one entry naming the cause, and no other host is asked.
-TEST(SpamdPool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
+TEST(Pool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
   std::string lines = kHam;  // 527 KB of text lines, more than TEMPPATH holds
   while (lines.size() < 527000) lines += "The quick brown fox jumps over the lazy dog.\r\n";
   const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(lines.size()) + "\r\n\r\n" + lines;
@@ -670,7 +681,7 @@ TEST(SpamdPool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
 
 // localhost is 127.0.0.1, then ::1, within the one connect time: a daemon that
 // listens on the IPv6 loopback alone is reached.
-TEST(SpamdPool, LocalhostReachesADaemonOnTheIPv6LoopbackAlone) {
+TEST(Pool, LocalhostReachesADaemonOnTheIPv6LoopbackAlone) {
   sockaddr_in6 address{};
   address.sin6_family = AF_INET6;
   address.sin6_addr = in6addr_loopback;

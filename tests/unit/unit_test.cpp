@@ -568,6 +568,16 @@ TEST(SpamdAnswer, LengthVerdictAndNumbersOrTheRefusal) {
   }
 }
 
+// A processed message's body against the message's, in bytes: real spamd answers (4.0: ham keeps its body,
+// spam is wrapped whole with a report, a message without a body gets one) and line ends changed are the
+// message's; a body missing or far shorter is not.
+TEST(SpamdAnswer, BodyIsTheMessagesUnlessMissingOrFarShorter) {
+  const std::tuple<std::int64_t, std::int64_t, bool> cases[] = {
+      {16, 16, true}, {70, 1508, true}, {0, 1406, true}, {0, 0, true}, {92016, 92016, true}, {92016, 80514, true},
+      {92016, 80513, false}, {92016, 60000, false}, {16, 0, false}, {1, 0, false}};
+  for (const auto& [sent, answer, kept] : cases) EXPECT_EQ(AnswerKeepsTheBody(sent, answer), kept) << sent << " " << answer;
+}
+
 TEST(Report, DaysAndPeriodsByTheCalendar) {
   const std::pair<std::pair<const char*, int>, const char*> days[] = {
       {{"2026-12-07", 1}, "2026-12-08"}, {{"2026-12-31", 1}, "2027-01-01"}, {{"2028-02-28", 1}, "2028-02-29"}, {{"2027-02-28", 1}, "2027-03-01"},
