@@ -378,9 +378,10 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
   Guid random;
   const std::size_t start = platform.CreateGuid(&random) == 0 ? random.data1 % hosts.size() : 0;
   // What the runs before this one learned: a host that failed within
-  // SPAMDRETRYAFTER is asked only after the others. Past that, this run asks
-  // it first, to try it again with one message, and renews its record before,
-  // so that the runs beside it leave it out meanwhile.
+  // SPAMDRETRYAFTER is asked only after the others. Past that, one run asks
+  // it first, to try it again with one message: the run that claims the
+  // retry, renewing the record, so that the runs beside it leave it out
+  // meanwhile. sacheck's trial claims nothing and asks it first.
   const std::string& records = options.TempPath;
   const std::string passing = "-" + output_file.substr(records.size(), output_file.rfind('.') - records.size()) + ".new";
   const std::int64_t now = std::time(nullptr);
@@ -389,16 +390,15 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     const std::size_t host = (start + i) % hosts.size();
     known[host] = ReadHostFailure(fs, records, hosts[host], now);
-    if (known[host] && now - known[host]->failed < options.SpamdRetryAfter) {
-      resting.push_back(host);
-      continue;
+    if (known[host] && now - known[host]->failed >= options.SpamdRetryAfter) {
+      if (!share_records || ClaimHostRetry(fs, records, hosts[host], now, options.SpamdRetryAfter, passing)) {
+        order.push_back(host);
+        continue;
+      }
+      // Another run tries it; or its answer has cleared the record meanwhile.
+      known[host] = ReadHostFailure(fs, records, hosts[host], now);
     }
-    if (known[host]) {
-      if (share_records) RecordHostFailure(fs, records, hosts[host], {now, known[host]->what}, passing);
-      order.push_back(host);
-    } else {
-      healthy.push_back(host);
-    }
+    (known[host] ? resting : healthy).push_back(host);
   }
   PutTheFasterFirst(fs, records, hosts, now, random, &healthy);
   order.insert(order.end(), healthy.begin(), healthy.end());

@@ -544,9 +544,9 @@ TEST(Pool, TheDaemonsSpamFieldDecidesWhenTheFlagLineIsGone) {
 // The runs share what they learn of each host: a host recorded as failed
 // within SPAMDRETRYAFTER is left out while another can scan; past it, a run
 // asks it again and its answer clears the record; with every host recorded,
-// the message is still scanned; a host recorded as slow gets few of the runs;
-// a record that is malformed, old or from the future is no knowledge.
-TEST(SpamdPool, TheRunsShareWhatTheyLearnOfEachHost) {
+// the message is still scanned; a host recorded as slow gets few of the runs
+// (the unit suite reads the records that are no knowledge).
+TEST(Pool, TheRunsShareWhatTheyLearnOfEachHost) {
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
   const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole;
   const std::int64_t now = std::time(nullptr);
@@ -563,14 +563,8 @@ TEST(SpamdPool, TheRunsShareWhatTheyLearnOfEachHost) {
       {"a recent failure", refused, "", "", "", "0", 1, 0, false},
       {"a failure past its time", "failed=" + at(-100) + "\r\nwhat=refused\r\n", "", "", "", "some", 0, 1, true},
       {"every host failed", refused, refused, "", "", "any", 1, 1, false},
-      {"a malformed record", "failed=soon\r\n", "", "", "", "some", 1, 0, true},
-      {"a record from the future", "failed=" + at(100000) + "\r\n", "", "", "", "some", 1, 0, true},
       {"a host recorded slow", "", "", "measured=" + at(-5) + "\r\nmilliseconds=5000\r\n", "measured=" + at(-5) + "\r\nmilliseconds=10\r\n",
-       "few", 0, 0, false},
-      {"a negative answer time", "", "", "measured=" + at(-5) + "\r\nmilliseconds=-99999\r\n", "", "some", 0, 0, true},
-      {"an answer time past counting", "", "", "measured=" + at(-5) + "\r\nmilliseconds=99999999999999999999\r\n", "", "some", 0, 0, true},
-      {"an answer time of long ago", "", "", "measured=" + at(-100000) + "\r\nmilliseconds=99999\r\n", "", "some", 0, 0, true},
-      {"an answer time from the future", "", "", "measured=" + at(100000) + "\r\nmilliseconds=99999\r\n", "", "some", 0, 0, true}};
+       "few", 0, 0, false}};
   for (const auto& row : cases) {
     Sandbox box;
     const FakeSpamd a(answer), b(answer);
@@ -604,47 +598,31 @@ TEST(SpamdPool, TheRunsShareWhatTheyLearnOfEachHost) {
   }
 }
 
-// A host that accepts and never answers holds no run longer than SPAMDTIMEOUT:
-// a real spamd behind it scans every message.
-TEST(spamd, StalledHostIsPassedOverWithinSpamdTimeout) {
+// A stalled host whose record is past SPAMDRETRYAFTER, and 16 runs that start
+// together: one of them claims the retry and waits on the host, the others
+// pass it over. The next 16 leave it out: SPAMDRETRYAFTER counts from when it
+// failed, not from when that run started (with SPAMDRETRYAFTER below
+// SPAMDTIMEOUT, as the defaults have them, a record dated by the run's start
+// would be out of date when written).
+TEST(Pool, OfRunsStartedTogetherOneRetriesAStalledHost) {
   Sandbox box;
-  const SpamdDaemon daemon(box);
-  const FakeSpamd stalled("stall");
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + daemon.port + " SPAMDTIMEOUT=2 SPAMASSASSINEXE=-");
-  for (int i = 0; i < 6; ++i) {
-    box.Queue("N.MAI", i % 2 ? kSpam : kHam);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(box.Run().status, 0);
-    // The stalled host's two seconds and a scan; far from SCANTIMELIMIT or for ever.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_EQ(Exists(box.messages + "/N.MAI"), i % 2 == 0);
-  }
-  EXPECT_EQ(daemon.Scans(), 6);
-  // One run at most met the stalled host; the runs after it left it out.
-  EXPECT_LE(stalled.connections, 1);
-  EXPECT_EQ(box.Events().size(), static_cast<std::size_t>(stalled.connections));
-  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 9u);
-}
-
-// SPAMDRETRYAFTER counts from when the host failed, not from when its run
-// started: with SPAMDRETRYAFTER below SPAMDTIMEOUT (as the defaults have
-// them), a record dated by the run's start would be out of date when written,
-// and every next run would ask the stalled host first. The first run tries it
-// again (its record is old); the two after it leave it out.
-TEST(spamd, StalledHostRestsFromItsFailureNotFromItsRunsStart) {
-  Sandbox box;
-  const SpamdDaemon daemon(box);
-  const FakeSpamd stalled("stall");
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + daemon.port +
-                " SPAMDTIMEOUT=6 SPAMDRETRYAFTER=5 SPAMASSASSINEXE=-");
+  const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
+  const FakeSpamd stalled("stall"), good("SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole);
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + std::to_string(good.port) +
+                " SPAMDTIMEOUT=6 SPAMDRETRYAFTER=5");
   WriteFile(box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port) + ".down",
             "failed=" + std::to_string(std::time(nullptr) - 100) + "\r\nwhat=stalled before\r\n");
-  for (int i = 0; i < 3; ++i) {
-    box.Queue("N.MAI", kHam);
-    EXPECT_EQ(box.Run().status, 0);
-    EXPECT_EQ(stalled.connections, 1) << "run " << i;
+  for (int round = 0; round < 2; ++round) {
+    std::vector<int> runs;
+    for (int i = 0; i < 16; ++i) box.Queue("N" + std::to_string(i) + ".MAI", kHam);
+    for (int i = 0; i < 16; ++i) {
+      runs.push_back(StartProcess({box.bin + "/saplugin", "N" + std::to_string(i) + ".MAI", box.connector}, box.environment, "/dev/null"));
+    }
+    for (const int pid : runs) EXPECT_EQ(WaitProcess(pid), 0);
+    EXPECT_EQ(stalled.connections, 1) << "round " << round;
   }
-  EXPECT_EQ(daemon.Scans(), 3);
+  EXPECT_EQ(good.connections, 32);
+  EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
 }
 
 // A failure of this machine's own is no host's: the run stops at its first
