@@ -323,6 +323,7 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
 TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
   const std::string clean = "X-Spam-Status: No\r\n" + kSpam;
   const std::string no = "SPAMD/1.5 0 EX_OK\r\nSpam: False ; 0.0 / 5.0\r\nContent-length: " + std::to_string(clean.size()) + "\r\n\r\n" + clean;
+  const std::string flagged = "X-Spam-Flag: YES\r\n" + kSpam;
   const struct {
     std::vector<std::string> pool;
     std::string settings;
@@ -346,11 +347,9 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
        "FAIL     spamd 127.0.0.1:{0}  PONG in \n, but it answered Spam: False ; 0.0 / 5.0 for GTUBE: the runs take its answers and let spam through\n"
        "FAIL     trial scan, GTUBE      came back clean, not flagged: the spamd at 127.0.0.1:{0} does not scan as SpamAssassin does\n"
        "!check SPAMASSASSINEXE", 0},
-      // A host whose answer keeps the header section alone is a FAIL, though another scans; the trial scans pass it over.
-      {{"spamd", "SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: 18\r\n\r\nX-Spam-Flag: YES\r\n"}, "", 1,
-       "OK       spamd 127.0.0.1:{0}  PONG in \n"
-       "FAIL     spamd 127.0.0.1:{1}  PONG in \n, but its answer's body is not the GTUBE message's that was sent\n"
-       "OK       trial scan, GTUBE      flagged\nOK       trial scan, clean      clean", 0},
+      // A host whose answer's body is another (near in size, which the runs take) is a FAIL, though another scans.
+      {{"spamd", "SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: " + std::to_string(flagged.size()) + "\r\n\r\n" + flagged},
+       "", 1, "OK       spamd 127.0.0.1:{0}  PONG in \nFAIL     spamd 127.0.0.1:{1}  PONG in \n, but its answer's body is not the GTUBE message's that was sent", 0},
       // Not the 72 s its PONG takes, nor the minutes of a fresh timeout per read.
       {{"trickle"}, "SPAMDTIMEOUT=3", 1, "FAIL     spamd 127.0.0.1:{0}  did not answer PING within 3 seconds (SPAMDTIMEOUT)", 27},
   };
@@ -621,7 +620,6 @@ TEST(Pool, OfRunsStartedTogetherOneRetriesAStalledHost) {
     for (const int pid : runs) EXPECT_EQ(WaitProcess(pid), 0);
     EXPECT_EQ(stalled.connections, 1) << "round " << round;
   }
-  EXPECT_EQ(good.connections, 32);
   EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
 }
 
