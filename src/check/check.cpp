@@ -574,6 +574,23 @@ void CheckRunLeftovers(FileSystem& fs, const PluginOptions& options, const std::
                                           " that killed programs left, a week old or more (" + where + "): saquarantine purge removes them");
 }
 
+// Whether the body of the file (past its header section) holds the body of
+// the message given by its lines, its lines in their order: spamd keeps the
+// body it was sent, though it may wrap it, with a report, into a new one.
+bool BodyHoldsTheMessagesBody(FileSystem& fs, const std::string& file, const std::vector<std::string>& message) {
+  auto wanted = std::find(message.begin(), message.end(), "");
+  if (wanted != message.end()) ++wanted;
+  auto reader = fs.OpenTextFileForReading(file);
+  bool body = false;
+  while (wanted != message.end() && !reader->AtEndOfStream()) {
+    const std::string line = reader->ReadLine(kHeaderLineLimit);
+    if (body && line == *wanted) ++wanted;
+    body = body || line.empty();
+  }
+  reader->Close();
+  return wanted == message.end();
+}
+
 // Every host of the spamd pool, each on its own as a run meets it: PING, then
 // the GTUBE message to scan, the whole within the host's SPAMDTIMEOUT. A host
 // that answers PING but cannot scan costs each run that starts with it a
@@ -637,6 +654,10 @@ void CheckSpamdHosts(Platform& platform, FileSystem& fs, const PluginOptions& op
       } else if (!*answer.spam) {
         line = {"FAIL", std::string(took) + ", but it answered Spam: False" + score +
                             " for GTUBE: the runs take its answers and let spam through; check that host's spamd rules"};
+      } else if (!BodyHoldsTheMessagesBody(fs, output_file, {std::begin(kGtubeMessage), std::end(kGtubeMessage)})) {
+        // The runs pass over an answer whose body is far off in size, but not one that is near and another.
+        line = {"FAIL", std::string(took) + ", but its answer's body is not the GTUBE message's that was sent: the runs may take its answers and "
+                                            "lose the messages' text; check that SPAMDHOSTS names a spamd"};
       } else {
         line = {failure ? "WARNING" : "OK", std::string(took) + ": Spam: True" + score};
         ++scanning;

@@ -94,6 +94,30 @@ SpamdAnswer ReadAnswerHeader(Connection& connection, const std::string& name, co
 // SpamAssassin's report, and its header fields and report, generously.
 std::int64_t LongestAnswer(std::int64_t message) { return 2 * message + (1 << 20); }
 
+// Where a message's body starts (past the empty line that ends its header
+// section), found in its bytes as they stream by, block by block.
+class BodyStart {
+ public:
+  void Feed(const char* data, std::size_t size) {
+    for (std::size_t i = 0; i < size && !found_; ++i, ++offset_) {
+      if (data[i] == '\n') {
+        found_ = blank_;
+        blank_ = true;
+      } else if (data[i] != '\r') {
+        blank_ = false;
+      }
+    }
+    total_ += static_cast<std::int64_t>(size);
+  }
+  // The body's bytes of all fed: none for a message without an empty line.
+  std::int64_t Body() const { return found_ ? total_ - offset_ : 0; }
+
+ private:
+  bool found_ = false;
+  bool blank_ = true;  // the line so far holds nothing but a carriage return
+  std::int64_t offset_ = 0, total_ = 0;
+};
+
 // Differences of a few milliseconds between answer times are the network's
 // noise, not the hosts' load.
 constexpr double kAnswerTimeNoise = 10;
@@ -151,9 +175,11 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     const std::string request = "PROCESS SPAMC/1.5\r\nContent-length: " + std::to_string(size) + "\r\n\r\n";
     std::string body;
     std::vector<char> block(kBlockSize);
+    BodyStart sent, processed;
     try {
       connection->Send(request.data(), request.size(), deadline.Left());
       for (std::size_t got; (got = local([&] { return reader->Read(block.data(), block.size()); })) > 0;) {
+        sent.Feed(block.data(), got);
         connection->Send(block.data(), got, deadline.Left());
       }
       local([&] { reader->Close(); });
@@ -171,7 +197,7 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
       throw;
     }
     stage = "answer";
-    const SpamdAnswer answer = ReadAnswerHeader(*connection, name, deadline, &body);
+    SpamdAnswer answer = ReadAnswerHeader(*connection, name, deadline, &body);
     const std::int64_t length = answer.length;
     if (length > LongestAnswer(size)) {
       throw Refusal(name + " announced an answer of " + std::to_string(length) + " bytes for a message of " + std::to_string(size) +
@@ -181,6 +207,7 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     for (;;) {
       received += static_cast<std::int64_t>(body.size());
       if (received > length) throw Refusal(name + " sent more than the " + std::to_string(length) + " bytes it announced");
+      processed.Feed(body.data(), body.size());
       local([&] { output.Write(body.data(), body.size()); });
       // Whole: a daemon that keeps the connection open has said all.
       if (received == length) break;
@@ -192,6 +219,8 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
     if (received != length) {
       throw Refusal(name + " cut its answer short after " + std::to_string(received) + " of " + std::to_string(length) + " bytes");
     }
+    answer.sent_body = sent.Body();
+    answer.answer_body = processed.Body();
     return answer;
   } catch (const Error&) {
     // Out of time: the host's own, or the whole scan's while it waited on this host.
@@ -205,6 +234,8 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
 }
 
 }  // namespace
+
+bool AnswerKeepsTheBody(std::int64_t sent_body, std::int64_t answer_body) { return answer_body >= sent_body - sent_body / 8; }
 
 WaitVerdict JudgeHostWait(const HostWait& wait) {
   if (!wait.scan_limit) return {wait.name + " did not " + wait.stage + " within " + SecondsText(wait.spamd_timeout) + " (SPAMDTIMEOUT)", true};
@@ -347,9 +378,10 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
   Guid random;
   const std::size_t start = platform.CreateGuid(&random) == 0 ? random.data1 % hosts.size() : 0;
   // What the runs before this one learned: a host that failed within
-  // SPAMDRETRYAFTER is asked only after the others. Past that, this run asks
-  // it first, to try it again with one message, and renews its record before,
-  // so that the runs beside it leave it out meanwhile.
+  // SPAMDRETRYAFTER is asked only after the others. Past that, one run asks
+  // it first, to try it again with one message: the run that claims the
+  // retry, renewing the record, so that the runs beside it leave it out
+  // meanwhile. sacheck's trial claims nothing and asks it first.
   const std::string& records = options.TempPath;
   const std::string passing = "-" + output_file.substr(records.size(), output_file.rfind('.') - records.size()) + ".new";
   const std::int64_t now = std::time(nullptr);
@@ -358,16 +390,15 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
   for (std::size_t i = 0; i < hosts.size(); ++i) {
     const std::size_t host = (start + i) % hosts.size();
     known[host] = ReadHostFailure(fs, records, hosts[host], now);
-    if (known[host] && now - known[host]->failed < options.SpamdRetryAfter) {
-      resting.push_back(host);
-      continue;
+    if (known[host] && now - known[host]->failed >= options.SpamdRetryAfter) {
+      if (!share_records || ClaimHostRetry(fs, records, hosts[host], now, options.SpamdRetryAfter, passing)) {
+        order.push_back(host);
+        continue;
+      }
+      // Another run tries it; or its answer has cleared the record meanwhile.
+      known[host] = ReadHostFailure(fs, records, hosts[host], now);
     }
-    if (known[host]) {
-      if (share_records) RecordHostFailure(fs, records, hosts[host], {now, known[host]->what}, passing);
-      order.push_back(host);
-    } else {
-      healthy.push_back(host);
-    }
+    (known[host] ? resting : healthy).push_back(host);
   }
   PutTheFasterFirst(fs, records, hosts, now, random, &healthy);
   order.insert(order.end(), healthy.begin(), healthy.end());
@@ -396,8 +427,12 @@ SpamdOutcome ScanThroughSpamd(Platform& platform, FileSystem& fs, const PluginOp
         outcome.local_failure = error.Description();
         break;
       }
-      // An answer that is no message is the host's fault, not the message's.
+      // An answer that is no message, or not this one, is the host's fault, not the message's.
       if (ReadVerdict(fs, output_file) == Verdict::kNoMessage) throw Refusal(SpamdHostName(host) + " answered with no message");
+      if (!AnswerKeepsTheBody(answer.sent_body, answer.answer_body)) {
+        throw Refusal(SpamdHostName(host) + " answered with a body of " + std::to_string(answer.answer_body) + " bytes for the message's " +
+                      std::to_string(answer.sent_body) + ": not the message");
+      }
       outcome.scanned = true;
       outcome.spam = answer.spam;
       outcome.score = answer.score;

@@ -35,7 +35,8 @@ constexpr Milliseconds kSpamdConnectTimeout = 5000;
 // short or takes longer than SPAMDTIMEOUT over the message gives way to the
 // next. Only an answer with status 0 (EX_OK) whose body is exactly its
 // announced Content-length (read up to there, without waiting for the stream
-// to end), no longer than the message can become, and a message, counts;
+// to end), no longer than the message can become, and a message that keeps
+// the message's body (AnswerKeepsTheBody), counts;
 // otherwise the output file is removed and the next host is asked. No
 // exchange outlasts SPAMDTIMEOUT, however fast the host sends.
 // SCANTIMELIMIT bounds the whole scan. A local failure (the message cannot be
@@ -74,7 +75,21 @@ struct SpamdAnswer {
   std::int64_t length = 0;
   std::optional<bool> spam;     // from "Spam: True ; 7.1 / 5.0"
   std::string score, required;  // its two numbers
+  // Set by the exchange: the bytes of the message's body as sent, and of the
+  // processed message's body (past its header section; 0 without one).
+  std::int64_t sent_body = 0, answer_body = 0;
 };
+
+// Whether a processed message's body can be that of the message sent.
+// SpamAssassin adds header fields, and to spam it may add a report that wraps
+// the whole message into the new body; the message's body it keeps as it came.
+// So a body that is missing, or far shorter than the message's (less than
+// seven eighths of it, which leaves room for changed line ends), is not the
+// message's, however right the answer's Content-length. By the bodies, not the
+// whole: a short message's header outweighs its body, and an answer of its
+// header alone, with SpamAssassin's fields, is as long as the message.
+bool AnswerKeepsTheBody(std::int64_t sent_body, std::int64_t answer_body);
+
 // Reads the header section of a spamd answer (the answer as read so far: its
 // status line, its fields up to the empty line, perhaps some of the body).
 // Throws Error, with a description that names the host, for a status other

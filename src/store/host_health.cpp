@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "config/spamd_hosts.h"
@@ -18,6 +19,35 @@ std::string HostFileStem(const std::string& folder, const SpamdHost& host) {
   std::string name;
   for (const char c : host.host) name += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
   return folder + "spamd-" + name + "-" + std::to_string(host.port);
+}
+
+// A record is two short lines; a file larger than this is none of ours, and
+// is not read: every run reads the records, and a huge file would cost each
+// run the time to read it.
+constexpr std::size_t kRecordLimit = 4096;
+
+// The record's keys and values, or nothing for a file that is missing or
+// larger than kRecordLimit. At most one byte more is read, even of a file
+// that grows meanwhile. Throws Error when it cannot be read.
+std::optional<std::map<std::string, std::string>> ReadRecord(FileSystem& fs, const std::string& file) {
+  if (!fs.FileExists(file) || fs.FileSize(file) > static_cast<std::int64_t>(kRecordLimit)) return std::nullopt;
+  std::string text(kRecordLimit + 1, '\0');
+  std::size_t got = 0;
+  auto reader = fs.OpenTextFileForReading(file);
+  for (std::size_t part; got < text.size() && (part = reader->Read(&text[got], text.size() - got)) > 0;) got += part;
+  reader->Close();
+  if (got > kRecordLimit) return std::nullopt;
+  text.resize(got);
+  std::map<std::string, std::string> values;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t equals = line.find('=');
+    if (equals != std::string::npos) values.emplace(line.substr(0, equals), line.substr(equals + 1));
+    start = end + 1;
+  }
+  return values;
 }
 
 // A count of seconds or milliseconds as a record holds it: digits only, and
@@ -57,10 +87,10 @@ std::string HostRecordFile(const std::string& folder, const SpamdHost& host) { r
 std::string HostAnswerTimeFile(const std::string& folder, const SpamdHost& host) { return HostFileStem(folder, host) + ".time"; }
 
 std::optional<HostFailure> ReadHostFailure(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now) {
-  const std::string file = HostRecordFile(folder, host);
-  if (!fs.FileExists(file)) return std::nullopt;
   try {
-    const auto values = ReadKeyValueFile(fs, file);
+    const auto record = ReadRecord(fs, HostRecordFile(folder, host));
+    if (!record) return std::nullopt;
+    const auto& values = *record;
     const std::optional<std::int64_t> failed = RecordNumber(values, "failed");
     if (!failed || *failed > now + 60) return std::nullopt;
     return HostFailure{*failed, values.count("what") ? values.at("what") : ""};
@@ -75,6 +105,19 @@ bool RecordHostFailure(FileSystem& fs, const std::string& folder, const SpamdHos
                        passing_suffix);
 }
 
+bool ClaimHostRetry(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now, std::int64_t retry_after,
+                    const std::string& passing_suffix) {
+  try {
+    const auto lock = fs.TryLock(HostFileStem(folder, host) + ".retry");
+    if (!lock) return false;
+    // Read again under the lock: the run that held it before has renewed the record, or removed it.
+    const std::optional<HostFailure> failure = ReadHostFailure(fs, folder, host, now);
+    return failure && now - failure->failed >= retry_after && RecordHostFailure(fs, folder, host, {now, failure->what}, passing_suffix);
+  } catch (const Error&) {
+    return false;  // no lock's file: as for a record that cannot be written
+  }
+}
+
 void ForgetHostFailure(FileSystem& fs, const std::string& folder, const SpamdHost& host) {
   const std::string file = HostRecordFile(folder, host);
   try {
@@ -85,10 +128,10 @@ void ForgetHostFailure(FileSystem& fs, const std::string& folder, const SpamdHos
 }
 
 std::optional<HostAnswerTime> ReadHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now) {
-  const std::string file = HostAnswerTimeFile(folder, host);
-  if (!fs.FileExists(file)) return std::nullopt;
   try {
-    const auto values = ReadKeyValueFile(fs, file);
+    const auto record = ReadRecord(fs, HostAnswerTimeFile(folder, host));
+    if (!record) return std::nullopt;
+    const auto& values = *record;
     const std::optional<std::int64_t> measured = RecordNumber(values, "measured"), milliseconds = RecordNumber(values, "milliseconds");
     if (!measured || !milliseconds || *measured > now + 60 || now - *measured > kAnswerTimeLife) return std::nullopt;
     return HostAnswerTime{*measured, *milliseconds};

@@ -24,8 +24,9 @@ struct HostFailure {
 std::string HostRecordFile(const std::string& folder, const SpamdHost& host);
 
 // The host's last failure, when its record is there and reads as one; a
-// record that is missing, unreadable, malformed or from the future (more than
-// a minute ahead of now) is no knowledge.
+// record that is missing, unreadable, malformed, larger than a few kilobytes
+// (it is not read) or from the future (more than a minute ahead of now) is no
+// knowledge.
 std::optional<HostFailure> ReadHostFailure(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now);
 
 // Records the host's failure in one step (made under a passing name of its
@@ -33,6 +34,17 @@ std::optional<HostFailure> ReadHostFailure(FileSystem& fs, const std::string& fo
 // when it cannot be written: a run that cannot share what it learned scans on.
 bool RecordHostFailure(FileSystem& fs, const std::string& folder, const SpamdHost& host, const HostFailure& failure,
                        const std::string& passing_suffix);
+
+// Claims the retry of a host whose failure is at least retry_after seconds
+// old, for one run of those that start together: under the host's lock
+// (<stem>.retry, held only meanwhile) it reads the record again and, when it
+// is still that old, renews it, dated now, so that the others leave the host
+// out while this run tries it. Answers true to that run alone; false when
+// another run holds the lock or has renewed or removed the record, and when
+// the lock or the record cannot be made: a run that cannot tell the others
+// that it tries the host must not make them all try it.
+bool ClaimHostRetry(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now, std::int64_t retry_after,
+                    const std::string& passing_suffix);
 
 // Removes the host's record, if any; never throws, for the same reason.
 void ForgetHostFailure(FileSystem& fs, const std::string& folder, const SpamdHost& host);
@@ -60,7 +72,8 @@ std::string HostAnswerTimeFile(const std::string& folder, const SpamdHost& host)
 
 // The host's answer time, when its record is there, reads as one and is at
 // most kAnswerTimeLife seconds old; one that is missing, unreadable,
-// malformed, old or from the future (more than a minute ahead) is no knowledge.
+// malformed, larger than a few kilobytes, old or from the future (more than a
+// minute ahead) is no knowledge.
 std::optional<HostAnswerTime> ReadHostAnswerTime(FileSystem& fs, const std::string& folder, const SpamdHost& host, std::int64_t now);
 
 // The time an answer of so many milliseconds for a message of so many bytes

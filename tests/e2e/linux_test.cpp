@@ -323,6 +323,7 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
 TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
   const std::string clean = "X-Spam-Status: No\r\n" + kSpam;
   const std::string no = "SPAMD/1.5 0 EX_OK\r\nSpam: False ; 0.0 / 5.0\r\nContent-length: " + std::to_string(clean.size()) + "\r\n\r\n" + clean;
+  const std::string flagged = "X-Spam-Flag: YES\r\n" + kSpam;
   const struct {
     std::vector<std::string> pool;
     std::string settings;
@@ -346,6 +347,9 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
        "FAIL     spamd 127.0.0.1:{0}  PONG in \n, but it answered Spam: False ; 0.0 / 5.0 for GTUBE: the runs take its answers and let spam through\n"
        "FAIL     trial scan, GTUBE      came back clean, not flagged: the spamd at 127.0.0.1:{0} does not scan as SpamAssassin does\n"
        "!check SPAMASSASSINEXE", 0},
+      // A host whose answer's body is another (near in size, which the runs take) is a FAIL, though another scans.
+      {{"spamd", "SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: " + std::to_string(flagged.size()) + "\r\n\r\n" + flagged},
+       "", 1, "OK       spamd 127.0.0.1:{0}  PONG in \nFAIL     spamd 127.0.0.1:{1}  PONG in \n, but its answer's body is not the GTUBE message's that was sent", 0},
       // Not the 72 s its PONG takes, nor the minutes of a fresh timeout per read.
       {{"trickle"}, "SPAMDTIMEOUT=3", 1, "FAIL     spamd 127.0.0.1:{0}  did not answer PING within 3 seconds (SPAMDTIMEOUT)", 27},
   };
@@ -386,8 +390,9 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
 
 // spamd's answers, by a daemon of the test's own that gives the answer it is told: a whole one of many blocks
 // tags the message, every other leaves it.
-TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
+TEST(Pool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam + std::string(300000, 'w');
+  const std::string head = "X-Spam-Flag: YES\r\n" + kSpam.substr(0, kSpam.find("\r\n\r\n") + 2);
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {"SPAMD/1.5 0 EX_OK\r\nSpam: False ; 0.1 / 5.0\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole, "", 0, ""},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5000\r\n\r\n" + std::string(100, 'x'), "", 3, "cut its answer short after 100 of 5000 bytes"},
@@ -405,6 +410,9 @@ TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage
        "announced an answer of 999999999999 bytes for a message of"},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5\r\nContent-length: 5\r\n\r\nX: y\n", "", 3, "announced two Content-length fields"},
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: 12\r\n\r\nnot a header", "", 3, "answered with no message"},
+      // The header section alone, flagged, its length right: the body is lost.
+      {"SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1000.0 / 5.0\r\nContent-length: " + std::to_string(head.size()) + "\r\n\r\n" + head, "", 3,
+       "answered with a body of 0 bytes for the message's 79: not the message"},
       // A whole answer on a connection the daemon keeps open is whole: nobody waits for the stream's end.
       {"SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole, " SPAMDTIMEOUT=3 hold", 0, ""}};
   // Large enough that a daemon that reads none of it, or stops reading early, stops the sending.
@@ -432,7 +440,7 @@ TEST(SpamdPool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage
   }
 }
 
-TEST(SpamdPool, SachecksTrialScansChangeNothingTheRunsShare) { ExpectTrialScansChangeNothingTheRunsShare(LinuxBuild()); }
+TEST(Pool, SachecksTrialScansChangeNothingTheRunsShare) { ExpectTrialScansChangeNothingTheRunsShare(LinuxBuild()); }
 
 // Learning from the quarantine through the pool: every host is told (TELL);
 // a host counts only when it says it learned the message (DidSet), and one
@@ -481,17 +489,19 @@ TEST(spamd, LearnTellsEveryHostAndCountsOnlyTheHostsThatLearned) {
   EXPECT_EQ(counts(), "1 spam, 2 ham");  // B learned again, as ham
 }
 
-// A pool whose first host sends part of its answer and closes: the next host's
-// whole answer is the message, never a mix. The first host is chosen at
-// random, so over 16 messages the cut one comes first many times.
-TEST(SpamdPool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
+// A pool whose first host sends part of its answer and closes, or answers
+// with the header section alone: the next host's whole answer is the
+// message, never a mix or a message without its body. The first host is
+// chosen at random, so over 16 messages each bad one comes first many times.
+TEST(Pool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
   Sandbox box;
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam + std::string(100000, 'w');
   const auto answer = [](const std::string& body, std::size_t length) {
     return "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(length) + "\r\n\r\n" + body;
   };
-  // A host that cuts its answer, one whose answer is no message, and a good one.
-  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), junk(answer("no message", 10)), good(answer(whole, whole.size()));
+  // A host that cuts its answer, one that answers with the header section alone, and a good one.
+  const std::string head = whole.substr(0, whole.find("\r\n\r\n") + 4);
+  const FakeSpamd cut(answer(whole.substr(0, 70000) + "CUT", whole.size())), junk(answer(head, head.size())), good(answer(whole, whole.size()));
   box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(cut.port) + ",127.0.0.1:" + std::to_string(junk.port) + ",127.0.0.1:" +
                 std::to_string(good.port));
   for (int i = 0; i < 16; ++i) {
@@ -518,7 +528,7 @@ TEST(SpamdPool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
 
 // spamd's own verdict counts: a site whose spamd drops the flag line (clear_headers) still has its spam quarantined,
 // with the score of spamd's Spam field.
-TEST(SpamdPool, SpamdsSpamFieldDecidesWhenTheFlagLineIsGone) {
+TEST(Pool, TheDaemonsSpamFieldDecidesWhenTheFlagLineIsGone) {
   Sandbox box;
   const std::string body = "X-Spam-Status: Yes\r\n" + kSpam;
   const FakeSpamd daemon("SPAMD/1.5 0 EX_OK\r\nSpam: True ; 1003.0 / 5.0\r\nContent-length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
@@ -533,9 +543,9 @@ TEST(SpamdPool, SpamdsSpamFieldDecidesWhenTheFlagLineIsGone) {
 // The runs share what they learn of each host: a host recorded as failed
 // within SPAMDRETRYAFTER is left out while another can scan; past it, a run
 // asks it again and its answer clears the record; with every host recorded,
-// the message is still scanned; a host recorded as slow gets few of the runs;
-// a record that is malformed, old or from the future is no knowledge.
-TEST(SpamdPool, TheRunsShareWhatTheyLearnOfEachHost) {
+// the message is still scanned; a host recorded as slow gets few of the runs
+// (the unit suite reads the records that are no knowledge).
+TEST(Pool, TheRunsShareWhatTheyLearnOfEachHost) {
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
   const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole;
   const std::int64_t now = std::time(nullptr);
@@ -552,14 +562,8 @@ TEST(SpamdPool, TheRunsShareWhatTheyLearnOfEachHost) {
       {"a recent failure", refused, "", "", "", "0", 1, 0, false},
       {"a failure past its time", "failed=" + at(-100) + "\r\nwhat=refused\r\n", "", "", "", "some", 0, 1, true},
       {"every host failed", refused, refused, "", "", "any", 1, 1, false},
-      {"a malformed record", "failed=soon\r\n", "", "", "", "some", 1, 0, true},
-      {"a record from the future", "failed=" + at(100000) + "\r\n", "", "", "", "some", 1, 0, true},
       {"a host recorded slow", "", "", "measured=" + at(-5) + "\r\nmilliseconds=5000\r\n", "measured=" + at(-5) + "\r\nmilliseconds=10\r\n",
-       "few", 0, 0, false},
-      {"a negative answer time", "", "", "measured=" + at(-5) + "\r\nmilliseconds=-99999\r\n", "", "some", 0, 0, true},
-      {"an answer time past counting", "", "", "measured=" + at(-5) + "\r\nmilliseconds=99999999999999999999\r\n", "", "some", 0, 0, true},
-      {"an answer time of long ago", "", "", "measured=" + at(-100000) + "\r\nmilliseconds=99999\r\n", "", "some", 0, 0, true},
-      {"an answer time from the future", "", "", "measured=" + at(100000) + "\r\nmilliseconds=99999\r\n", "", "some", 0, 0, true}};
+       "few", 0, 0, false}};
   for (const auto& row : cases) {
     Sandbox box;
     const FakeSpamd a(answer), b(answer);
@@ -593,52 +597,35 @@ TEST(SpamdPool, TheRunsShareWhatTheyLearnOfEachHost) {
   }
 }
 
-// A host that accepts and never answers holds no run longer than SPAMDTIMEOUT:
-// a real spamd behind it scans every message.
-TEST(spamd, StalledHostIsPassedOverWithinSpamdTimeout) {
+// A stalled host whose record is past SPAMDRETRYAFTER, and 16 runs that start
+// together: one of them claims the retry and waits on the host, the others
+// pass it over. The next 16 leave it out: SPAMDRETRYAFTER counts from when it
+// failed, not from when that run started (with SPAMDRETRYAFTER below
+// SPAMDTIMEOUT, as the defaults have them, a record dated by the run's start
+// would be out of date when written).
+TEST(Pool, OfRunsStartedTogetherOneRetriesAStalledHost) {
   Sandbox box;
-  const SpamdDaemon daemon(box);
-  const FakeSpamd stalled("stall");
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + daemon.port + " SPAMDTIMEOUT=2 SPAMASSASSINEXE=-");
-  for (int i = 0; i < 6; ++i) {
-    box.Queue("N.MAI", i % 2 ? kSpam : kHam);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(box.Run().status, 0);
-    // The stalled host's two seconds and a scan; far from SCANTIMELIMIT or for ever.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_EQ(Exists(box.messages + "/N.MAI"), i % 2 == 0);
-  }
-  EXPECT_EQ(daemon.Scans(), 6);
-  // One run at most met the stalled host; the runs after it left it out.
-  EXPECT_LE(stalled.connections, 1);
-  EXPECT_EQ(box.Events().size(), static_cast<std::size_t>(stalled.connections));
-  EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 9u);
-}
-
-// SPAMDRETRYAFTER counts from when the host failed, not from when its run
-// started: with SPAMDRETRYAFTER below SPAMDTIMEOUT (as the defaults have
-// them), a record dated by the run's start would be out of date when written,
-// and every next run would ask the stalled host first. The first run tries it
-// again (its record is old); the two after it leave it out.
-TEST(spamd, StalledHostRestsFromItsFailureNotFromItsRunsStart) {
-  Sandbox box;
-  const SpamdDaemon daemon(box);
-  const FakeSpamd stalled("stall");
-  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + daemon.port +
-                " SPAMDTIMEOUT=6 SPAMDRETRYAFTER=5 SPAMASSASSINEXE=-");
+  const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
+  const FakeSpamd stalled("stall"), good("SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole);
+  box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + std::to_string(good.port) +
+                " SPAMDTIMEOUT=6 SPAMDRETRYAFTER=5");
   WriteFile(box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port) + ".down",
             "failed=" + std::to_string(std::time(nullptr) - 100) + "\r\nwhat=stalled before\r\n");
-  for (int i = 0; i < 3; ++i) {
-    box.Queue("N.MAI", kHam);
-    EXPECT_EQ(box.Run().status, 0);
-    EXPECT_EQ(stalled.connections, 1) << "run " << i;
+  for (int round = 0; round < 2; ++round) {
+    std::vector<int> runs;
+    for (int i = 0; i < 16; ++i) box.Queue("N" + std::to_string(i) + ".MAI", kHam);
+    for (int i = 0; i < 16; ++i) {
+      runs.push_back(StartProcess({box.bin + "/saplugin", "N" + std::to_string(i) + ".MAI", box.connector}, box.environment, "/dev/null"));
+    }
+    for (const int pid : runs) EXPECT_EQ(WaitProcess(pid), 0);
+    EXPECT_EQ(stalled.connections, 1) << "round " << round;
   }
-  EXPECT_EQ(daemon.Scans(), 3);
+  EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
 }
 
 // A failure of this machine's own is no host's: the run stops at its first
 // host with one entry naming the cause, and no other host is asked.
-TEST(SpamdPool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
+TEST(Pool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
   std::string lines = kHam;  // 527 KB of text lines, more than TEMPPATH holds
   while (lines.size() < 527000) lines += "The quick brown fox jumps over the lazy dog.\r\n";
   const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(lines.size()) + "\r\n\r\n" + lines;
@@ -670,7 +657,7 @@ TEST(SpamdPool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
 
 // localhost is 127.0.0.1, then ::1, within the one connect time: a daemon that
 // listens on the IPv6 loopback alone is reached.
-TEST(SpamdPool, LocalhostReachesADaemonOnTheIPv6LoopbackAlone) {
+TEST(Pool, LocalhostReachesADaemonOnTheIPv6LoopbackAlone) {
   sockaddr_in6 address{};
   address.sin6_family = AF_INET6;
   address.sin6_addr = in6addr_loopback;

@@ -22,6 +22,7 @@
 #include "platform/event_text.h"
 #include "platform/platform.h"
 #include "run/replace_message.h"
+#include "store/host_health.h"
 
 #ifndef _WIN32
 
@@ -181,6 +182,56 @@ TEST_F(FileSystemContract, SpamdHostsIsReadWholeOrRefused) {
   ASSERT_TRUE(LoadOptionsFrom(*platform, file, options));
   EXPECT_EQ(options.SpamdHosts.size(), static_cast<std::size_t>(std::count(hosts.begin(), hosts.end(), ',') + 1));
   EXPECT_EQ(SpamdHostName(options.SpamdHosts.back()), hosts.substr(hosts.rfind(',') + 1));
+}
+
+// The spamd hosts' records as the runs read them: one that is malformed, old,
+// from the future or larger than a few kilobytes (a huge file without a line
+// break is not read through) is no knowledge. Of the runs that find a failure
+// past SPAMDRETRYAFTER, the first claims the retry; one that finds the lock
+// held, or the record renewed, does not.
+TEST_F(FileSystemContract, HostRecordsAreReadWithinABoundAndOneRunClaimsTheRetry) {
+  const SpamdHost host{"h", 783};
+  const std::int64_t now = 1700000000;
+  const auto at = [&](std::int64_t seconds) { return std::to_string(now + seconds); };
+  const struct {
+    std::string record, text;
+    bool huge;  // 2 GB more, with no line break
+    std::string reads;
+  } cases[] = {
+      {".down", "failed=" + at(-5) + "\r\nwhat=refused\r\n", false, "-5 refused"},
+      {".down", "failed=soon\r\n", false, "none"},
+      {".down", "failed=" + at(100000) + "\r\n", false, "none"},
+      {".down", "failed=" + at(-5) + "\r\nwhat=" + std::string(4072, 'x'), false, "-5 " + std::string(4072, 'x')},  // 4 KB, the most read
+      {".down", "failed=" + at(-5) + "\r\nwhat=x", true, "none"},
+      {".time", "measured=" + at(-5) + "\r\nmilliseconds=5000\r\n", false, "-5 5000"},
+      {".time", "measured=" + at(-5) + "\r\nmilliseconds=-99999\r\n", false, "none"},
+      {".time", "measured=" + at(-5) + "\r\nmilliseconds=99999999999999999999\r\n", false, "none"},
+      {".time", "measured=" + at(-100000) + "\r\nmilliseconds=99999\r\n", false, "none"},
+      {".time", "measured=" + at(100000) + "\r\nmilliseconds=99999\r\n", false, "none"}};
+  const std::string stem = folder / "spamd-h-783", records = folder.path + "\\";
+  for (const auto& row : cases) {
+    WriteFile(stem + row.record, row.text);
+    if (row.huge) std::filesystem::resize_file(stem + row.record, std::uintmax_t{2} << 30);
+    std::string reads = "none";
+    if (row.record == ".down") {
+      if (const auto failure = ReadHostFailure(*fs, records, host, now)) reads = std::to_string(failure->failed - now) + " " + failure->what;
+    } else if (const auto time = ReadHostAnswerTime(*fs, records, host, now)) {
+      reads = std::to_string(time->measured - now) + " " + std::to_string(time->milliseconds);
+    }
+    EXPECT_EQ(reads, row.reads) << row.text;
+    std::filesystem::remove(stem + row.record);
+  }
+  WriteFile(stem + ".down", "failed=" + at(-100) + "\r\nwhat=stalled\r\n");
+  auto held = fs->TryLock(stem + ".retry");  // another run's
+  EXPECT_FALSE(ClaimHostRetry(*fs, records, host, now, 30, "-a.new"));
+  held.reset();
+  std::filesystem::create_directory(stem + ".retry");  // where no lock's file can be made
+  EXPECT_FALSE(ClaimHostRetry(*fs, records, host, now, 30, "-a.new"));
+  std::filesystem::remove(stem + ".retry");
+  EXPECT_TRUE(ClaimHostRetry(*fs, records, host, now, 30, "-a.new"));
+  EXPECT_FALSE(ClaimHostRetry(*fs, records, host, now, 30, "-b.new"));
+  EXPECT_EQ(ReadFile(stem + ".down"), "failed=" + at(0) + "\r\nwhat=stalled\r\n");
+  EXPECT_EQ(FilesIn(folder.path), std::set<std::string>{"spamd-h-783.down"});
 }
 
 // An event-log text over the 31,839 UTF-16 units that ReportEvent takes is cut
@@ -566,6 +617,16 @@ TEST(SpamdAnswer, LengthVerdictAndNumbersOrTheRefusal) {
     }
     EXPECT_TRUE(got == want || Has(got, ("h:783 " + want).c_str())) << answer << " -> " << got;
   }
+}
+
+// A processed message's body against the message's, in bytes: real spamd answers (4.0: ham keeps its body,
+// spam is wrapped whole with a report, a message without a body gets one) and line ends changed are the
+// message's; a body missing or far shorter is not.
+TEST(SpamdAnswer, BodyIsTheMessagesUnlessMissingOrFarShorter) {
+  const std::tuple<std::int64_t, std::int64_t, bool> cases[] = {
+      {16, 16, true}, {70, 1508, true}, {0, 1406, true}, {0, 0, true}, {92016, 92016, true}, {92016, 80514, true},
+      {92016, 80513, false}, {92016, 60000, false}, {16, 0, false}, {1, 0, false}};
+  for (const auto& [sent, answer, kept] : cases) EXPECT_EQ(AnswerKeepsTheBody(sent, answer), kept) << sent << " " << answer;
 }
 
 TEST(Report, DaysAndPeriodsByTheCalendar) {
