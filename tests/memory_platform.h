@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "memory_file_system.h"
+#include "platform/forwarding_file_system.h"
 
 namespace saplugin::test {
 
@@ -24,7 +25,7 @@ class MemoryPlatform : public Platform {
   std::uint32_t guids = 0;
 
   // The file system itself, not a copy: tests read what the code left in it.
-  std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<Shared>(fs); }
+  std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<ForwardingFileSystem>(fs); }
   std::string CommandLine() override { return ""; }
   std::string ExecutableDirectory() override { return "C:\\Program"; }
   void LogEvent(EventLevel level, const std::string& text) override { events.push_back({level, text}); }
@@ -55,33 +56,6 @@ class MemoryPlatform : public Platform {
     *guid = Guid{++guids, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
     return 0;
   }
-
- private:
-  // Forwards to the one MemoryFileSystem.
-  struct Shared : FileSystem {
-    explicit Shared(MemoryFileSystem& fs) : fs(fs) {}
-    bool FileExists(const std::string& p) override { return fs.FileExists(p); }
-    bool FolderExists(const std::string& p) override { return fs.FolderExists(p); }
-    void CreateFolder(const std::string& p) override { fs.CreateFolder(p); }
-    std::int64_t FileSize(const std::string& p) override { return fs.FileSize(p); }
-    std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& p) override { return fs.OpenTextFileForAppending(p); }
-    std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& p) override { return fs.CreateNewTextFile(p); }
-    std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& p) override { return fs.OpenTextFileForReading(p); }
-    void CopyFile(const std::string& s, const std::string& d) override { fs.CopyFile(s, d); }
-    bool MoveOver(const std::string& s, const std::string& d) override { return fs.MoveOver(s, d); }
-    bool MoveIfAbsent(const std::string& s, const std::string& d) override { return fs.MoveIfAbsent(s, d); }
-    bool AppendToExistingFile(const std::string& p, const std::string& b) override { return fs.AppendToExistingFile(p, b); }
-    void DeleteFile(const std::string& p) override { fs.DeleteFile(p); }
-    void ClearReadOnly(const std::string& p) override { fs.ClearReadOnly(p); }
-    bool IsLink(const std::string& p) override { return fs.IsLink(p); }
-    std::unique_ptr<FileLock> TryLock(const std::string& p) override { return fs.TryLock(p); }
-    std::string FolderAddProblem(const std::string& p) override { return fs.FolderAddProblem(p); }
-    std::vector<FileEntry> FilesIn(const std::string& p) override { return fs.FilesIn(p); }
-    std::vector<std::string> FolderNames(const std::string& p) override { return fs.FolderNames(p); }
-    std::string FinalPath(const std::string& p) override { return fs.FinalPath(p); }
-    std::string FolderIdentity(const std::string& p) override { return fs.FolderIdentity(p); }
-    MemoryFileSystem& fs;
-  };
 };
 
 }  // namespace saplugin::test
