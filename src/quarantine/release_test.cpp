@@ -132,6 +132,28 @@ TEST(Release, CutShortAtEachStepThenFailedAtEachStepStillDeliversOnce) {
   }
 }
 
+// The pickup file is in under its own name when the move fails on its second
+// half (the passing name cannot go, the folder cannot be synced), and a run
+// may take the message at once: the failed release must not leave the entry
+// to be released again, which would deliver the message twice.
+TEST(Release, AMoveThatFailsAfterThePickupFileIsInDeliversOnce) {
+  for (const bool run_comes : {true, false}) {
+    World world;
+    world.fs.hook = [&](const std::string& step, const std::string&, bool done) {
+      if (step != "MoveIfAbsent.unlink" || done || !world.fs.FileExists(world.queue.pickup_file)) return;
+      world.fs.hook = nullptr;
+      if (run_comes) world.Serve();
+      kFull();
+    };
+    const std::string first = world.Release();
+    world.fs.hook = nullptr;
+    world.Serve();
+    const std::string last = world.Release();
+    world.Serve();
+    EXPECT_EQ(std::pair(world.delivered, world.scanned), std::pair(1, 0)) << run_comes << ": " << first << ", then " << last;
+  }
+}
+
 // A run that comes for a released message more than a day late (the server
 // was down, the clock moved) still passes it: the release was cut short after
 // both queue files were in, and the next release only finishes it.
