@@ -237,15 +237,21 @@ Released ReleaseMessage(Platform& platform, FileSystem& fs, const PluginOptions&
       if (plan.put_message) PutIntoQueue(fs, copy, queue.message_file, passing);
       PutIntoQueue(fs, pickup_copy, queue.pickup_file, passing);
     } catch (const Error&) {
-      // The pickup file is not in, so no run is coming: the record goes back
-      // first (a mark gone under "releasing" would say a run took it), then
-      // the message file in the queue, then the mark, so that a stop on the
-      // way leaves what the next release reads as this message's own.
-      record.state = plan.on_failure;
-      WriteQuarantineRecord(fs, folder, message.id, record);
-      if (plan.remove_message_on_failure && InQueue(fs, copy, queue.message_file)) fs.DeleteFile(queue.message_file);
-      fs.DeleteFile(ReleaseMarkFile(folder, queue.connector, queue.name));
-      throw;
+      // A move can fail after its file is in under its own name (the passing
+      // name would not go): the pickup file there, or the mark already taken
+      // by a run, says the message is on its way, and the release is done.
+      const bool on_its_way = InQueue(fs, pickup_copy, queue.pickup_file) || !fs.FileExists(ReleaseMarkFile(folder, queue.connector, queue.name));
+      if (!on_its_way) {
+        // The pickup file is not in, so no run is coming: the record goes back
+        // first (a mark gone under "releasing" would say a run took it), then
+        // the message file in the queue, then the mark, so that a stop on the
+        // way leaves what the next release reads as this message's own.
+        record.state = plan.on_failure;
+        WriteQuarantineRecord(fs, folder, message.id, record);
+        if (plan.remove_message_on_failure && InQueue(fs, copy, queue.message_file)) fs.DeleteFile(queue.message_file);
+        fs.DeleteFile(ReleaseMarkFile(folder, queue.connector, queue.name));
+        throw;
+      }
     }
   }
   // Both files are in the queue, or were: the release is done.
