@@ -42,7 +42,7 @@
 #include "store/header_fields.h"
 #include "run/read_registry_value.h"
 #include "run/spamd_scan.h"
-#include "store/policy.h"
+#include "store/run_plan.h"
 #include "store/scan_log.h"
 #endif
 
