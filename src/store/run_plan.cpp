@@ -76,7 +76,8 @@ RunPlan PlanScan(const PluginOptions& options, const FilterFacts& filter, RunPla
   const std::string failed = "SpamAssassin failed with exit status " + std::to_string(status) + "; ";
   if (fault == ScanFault::kFailed && replaces) return Unscanned(plan, "filter-failed", kExitNoScan, failed + "the message was left unscanned.");
 
-  plan.outcome = options.TestMode && options.Bypass ? TestModeOutcome("bypassed") : decision.outcome;
+  // A bypass comes this far in test mode only.
+  plan.outcome = options.Bypass ? TestModeOutcome("bypassed") : decision.outcome;
   // Clean mail's action is 0 or 3 (kept as received): only spam is quarantined or deleted.
   plan.action = RunAction::kLeave;
   if (replaces) {
