@@ -61,10 +61,12 @@ FilterFacts Filter(const std::string& words) {
 }
 
 // The plan in words: the action, the outcome ("-": none yet), the exit status, the verdict, the filter's fault,
-// "marked" for a tagged copy that says it is spam, "unmark" when the release mark goes, and @ the spamd host.
+// "marked" for a tagged copy that says it is spam, "unmark" when the release mark goes, and @ the spamd host;
+// then the scan log's reason and the entry ("E: text", "W: text"; empty for none).
 std::string Describe(const RunPlan& plan) {
   const char* const actions[] = {"pass", "scan", "replace", "quarantine", "delete", "leave"};
   const char* const faults[] = {"", "time-limit", "local", "no-host", "no-output", "crashed", "no-message", "failed"};
+  const char* const levels[] = {"I: ", "W: ", "E: "};
   std::string text = std::string(actions[static_cast<int>(plan.action)]) + " " + (plan.outcome.empty() ? "-" : plan.outcome) + " " +
                      std::to_string(plan.exit_status);
   for (const std::string& word : {plan.verdict, std::string(faults[static_cast<int>(plan.filter.fault)]),
@@ -72,13 +74,7 @@ std::string Describe(const RunPlan& plan) {
                                   plan.host.empty() ? "" : "@" + plan.host}) {
     if (!word.empty()) text += " " + word;
   }
-  return text;
-}
-
-// The entry as "E: text" or "W: text"; empty for none.
-std::string Entry(const RunPlan& plan) {
-  const char* const levels[] = {"I: ", "W: ", "E: "};
-  return plan.entry.empty() ? "" : levels[static_cast<int>(plan.level)] + plan.entry;
+  return text + " | " + plan.reason + " | " + (plan.entry.empty() ? "" : levels[static_cast<int>(plan.level)] + plan.entry);
 }
 
 using M = MarkVerdict;
@@ -94,8 +90,7 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
     std::int64_t size;
     MarkVerdict mark;
     const char* filter;
-    const char* plan;
-    std::string reason, entry;
+    std::string plan, reason, entry;
   } rows[] = {
       // The gates, in their order: the message, its release mark, a bypass, the size limit.
       {"", -1, M::kNone, "-", "pass missing 0", "", ""},
@@ -181,11 +176,9 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
     const bool scanned = std::string(row.filter) != "-";
     const FilterFacts filter = scanned ? Filter(row.filter) : FilterFacts{};
     const RunPlan plan = PlanRun({options, row.size, row.mark, scanned ? &filter : nullptr});
-    EXPECT_EQ(Describe(plan) + " | " + plan.reason + " | " + Entry(plan), std::string(row.plan) + " | " + row.reason + " | " + row.entry)
-        << row.options << " / " << row.filter;
+    EXPECT_EQ(Describe(plan), row.plan + " | " + row.reason + " | " + row.entry) << row.options << " / " << row.filter;
   }
-  const RunPlan trap = PlanTrap("Could not delete");
-  EXPECT_EQ(Describe(trap) + " | " + trap.reason + " | " + Entry(trap),
+  EXPECT_EQ(Describe(PlanTrap("Could not delete")),
             "pass trap 1 | Could not delete | E: Could not process pickup event for Connector: Could not delete");
   // The X-Spam-Status is read for the bands and the log only.
   std::string reads;
