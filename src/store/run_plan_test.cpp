@@ -102,6 +102,7 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
       {"MAX=1000", 1001, M::kNone, "-", "pass too-large 0", "", ""},
       {"MAX=1000", 1000, M::kNone, "-", "scan - 0", "", ""},
       {"MAX=-1", 5000000000, M::kNone, "-", "scan - 0", "", ""},
+      {"", 0, M::kNone, "-", "scan - 0", "", ""},  // an empty message is one
       // A mark that passed its message before the scan is not taken away again.
       {"", 900, M::kExpired, "0 clean", "replace tagged 0 clean", "", ""},
       // Filters that give no verdict: the message stays as it arrived.
@@ -135,6 +136,10 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
       {"SPAM=8", 900, M::kNone, "0 clean score=1e9 host=h1 over=h0_refused", "replace tagged 0 clean @h1", "h0 refused; " + kByFlag, ""},
       {"SPAM=-2 Q=2", 900, M::kNone, "0 clean score=-2.0", "delete deleted 0 spam", "", ""},
       {"SPAM=-1 Q=2", 900, M::kNone, "0 clean score=-1.1", "replace tagged 0 clean", "", ""},
+      // A score has at most nine digits before its point, its sign not counted.
+      {"SPAM=8 Q=2", 900, M::kNone, "0 clean score=123456789", "delete deleted 0 spam", "", ""},
+      {"SPAM=8", 900, M::kNone, "0 clean score=1234567890", "replace tagged 0 clean", kByFlag, ""},
+      {"SPAM=-2 Q=2", 900, M::kNone, "0 clean score=-12345678", "replace tagged 0 clean", "", ""},
       {"SPAM=6.5 Q=0", 900, M::kNone, "0 clean score=7", "replace tagged 0 spam marked", "", ""},
       {"SPAM=5 HIGH=15 ACT=0", 900, M::kNone, "0 clean score=15", "replace tagged 0 spam marked", "", ""},
       // HIGHSCORE takes HIGHSCOREACTION from its edge, for spam with a score only.
@@ -142,7 +147,7 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
       {"HIGH=15 ACT=2", 900, M::kNone, "0 flagged score=14.9", "quarantine quarantined 0 spam", "", ""},
       {"HIGH=15", 900, M::kNone, "0 flagged score=99", "quarantine quarantined 0 spam", "", ""},
       {"HIGH=15 ACT=2", 900, M::kNone, "0 flagged", "quarantine quarantined 0 spam", "", ""},
-      {"HIGH=15 ACT=7", 900, M::kNone, "0 flagged score=20", "leave left 0 spam", "", ""},
+      {"HIGH=15 ACT=7", 900, M::kNone, "0 flagged score=29", "leave left 0 spam", "", ""},
       {"HIGH=15 ACT=2", 900, M::kNone, "0 clean score=20", "replace tagged 0 clean", "", ""},
       // Test mode decides and leaves the message as it arrived; with a bypass it logs what would have passed.
       {"TEST Q=2", 900, M::kNone, "0 flagged", "leave would-delete 0 spam", "", ""},
