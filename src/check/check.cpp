@@ -361,6 +361,41 @@ std::optional<QueueFolders> CheckQueues(Platform& platform, FileSystem& fs, Repo
   return QueueFolders{data + "\\QUEUES", connectors};
 }
 
+// What a trial scan's fault tells the operator to check; empty for none.
+std::string TrialFault(FileSystem& fs, const FilterPass& pass, ScanFault fault, bool pool) {
+  const FilterFacts& facts = pass.facts;
+  // The advice names the keys of the path in use.
+  const std::string filter = pool ? "SPAMDHOSTS" : "SPAMASSASSINEXE and SPAMASSASSINRULESPATH";
+  switch (fault) {
+    case ScanFault::kTimeLimit:
+      return pool ? "no spamd host scanned it within SCANTIMELIMIT" + (facts.spamd_failures.empty() ? "" : " (" + facts.spamd_failures + ")") +
+                        ": check SPAMDHOSTS and SPAMDTIMEOUT, or raise SCANTIMELIMIT"
+                  : "no end within SCANTIMELIMIT: the filter was ended";
+    case ScanFault::kLocalFailure:
+      return "it could not be sent through spamd: " + facts.local_failure + ": check TEMPPATH";
+    case ScanFault::kNoHost:
+      return "no spamd host scanned it: " + facts.spamd_failures +
+             ": check SPAMDHOSTS (each spamd up, admitting this machine with --allowed-ips) and SPAMDTIMEOUT";
+    case ScanFault::kNoOutput:
+      return "nothing came back (no output file): check COMSPEC and the batch file's interpreter";
+    case ScanFault::kCrashed:
+      return "the filter crashed or was killed (status " + std::to_string(*facts.exit_status) + "): check SPAMASSASSINEXE";
+    case ScanFault::kNoMessage: {
+      auto reader = fs.OpenTextFileForReading(pass.output_file);
+      const std::string text = reader->AtEndOfStream() ? "an empty file came back: check " + filter
+                                                       : "text that is no message came back, first line \"" + reader->ReadLine(200) + "\": check " + filter;
+      reader->Close();
+      return text;
+    }
+    case ScanFault::kFailed:
+      return "the filter failed with exit status " + std::to_string(*facts.exit_status) +
+             ": a run leaves the message unscanned; check SPAMASSASSINEXE and the room in TEMPPATH";
+    case ScanFault::kNone:
+      break;
+  }
+  return "";
+}
+
 // One message through the filter as a run scans it, its files in TempPath only;
 // required, when given, gets the rules' required score from the answer. It
 // changes nothing that the runs share: it writes no record of the spamd hosts
@@ -372,10 +407,9 @@ void TrialScan(Platform& run_platform, FileSystem& fs, const PluginOptions& opti
   const auto start = std::chrono::steady_clock::now();
   FilterPass pass;
   pass.share_host_records = false;
+  const FilterFacts& facts = pass.facts;
   std::string outcome;
-  // The advice names the keys of the path in use.
   const bool pool = !options.SpamdHosts.empty();
-  const std::string filter = pool ? "SPAMDHOSTS" : "SPAMASSASSINEXE and SPAMASSASSINRULESPATH";
   try {
     auto writer = fs.OpenTextFileForAppending(message_file);
     for (const std::string& line : lines) writer->WriteLine(line);
@@ -387,46 +421,26 @@ void TrialScan(Platform& run_platform, FileSystem& fs, const PluginOptions& opti
   char took[32];
   std::snprintf(took, sizeof took, " (%.2f s)", std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   Verdict verdict = Verdict::kNoMessage;
-  std::string spam_status;
-  if (!outcome.empty()) {
-  } else if (!pass.exit_status) {
-    outcome = pool ? "no spamd host scanned it within SCANTIMELIMIT" + (pass.spamd_failures.empty() ? "" : " (" + pass.spamd_failures + ")") +
-                         ": check SPAMDHOSTS and SPAMDTIMEOUT, or raise SCANTIMELIMIT"
-                   : "no end within SCANTIMELIMIT: the filter was ended";
-  } else if (!pass.local_failure.empty()) {
-    outcome = "it could not be sent through spamd: " + pass.local_failure + ": check TEMPPATH";
-  } else if (!pass.spamd_failures.empty()) {
-    outcome = "no spamd host scanned it: " + pass.spamd_failures +
-              ": check SPAMDHOSTS (each spamd up, admitting this machine with --allowed-ips) and SPAMDTIMEOUT";
-  } else if (!fs.FileExists(pass.output_file)) {
-    outcome = "nothing came back (no output file): check COMSPEC and the batch file's interpreter";
-  } else if (platform.IsCrashStatus(*pass.exit_status)) {
-    outcome = "the filter crashed or was killed (status " + std::to_string(*pass.exit_status) + "): check SPAMASSASSINEXE";
-  } else if ((verdict = ReadVerdict(fs, pass.output_file, &spam_status)) == Verdict::kNoMessage) {
-    auto reader = fs.OpenTextFileForReading(pass.output_file);
-    outcome = reader->AtEndOfStream() ? "an empty file came back: check " + filter
-                                      : "text that is no message came back, first line \"" + reader->ReadLine(200) + "\": check " + filter;
-    reader->Close();
-  } else if (verdict == Verdict::kClean && pass.spamd_spam.value_or(false)) {
-    verdict = Verdict::kFlagged;  // spamd's own word counts, as in a run
-  } else if (*pass.exit_status != 0) {
-    outcome = "the filter failed with exit status " + std::to_string(*pass.exit_status) +
-              ": a run leaves the message unscanned; check SPAMASSASSINEXE and the room in TEMPPATH";
+  if (outcome.empty()) {
+    ReadFilterOutput(platform, fs, pass, true);
+    const FilterResult result = JudgeFilter(facts);
+    if (result.fault == ScanFault::kNone || result.fault == ScanFault::kFailed) {
+      verdict = result.flagged ? Verdict::kFlagged : Verdict::kClean;
+      if (required != nullptr) *required = facts.required;
+    }
+    outcome = TrialFault(fs, pass, result.fault, pool);
   }
   for (const std::string& file : {message_file, pass.output_file, pass.batch_file}) {
     if (!file.empty() && fs.FileExists(file)) fs.DeleteFile(file);
   }
-  if (required != nullptr && verdict != Verdict::kNoMessage) {
-    *required = pass.spamd_required.empty() ? ParseSpamStatus(spam_status).required : pass.spamd_required;
-  }
   const char* verdicts[] = {"no message", "flagged", "clean"};
   if (outcome.empty() && verdict != expected) {
     outcome = std::string("came back ") + verdicts[static_cast<int>(verdict)] + ", not " + verdicts[static_cast<int>(expected)] +
-              (pool ? ": the spamd at " + pass.spamd_host + " does not scan as SpamAssassin does; check its rules (SPAMDHOSTS names it)"
+              (pool ? ": the spamd at " + facts.spamd_host + " does not scan as SpamAssassin does; check its rules (SPAMDHOSTS names it)"
                     : ": the filter does not scan as SpamAssassin does; check SPAMASSASSINEXE and its rules");
   }
   // The hosts it met before the one that scanned, which a run would record.
-  const std::string passed_over = pass.spamd_passed_over.empty() ? "" : ", by " + pass.spamd_host + "; passed over: " + pass.spamd_passed_over;
+  const std::string passed_over = facts.spamd_passed_over.empty() ? "" : ", by " + facts.spamd_host + "; passed over: " + facts.spamd_passed_over;
   report.Line(outcome.empty() ? "OK" : "FAIL", std::string("trial scan, ") + name,
               (outcome.empty() ? verdicts[static_cast<int>(verdict)] + passed_over : outcome) + took);
 }

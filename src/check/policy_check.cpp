@@ -7,7 +7,7 @@
 #include "config/conversions.h"
 #include "config/load_options.h"
 #include "helpers/batch_text.h"
-#include "store/policy.h"
+#include "store/run_plan.h"
 
 namespace saplugin {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "store/policy.h"
+#include "store/run_plan.h"
 
 namespace saplugin {
 
@@ -20,22 +20,23 @@ std::string ReplayOutcome(const PluginOptions& policy, const LoggedRun& run) {
   // Runs that never met the policy: a message that was gone, one that its
   // release mark passed.
   if (run.size < 0 || run.outcome == "missing" || run.outcome == "released") return "";
-  // The run's own order: a bypass, the size limit, then the scan. The first
-  // two decide whatever the line holds, a trap's line too.
-  if (policy.Bypass && !policy.TestMode) return "bypassed";
-  if (policy.MaxMessageSize > 0 && run.size > policy.MaxMessageSize) return "too-large";
-  // A run that ended in the trap, wherever it was, tells nothing of its scan.
-  if (run.outcome == "trap" || (run.verdict != "spam" && run.verdict != "clean")) return "";
-  // The filter's flag as SpamAssassin sets it: spam from the required score
-  // up. The log rounds both to a tenth: at the required score, and without
-  // the two, the logged verdict stands for the flag.
-  double score = 0, required = 0;
-  const bool scores = ReadScore(run.score, &score) && ReadScore(run.required, &required) && score != required;
-  const PolicyDecision decision = DecidePolicy(policy, scores ? score > required : run.verdict == "spam", run.score);
-  // A filter that failed may have cut its output short: the run does what
-  // needs only the verdict, and never puts that output in the message's place.
-  if (run.reason.compare(0, 12, "exit status ") == 0 && !policy.TestMode && decision.action == 0) return "filter-failed";
-  return policy.Bypass ? "would-bypass" : decision.outcome;
+  // A run that ended in the trap, wherever it was, tells nothing of its scan,
+  // but a bypass or the size limit decide it all the same.
+  FilterFacts filter;
+  const bool scanned = run.outcome != "trap" && (run.verdict == "spam" || run.verdict == "clean");
+  if (scanned) {
+    // The filter's flag as SpamAssassin sets it: spam from the required score
+    // up. The log rounds both to a tenth: at the required score, and without
+    // the two, the logged verdict stands for the flag.
+    double score = 0, required = 0;
+    const bool scores = ReadScore(run.score, &score) && ReadScore(run.required, &required) && score != required;
+    filter.output = (scores ? score > required : run.verdict == "spam") ? OutputKind::kFlagged : OutputKind::kClean;
+    filter.score = run.score;
+    // The line says the filter failed, which may have cut its output short; its status plays no other part.
+    if (run.reason.compare(0, 12, "exit status ") == 0) filter.exit_status = 1;
+  }
+  const RunPlan plan = PlanRun({policy, run.size, MarkVerdict::kNone, scanned ? &filter : nullptr});
+  return plan.action == RunAction::kScan ? "" : plan.outcome;
 }
 
 bool IsCaughtOutcome(const std::string& outcome) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The period's logged runs replayed under another policy: what each message
-// would have become, decided by the run's own rules (DecidePolicy) from what
+// would have become, decided by the run's own plan (PlanRun) from what
 // its line holds (verdict, score, required score, size, a failed filter's
 // exit status), counted in bounded memory.
 

@@ -7,7 +7,7 @@
 #include "report/report_data.h"
 #include "report/report_html.h"
 #include "store/encoded_words.h"
-#include "store/policy.h"
+#include "store/run_plan.h"
 
 namespace saplugin {
 

@@ -8,7 +8,7 @@
 #include "report/scan_log_reader.h"
 #include "report/replay_html.h"
 #include "store/encoded_words.h"
-#include "store/policy.h"
+#include "store/run_plan.h"
 #include "store/scan_log.h"
 
 namespace saplugin {

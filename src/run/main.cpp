@@ -6,7 +6,7 @@
 #include "config/load_options.h"
 #include "store/release_mark.h"
 #include "store/header_fields.h"
-#include "store/policy.h"
+#include "store/run_plan.h"
 #include "store/queue_paths.h"
 #include "run/read_registry_value.h"
 #include "run/scan.h"
@@ -27,7 +27,6 @@ const char* const kDataDirectoryValue = "Data Directory";
 
 namespace {
 
-const char* const kTrapEntry = "Could not process pickup event for Connector: ";
 const char* const kBadSettingEntry = "Can't run SpamAssassin because of a setting in the plugin config file: ";
 
 // The data directory as read before the trap, or, when that read failed, read
@@ -51,39 +50,23 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
   const QueuePaths paths = BuildQueuePaths(platform, words, command_line, data_directory);
 
   auto fs = platform.CreateFileSystem();
-  record.outcome = "missing";
-  if (!fs->FileExists(paths.message_file)) return kExitNormal;
-  // The size is read whenever the message exists, so that an unreadable
-  // message ends in the trap even with no size limit set.
-  record.size = fs->FileSize(paths.message_file);
-  if (!options.ScanLogPath.empty()) {
-    auto fields = ReadHeaderFields(*fs, paths.message_file, {"From", "Subject"}, kScanLogTextLimit);
-    record.from = fields["From"];
-    record.subject = fields["Subject"];
-  }
-  // A message that saquarantine released passes once unscanned: the mark
-  // that the release left goes with this run, as does one past its time.
-  if (!options.QuarantinePath.empty()) {
-    const MarkVerdict mark = CheckReleaseMark(*fs, options.QuarantinePath, paths, std::time(nullptr));
-    if (mark == MarkVerdict::kPasses || mark == MarkVerdict::kExpired) {
-      fs->DeleteFile(ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name));
+  RunFacts facts{options};
+  if (fs->FileExists(paths.message_file)) {
+    // The size is read whenever the message exists, so that an unreadable
+    // message ends in the trap even with no size limit set.
+    record.size = facts.size = fs->FileSize(paths.message_file);
+    if (!options.ScanLogPath.empty()) {
+      auto fields = ReadHeaderFields(*fs, paths.message_file, {"From", "Subject"}, kScanLogTextLimit);
+      record.from = fields["From"];
+      record.subject = fields["Subject"];
     }
-    if (mark == MarkVerdict::kPasses) {
-      record.outcome = "released";
-      return kExitNormal;
-    }
+    if (!options.QuarantinePath.empty()) facts.mark = CheckReleaseMark(*fs, options.QuarantinePath, paths, std::time(nullptr));
   }
-  // Trusted mail passes unscanned; in test mode it is scanned, and logged as what would have passed.
-  record.outcome = "bypassed";
-  if (options.Bypass && !options.TestMode) return kExitNormal;
-  record.outcome = "too-large";
-  if (options.MaxMessageSize > 0 && record.size > options.MaxMessageSize) return kExitNormal;
-  if (options.Bypass) {
-    const int status = ScanMessage(platform, *fs, options, paths, record);
-    if (IsTestModeOutcome(record.outcome)) record.outcome = "would-bypass";
-    return status;
-  }
-  return ScanMessage(platform, *fs, options, paths, record);
+  const RunPlan plan = PlanRun(facts);
+  if (plan.remove_mark) fs->DeleteFile(ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name));
+  record.outcome = plan.outcome;
+  if (plan.action != RunAction::kScan) return plan.exit_status;
+  return ScanMessage(platform, *fs, facts, paths, record);
 }
 
 // Adds the run's line to the scan log; a log that cannot be written changes
@@ -162,9 +145,10 @@ int Main(Platform& platform) {
     reason = "Unknown error";
   }
   if (status == kExitTrapped) {
-    platform.LogEvent(EventLevel::kError, kTrapEntry + reason);
-    record.outcome = "trap";
-    record.reason = reason;
+    const RunPlan trap = PlanTrap(reason);
+    platform.LogEvent(trap.level, trap.entry);
+    record.outcome = trap.outcome;
+    record.reason = trap.reason;
   }
   if (!options.ScanLogPath.empty()) LogScan(platform, options, record);
   return status;

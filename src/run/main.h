@@ -4,15 +4,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "store/run_plan.h"
 
 namespace saplugin {
-
-// Exit statuses of the process.
-constexpr int kExitNormal = 0;         // the run ended normally, silent gates included
-constexpr int kExitTrapped = 1;        // the run ended in the catch-all trap
-constexpr int kExitConfiguration = 2;  // an error escaped the trap: configuration or event log
-constexpr int kExitNoScan = 3;         // the filter returned no message; nothing was changed
-constexpr int kExitTimeLimit = 4;      // the filter took longer than SCANTIMELIMIT; nothing was changed
 
 // "saplugin version X.Y.Z", the version of the programs built.
 extern const char* const kVersionText;

@@ -3,14 +3,11 @@
 #include <chrono>
 #include <memory>
 
-#include "config/conversions.h"
 #include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
 #include "store/header_fields.h"
-#include "store/policy.h"
 #include "store/quarantine_store.h"
-#include "run/main.h"
 #include "run/replace_message.h"
 #include "run/spamd_scan.h"
 
@@ -20,7 +17,6 @@ const char* const kScanOutputExtension = ".OUT";
 
 namespace {
 
-const char* const kNoEmail = "SpamAssassin didn't return an email. Configuration problem.";
 const char* const kFlagLine = "X-Spam-Flag: YES";
 const char* const kStatusField = "X-Spam-Status";
 
@@ -90,26 +86,6 @@ void QuarantineMessage(FileSystem& fs, const std::string& folder, const QueuePat
   WriteQuarantineRecord(fs, folder, run_name, record);
 }
 
-// Carries out the action for a flagged message; answers whether the output
-// file was moved into the queue (and so is gone from TempPath).
-bool ApplySpamAction(FileSystem& fs, const PluginOptions& options, const PolicyDecision& decision, const QueuePaths& paths,
-                     const std::string& output_file, const std::string& run_name, const std::string& time) {
-  switch (decision.action) {
-    case 0:
-      return ReplaceMessage(fs, output_file, paths.message_file, run_name, decision.mark_spam);
-    case 1:
-      QuarantineMessage(fs, options.QuarantinePath, paths, output_file, run_name, time);
-      break;
-    case 2:
-      fs.DeleteFile(paths.pickup_file);
-      fs.DeleteFile(paths.message_file);
-      break;
-    default:
-      break;  // any other value leaves the message as it was
-  }
-  return false;
-}
-
 // A program's argument as it must stand between quotes: the C runtime reads
 // 2n backslashes before a quote as n and the quote as the argument's end, but
 // n backslashes anywhere else as they stand.
@@ -176,21 +152,21 @@ Verdict ReadVerdict(FileSystem& fs, const std::string& output_file, std::string*
 }
 
 void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file, FilterPass& pass) {
+  FilterFacts& facts = pass.facts;
   if (!options.SpamdHosts.empty()) {
     RunFile output = OpenRunFile(fs, options, MakeRunName(platform), kScanOutputExtension);
     pass.run_name = output.run_name;
     pass.output_file = options.TempPath + output.run_name + kScanOutputExtension;
-    pass.exit_status = 0;
     const SpamdOutcome outcome = ScanThroughSpamd(platform, fs, options, message_file, pass.output_file, std::move(output.writer),
                                                  pass.share_host_records);
-    if (outcome.timed_out) pass.exit_status.reset();
-    if (!outcome.scanned) pass.spamd_failures = outcome.failures;
-    if (outcome.scanned) pass.spamd_passed_over = outcome.failures;
-    pass.spamd_host = outcome.host;
-    pass.local_failure = outcome.local_failure;
-    pass.spamd_spam = outcome.spam;
-    pass.spamd_score = outcome.score;
-    pass.spamd_required = outcome.required;
+    if (outcome.timed_out) facts.exit_status.reset();
+    if (!outcome.scanned) facts.spamd_failures = outcome.failures;
+    if (outcome.scanned) facts.spamd_passed_over = outcome.failures;
+    facts.spamd_host = outcome.host;
+    facts.local_failure = outcome.local_failure;
+    facts.spamd_spam = outcome.spam;
+    facts.score = outcome.score;
+    facts.required = outcome.required;
     return;
   }
   RunFile batch = OpenRunFile(fs, options, MakeRunName(platform), ".BAT");
@@ -200,99 +176,56 @@ void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options,
   batch.writer->WriteLine(ComposeScanCommandLine(options, message_file, pass.run_name));
   batch.writer->Close();
   batch.writer.reset();
-  pass.exit_status = RunAndWait(platform, options, pass.run_name);
+  facts.exit_status = RunAndWait(platform, options, pass.run_name);
 }
 
-int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
-                const QueuePaths& paths, ScanRecord& record) {
+void ReadFilterOutput(Platform& platform, FileSystem& fs, FilterPass& pass, bool read_score) {
+  FilterFacts& facts = pass.facts;
+  if (!facts.exit_status || !facts.local_failure.empty() || !facts.spamd_failures.empty() || !fs.FileExists(pass.output_file)) return;
+  if (platform.IsCrashStatus(*facts.exit_status)) {
+    facts.output = OutputKind::kCrashed;
+    return;
+  }
+  std::string spam_status;
+  const Verdict verdict = ReadVerdict(fs, pass.output_file, read_score ? &spam_status : nullptr);
+  facts.output = verdict == Verdict::kFlagged ? OutputKind::kFlagged : verdict == Verdict::kClean ? OutputKind::kClean : OutputKind::kNoMessage;
+  const SpamStatus parts = ParseSpamStatus(spam_status);
+  if (facts.score.empty()) facts.score = parts.score;
+  if (facts.required.empty()) facts.required = parts.required;
+  facts.rules = parts.rules;
+}
+
+int ScanMessage(Platform& platform, FileSystem& fs, RunFacts facts, const QueuePaths& paths, ScanRecord& record) {
+  const PluginOptions& options = facts.options;
   const auto start = std::chrono::steady_clock::now();
   FilterPass pass;
   RunFilter(platform, fs, options, paths.message_file, pass);
   record.filter_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  const std::string& run_name = pass.run_name;
-  const std::string& batch_file = pass.batch_file;
-  const std::string& output_file = pass.output_file;
-  const std::optional<long>& exit_status = pass.exit_status;
+  ReadFilterOutput(platform, fs, pass, PlanReadsScore(options));
+  facts.filter = &pass.facts;
+  const RunPlan plan = PlanRun(facts);
+  plan.Log(record);
 
-  // Ends a run that leaves the queue as it was: the run's files are removed
-  // and one entry says why.
-  const auto leave = [&](const std::string& entry, const char* outcome, int exit_code) {
-    record.outcome = outcome;
-    if (fs.FileExists(output_file)) fs.DeleteFile(output_file);
-    if (!batch_file.empty()) fs.DeleteFile(batch_file);
-    platform.LogEvent(EventLevel::kError, entry);
-    return exit_code;
-  };
-  if (!exit_status) {
-    // Whatever the ended filter wrote is no message. Through spamd, the hosts it waited on are named.
-    record.reason = pass.spamd_failures;
-    return leave("SpamAssassin did not finish within " + SecondsText(options.ScanTimeLimit) + "; the message was left unscanned" +
-                     (pass.spamd_failures.empty() ? "." : ": " + pass.spamd_failures + "."),
-                 "time-limit", kExitTimeLimit);
-  }
-  if (!pass.local_failure.empty()) {
-    record.reason = pass.local_failure;
-    return leave("The message could not be scanned through spamd, and was left unscanned: " + pass.local_failure + ".",
-                 "filter-failed", kExitNoScan);
-  }
-  if (!pass.spamd_failures.empty()) {
-    record.reason = pass.spamd_failures;
-    return leave("No spamd host scanned the message, which was left unscanned: " + pass.spamd_failures + ".", "no-message", kExitNoScan);
-  }
-  // A filter that crashed or was killed may have left a cut output that looks
-  // like a message, and an output that is no message must never take the
-  // message's place: both count as no output at all.
-  const long status = *exit_status;
-  // Hosts passed over on the way stay in the log, so that each host's failures can be counted.
-  record.reason = status == 0 ? pass.spamd_passed_over : "exit status " + std::to_string(status);
-  record.host = pass.spamd_host;
-  if (!fs.FileExists(output_file) || platform.IsCrashStatus(status)) return leave(kNoEmail, "no-message", kExitNoScan);
-  std::string spam_status;
-  // The score bands need the score whether or not the scan log is on.
-  const bool scored = !options.ScanLogPath.empty() || options.SpamScore || options.HighScore;
-  Verdict verdict = ReadVerdict(fs, output_file, scored ? &spam_status : nullptr);
-  if (verdict == Verdict::kNoMessage) return leave(kNoEmail, "no-message", kExitNoScan);
-  // spamd's own word counts: a site may have it drop or rename the flag line.
-  // Either saying spam makes it spam.
-  if (pass.spamd_spam.value_or(false) && verdict == Verdict::kClean) verdict = Verdict::kFlagged;
-  const SpamStatus parts = ParseSpamStatus(spam_status);
-  record.score = pass.spamd_score.empty() ? parts.score : pass.spamd_score;
-  const PolicyDecision decision = DecidePolicy(options, verdict == Verdict::kFlagged, record.score);
-  verdict = decision.spam ? Verdict::kFlagged : Verdict::kClean;
-  if (decision.by_flag) record.reason += (record.reason.empty() ? "" : "; ") + std::string(kDecidedByFlag);
-  record.verdict = verdict == Verdict::kFlagged ? "spam" : "clean";
-  record.required = pass.spamd_required.empty() ? parts.required : pass.spamd_required;
-  record.rules = parts.rules;
-
-  // A filter that failed without crashing (a full disk, a daemon lost in mid
-  // answer, a wrapper whose last command failed) may have cut its output
-  // short after a whole header section: such an output never takes the
-  // message's place. What needs no more than the verdict is still done.
-  // In test mode nothing is done: the message stays as it arrived.
-  const bool replaces = !options.TestMode && decision.action == 0;
-  const std::string failed = "SpamAssassin failed with exit status " + std::to_string(status) + "; ";
-  if (status != 0 && replaces) return leave(failed + "the message was left unscanned.", "filter-failed", kExitNoScan);
-
-  record.outcome = decision.outcome;
   bool output_moved = false;
-  if (options.TestMode) {
-  } else if (verdict == Verdict::kFlagged) {
-    output_moved = ApplySpamAction(fs, options, decision, paths, output_file, run_name, record.time);
-    if (decision.action == 1) record.quarantine_file = run_name + ".MAI";
-  } else if (replaces) {
-    output_moved = ReplaceMessage(fs, output_file, paths.message_file, run_name);
+  switch (plan.action) {
+    case RunAction::kReplace:
+      output_moved = ReplaceMessage(fs, pass.output_file, paths.message_file, pass.run_name, plan.mark_spam);
+      break;
+    case RunAction::kQuarantine:
+      QuarantineMessage(fs, options.QuarantinePath, paths, pass.output_file, pass.run_name, record.time);
+      record.quarantine_file = pass.run_name + ".MAI";
+      break;
+    case RunAction::kDelete:
+      fs.DeleteFile(paths.pickup_file);
+      fs.DeleteFile(paths.message_file);
+      break;
+    default:
+      break;  // the message stays as it was
   }
-  if (!output_moved) fs.DeleteFile(output_file);
-  if (!batch_file.empty()) fs.DeleteFile(batch_file);
-  if (status != 0) {
-    // Only what needed no more than the verdict can have been done: kept, quarantined, deleted or left.
-    const std::string& done = record.outcome;
-    platform.LogEvent(EventLevel::kWarning, failed + (options.TestMode ? "in test mode, the message was left as it arrived."
-                                                      : done == "kept"   ? "the message was kept as received."
-                                                      : done == "left" ? "the message it flagged was left in the queue."
-                                                                       : "the message it flagged was " + done + "."));
-  }
-  return kExitNormal;
+  if (!output_moved && fs.FileExists(pass.output_file)) fs.DeleteFile(pass.output_file);
+  if (!pass.batch_file.empty()) fs.DeleteFile(pass.batch_file);
+  if (!plan.entry.empty()) platform.LogEvent(plan.level, plan.entry);
+  return plan.exit_status;
 }
 
 }  // namespace saplugin

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "store/header_fields.h"
 #include "store/queue_paths.h"
+#include "store/run_plan.h"
 #include "store/scan_record.h"
 
 namespace saplugin {
@@ -48,24 +49,24 @@ bool IsHeaderFieldLine(const std::string& line);
 struct FilterPass {
   bool share_host_records = true;  // given: sacheck's trial writes no record of the spamd hosts for the runs
   std::string run_name, batch_file, output_file;
-  std::optional<long> exit_status;  // empty when the filter was ended at the time limit
-  std::string spamd_failures;       // what each spamd host did, when none scanned the message
-  std::string local_failure;        // why this machine could not scan through spamd
-  std::optional<bool> spamd_spam;   // spamd's own verdict, from its Spam field
-  std::string spamd_score, spamd_required;
-  std::string spamd_host;        // the host that scanned it
-  std::string spamd_passed_over;  // what the hosts asked before it did
+  FilterFacts facts;
 };
 // Fills pass step by step, so that a caller that catches an error the pass
 // throws (an interpreter that cannot be started) knows the files it made.
+// The output is not read.
 void RunFilter(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file, FilterPass& pass);
 
-// Scans the message through the filter and carries out the configured action
-// on the queue, then removes the run's temporary files. Returns the exit
-// status, and notes in record the verdict, the outcome and what the filter
-// said (the X-Spam-Status parts only when the scan log is on). Errors pass to
-// the caller's trap, leaving what was done in place.
-int ScanMessage(Platform& platform, FileSystem& fs, const PluginOptions& options,
-                const QueuePaths& paths, ScanRecord& record);
+// Notes in the pass's facts what kind of output it left, and from a message
+// its score, required score (spamd's, when it gave them) and rules, read
+// from its X-Spam-Status when read_score is given. Only the output of a
+// filter that ended by itself with a status that is no crash's is read.
+void ReadFilterOutput(Platform& platform, FileSystem& fs, FilterPass& pass, bool read_score);
+
+// Scans the message through the filter and carries out the plan for it on
+// the queue, then removes the run's temporary files. Returns the exit
+// status, and notes in record the plan's words, the quarantined file and
+// the filter's time. Errors pass to the caller's trap, leaving what was done
+// in place.
+int ScanMessage(Platform& platform, FileSystem& fs, RunFacts facts, const QueuePaths& paths, ScanRecord& record);
 
 }  // namespace saplugin

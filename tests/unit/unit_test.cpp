@@ -43,7 +43,7 @@
 #include "store/header_fields.h"
 #include "run/read_registry_value.h"
 #include "run/spamd_scan.h"
-#include "store/policy.h"
+#include "store/run_plan.h"
 #include "store/scan_log.h"
 #endif
 
@@ -412,49 +412,8 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   unsetenv("SAPLUGIN_REGISTRY");
 }
 
-// The policy's decision for each band's edge, the flag without a score, and test mode, one line a case.
-TEST(Policy, DecidesByBandsFlagAndAction) {
-  const auto options = [](std::optional<double> spam, std::optional<double> high, std::optional<std::int16_t> action, std::int16_t quarantine,
-                          bool keep, bool test, const char* folder) {
-    PluginOptions o;
-    o.SpamScore = spam, o.HighScore = high, o.HighScoreAction = action, o.Quarantine = quarantine, o.KeepOriginal = keep, o.TestMode = test;
-    o.QuarantinePath = folder;
-    return o;
-  };
-  const struct {
-    PluginOptions options;
-    bool flagged;
-    const char* score;
-    const char* outcome;
-  } cases[] = {
-      {options({}, {}, {}, 1, false, false, "Q\\"), true, "", "quarantined"},
-      {options({}, {}, {}, 1, true, false, "Q\\"), false, "9.9", "kept"},
-      {options(6.5, {}, {}, 2, false, false, "Q\\"), false, "6.5", "deleted"},
-      {options(6.5, {}, {}, 2, false, false, "Q\\"), true, "6.4", "kept"},  // flagged, cleared by the score: as received
-      {options(6.5, {}, {}, 2, false, false, "Q\\"), false, "6.4", "tagged"},
-      {options(6.5, {}, {}, 2, false, false, "Q\\"), true, "", "deleted"},       // no score: the flag
-      {options(6.5, {}, {}, 2, false, false, "Q\\"), false, "6.5x", "tagged"},  // no score: the flag
-      {options(-2, {}, {}, 2, false, false, "Q\\"), false, "-2.0", "deleted"},
-      {options({}, 15, 2, 1, false, false, "Q\\"), true, "15", "deleted"},
-      {options({}, 15, 2, 1, false, false, "Q\\"), true, "14.9", "quarantined"},
-      {options({}, 15, {}, 1, false, false, "Q\\"), true, "99", "quarantined"},
-      {options({}, 15, 2, 1, false, false, "Q\\"), true, "", "quarantined"},   // no score: not high
-      {options({}, 15, 7, 1, false, false, "Q\\"), true, "20", "left"},
-      {options({}, 15, 1, 2, false, false, ""), true, "20", "tagged"},            // no quarantine folder
-      {options(5, 15, 2, 1, false, true, "Q\\"), false, "16", "would-delete"},
-      {options({}, {}, {}, 3, false, true, "Q\\"), true, "", "would-leave"},
-      {options({}, {}, {}, 1, true, true, "Q\\"), false, "", "would-keep"},
-      // Tagged spam that the filter did not flag: its copy is marked as spam.
-      {options(6.5, {}, {}, 0, false, false, "Q\\"), false, "7", "tagged, marked"},
-      {options(5, 15, 0, 1, false, false, "Q\\"), false, "15", "tagged, marked"},
-      {options(5, 15, 1, 0, false, true, "Q\\"), false, "6", "would-tag, marked"},
-  };
-  for (const auto& c : cases) {
-    const PolicyDecision decision = DecidePolicy(c.options, c.flagged, c.score);
-    EXPECT_EQ(decision.outcome + (decision.mark_spam ? ", marked" : ""), c.outcome) << c.score;
-  }
-  EXPECT_TRUE(DecidePolicy(options(6.5, {}, {}, 2, false, false, "Q\\"), true, "").by_flag);
-  EXPECT_FALSE(DecidePolicy(options({}, {}, {}, 2, false, false, "Q\\"), true, "").by_flag);
+// A score setting: a plain decimal with a point, or error 13.
+TEST(Conversions, ScoresArePlainDecimals) {
   const std::pair<const char*, const char*> scores[] = {{"8", "8.000"}, {"6.5", "6.500"}, {"-0.1", "-0.100"}, {"6,5", "error 13"},
                                                         {"6.", "error 13"}, {".5", "error 13"}, {"+6", "error 13"}, {"", "error 13"}, {"1e3", "error 13"}};
   for (const auto& [text, want] : scores) {
