@@ -36,6 +36,7 @@ TEST(RunLeftovers, OnlyTheNamesTheProgramsGiveTheirPassingFilesAreLeftovers) {
       {T, "spamd-a b-783.down-" + run + ".new", false},
       {T, "N.MAI." + run + ".tmp", false},
       {Q, "N.MAI." + run + ".tmp", true},
+      {Q, "..\\..\\..\\x." + run + ".tmp", false},  // a POSIX name with "\": it would lead out of the folder
       {Q, "N." + run + ".tmp", true},
       {Q, run + ".tmp", false},
       {Q, "." + run + ".tmp", false},
