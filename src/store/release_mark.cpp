@@ -85,14 +85,15 @@ std::vector<MarkFile> ListReleaseMarks(FileSystem& fs, const std::string& folder
   if (!fs.FolderExists(released) || fs.IsLink(released)) return marks;
   // Older versions left empty files here; nothing else in this folder is a mark.
   for (const FileEntry& file : fs.FilesIn(released)) {
-    if (file.size == 0) marks.push_back({released + "\\" + file.name, file.modified, false});
+    // A name that is no single name (a "\\" in a POSIX name) would lead elsewhere: it is never listed.
+    if (file.size == 0 && IsSingleName(file.name)) marks.push_back({released + "\\" + file.name, file.modified, false});
   }
   // Folders and files that are links are not listed: nothing here leads elsewhere.
   for (const std::string& connector : fs.FolderNames(released)) {
     if (!IsSingleName(connector)) continue;
     for (const FileEntry& file : fs.FilesIn(released + "\\" + connector)) {
       const bool passing = file.name.size() > 4 && file.name.compare(file.name.size() - 4, 4, "-new") == 0;
-      if (!passing && !IsSingleName(file.name)) continue;
+      if (!IsSingleName(file.name)) continue;
       const std::optional<ReleaseMark> mark = passing ? std::nullopt : ReadReleaseMark(fs, folder, connector, file.name);
       if (!passing && !mark) continue;  // not a mark that this program wrote
       const QueuePaths queue = MakeQueuePaths(data_directory, connector, file.name);

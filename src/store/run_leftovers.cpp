@@ -47,6 +47,8 @@ bool IsHostRecordBeingWritten(const std::string& name) {
 }  // namespace
 
 bool IsRunLeftoverName(LeftoverFolder folder, const std::string& name) {
+  // A name that is no single name (a "\\" in a POSIX name) would lead elsewhere.
+  if (!IsSingleName(name)) return false;
   std::string owner;
   if (folder == LeftoverFolder::kQueueMessages) {
     return SplitOwnerAndRun(name, ".tmp", &owner) || (SplitOwnerAndRun(name, ".saquarantine", &owner) && IsWrittenRunName(owner));
