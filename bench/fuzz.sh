@@ -24,7 +24,7 @@ printf '\x02SPAMD/1.5 0 EX_OK\r\nSpam: True ; 9.0 / 5.0\r\nContent-length: 12\r\
 printf '\x03spamd1:783, [::1]:7830 ,10.0.0.5' > "$OUT/corpus/hosts"
 printf '\x04From: "Doe, Jane" <j@example.com>\nSubject: =HYPERLINK("x") caf\xc3\xa9\n\tfolded \xe9\n\nbody' > "$OUT/corpus/header"
 # Answers to a scan (5): spam, ham after an mbox line, and an error status.
-printf '\x05SPAMD/1.5 0 EX_OK\r\nSpam: True ; 9.0 / 5.0\r\nContent-length: 12\r\n\r\nX: y\r\n\r\nbody' > "$OUT/corpus/scan-spam"
+printf '\x05SPAMD/1.5 0 EX_OK\r\nSpam: True ; 9.0 / 5.0\r\nContent-length: 14\r\n\r\nX: y\r\n\r\nbody\r\n' > "$OUT/corpus/scan-spam"
 printf '\x05SPAMD/1.5 0 EX_OK\r\nspam: no ; -0.5 / 5.0\r\nContent-length: 21\r\n\r\nFrom a b\nX: y\n\nbody\r\n' > "$OUT/corpus/scan-ham"
 printf '\x05SPAMD/1.5 76 EX_PROTOCOL Bad header line: x\r\n' > "$OUT/corpus/scan-refused"
 cd "$OUT"

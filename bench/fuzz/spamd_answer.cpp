@@ -39,6 +39,9 @@ namespace saplugin {
 
 namespace {
 
+// The harness's message, whose body a processed copy keeps.
+const char kMessage[] = "From: a@example.com\r\nSubject: fuzz\r\n\r\nbody\r\n";
+
 [[noreturn]] void Broken(const std::string& rule) {
   std::fprintf(stderr, "spamd answer: %s\n", rule.c_str());
   std::abort();
@@ -99,7 +102,7 @@ struct Harness {
     options.TempPath = folder + "/temp/";
     std::filesystem::create_directory(options.TempPath);
     message_file = folder + "/N.MAI";
-    std::ofstream(message_file, std::ios::binary) << "From: a@example.com\r\nSubject: fuzz\r\n\r\nbody\r\n";
+    std::ofstream(message_file, std::ios::binary) << kMessage;
     output_file = options.TempPath + "RUN.MAI";
     host = {"127.0.0.1", platform.Port()};
     options.SpamdHosts = {host};
@@ -180,9 +183,21 @@ std::string FirstLine(const std::string& body) {
   return line;
 }
 
+// The bytes of a message past the first line that holds nothing but carriage
+// returns; none when no line does.
+std::size_t BodyBytes(const std::string& message) {
+  for (std::size_t line = 0; line < message.size();) {
+    const std::size_t end = message.find('\n', line);
+    if (end == std::string::npos) break;
+    if (message.find_first_not_of('\r', line) >= end) return message.size() - end - 1;
+    line = end + 1;
+  }
+  return 0;
+}
+
 // An answer that nothing in it should refuse: "SPAMD/1.x 0 EX_OK", one
 // Content-length of plain digits that is the body's length, and a body that
-// starts with a short header field.
+// starts with a short header field and keeps at least 7/8 of the message's body.
 bool PlainlyGood(const Answer& answer) {
   const std::size_t dot = answer.status.find('.'), blank = answer.status.find(' ');
   if (!answer.ended || answer.status.compare(0, 6, "SPAMD/") != 0 || dot == std::string::npos || blank == std::string::npos ||
@@ -193,7 +208,8 @@ bool PlainlyGood(const Answer& answer) {
   const std::vector<std::string> lengths = Values(answer, "content-length:");
   const std::string line = answer.body.substr(0, answer.body.find('\n'));
   return lengths.size() == 1 && AllOf(lengths[0], "0123456789") && lengths[0].size() < 16 &&
-         std::stoull(lengths[0]) == answer.body.size() && line.compare(0, 5, "From ") != 0 && line.size() < 500 && IsFieldLine(line);
+         std::stoull(lengths[0]) == answer.body.size() && line.compare(0, 5, "From ") != 0 && line.size() < 500 && IsFieldLine(line) &&
+         8 * BodyBytes(answer.body) >= 7 * BodyBytes(kMessage);
 }
 
 // The word of a Spam field's value, as spamd writes it: "True ; 7.1 / 5.0".
