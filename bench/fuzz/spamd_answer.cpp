@@ -32,6 +32,7 @@
 
 #include "platform/forwarding_platform.h"
 #include "platform/posix/scoped_fd.h"
+#include "platform/text.h"
 #include "run/spamd_scan.h"
 #include "store/host_health.h"
 
@@ -121,11 +122,6 @@ struct Harness {
   PluginOptions options;
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The answer read apart from the program's own code: its status line, its
 // header field lines and its body (what follows the empty line).
 struct Answer {
@@ -153,7 +149,7 @@ Answer Split(const std::string& text) {
 std::vector<std::string> Values(const Answer& answer, const std::string& name) {
   std::vector<std::string> values;
   for (const std::string& field : answer.fields) {
-    if (Lower(field.substr(0, name.size())) != name) continue;
+    if (LowerCase(field.substr(0, name.size())) != name) continue;
     const std::size_t start = field.find_first_not_of(' ', name.size());
     values.push_back(start == std::string::npos ? "" : field.substr(start));
   }
@@ -213,7 +209,7 @@ bool PlainlyGood(const Answer& answer) {
 }
 
 // The word of a Spam field's value, as spamd writes it: "True ; 7.1 / 5.0".
-std::string SpamWord(const std::string& value) { return Lower(value.substr(0, value.find_first_of(" ;"))); }
+std::string SpamWord(const std::string& value) { return LowerCase(value.substr(0, value.find_first_of(" ;"))); }
 
 void Check(const std::string& text, const SpamdOutcome& outcome, Harness& h) {
   const Answer answer = Split(text);

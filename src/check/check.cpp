@@ -20,6 +20,7 @@
 #include "helpers/make_run_name.h"
 #include "platform/forwarding_platform.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "store/quarantine_store.h"
 #include "store/host_health.h"
 #include "store/release_mark.h"
@@ -281,7 +282,7 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
   for (const auto& [key, check] : checks) {
     char buffer[255] = {};
     const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", buffer, sizeof buffer, file);
-    text[key] = TrimSpaces(std::string(buffer, length));
+    text[key] = Trim(std::string(buffer, length), " ");
   }
   // The pool is read whole, as a run reads it.
   try {

@@ -34,9 +34,6 @@ struct ConfigOutline {
   bool utf16 = false;
 };
 
-// True when the names match without regard to letter case, as the profile reader matches them.
-bool SameProfileName(const std::string& a, const std::string& b);
-
 // Reads the file line by line: blanks around names dropped, ";" lines
 // skipped, a "[" line without "]" no section, the text ending at its first
 // NUL, a byte-order mark dropped. Throws Error when the file cannot be read.

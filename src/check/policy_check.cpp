@@ -1,12 +1,12 @@
 #include "check/policy_check.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include "config/conversions.h"
 #include "config/load_options.h"
 #include "helpers/batch_text.h"
+#include "platform/text.h"
 #include "store/run_plan.h"
 
 namespace saplugin {
@@ -26,30 +26,25 @@ const char* const kConnectorFilterKeys[] = {"SPAMASSASSINRULESPATH", "SPAMDHOSTS
 template <std::size_t N>
 bool Holds(const char* const (&keys)[N], const std::string& name) {
   for (const char* key : keys) {
-    if (SameProfileName(key, name)) return true;
+    if (SameIgnoringCase(key, name)) return true;
   }
   return false;
 }
 
-bool IsMainSection(const OutlineSection& section) { return SameProfileName(section.name, kConfigSection); }
+bool IsMainSection(const OutlineSection& section) { return SameIgnoringCase(section.name, kConfigSection); }
 
 bool IsConnectorSection(const OutlineSection& section) {
   const std::string prefix = kConnectorSectionPrefix;
-  return section.name.size() > prefix.size() && SameProfileName(section.name.substr(0, prefix.size()), prefix);
+  return section.name.size() > prefix.size() && SameIgnoringCase(section.name.substr(0, prefix.size()), prefix);
 }
 
 // The line of a key in a section; 0 when the section does not hold it.
 int KeyLine(const OutlineSection* section, const char* key) {
   if (section == nullptr) return 0;
   for (const OutlineKey& found : section->keys) {
-    if (SameProfileName(found.name, key)) return found.line;
+    if (SameIgnoringCase(found.name, key)) return found.line;
   }
   return 0;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string LineSubject(int line, const std::string& otherwise) { return line > 0 ? "line " + std::to_string(line) : otherwise; }
@@ -131,7 +126,7 @@ void CheckHighScore(const PluginOptions& options, const std::string& label, cons
 std::string SectionValue(Platform& platform, const std::string& file, const std::string& section, const char* key) {
   char buffer[255] = {};
   const std::uint32_t length = platform.ReadProfileString(section, key, "", buffer, sizeof buffer, file);
-  return TrimSpaces(std::string(buffer, length));
+  return Trim(std::string(buffer, length), " ");
 }
 
 }  // namespace
@@ -179,7 +174,7 @@ std::vector<CheckLine> CheckOutline(const ConfigOutline& outline) {
       int before = 0;
       bool hidden = false;
       for (std::size_t j = 0; j < i && before == 0; ++j) {
-        if (SameProfileName(section.keys[j].name, key.name)) {
+        if (SameIgnoringCase(section.keys[j].name, key.name)) {
           before = section.keys[j].line;
           hidden = !section.keys[j].has_equals;
         }
@@ -191,7 +186,7 @@ std::vector<CheckLine> CheckOutline(const ConfigOutline& outline) {
       } else if (before > 0) {
         warn(key.line, label + key.name + (hidden ? " is hidden by line " + std::to_string(before) + ", which holds no \"=\": runs read none"
                                                   : " again: runs take the one at line " + std::to_string(before)));
-      } else if (main && SameProfileName(key.name, "BYPASS")) {
+      } else if (main && SameIgnoringCase(key.name, "BYPASS")) {
         warn(key.line, label + "BYPASS does nothing in the main section: it belongs in a connector's section, and only for "
                                "one that carries trusted mail");
       } else if (connector && !known && Holds(kMainKeys, key.name)) {
@@ -226,7 +221,7 @@ std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file
     const std::string label = "[" + section.name + "] ";
     if (queues) {
       bool found = false;
-      for (const std::string& connector : queues->names) found = found || SameProfileName(connector, name);
+      for (const std::string& connector : queues->names) found = found || SameIgnoringCase(connector, name);
       std::string known;
       for (const std::string& connector : queues->names) known += (known.empty() ? "" : ", ") + connector;
       if (!found) {
@@ -243,7 +238,7 @@ std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file
       // The error names the key: find its line.
       int line = 0;
       for (const OutlineKey& key : section.keys) {
-        if (line == 0 && error.Description().find(Upper(key.name) + " \"") != std::string::npos) line = key.line;
+        if (line == 0 && error.Description().find(UpperCase(key.name) + " \"") != std::string::npos) line = key.line;
       }
       lines.push_back({"FAIL", LineSubject(line, label), error.Description() + ": every run of connector " + name +
                                                              " stops before scanning (exit status 2), and its messages pass unscanned"});
@@ -256,7 +251,7 @@ std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file
     }
     std::string own, none;
     for (const char* key : kConnectorFilterKeys) {
-      if (KeyLine(&section, key) > 0 && !(SameProfileName(key, "SPAMDHOSTS") && IsNoneValue(SectionValue(platform, file, section.name, key)))) {
+      if (KeyLine(&section, key) > 0 && !(SameIgnoringCase(key, "SPAMDHOSTS") && IsNoneValue(SectionValue(platform, file, section.name, key)))) {
         own += (own.empty() ? "; its own " : ", ") + std::string(key);
       }
     }

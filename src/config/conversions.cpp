@@ -6,13 +6,6 @@
 
 namespace saplugin {
 
-std::string TrimSpaces(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  const auto last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
-}
-
 namespace {
 
 // Parses into a 64-bit value, saturating long digit runs so that any number of

@@ -5,10 +5,6 @@
 
 namespace saplugin {
 
-// Removes leading and trailing space characters, and only those: tabs and
-// other blanks stay.
-std::string TrimSpaces(const std::string& text);
-
 // A whole number of seconds as a sentence says it: "1 second", "30 seconds".
 std::string SecondsText(long long seconds);
 

@@ -1,16 +1,16 @@
 #include "config/folder_rules.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "helpers/batch_text.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
 namespace {
 
-char Folded(char c) { return c == '/' ? '\\' : static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Folded(char c) { return c == '/' ? '\\' : FoldCase(c); }
 
 // A folder setting as the operator wrote it: without the backslash that loading added.
 std::string Quote(std::string text) {

@@ -1,12 +1,12 @@
 #include "config/load_options.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "config/conversions.h"
 #include "config/spamd_hosts.h"
 #include "helpers/batch_text.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
@@ -32,7 +32,7 @@ bool ReadSectionSetting(Platform& platform, const std::string& file, const std::
   const std::uint32_t length =
       platform.ReadProfileString(section, key, "", buffer, kValueBufferSize, file);
   if (length == 0) return false;
-  *value = TrimSpaces(std::string(buffer, length < kValueBufferSize ? length : kValueBufferSize - 1));
+  *value = Trim(std::string(buffer, length < kValueBufferSize ? length : kValueBufferSize - 1), " ");
   return true;
 }
 
@@ -83,7 +83,7 @@ std::string ReadWholeSetting(Platform& platform, const std::string& file, const 
   for (std::uint32_t size = kValueBufferSize;; size = size * 4 > kLastRoom ? kLastRoom : size * 4) {
     std::string buffer(size, '\0');
     const std::uint32_t length = platform.ReadProfileString(section, key, "", &buffer[0], size, file);
-    if (length + 1 < size) return TrimSpaces(buffer.substr(0, length));
+    if (length + 1 < size) return Trim(buffer.substr(0, length), " ");
     if (size >= kLastRoom) {
       throw Error(kErrorOverflow, "LoadOptions",
                   std::string("Overflow: ") + key + " is longer than " + std::to_string(kLongestWholeSetting) + " characters");
@@ -114,12 +114,7 @@ namespace {
 // section holds): a key that is not there costs no read of the file.
 bool Listed(const std::vector<std::string>* names, const char* key) {
   if (names == nullptr) return true;
-  const std::string wanted = key;
-  const auto same = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); };
-  for (const std::string& name : *names) {
-    if (std::equal(name.begin(), name.end(), wanted.begin(), wanted.end(), same)) return true;
-  }
-  return false;
+  return std::any_of(names->begin(), names->end(), [key](const std::string& name) { return SameIgnoringCase(name, key); });
 }
 
 bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options,
@@ -161,11 +156,7 @@ bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::stri
 
 }  // namespace
 
-bool IsNoneValue(const std::string& value) {
-  const std::string none = kNoneValue;
-  return std::equal(value.begin(), value.end(), none.begin(), none.end(),
-                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
-}
+bool IsNoneValue(const std::string& value) { return SameIgnoringCase(value, kNoneValue); }
 
 bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options) {
   return LoadPolicyKeys(platform, file, section, options, nullptr);

@@ -2,6 +2,7 @@
 
 #include "config/conversions.h"
 #include "platform/error.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
@@ -54,7 +55,7 @@ std::vector<SpamdHost> ParseSpamdHosts(const std::string& text) {
   std::size_t start = 0;
   for (std::size_t n = 1;; ++n) {
     const std::size_t comma = text.find(',', start);
-    const std::string entry = TrimSpaces(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    const std::string entry = Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start), " ");
     SpamdHost host;
     const std::string problem = ParseEntry(entry, &host);
     if (!problem.empty()) {

@@ -1,7 +1,6 @@
 #include "quarantine/commands.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -11,6 +10,7 @@
 #include "helpers/command_line.h"
 #include "config/load_options.h"
 #include "platform/forwarding_platform.h"
+#include "platform/text.h"
 #include "quarantine/learn.h"
 #include "quarantine/queue_view.h"
 #include "store/quarantine_store.h"
@@ -46,12 +46,7 @@ namespace {
 
 constexpr std::int64_t kDay = 24 * 60 * 60;
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-bool Contains(const std::string& text, const std::string& part) { return Lower(text).find(Lower(part)) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) { return LowerCase(text).find(LowerCase(part)) != std::string::npos; }
 
 // A local time to the minute with its UTC offset, for the listing.
 std::string When(std::int64_t seconds) {
@@ -101,7 +96,7 @@ class Commands {
       if (newer >= 0 && message.modified < now - newer * kDay) continue;
       ReadQuarantineDetails(fs_, folder_, message);
       if (!Contains(message.from, filter.from) || !Contains(message.subject, filter.subject)) continue;
-      if (!filter.connector.empty() && Lower(message.details.connector) != Lower(filter.connector)) continue;
+      if (!filter.connector.empty() && !SameIgnoringCase(message.details.connector, filter.connector)) continue;
       ++listed;
       const std::string missing = message.Missing(), left = MessageLeftInQueue(fs_, data_directory, message.details);
       const std::string state = message.StateText() + (left.empty() ? "" : "; its message file is left in the queue as " + left +
@@ -409,12 +404,7 @@ class Commands {
 };
 
 std::string Commands::CleanLine(const std::string& text, std::size_t limit) {
-  std::string line = DisplayText(text);
-  if (line.size() <= limit) return line;
-  // Cut at the start of a character, never inside one.
-  std::size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-  return line.substr(0, cut);
+  return CutAtCharacter(DisplayText(text), limit);
 }
 
 }  // namespace

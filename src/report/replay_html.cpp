@@ -1,9 +1,9 @@
 #include "report/replay_html.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "config/load_options.h"
+#include "platform/text.h"
 #include "report/report_data.h"
 #include "report/report_html.h"
 #include "store/encoded_words.h"
@@ -12,11 +12,6 @@
 namespace saplugin {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 std::string ScoreText(double score) {
   std::string text = std::to_string(score);
@@ -121,7 +116,7 @@ std::string ReplaySectionHtml(const PolicyReplay& replay, const ReplayPolicyFile
   }
   std::string unused;
   for (const std::string& name : policy.connectors) {
-    const bool seen = std::any_of(replay.connectors.begin(), replay.connectors.end(), [&](const auto& c) { return Lower(c.first) == Lower(name); });
+    const bool seen = std::any_of(replay.connectors.begin(), replay.connectors.end(), [&](const auto& c) { return SameIgnoringCase(c.first, name); });
     if (!seen) unused += (unused.empty() ? "" : ", ") + name;
   }
   if (!unused.empty()) html += "<p class=\"note\">Sections of connectors without a line in the period: " + EscapeHtml(unused) + ".</p>";

@@ -2,7 +2,7 @@
 
 #include "config/conversions.h"
 #include "config/load_options.h"
-#include "store/header_fields.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
@@ -38,10 +38,10 @@ ReplayPolicyFile::ReplayPolicyFile(Platform& platform, const std::string& file, 
   auto reader = fs->OpenTextFileForReading(file);
   const std::string prefix = kConnectorSectionPrefix;
   while (!reader->AtEndOfStream() && connectors.size() < kSectionsReadAhead) {
-    std::string line = TrimSpaces(reader->ReadLine(4096));
+    std::string line = Trim(reader->ReadLine(4096), " ");
     const std::size_t end = line.find(']');
     if (line.empty() || line[0] != '[' || end == std::string::npos) continue;
-    const std::string section = TrimSpaces(line.substr(1, end - 1));
+    const std::string section = Trim(line.substr(1, end - 1), " ");
     if (section.size() > prefix.size() && StartsWithIgnoringCase(section, prefix)) connectors.push_back(section.substr(prefix.size()));
   }
   reader->Close();

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <unordered_map>
 
+#include "platform/text.h"
 #include "report/policy_replay.h"
 #include "report/scan_log_reader.h"
 #include "store/names.h"
@@ -200,7 +201,7 @@ std::string SenderDomain(const std::string& from) {
   std::string domain;
   std::size_t i = at + 1;
   for (; i < address.size() && address[i] != ' ' && address[i] != '>' && address[i] != ')' && domain.size() < 100; ++i) {
-    domain += static_cast<char>(std::tolower(static_cast<unsigned char>(address[i])));
+    domain += FoldCase(address[i]);
   }
   // A bare address that runs to the end of a From the limit may have cut (less a character's bytes at most).
   if (open == std::string::npos && i == address.size() && from.size() + 3 >= kScanLogFieldLimit) return "";

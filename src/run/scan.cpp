@@ -6,6 +6,7 @@
 #include "helpers/batch_text.h"
 #include "helpers/make_run_name.h"
 #include "helpers/run_and_wait.h"
+#include "platform/text.h"
 #include "store/header_fields.h"
 #include "store/quarantine_store.h"
 #include "run/replace_message.h"

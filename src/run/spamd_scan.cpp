@@ -8,8 +8,8 @@
 
 #include "config/conversions.h"
 #include "config/spamd_hosts.h"
+#include "platform/text.h"
 #include "run/scan.h"
-#include "store/header_fields.h"
 #include "store/host_health.h"
 
 namespace saplugin {

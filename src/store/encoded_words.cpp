@@ -3,6 +3,7 @@
 #include <cctype>
 #include <optional>
 
+#include "platform/text.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -61,12 +62,11 @@ std::optional<std::pair<std::string, std::size_t>> EncodedWord(const std::string
   if (end == std::string::npos) return std::nullopt;
   // "charset*language" (RFC 2231) names the charset first.
   std::string charset = text.substr(at + 2, charset_end - at - 2);
-  charset = charset.substr(0, charset.find('*'));
-  for (char& c : charset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  const char encoding = static_cast<char>(std::toupper(static_cast<unsigned char>(text[charset_end + 1])));
+  charset = LowerCase(charset.substr(0, charset.find('*')));
+  const char encoding = FoldCase(text[charset_end + 1]);
   const std::string payload = text.substr(charset_end + 3, end - charset_end - 3);
   if (payload.find(' ') != std::string::npos) return std::nullopt;
-  const std::optional<std::string> bytes = encoding == 'B' ? Base64(payload) : encoding == 'Q' ? QuotedPrintable(payload) : std::nullopt;
+  const std::optional<std::string> bytes = encoding == 'b' ? Base64(payload) : encoding == 'q' ? QuotedPrintable(payload) : std::nullopt;
   if (!bytes) return std::nullopt;
   const std::optional<std::string> decoded = charset == "utf-8" || charset == "utf8" ? std::optional<std::string>(*bytes)
                                                                                      : SingleByteToUtf8(*bytes, charset);

@@ -1,8 +1,8 @@
 #include "store/header_fields.h"
 
-#include <cctype>
 #include <sstream>
 
+#include "platform/text.h"
 
 namespace saplugin {
 
@@ -11,29 +11,6 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
-
-std::string CutAtCharacter(std::string text, std::size_t max_length) {
-  if (text.size() <= max_length) return text;
-  std::size_t end = max_length;
-  // The lead byte of the last character before the cut, at most three back.
-  std::size_t lead = end;
-  while (lead > 0 && end - lead < 3 && (static_cast<unsigned char>(text[lead - 1]) & 0xC0) == 0x80) --lead;
-  if (lead > 0) {
-    const auto byte = static_cast<unsigned char>(text[lead - 1]);
-    const std::size_t length = byte >= 0xF0 && byte <= 0xF4 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 1;
-    if (byte >= 0xC2 && byte <= 0xF4 && end - (lead - 1) < length) end = lead - 1;
-  }
-  text.resize(end);
-  return text;
-}
-
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) return false;
-  }
-  return true;
-}
 
 HeaderFieldCollector::HeaderFieldCollector(std::vector<std::string> names, std::size_t max_length)
     : names_(std::move(names)), max_length_(max_length) {}

@@ -11,15 +11,6 @@ namespace saplugin {
 // The longest prefix of a header line that a reader keeps in memory.
 constexpr std::size_t kHeaderLineLimit = 1000;
 
-// The text cut to max_length bytes, and further back to the start of a UTF-8
-// character that the cut would split, so that a cut-off character is never
-// read as other text.
-std::string CutAtCharacter(std::string text, std::size_t max_length);
-
-// True when the text begins with the prefix, letters compared without regard
-// to their case (header field names match so).
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix);
-
 // Collects the values of chosen header fields from the lines of a header
 // section, fed one by one: the name matched without regard to letter case,
 // folded continuation lines joined (each line break with the blanks after it

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "helpers/make_run_name.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
@@ -13,11 +14,6 @@ bool AllOf(const std::string& text, std::size_t from, int (*test)(int)) {
     if (!test(static_cast<unsigned char>(text[i]))) return false;
   }
   return true;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace
@@ -31,7 +27,7 @@ bool IsRunName(const std::string& text) {
          text[fallback.size() + 1] != '0' && AllOf(text, fallback.size() + 1, std::isdigit);
 }
 
-std::string CanonicalRunName(std::string text) { return Upper(std::move(text)); }
+std::string CanonicalRunName(std::string text) { return UpperCase(std::move(text)); }
 
 bool IsSingleName(const std::string& text) {
   if (text.empty() || text.find("..") != std::string::npos || text.back() == '.' || text.back() == ' ') return false;
@@ -40,7 +36,7 @@ bool IsSingleName(const std::string& text) {
   }
   // Windows opens a device for its name with any extension, and ignores
   // blanks before the extension ("NUL .txt").
-  std::string stem = Upper(text.substr(0, text.find('.')));
+  std::string stem = UpperCase(text.substr(0, text.find('.')));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
   if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return false;
   if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' && stem[3] <= '9') {

@@ -1,5 +1,6 @@
 #include "store/quarantine_store.h"
 
+#include "platform/text.h"
 #include "store/queue_paths.h"
 
 #include <algorithm>
@@ -21,10 +22,7 @@ const std::pair<EntryState, const char*> kStateWords[] = {
 // is no run name.
 std::string IdOf(const std::string& name, const char* extension) {
   const std::size_t length = std::char_traits<char>::length(extension);
-  if (name.size() <= length) return "";
-  for (std::size_t i = 0; i < length; ++i) {
-    if (std::toupper(static_cast<unsigned char>(name[name.size() - length + i])) != extension[i]) return "";
-  }
+  if (name.size() <= length || !SameIgnoringCase(name.substr(name.size() - length), extension)) return "";
   const std::string id = name.substr(0, name.size() - length);
   return IsRunName(id) && id == CanonicalRunName(id) ? id : "";
 }

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "helpers/make_run_name.h"
-#include "store/header_fields.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
@@ -120,7 +120,7 @@ std::string Quoted(const std::string& field) {
 std::string DisplayText(const std::string& text) { return CleanText(text); }
 
 std::optional<std::string> SingleByteToUtf8(const std::string& bytes, std::string charset) {
-  for (char& c : charset) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  charset = LowerCase(std::move(charset));
   const bool latin1 = charset == "iso-8859-1" || charset == "latin1" || charset == "us-ascii";
   const bool latin9 = charset == "iso-8859-15" || charset == "latin-9";
   const bool cp1252 = charset == "windows-1252" || charset == "cp1252";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -121,8 +122,7 @@ std::vector<PolicyCheckCase> CheckTable() {
 }
 
 std::string Expand(std::string text, const std::string& connector) {
-  std::string upper = connector;
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = UpperCase(connector);
   for (std::size_t at; (at = text.find("{connector}")) != std::string::npos;) text.replace(at, 11, connector);
   for (std::size_t at; (at = text.find("{CONNECTOR}")) != std::string::npos;) text.replace(at, 11, upper);
   return text;

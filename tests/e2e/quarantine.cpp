@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "platform/text.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -93,9 +94,8 @@ void QuarantineBox::Age(const std::string& name, int days) {
 std::string QuarantineBox::Expand(std::string text) const {
   for (const auto& [name, id] : ids) {
     // "{a}" stands for the id in lower case.
-    std::string lower = id;
-    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::string upper_brace = "{" + name.substr(0, 1) + "}", lower_brace = {'{', static_cast<char>(std::tolower(name[0])), '}'};
+    const std::string lower = LowerCase(id);
+    const std::string upper_brace = "{" + name.substr(0, 1) + "}", lower_brace = {'{', FoldCase(name[0]), '}'};
     for (const auto& [brace, value] : {std::pair{upper_brace, id}, {lower_brace, lower}}) {
       for (std::size_t at; (at = text.find(brace)) != std::string::npos;) text.replace(at, brace.size(), value);
     }

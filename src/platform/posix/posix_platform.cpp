@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
-#include <strings.h>
 #include <syslog.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -29,7 +28,7 @@
 #include "platform/posix/profile_file.h"
 #include "platform/posix/registry_file.h"
 #include "platform/posix/scoped_fd.h"
-#include "platform/posix/text.h"
+#include "platform/text.h"
 
 extern char** environ;
 
@@ -166,9 +165,7 @@ class PosixPlatform : public Platform {
       const char* equals = std::strchr(*entry, '=');
       if (equals == nullptr) continue;
       const auto length = static_cast<std::size_t>(equals - *entry);
-      if (length == name.size() && ::strncasecmp(*entry, name.c_str(), length) == 0) {
-        return equals + 1;
-      }
+      if (SameIgnoringCase(std::string(*entry, length), name)) return equals + 1;
     }
     return std::string();
   }

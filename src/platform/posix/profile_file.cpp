@@ -1,21 +1,13 @@
 #include "platform/posix/profile_file.h"
 
-#include <strings.h>
-
 #include <iterator>
 
 #include "platform/posix/text.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
 namespace {
-
-// The blanks that the profile calls drop around names and values.
-std::string Trim(const std::string& text) { return TrimBlanks(text, " \t\r\n\v\f\x1a"); }
-
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
-}
 
 // Hands each line of the section's first occurrence (trimmed, neither empty
 // nor a comment) to the visitor, until it answers false.
@@ -25,18 +17,18 @@ void VisitSection(std::istream& file, const std::string& section, bool trim_sect
   if (text.compare(0, 2, "\xFF\xFE") == 0) text = NarrowUtf16Le(text.substr(2));
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   text = text.substr(0, text.find('\0'));
-  const std::string wanted_section = trim_section ? Trim(section) : section;
+  const std::string wanted_section = trim_section ? Trim(section, kProfileBlanks) : section;
   // 0: before the section, 1: in its first occurrence.
   int place = 0;
   for (std::size_t start = 0; start < text.size();) {
     const auto end = text.find_first_of("\r\n", start);
-    const std::string line = Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    const std::string line = Trim(text.substr(start, end == std::string::npos ? std::string::npos : end - start), kProfileBlanks);
     start = end == std::string::npos ? text.size() : end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const auto close = line.rfind(']');
       if (close == std::string::npos) continue;  // no section: the lines go on in the current one
-      const bool match = SameName(Trim(line.substr(1, close - 1)), wanted_section);
+      const bool match = SameIgnoringCase(Trim(line.substr(1, close - 1), kProfileBlanks), wanted_section);
       if (place == 1) return;
       if (match && place == 0) place = 1;
       continue;
@@ -48,13 +40,13 @@ void VisitSection(std::istream& file, const std::string& section, bool trim_sect
 }  // namespace
 
 bool FindProfileValue(std::istream& file, const std::string& section, const std::string& key, std::string* value) {
-  const std::string wanted_key = Trim(key);
+  const std::string wanted_key = Trim(key, kProfileBlanks);
   bool found = false;
   VisitSection(file, section, true, [&](const std::string& line) {
     const auto equals = line.find('=');
-    if (!SameName(Trim(line.substr(0, equals)), wanted_key)) return true;
+    if (!SameIgnoringCase(Trim(line.substr(0, equals), kProfileBlanks), wanted_key)) return true;
     found = equals != std::string::npos;
-    if (found) *value = Trim(line.substr(equals + 1));
+    if (found) *value = Trim(line.substr(equals + 1), kProfileBlanks);
     return false;
   });
   return found;
@@ -68,7 +60,7 @@ std::vector<std::string> ProfileKeyNames(std::istream& file, const std::string& 
   VisitSection(file, section, false, [&](const std::string& line) {
     const auto equals = line.find('=');
     if (equals == std::string::npos) return true;
-    names.push_back(Trim(line.substr(0, equals)));
+    names.push_back(Trim(line.substr(0, equals), kProfileBlanks));
     if (!names.back().empty()) return true;
     names.pop_back();
     return false;

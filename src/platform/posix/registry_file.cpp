@@ -9,10 +9,14 @@
 #include "platform/error.h"
 
 #include "platform/posix/text.h"
+#include "platform/text.h"
 
 namespace saplugin {
 
 namespace {
+
+// The blanks around a line's parts: spaces, tabs and carriage returns.
+constexpr const char* kBlanks = " \t\r";
 
 // Reads a quoted text starting at text[*pos] == '"' with \\ and \" escapes;
 // leaves *pos after the closing quote.
@@ -54,7 +58,7 @@ bool ParseData(const std::string& data, RegistryValue* value, bool* deletion) {
   if (!data.empty() && data[0] == '"') {
     std::size_t pos = 0;
     std::string text;
-    if (!ReadQuoted(data, &pos, &text) || !TrimBlanks(data.substr(pos)).empty()) return false;
+    if (!ReadQuoted(data, &pos, &text) || !Trim(data.substr(pos), kBlanks).empty()) return false;
     value->type = 1;
     value->data.assign(text.begin(), text.end());
     value->data.push_back(0);
@@ -97,11 +101,11 @@ bool ParseData(const std::string& data, RegistryValue* value, bool* deletion) {
 bool ReadLogicalLine(std::istream& text, std::string* line) {
   std::string raw;
   if (!std::getline(text, raw)) return false;
-  *line = TrimBlanks(raw);
+  *line = Trim(raw, kBlanks);
   while (!line->empty() && line->back() == '\\' && line->find("=hex") != std::string::npos &&
          std::getline(text, raw)) {
     line->pop_back();
-    *line += TrimBlanks(raw);
+    *line += Trim(raw, kBlanks);
   }
   return true;
 }
@@ -121,7 +125,7 @@ bool ReadRegistryKey(std::istream& file, const std::string& key_path, RegistryVa
   std::istream& text = *source;
   std::string line;
   ReadLogicalLine(text, &line);
-  if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = TrimBlanks(line.substr(3));
+  if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line = Trim(line.substr(3), kBlanks);
   const bool unicode = line == "Windows Registry Editor Version 5.00";
   if (!unicode && line != "REGEDIT4") {
     throw Error(EINVAL, "registry", "it is no registry export: its first line is neither \"Windows Registry Editor "
@@ -165,7 +169,7 @@ bool ReadRegistryKey(std::istream& file, const std::string& key_path, RegistryVa
     if (equals == std::string::npos || line[equals] != '=') continue;
     RegistryValue value;
     bool deletion = false;
-    if (!ParseData(TrimBlanks(line.substr(equals + 1)), &value, &deletion)) continue;
+    if (!ParseData(Trim(line.substr(equals + 1), kBlanks), &value, &deletion)) continue;
     // A version 5.00 file holds the hex data of text values as UTF-16LE.
     if (unicode && line.find("=hex(") != std::string::npos && (value.type == 1 || value.type == 2)) {
       const std::string narrow = NarrowUtf16Le(std::string(value.data.begin(), value.data.end()));

@@ -1,17 +1,8 @@
 #pragma once
 
-#include <cctype>
 #include <string>
 
 namespace saplugin {
-
-// The text without the blanks around it: by default spaces, tabs and carriage
-// returns.
-inline std::string TrimBlanks(const std::string& text, const char* blanks = " \t\r") {
-  const auto first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
 
 // UTF-16LE text as narrow text, as an ANSI call on a Western system gives it
 // (code page 1252, whose upper half matches Latin-1 from 0xA0 on; "?" for the
@@ -23,11 +14,6 @@ inline std::string NarrowUtf16Le(const std::string& bytes) {
     narrow.push_back(static_cast<char>(unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF) ? unit : '?'));
   }
   return narrow;
-}
-
-inline std::string LowerCase(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace saplugin
