@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <iterator>
@@ -466,7 +465,7 @@ void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) 
         ++messages;
         spam += fields[4] == "spam";
         failures += IsFailureOutcome(fields[5]);
-        if (!fields[11].empty()) slowest = std::max(slowest, std::strtod(fields[11].c_str(), nullptr));
+        if (const std::optional<double> seconds = ReadFilterSeconds(fields[11])) slowest = std::max(slowest, *seconds);
       }
       reader->Close();
     } catch (const Error& error) {

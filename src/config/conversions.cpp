@@ -1,10 +1,41 @@
 #include "config/conversions.h"
 
+#include <cstdlib>
 #include <limits>
 
 #include "platform/error.h"
 
 namespace saplugin {
+
+namespace {
+
+// The end of the run of digits that starts at text[i].
+std::size_t DigitsEnd(const std::string& text, std::size_t i) {
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  return i;
+}
+
+}  // namespace
+
+std::optional<double> ReadDecimal(const std::string& text, DecimalBound bound) {
+  const std::size_t whole = !text.empty() && text[0] == '-' ? 1 : 0;
+  std::size_t end = DigitsEnd(text, whole);
+  if (end == whole || end - whole > bound.whole) return std::nullopt;
+  if (end < text.size() && text[end] == '.') {
+    const std::size_t fraction = end + 1;
+    end = DigitsEnd(text, fraction);
+    if (end == fraction || end - fraction > bound.fraction) return std::nullopt;
+  }
+  if (end != text.size()) return std::nullopt;
+  return std::strtod(text.c_str(), nullptr);
+}
+
+std::optional<std::int64_t> ReadDigits(const std::string& text, std::size_t most_digits) {
+  if (text.empty() || text.size() > most_digits || DigitsEnd(text, 0) != text.size()) return std::nullopt;
+  std::int64_t value = 0;
+  for (const char c : text) value = value * 10 + (c - '0');
+  return value;
+}
 
 namespace {
 
@@ -51,20 +82,12 @@ std::int32_t ToInteger32(const std::string& text, const std::string& setting) {
 }
 
 double ToScore(const std::string& text, const std::string& setting) {
-  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-  const std::size_t digits = i;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-  bool score = i > digits && i - digits <= 9;
-  if (score && i < text.size() && text[i] == '.') {
-    const std::size_t fraction = ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-    score = i > fraction && i - fraction <= 9;
-  }
-  if (!score || i != text.size()) {
+  const std::optional<double> score = ReadDecimal(text, {9, 9});
+  if (!score) {
     throw Error(kErrorTypeMismatch, "LoadOptions",
                 "Type mismatch: " + setting + " \"" + text + "\" is not a score (a number such as 8 or 6.5, with a point)");
   }
-  return std::stod(text);
+  return *score;
 }
 
 bool ToSwitch(const std::string& text, const std::string& setting) {

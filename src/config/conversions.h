@@ -1,9 +1,27 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace saplugin {
+
+// The most digits a decimal number may have before its point and after it.
+struct DecimalBound {
+  std::size_t whole, fraction;
+};
+constexpr std::size_t kAnyDigits = static_cast<std::size_t>(-1);
+
+// A decimal number as SpamAssassin writes a score ("8", "6.5", "-0.1": an
+// optional minus, digits, and a point with digits; never a comma, a plus or
+// an exponent), with no more digits than the bound allows; nothing for any
+// other text.
+std::optional<double> ReadDecimal(const std::string& text, DecimalBound bound);
+
+// A count written in digits alone, at least one and at most most_digits
+// (18 at the most, so that it fits); nothing for any other text.
+std::optional<std::int64_t> ReadDigits(const std::string& text, std::size_t most_digits);
 
 // A whole number of seconds as a sentence says it: "1 second", "30 seconds".
 std::string SecondsText(long long seconds);

@@ -12,9 +12,9 @@ namespace {
 // written with at most five digits.
 std::string PortProblem(const std::string& port) {
   if (port.empty()) return "its port is missing after the colon";
-  if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return "its port \"" + port + "\" is no number";
-  const long number = std::stol(port);
-  if (number < 1 || number > 65535) return "its port " + port + " is outside 1 to 65535";
+  const std::optional<std::int64_t> number = ReadDigits(port, 5);
+  if (!number) return "its port \"" + port + "\" is no number";
+  if (*number < 1 || *number > 65535) return "its port " + port + " is outside 1 to 65535";
   return "";
 }
 
@@ -44,7 +44,7 @@ std::string ParseEntry(const std::string& entry, SpamdHost* host) {
   }
   if (rest.empty()) return "";
   const std::string problem = PortProblem(rest.substr(1));
-  if (problem.empty()) host->port = static_cast<std::uint16_t>(std::stol(rest.substr(1)));
+  if (problem.empty()) host->port = static_cast<std::uint16_t>(*ReadDigits(rest.substr(1), 5));
   return problem;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/conversions.h"
 #include "store/run_plan.h"
 
 namespace saplugin {
@@ -9,10 +10,7 @@ namespace saplugin {
 namespace {
 
 // A line's size column: bytes, or -1 when it holds none.
-std::int64_t SizeOf(const std::string& text) {
-  if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
-  return std::stoll(text);
-}
+std::int64_t SizeOf(const std::string& text) { return ReadDigits(text, 18).value_or(-1); }
 
 }  // namespace
 

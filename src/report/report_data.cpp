@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <climits>
-#include <cstdlib>
 #include <unordered_map>
 
+#include "config/conversions.h"
 #include "platform/text.h"
 #include "report/policy_replay.h"
 #include "report/scan_log_reader.h"
 #include "store/names.h"
+#include "store/run_plan.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -32,14 +33,6 @@ const std::vector<double>& BucketEdges() {
     return made;
   }();
   return edges;
-}
-
-// A number of the text, when all of it is one.
-bool ToNumber(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size() && std::isfinite(*value);
 }
 
 // A word of a reason that names one occurrence rather than a cause: a path,
@@ -66,10 +59,9 @@ const std::string kOmitted = "\u2026";  // an ellipsis, where an occurrence's wo
 // A time's UTC offset ("+01:00") in minutes.
 bool ReadOffset(const std::string& text, long* minutes) {
   if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return false;
-  for (const std::size_t i : {1, 2, 4, 5}) {
-    if (text[i] < '0' || text[i] > '9') return false;
-  }
-  *minutes = (text[0] == '-' ? -1 : 1) * (std::stol(text.substr(1, 2)) * 60 + std::stol(text.substr(4, 2)));
+  const std::optional<std::int64_t> hours = ReadDigits(text.substr(1, 2), 2), rest = ReadDigits(text.substr(4, 2), 2);
+  if (!hours || !rest) return false;
+  *minutes = (text[0] == '-' ? -1 : 1) * static_cast<long>(*hours * 60 + *rest);
   return true;
 }
 
@@ -329,22 +321,22 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   ++counts.messages;
   counts.spam += spam;
   counts.clean += clean;
-  double size = 0;
-  if ((spam || clean) && ToNumber(f[3], &size)) counts.bytes += static_cast<std::int64_t>(size);
+  const std::optional<std::int64_t> size = ReadDigits(f[3], 18);
+  if ((spam || clean) && size) counts.bytes += *size;
   if (!in_current) return;
   const std::string domain = SenderDomain(f[12]);
   if ((spam || clean) && !domain.empty()) (spam ? spam_domains : clean_domains).Add(domain);
 
   // A day's hours by their clock and offset: the day the clocks go back has two 02:00 hours.
   ++buckets[period.SingleDay() ? time.substr(11, 2) + time.substr(19) : day][ReportOutcomeIndex(outcome)];
-  double score = 0, required = 0, seconds = 0;
-  if ((f[4] == "spam" || f[4] == "clean") && ToNumber(f[7], &score)) {
+  double score = 0, required = 0;
+  if ((f[4] == "spam" || f[4] == "clean") && ReadScore(f[7], &score)) {
     const double bin = std::clamp(std::floor(score) - kScoreLow + 1, 0.0, kScoreHigh - kScoreLow + 1);
     ++(spam ? spam_scores : clean_scores)[static_cast<std::size_t>(bin)];
     if (!f[8].empty()) ++required_scores[f[8]];
     // SpamAssassin writes scores rounded to a tenth: a clean message shown at the required score is a near miss too.
-    if (!spam && ToNumber(f[8], &required) && score >= required - 1 && score <= required) ++near_misses;
-    if (spam && ToNumber(f[8], &required) && score >= required && score <= required + 1) {
+    if (!spam && ReadScore(f[8], &required) && score >= required - 1 && score <= required) ++near_misses;
+    if (spam && ReadScore(f[8], &required) && score >= required && score <= required + 1) {
       ++near_spam;
       const std::string id = f[10].size() > 4 ? f[10].substr(0, f[10].size() - 4) : "";
       if (outcome == "quarantined" && !id.empty() && quarantine_holds != nullptr && quarantine_holds->count(CanonicalRunName(id)) > 0) {
@@ -362,11 +354,12 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
       start = comma + 1;
     }
   }
-  if (ToNumber(f[11], &seconds)) {
+  const std::optional<double> seconds = ReadFilterSeconds(f[11]);
+  if (seconds) {
     // A scan ended by the time limit, or one that failed, is no filter time.
-    if (FilterEndedNormally(f)) filter_times[day].Add(seconds);
-    if (slowest.size() < kSlowest || seconds > slowest.back().seconds) {
-      const SlowMessage slow{seconds, time, f[1], f[2], f[13], outcome};
+    if (FilterEndedNormally(f)) filter_times[day].Add(*seconds);
+    if (slowest.size() < kSlowest || *seconds > slowest.back().seconds) {
+      const SlowMessage slow{*seconds, time, f[1], f[2], f[13], outcome};
       slowest.insert(std::upper_bound(slowest.begin(), slowest.end(), slow,
                                       [](const SlowMessage& a, const SlowMessage& b) { return a.seconds > b.seconds; }),
                      slow);
@@ -379,7 +372,7 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     AddBounded(hosts, host, kHosts, [&](HostCounts& h) {
       ++h.messages;
       // Its own exchange alone: no host was passed over before it.
-      if (FilterEndedNormally(f) && FailedHosts(f[6]).empty() && ToNumber(f[11], &seconds)) h.times.Add(seconds);
+      if (FilterEndedNormally(f) && FailedHosts(f[6]).empty() && seconds) h.times.Add(*seconds);
     });
   }
   // A line through the pool names in its reason each host that failed it.

@@ -232,10 +232,9 @@ std::string ScoreChart(const ReportData& data) {
     if (i + 1 == bins) chart.body += Text(x + slot / 2, chart.height - chart.bottom + 16, Fixed(ReportData::kScoreHigh, 0) + "+");
     if (i == 0) chart.body += Text(x + slot / 2, chart.height - chart.bottom + 30, "< " + Fixed(ReportData::kScoreLow, 0));
   }
-  char* end = nullptr;
   const std::string required = data.RequiredScore();
-  const double value = std::strtod(required.c_str(), &end);
-  if (!required.empty() && value >= ReportData::kScoreLow && value <= ReportData::kScoreHigh) {
+  double value = 0;
+  if (ReadScore(required, &value) && value >= ReportData::kScoreLow && value <= ReportData::kScoreHigh) {
     const double x = chart.left + slot * (value - ReportData::kScoreLow + 1);
     chart.body += "<line x1=\"" + Fixed(x, 1) + "\" x2=\"" + Fixed(x, 1) + "\" y1=\"" + Fixed(chart.top, 0) + "\" y2=\"" +
                   Fixed(chart.Y(0), 1) + "\" stroke=\"#222\" stroke-dasharray=\"5 3\"/>" +

@@ -261,9 +261,8 @@ SpamdAnswer ParseSpamdAnswerHeader(const std::string& text, const std::string& n
     if (StartsWithIgnoringCase(field, "Content-length:")) {
       if (length) throw Refusal(name + " announced two Content-length fields");
       const std::size_t start = field.find_first_not_of(' ', 15);
-      const std::string digits = start == std::string::npos ? "" : field.substr(start);
-      if (!digits.empty() && digits.size() < 16 && digits.find_first_not_of("0123456789") == std::string::npos) {
-        answer.length = std::stoll(digits);
+      if (const std::optional<std::int64_t> digits = ReadDigits(start == std::string::npos ? "" : field.substr(start), 15)) {
+        answer.length = *digits;
         length = true;
       }
     } else if (StartsWithIgnoringCase(field, "Spam:")) {
@@ -278,9 +277,8 @@ SpamdAnswer ParseSpamdAnswerHeader(const std::string& text, const std::string& n
       if (yes || no) answer.spam = yes;
       const std::size_t semicolon = value.find(';'), slash = value.find('/');
       const auto number = [](std::string text) {
-        text.erase(0, text.find_first_not_of(' '));
-        text.erase(text.find_last_not_of(' ') + 1);
-        return text.size() <= 16 && !text.empty() && text.find_first_not_of("-.0123456789") == std::string::npos ? text : std::string();
+        text = Trim(text, " ");
+        return ReadDecimal(text, {9, 9}) ? text : std::string();
       };
       if (semicolon != std::string::npos && slash != std::string::npos && slash > semicolon) {
         answer.score = number(value.substr(semicolon + 1, slash - semicolon - 1));

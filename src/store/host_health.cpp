@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "config/conversions.h"
 #include "config/spamd_hosts.h"
 #include "store/quarantine_store.h"
 
@@ -54,11 +55,7 @@ std::optional<std::map<std::string, std::string>> ReadRecord(FileSystem& fs, con
 // few enough that no sum of two overflows.
 std::optional<std::int64_t> RecordNumber(const std::map<std::string, std::string>& values, const char* key) {
   const auto value = values.find(key);
-  if (value == values.end() || value->second.empty() || value->second.size() > 15 ||
-      value->second.find_first_not_of("0123456789") != std::string::npos) {
-    return std::nullopt;
-  }
-  return std::stoll(value->second);
+  return value == values.end() ? std::nullopt : ReadDigits(value->second, 15);
 }
 
 // Writes the record in one step; false, with the passing file gone again, when it cannot.

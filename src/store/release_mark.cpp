@@ -1,5 +1,6 @@
 #include "store/release_mark.h"
 
+#include "config/conversions.h"
 #include "store/names.h"
 #include "store/quarantine_store.h"
 #include "store/sha256.h"
@@ -44,9 +45,9 @@ std::optional<ReleaseMark> ReadReleaseMark(FileSystem& fs, const std::string& fo
     ReleaseMark mark;
     if (!values.count("id") || !values.count("size") || !values.count("sha256")) return std::nullopt;
     mark.id = values.at("id");
-    const std::string& size = values.at("size");
-    if (size.empty() || size.size() > 18 || size.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
-    mark.size = std::stoll(size);
+    const std::optional<std::int64_t> size = ReadDigits(values.at("size"), 18);
+    if (!size) return std::nullopt;
+    mark.size = *size;
     mark.sha256 = values.at("sha256");
     return mark;
   } catch (const Error&) {

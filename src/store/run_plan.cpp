@@ -1,8 +1,5 @@
 #include "store/run_plan.h"
 
-#include <cmath>
-#include <cstdlib>
-
 #include "config/conversions.h"
 
 namespace saplugin {
@@ -165,19 +162,9 @@ void RunPlan::Log(ScanRecord& record) const {
 }
 
 bool ReadScore(const std::string& text, double* score) {
-  // A plain decimal, as SpamAssassin writes it; anything else is no score.
-  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-  const std::size_t digits = i;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-  if (i == digits || i - digits > 9) return false;
-  if (i < text.size() && text[i] == '.') {
-    const std::size_t fraction = ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-    if (i == fraction) return false;
-  }
-  if (i != text.size()) return false;
-  *score = std::strtod(text.c_str(), nullptr);
-  return std::isfinite(*score);
+  const std::optional<double> read = ReadDecimal(text, {9, kAnyDigits});
+  if (read) *score = *read;
+  return read.has_value();
 }
 
 PolicyDecision DecidePolicy(const PluginOptions& options, bool flagged, const std::string& score_text) {

@@ -1,11 +1,11 @@
 #include "store/scan_log.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
+#include "config/conversions.h"
 #include "helpers/make_run_name.h"
 #include "platform/text.h"
 
@@ -60,6 +60,8 @@ std::string Number(double value, const char* format) {
 }
 
 }  // namespace
+
+std::optional<double> ReadFilterSeconds(const std::string& field) { return ReadDecimal(field, {9, kAnyDigits}); }
 
 bool IsFailureOutcome(const std::string& outcome) {
   return outcome == "no-message" || outcome == "filter-failed" || outcome == "time-limit" || outcome == "trap";
@@ -151,16 +153,7 @@ std::string CsvTextUnguarded(const std::string& field) {
 
 std::string CsvNumberField(const std::string& text) {
   // A plain decimal number, as SpamAssassin writes a score; anything else is text.
-  std::size_t i = !text.empty() && text[0] == '-' ? 1 : 0;
-  const std::size_t digits = i;
-  while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-  bool number = i > digits;
-  if (number && i < text.size() && text[i] == '.') {
-    const std::size_t fraction = ++i;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-    number = i > fraction;
-  }
-  return number && i == text.size() ? text : CsvTextField(text);
+  return ReadDecimal(text, {kAnyDigits, kAnyDigits}) ? text : CsvTextField(text);
 }
 
 std::string CsvTextField(const std::string& text) {

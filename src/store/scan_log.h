@@ -28,6 +28,10 @@ std::string CutFromField(const std::string& from);
 // what its readers take.
 constexpr std::size_t kScanLogReasonLimit = 2000;
 
+// The filter's time as the log writes it in seconds ("1.500"), read back;
+// nothing for any other text.
+std::optional<double> ReadFilterSeconds(const std::string& field);
+
 // True for the outcomes of a run that failed: the message was left unscanned
 // for a fault, not by a setting.
 bool IsFailureOutcome(const std::string& outcome);

