@@ -6,12 +6,12 @@
 // be made to fail, or the process "killed", before or after any step.
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <map>
 #include <set>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 namespace saplugin::test {
 
@@ -38,8 +38,7 @@ class MemoryFileSystem : public FileSystem {
   static std::string Key(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
     while (path.size() > 1 && path.back() == '\\') path.pop_back();
-    for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return path;
+    return LowerCase(path);
   }
   static std::string Parent(const std::string& key) { return key.substr(0, key.rfind('\\')); }
 

@@ -13,6 +13,7 @@
 #include "store/release_mark.h"
 #include "store/scan_log.h"
 #include "store/sha256.h"
+#include "store/whole_file.h"
 
 namespace saplugin {
 
@@ -96,15 +97,11 @@ void RemovePassingFiles(FileSystem& fs, const std::string& messages_folder, cons
 // files, with ordinary attributes, then moved to its name in one step unless
 // a file of that name is there.
 void PutIntoQueue(FileSystem& fs, const std::string& source, const std::string& destination, const std::string& passing) {
-  fs.CopyFile(source, passing);
-  try {
+  const bool placed = PlaceWholeFile(fs, passing, destination, Placing::kIfAbsent, [&] {
+    fs.CopyFile(source, passing);
     fs.ClearReadOnly(passing);
-    if (fs.MoveIfAbsent(passing, destination)) return;
-    throw Error(kErrorFileExists, "saquarantine", destination + " came meanwhile: it is never overwritten");
-  } catch (const Error&) {
-    if (fs.FileExists(passing)) fs.DeleteFile(passing);
-    throw;
-  }
+  });
+  if (!placed) throw Error(kErrorFileExists, "saquarantine", destination + " came meanwhile: it is never overwritten");
 }
 
 // What the release plan is decided from, read from the quarantine and the queue.

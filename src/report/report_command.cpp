@@ -18,6 +18,7 @@
 #include "report/report_html.h"
 #include "report/scan_log_reader.h"
 #include "store/scan_log.h"
+#include "store/whole_file.h"
 
 namespace saplugin {
 
@@ -176,15 +177,15 @@ int RunReportCommand(Platform& platform, const std::vector<std::string>& words, 
     // The page is made whole beside its name, then put in place.
     const std::string temporary = out_file + "." + MakeRunName(platform) + ".tmp";
     try {
-      auto writer = fs->CreateNewTextFile(temporary);
-      if (!writer) throw Error(kErrorFileExists, "sareport", temporary + " is there already");
-      const std::string text = page.str();
-      writer->Write(text.data(), text.size());
-      writer->Close();
-      writer.reset();
-      if (!fs->MoveOver(temporary, out_file)) throw Error(kErrorInvalidArgument, "sareport", "Could not move " + temporary + " to " + out_file);
+      const bool moved = PlaceWholeFile(*fs, temporary, out_file, Placing::kOver, [&] {
+        auto writer = fs->CreateNewTextFile(temporary);
+        if (!writer) throw Error(kErrorFileExists, "sareport", temporary + " is there already");
+        const std::string text = page.str();
+        writer->Write(text.data(), text.size());
+        writer->Close();
+      });
+      if (!moved) throw Error(kErrorInvalidArgument, "sareport", "Could not move " + temporary + " to " + out_file);
     } catch (const Error& error) {
-      if (fs->FileExists(temporary)) fs->DeleteFile(temporary);
       err << "sareport: the report could not be written to " << out_file << ": " << error.Description() << '\n';
       return 4;
     }

@@ -1,15 +1,16 @@
 #include "store/quarantine_store.h"
 
-#include "platform/text.h"
 #include "store/queue_paths.h"
 
 #include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "platform/text.h"
 #include "store/header_fields.h"
 #include "store/names.h"
 #include "store/scan_log.h"
+#include "store/whole_file.h"
 
 namespace saplugin {
 
@@ -60,13 +61,15 @@ std::string QuarantineLockFile(const std::string& folder, const std::string& id)
 void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,
                          const std::string& passing_suffix) {
   const std::string passing = path + passing_suffix;
+  // One that a stopped process left.
   if (fs.FileExists(passing)) fs.DeleteFile(passing);
-  auto writer = fs.CreateNewTextFile(passing);
-  if (!writer) throw Error(kErrorFileExists, "saplugin", "Could not create " + passing + ": it is there");
-  for (const auto& [key, value] : values) writer->WriteLine(key + "=" + value);
-  writer->Close();
-  writer.reset();
-  if (!fs.MoveOver(passing, path)) throw Error(kErrorInvalidArgument, "saplugin", "Could not move " + passing + " over " + path);
+  const bool moved = PlaceWholeFile(fs, passing, path, Placing::kOver, [&] {
+    auto writer = fs.CreateNewTextFile(passing);
+    if (!writer) throw Error(kErrorFileExists, "saplugin", "Could not create " + passing + ": it is there");
+    for (const auto& [key, value] : values) writer->WriteLine(key + "=" + value);
+    writer->Close();
+  });
+  if (!moved) throw Error(kErrorInvalidArgument, "saplugin", "Could not move " + passing + " over " + path);
 }
 
 std::map<std::string, std::string> ReadKeyValueFile(FileSystem& fs, const std::string& path) {

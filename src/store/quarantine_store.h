@@ -64,9 +64,9 @@ std::string QuarantineOutputFile(const std::string& folder, const std::string& i
 std::string QuarantineRecordFile(const std::string& folder, const std::string& id);
 std::string QuarantineLockFile(const std::string& folder, const std::string& id);
 
-// Writes "key=value" lines in place of the file in one step: made under a
-// passing name beside it, flushed and moved over it, so that a reader finds
-// the old file or the whole new one. Throws Error.
+// Writes "key=value" lines in place of the file in one step, as
+// PlaceWholeFile does, so that a reader finds the old file or the whole new
+// one. Throws Error, with the passing file gone again.
 // The passing name is path + passing_suffix: whoever may write the file at
 // the same time as another program gives a suffix of its own.
 void ReplaceKeyValueFile(FileSystem& fs, const std::string& path, const std::vector<std::pair<std::string, std::string>>& values,

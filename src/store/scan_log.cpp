@@ -8,6 +8,7 @@
 #include "config/conversions.h"
 #include "helpers/make_run_name.h"
 #include "platform/text.h"
+#include "store/whole_file.h"
 
 namespace saplugin {
 
@@ -226,18 +227,13 @@ void AppendToLogFile(Platform& platform, FileSystem& fs, const std::string& file
   const std::string temporary = file + "." + MakeRunName(platform) + ".tmp";
   auto writer = fs.CreateNewTextFile(temporary);
   if (!writer) throw Error(kErrorInvalidArgument, "WriteScanLog", "Could not create " + temporary + ": it exists");
-  try {
-    writer->WriteLine(kByteOrderMark + std::string(kScanLogColumns));
-    writer->WriteLine(line);
-    writer->Close();
-    writer.reset();
-    if (fs.MoveIfAbsent(temporary, file)) return;
-    fs.DeleteFile(temporary);
-  } catch (const Error&) {
-    writer.reset();
-    if (fs.FileExists(temporary)) fs.DeleteFile(temporary);
-    throw;
-  }
+  const bool placed = PlaceWholeFile(fs, temporary, file, Placing::kIfAbsent, [&] {
+    const auto open = std::move(writer);  // closed whatever happens, before the file can go
+    open->WriteLine(kByteOrderMark + std::string(kScanLogColumns));
+    open->WriteLine(line);
+    open->Close();
+  });
+  if (placed) return;
   if (!fs.AppendToExistingFile(file, line + "\r\n")) {
     throw Error(kErrorInvalidArgument, "WriteScanLog", "Could not append to " + file + ": it vanished");
   }
