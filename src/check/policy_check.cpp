@@ -235,11 +235,9 @@ std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file
     try {
       set = LoadConnectorOptions(platform, file, name, options);
     } catch (const Error& error) {
-      // The error names the key: find its line.
-      int line = 0;
-      for (const OutlineKey& key : section.keys) {
-        if (line == 0 && error.Description().find(UpperCase(key.name) + " \"") != std::string::npos) line = key.line;
-      }
+      // A setting's error names its key: its line.
+      const auto* setting = dynamic_cast<const SettingError*>(&error);
+      const int line = setting != nullptr ? KeyLine(&section, setting->Key().c_str()) : 0;
       lines.push_back({"FAIL", LineSubject(line, label), error.Description() + ": every run of connector " + name +
                                                              " stops before scanning (exit status 2), and its messages pass unscanned"});
       continue;

@@ -41,8 +41,8 @@ bool ReadSetting(Platform& platform, const std::string& file, const char* key, s
 }
 
 // A number of seconds, at most a day, so that no wait's time can wrap.
-std::int32_t ToSeconds(const std::string& value, const std::string& key) {
-  const std::int32_t seconds = ToInteger32(value, key);
+std::int32_t ToSeconds(const std::string& value, const char* key, const std::string& label = "") {
+  const std::int32_t seconds = ToInteger32(value, key, label);
   return seconds > kLongestTimeLimit ? kLongestTimeLimit : seconds;
 }
 
@@ -85,8 +85,10 @@ std::string ReadWholeSetting(Platform& platform, const std::string& file, const 
     const std::uint32_t length = platform.ReadProfileString(section, key, "", &buffer[0], size, file);
     if (length + 1 < size) return Trim(buffer.substr(0, length), " ");
     if (size >= kLastRoom) {
+      // A connector section's key is named with it, as in the other keys' errors.
+      const std::string label = section == kConfigSection ? "" : "[" + section + "] ";
       throw Error(kErrorOverflow, "LoadOptions",
-                  std::string("Overflow: ") + key + " is longer than " + std::to_string(kLongestWholeSetting) + " characters");
+                  "Overflow: " + label + key + " is longer than " + std::to_string(kLongestWholeSetting) + " characters");
     }
   }
 }
@@ -129,23 +131,23 @@ bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::stri
     return here;
   };
   const bool connector = section != kConfigSection;
-  if (read("QUARANTINE")) options.Quarantine = ToInteger16(value, label + "QUARANTINE");
-  if (read("MAXMESSAGESIZE")) options.MaxMessageSize = ToInteger32(value, label + "MAXMESSAGESIZE");
+  if (read("QUARANTINE")) options.Quarantine = ToInteger16(value, "QUARANTINE", label);
+  if (read("MAXMESSAGESIZE")) options.MaxMessageSize = ToInteger32(value, "MAXMESSAGESIZE", label);
   if (read("KEEPORIGINAL")) options.KeepOriginal = value == "1";
   // An empty value sets nothing: a connector's "SPAMSCORE=" leaves the main
   // section's; its "SPAMSCORE=none" takes the main section's away.
   if (read("SPAMSCORE") && !value.empty()) {
-    options.SpamScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, label + "SPAMSCORE"));
+    options.SpamScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, "SPAMSCORE", label));
   }
   if (read("HIGHSCORE") && !value.empty()) {
-    options.HighScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, label + "HIGHSCORE"));
+    options.HighScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, "HIGHSCORE", label));
   }
-  if (read("HIGHSCOREACTION") && !value.empty()) options.HighScoreAction = ToInteger16(value, label + "HIGHSCOREACTION");
-  if (read("TESTMODE") && !value.empty()) options.TestMode = ToSwitch(value, label + "TESTMODE");
+  if (read("HIGHSCOREACTION") && !value.empty()) options.HighScoreAction = ToInteger16(value, "HIGHSCOREACTION", label);
+  if (read("TESTMODE") && !value.empty()) options.TestMode = ToSwitch(value, "TESTMODE", label);
   // Passing mail unscanned is a connector's matter alone; in the main section
   // the value is still checked, since "BYPASS=yes" is meant as something.
   if (Listed(names, "BYPASS") && ReadSectionSetting(platform, file, section, "BYPASS", &value) && !value.empty()) {
-    const bool bypass = ToSwitch(value, label + "BYPASS");
+    const bool bypass = ToSwitch(value, "BYPASS", label);
     if (connector) {
       options.Bypass = bypass;
       found = true;
@@ -178,24 +180,15 @@ bool LoadConnectorOptions(Platform& platform, const std::string& file, const std
     return here;
   };
   if (read("SPAMASSASSINRULESPATH")) options.SpamAssassinRulesPath = value;
-  if (read("SCANTIMELIMIT")) options.ScanTimeLimit = ToSeconds(value, label + "SCANTIMELIMIT");
+  if (read("SCANTIMELIMIT")) options.ScanTimeLimit = ToSeconds(value, "SCANTIMELIMIT", label);
   if (read("SPAMDTIMEOUT")) {
-    const std::int32_t seconds = ToSeconds(value, label + "SPAMDTIMEOUT");
+    const std::int32_t seconds = ToSeconds(value, "SPAMDTIMEOUT", label);
     options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
   }
-  // The pool's list may be long: read whole, as in the main section. Its
-  // errors ("Type mismatch: SPAMDHOSTS ...") name the section where the
-  // other keys' do, after the kind of error.
-  try {
-    value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
-    if (IsNoneValue(value)) options.SpamdHosts.clear();
-    else if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value);
-  } catch (const Error& error) {
-    std::string description = error.Description();
-    const std::size_t kind = description.find(": ");
-    description.insert(kind == std::string::npos ? 0 : kind + 2, label);
-    throw Error(error.Number(), error.Source(), description);
-  }
+  // The pool's list may be long: read whole, as in the main section.
+  value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
+  if (IsNoneValue(value)) options.SpamdHosts.clear();
+  else if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value, label);
   found = found || !value.empty();
   if (found) options.ConnectorSection = section;
   // Quarantining needs the main section's folder, whichever section asks for it.

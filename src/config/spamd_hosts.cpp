@@ -50,7 +50,7 @@ std::string ParseEntry(const std::string& entry, SpamdHost* host) {
 
 }  // namespace
 
-std::vector<SpamdHost> ParseSpamdHosts(const std::string& text) {
+std::vector<SpamdHost> ParseSpamdHosts(const std::string& text, const std::string& label) {
   std::vector<SpamdHost> hosts;
   std::size_t start = 0;
   for (std::size_t n = 1;; ++n) {
@@ -59,9 +59,9 @@ std::vector<SpamdHost> ParseSpamdHosts(const std::string& text) {
     SpamdHost host;
     const std::string problem = ParseEntry(entry, &host);
     if (!problem.empty()) {
-      throw Error(kErrorTypeMismatch, "LoadOptions",
-                  "Type mismatch: SPAMDHOSTS \"" + text + "\": host entry " + std::to_string(n) + " \"" + entry + "\" is no host or host:port: " +
-                      problem);
+      throw SettingError(kErrorTypeMismatch, "SPAMDHOSTS",
+                         "Type mismatch: " + label + "SPAMDHOSTS \"" + text + "\": host entry " + std::to_string(n) + " \"" + entry +
+                             "\" is no host or host:port: " + problem);
     }
     hosts.push_back(host);
     if (comma == std::string::npos) return hosts;

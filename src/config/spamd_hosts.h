@@ -9,11 +9,11 @@ namespace saplugin {
 
 // The hosts of a SPAMDHOSTS value: "host" or "host:port" (an IPv6 address only
 // in brackets: "[::1]:783"), separated by commas, blanks around each dropped;
-// port 783 when left out. Throws Error (type mismatch), naming the entry by
-// its number and text and what is wrong with it, for an empty entry, a second
-// colon outside brackets, or a port that is not a whole number from 1 to
-// 65535.
-std::vector<SpamdHost> ParseSpamdHosts(const std::string& text);
+// port 783 when left out. Throws SettingError (type mismatch) for the key,
+// named label + "SPAMDHOSTS" with the entry by its number and text and what is
+// wrong with it, for an empty entry, a second colon outside brackets, or a
+// port that is not a whole number from 1 to 65535.
+std::vector<SpamdHost> ParseSpamdHosts(const std::string& text, const std::string& label = "");
 
 // A host as the event log and sacheck name it: "host:port".
 std::string SpamdHostName(const SpamdHost& host);

@@ -37,6 +37,7 @@ enum ErrorNumber : long {
   kErrorFileExists = 58,
   kErrorInUse = 70,
   kErrorQuarantinePath = 20001,
+  kErrorSpamdRefused = 20002,  // a spamd host answered with a status other than 0 (EX_OK)
 };
 
 }  // namespace saplugin

@@ -61,13 +61,13 @@ std::string QuotedAnswer(const std::string& text, std::size_t most) {
 }
 
 // Throws Error, naming the host, unless the answer's status line is spamd's
-// and says 0 (EX_OK).
+// and says 0 (EX_OK); kErrorSpamdRefused when it is spamd's and says another.
 void CheckAnswerStatus(const std::string& answer, const std::string& name) {
   const std::string status = answer.substr(0, answer.find("\r\n"));
   if (status.compare(0, 6, "SPAMD/") != 0) throw Refusal(name + " gave no answer that spamd gives: " + QuotedAnswer(status, 80));
   const std::size_t code = status.find(' ');
   if (code == std::string::npos || status.compare(code, 3, " 0 ") != 0) {
-    throw Refusal(name + " answered " + QuotedAnswer(status, 200));
+    throw Error(kErrorSpamdRefused, "ScanThroughSpamd", name + " answered " + QuotedAnswer(status, 200));
   }
 }
 
@@ -191,7 +191,7 @@ SpamdAnswer Exchange(Platform& platform, FileSystem& fs, const SpamdHost& host, 
         try {
           ReadAnswerHeader(*connection, name, deadline, &body);
         } catch (const Error& answer) {
-          if (answer.Description().find(" answered \"") != std::string::npos) throw;
+          if (answer.Number() == kErrorSpamdRefused) throw;
         }
       }
       throw;

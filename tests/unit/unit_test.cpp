@@ -561,14 +561,17 @@ TEST(SpamdAnswer, LengthVerdictAndNumbersOrTheRefusal) {
       {ok + "Spam: Nope ; 1e3 / 5\r\nContent-length: 1\r\n\r\n", "1 none /5"},
       {ok + "Content-length: 1 \r\n\r\n", "announced no Content-length"},
       {ok + "Content-length: 1234567890123456\r\n\r\n", "announced no Content-length"},
-      {ok + "Content-length: 1\r\n", "ended its answer within the header"}};
+      {ok + "Content-length: 1\r\n", "ended its answer within the header"},
+      // A refusal of spamd's own is told by its number, without its text being read.
+      {"SPAMD/1.5 76 EX_PROTOCOL\r\n\r\n", "20002 h:783 answered \"SPAMD/1.5 76 EX_PROTOCOL\""},
+      {"HTTP/1.1 200 OK\r\n\r\n", "5 h:783 gave no answer that spamd gives: \"HTTP/1.1 200 OK\""}};
   for (const auto& [answer, want] : cases) {
     std::string got;
     try {
       const SpamdAnswer parsed = ParseSpamdAnswerHeader(answer, "h:783");
       got = std::to_string(parsed.length) + (parsed.spam ? *parsed.spam ? " spam " : " ham " : " none ") + parsed.score + "/" + parsed.required;
     } catch (const Error& error) {
-      got = error.Description();
+      got = std::to_string(error.Number()) + " " + error.Description();
     }
     EXPECT_TRUE(got == want || Has(got, ("h:783 " + want).c_str())) << answer << " -> " << got;
   }
