@@ -461,11 +461,11 @@ void CheckScanLog(FileSystem& fs, const PluginOptions& options, Report& report) 
       if (!reader->AtEndOfStream()) reader->ReadLine(kHeaderLineLimit);  // the header row
       while (!reader->AtEndOfStream()) {
         const std::vector<std::string> fields = ParseCsvLine(reader->ReadLine(4 * kHeaderLineLimit));
-        if (fields.size() < 12) continue;
+        if (fields.size() <= kLogFilterSeconds) continue;
         ++messages;
-        spam += fields[4] == "spam";
-        failures += IsFailureOutcome(fields[5]);
-        if (const std::optional<double> seconds = ReadFilterSeconds(fields[11])) slowest = std::max(slowest, *seconds);
+        spam += fields[kLogVerdict] == "spam";
+        failures += IsFailureOutcome(fields[kLogOutcome]);
+        if (const std::optional<double> seconds = ReadFilterSeconds(fields[kLogFilterSeconds])) slowest = std::max(slowest, *seconds);
       }
       reader->Close();
     } catch (const Error& error) {

@@ -4,6 +4,7 @@
 
 #include "config/conversions.h"
 #include "store/run_plan.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 
@@ -78,21 +79,22 @@ void PolicyReplay::Add(const std::vector<std::string>& f) {
   // A release line stands for the quarantined spam it names.
   static const std::string kQuarantined = "quarantined", kSpam = "spam", kNone;
   const bool release = IsReleaseLine(f);
-  const LoggedRun run{release ? kQuarantined : f[5], release ? kSpam : f[4], f[7], f[8], release ? kNone : f[6], SizeOf(f[3])};
-  const std::string after = ReplayOutcome(PolicyOf(f[1]), run);
+  const LoggedRun run{release ? kQuarantined : f[kLogOutcome], release ? kSpam : f[kLogVerdict], f[kLogScore], f[kLogRequired],
+                      release ? kNone : f[kLogReason], SizeOf(f[kLogSize])};
+  const std::string after = ReplayOutcome(PolicyOf(f[kLogConnector]), run);
   if (release) {
     if (after.empty()) {
       ++not_replayed["release"];
       return;
     }
     ++(IsCaughtOutcome(after) ? releases_caught : releases_through);
-    if (releases.Takes(f[0])) releases.Keep({f[0], f[7], f[1], f[13].substr(0, 400), "quarantined", after});
+    if (releases.Takes(f[kLogTime])) releases.Keep({f[kLogTime], f[kLogScore], f[kLogConnector], f[kLogSubject].substr(0, 400), "quarantined", after});
     return;
   }
   // A line of no known outcome is counted as "other", and takes no room of its own.
-  const std::size_t before = ReportOutcomeIndex(f[5]);
-  auto connector = connectors.find(f[1]);
-  if (connector == connectors.end()) connector = connectors.emplace(connectors.size() < kConnectors ? f[1] : "(others)", ReplayCounts{}).first;
+  const std::size_t before = ReportOutcomeIndex(f[kLogOutcome]);
+  auto connector = connectors.find(f[kLogConnector]);
+  if (connector == connectors.end()) connector = connectors.emplace(connectors.size() < kConnectors ? f[kLogConnector] : "(others)", ReplayCounts{}).first;
   if (after.empty()) {
     ++all.not_replayed;
     ++connector->second.not_replayed;
@@ -105,7 +107,7 @@ void PolicyReplay::Add(const std::vector<std::string>& f) {
     ++counts->replayed;
     counts->changed += before != now;
   }
-  if (before != now && changes.Takes(f[0])) changes.Keep({f[0], f[7], f[1], f[13].substr(0, 400), kReportOutcomes[before], after});
+  if (before != now && changes.Takes(f[kLogTime])) changes.Keep({f[kLogTime], f[kLogScore], f[kLogConnector], f[kLogSubject].substr(0, 400), kReportOutcomes[before], after});
 }
 
 }  // namespace saplugin

@@ -224,12 +224,12 @@ std::vector<std::string> FailedHosts(const std::string& reason) {
 }
 
 bool FilterEndedNormally(const std::vector<std::string>& f) {
-  return !f[11].empty() && (f[4] == "spam" || f[4] == "clean") && f[6].compare(0, 12, "exit status ") != 0;
+  return !f[kLogFilterSeconds].empty() && (f[kLogVerdict] == "spam" || f[kLogVerdict] == "clean") && f[kLogReason].compare(0, 12, "exit status ") != 0;
 }
 
 bool IsReleaseLine(const std::vector<std::string>& fields) {
   static const std::string kByAnOperator = "released from the quarantine by ";
-  return fields.size() > 6 && fields[5] == "released" && fields[6].compare(0, kByAnOperator.size(), kByAnOperator) == 0;
+  return fields.size() > kLogReason && fields[kLogOutcome] == "released" && fields[kLogReason].compare(0, kByAnOperator.size(), kByAnOperator) == 0;
 }
 
 void TimeHistogram::Add(double seconds) {
@@ -263,13 +263,13 @@ ReportData::ReportData(ReportPeriod p)
 
 void ReportData::Add(const std::vector<std::string>& guarded) {
   ++lines;
-  // Logs from before the host column have 14 fields.
-  if (guarded.size() != 14 && guarded.size() != 15) return Skip("a line without the log's 14 or 15 fields");
+  // Logs from before the host column have the fields before it alone.
+  if (guarded.size() != kLogHost && guarded.size() != kScanLogColumnCount) return Skip("a line without the log's 14 or 15 fields");
   // The fields as they were, without the spreadsheet guard's apostrophe.
   std::vector<std::string> f;
   f.reserve(guarded.size());
   for (const std::string& field : guarded) f.push_back(CsvTextUnguarded(field));
-  const std::string& time = f[0];
+  const std::string& time = f[kLogTime];
   // "2026-12-07T13:45:12+01:00": digits where digits stand, the separators where theirs do.
   bool stamp = time.size() >= 19;
   for (std::size_t i = 0; stamp && i < 19; ++i) {
@@ -280,8 +280,8 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   const std::string day = time.substr(0, 10);
   const bool in_current = day >= period.first && day <= period.last;
   const bool in_previous = day >= period.previous_first && day <= period.previous_last;
-  const std::string& outcome = f[5];
-  const bool spam = f[4] == "spam", clean = f[4] == "clean";
+  const std::string& outcome = f[kLogOutcome];
+  const bool spam = f[kLogVerdict] == "spam", clean = f[kLogVerdict] == "clean";
   int back = -1;  // which period of the trend the line falls in
   for (int k = 0; k < kTrendPeriods && back < 0; ++k) {
     const auto& [first, last] = trend_days[static_cast<std::size_t>(k)];
@@ -321,45 +321,46 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   ++counts.messages;
   counts.spam += spam;
   counts.clean += clean;
-  const std::optional<std::int64_t> size = ReadDigits(f[3], 18);
+  const std::optional<std::int64_t> size = ReadDigits(f[kLogSize], 18);
   if ((spam || clean) && size) counts.bytes += *size;
   if (!in_current) return;
-  const std::string domain = SenderDomain(f[12]);
+  const std::string domain = SenderDomain(f[kLogFrom]);
   if ((spam || clean) && !domain.empty()) (spam ? spam_domains : clean_domains).Add(domain);
 
   // A day's hours by their clock and offset: the day the clocks go back has two 02:00 hours.
   ++buckets[period.SingleDay() ? time.substr(11, 2) + time.substr(19) : day][ReportOutcomeIndex(outcome)];
   double score = 0, required = 0;
-  if ((f[4] == "spam" || f[4] == "clean") && ReadScore(f[7], &score)) {
+  if ((f[kLogVerdict] == "spam" || f[kLogVerdict] == "clean") && ReadScore(f[kLogScore], &score)) {
     const double bin = std::clamp(std::floor(score) - kScoreLow + 1, 0.0, kScoreHigh - kScoreLow + 1);
     ++(spam ? spam_scores : clean_scores)[static_cast<std::size_t>(bin)];
-    if (!f[8].empty()) ++required_scores[f[8]];
+    if (!f[kLogRequired].empty()) ++required_scores[f[kLogRequired]];
     // SpamAssassin writes scores rounded to a tenth: a clean message shown at the required score is a near miss too.
-    if (!spam && ReadScore(f[8], &required) && score >= required - 1 && score <= required) ++near_misses;
-    if (spam && ReadScore(f[8], &required) && score >= required && score <= required + 1) {
+    if (!spam && ReadScore(f[kLogRequired], &required) && score >= required - 1 && score <= required) ++near_misses;
+    if (spam && ReadScore(f[kLogRequired], &required) && score >= required && score <= required + 1) {
       ++near_spam;
-      const std::string id = f[10].size() > 4 ? f[10].substr(0, f[10].size() - 4) : "";
+      const std::string& file = f[kLogQuarantineFile];
+      const std::string id = file.size() > 4 ? file.substr(0, file.size() - 4) : "";
       if (outcome == "quarantined" && !id.empty() && quarantine_holds != nullptr && quarantine_holds->count(CanonicalRunName(id)) > 0) {
-        near_spam_quarantined.push_back({score, time, id, f[12], f[13]});
+        near_spam_quarantined.push_back({score, time, id, f[kLogFrom], f[kLogSubject]});
         std::sort(near_spam_quarantined.begin(), near_spam_quarantined.end(), [](const NearSpam& a, const NearSpam& b) { return a.time > b.time; });
         if (near_spam_quarantined.size() > kSlowest) near_spam_quarantined.pop_back();
       }
     }
   }
-  if (!f[9].empty() && f[9] != "none") {
+  if (!f[kLogRules].empty() && f[kLogRules] != "none") {
     auto& rules = spam ? spam_rules : clean_rules;
-    for (std::size_t start = 0; start <= f[9].size();) {
-      const std::size_t comma = std::min(f[9].find(',', start), f[9].size());
-      if (comma > start) AddBounded(rules, f[9].substr(start, comma - start), kRules, [](long& n) { ++n; });
+    for (std::size_t start = 0; start <= f[kLogRules].size();) {
+      const std::size_t comma = std::min(f[kLogRules].find(',', start), f[kLogRules].size());
+      if (comma > start) AddBounded(rules, f[kLogRules].substr(start, comma - start), kRules, [](long& n) { ++n; });
       start = comma + 1;
     }
   }
-  const std::optional<double> seconds = ReadFilterSeconds(f[11]);
+  const std::optional<double> seconds = ReadFilterSeconds(f[kLogFilterSeconds]);
   if (seconds) {
     // A scan ended by the time limit, or one that failed, is no filter time.
     if (FilterEndedNormally(f)) filter_times[day].Add(*seconds);
     if (slowest.size() < kSlowest || *seconds > slowest.back().seconds) {
-      const SlowMessage slow{*seconds, time, f[1], f[2], f[13], outcome};
+      const SlowMessage slow{*seconds, time, f[kLogConnector], f[kLogMessage], f[kLogSubject], outcome};
       slowest.insert(std::upper_bound(slowest.begin(), slowest.end(), slow,
                                       [](const SlowMessage& a, const SlowMessage& b) { return a.seconds > b.seconds; }),
                      slow);
@@ -367,30 +368,30 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     }
   }
   const bool failed = IsFailureOutcome(outcome);
-  const std::string host = f.size() > 14 ? f[14] : "";
+  const std::string host = f.size() > kLogHost ? f[kLogHost] : "";
   if (!host.empty()) {
     AddBounded(hosts, host, kHosts, [&](HostCounts& h) {
       ++h.messages;
       // Its own exchange alone: no host was passed over before it.
-      if (FilterEndedNormally(f) && FailedHosts(f[6]).empty() && seconds) h.times.Add(*seconds);
+      if (FilterEndedNormally(f) && FailedHosts(f[kLogReason]).empty() && seconds) h.times.Add(*seconds);
     });
   }
   // A line through the pool names in its reason each host that failed it.
   if (!host.empty() || outcome == "no-message") {
-    for (const std::string& name : FailedHosts(f[6])) AddBounded(hosts, name, kHosts, [](HostCounts& h) { ++h.failures; });
+    for (const std::string& name : FailedHosts(f[kLogReason])) AddBounded(hosts, name, kHosts, [](HostCounts& h) { ++h.failures; });
   }
-  AddBounded(connectors, f[1], kConnectors, [&](ConnectorCounts& c) {
+  AddBounded(connectors, f[kLogConnector], kConnectors, [&](ConnectorCounts& c) {
     ++c.messages;
     c.spam += spam;
     c.verdicts += spam || clean;
     c.failures += failed;
   });
   if (failed) {
-    const std::string reason = !f[6].empty()                ? f[6]
-                               : outcome == "time-limit"   ? "the filter did not finish within SCANTIMELIMIT"
-                               : outcome == "no-message"   ? "the filter returned no message"
-                                                           : "(no reason given)";
-    AddBounded(failures, outcome + ": " + FailureCause(reason, f[2]), kFailureKinds, [&](FailureKind& kind) {
+    const std::string reason = !f[kLogReason].empty()      ? f[kLogReason]
+                               : outcome == "time-limit" ? "the filter did not finish within SCANTIMELIMIT"
+                               : outcome == "no-message" ? "the filter returned no message"
+                                                         : "(no reason given)";
+    AddBounded(failures, outcome + ": " + FailureCause(reason, f[kLogMessage]), kFailureKinds, [&](FailureKind& kind) {
       ++kind.count;
       if (time >= kind.newest_time) {
         kind.newest_time = time;

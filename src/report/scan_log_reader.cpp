@@ -67,7 +67,8 @@ std::vector<std::string> ReadScanLogs(FileSystem& fs, const std::string& folder,
         ScanLogRecords split(
             [&](const LogRecord& record) {
               // The header row
-              if (records++ == 0 && record.fields.size() > 1 && record.fields[0] == "time" && record.fields[1] == "connector") return;
+              const auto& f = record.fields;
+              if (records++ == 0 && f.size() > kLogConnector && f[kLogTime] == "time" && f[kLogConnector] == "connector") return;
               data.source = file + ", line " + std::to_string(record.line);
               if (record.cut.empty()) data.Add(record.fields);
               else data.AddCut(record.cut);

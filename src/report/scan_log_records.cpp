@@ -11,7 +11,8 @@ namespace {
 const char* const kCutShort = "a line cut short (without its line end)";
 const char* const kOverlong = "a line longer than any the log writes";
 
-bool Whole(const std::vector<std::string>& fields) { return fields.size() == 14 || fields.size() == 15; }
+// Logs from before the host column have the fields before it alone.
+bool Whole(const std::vector<std::string>& fields) { return fields.size() == kLogHost || fields.size() == kScanLogColumnCount; }
 
 bool EvenQuotes(const std::string& text, std::size_t from) { return std::count(text.begin() + static_cast<long>(from), text.end(), '"') % 2 == 0; }
 

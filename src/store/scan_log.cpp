@@ -12,10 +12,14 @@
 
 namespace saplugin {
 
-const char* const kScanLogColumns =
-    "time,connector,message,size,verdict,outcome,reason,score,required,rules,quarantine_file,filter_seconds,from,subject,host";
-
 namespace {
+
+constexpr std::size_t CommasIn(const char* text) {
+  std::size_t commas = 0;
+  for (; *text != '\0'; ++text) commas += *text == ',' ? 1 : 0;
+  return commas;
+}
+static_assert(CommasIn(kScanLogColumns) + 1 == kScanLogColumnCount, "a name in the header row for each column");
 
 const char* const kByteOrderMark = "\xEF\xBB\xBF";
 
@@ -184,14 +188,25 @@ std::string CutFromField(const std::string& from) {
 std::string FormatScanLogLine(const ScanRecord& r) {
   // Every field that came from outside (the command line, the filter's
   // output, a description) is guarded against a spreadsheet's formulas.
-  const std::string fields[] = {CsvField(r.time), CsvTextField(r.connector), CsvTextField(r.message),
-                                CsvField(r.size < 0 ? "" : std::to_string(r.size)), CsvField(r.verdict), CsvField(r.outcome),
-                                CsvTextField(r.reason.substr(0, kScanLogReasonLimit)), CsvNumberField(r.score), CsvNumberField(r.required), CsvTextField(r.rules),
-                                CsvTextField(r.quarantine_file), CsvField(r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f")),
-                                CsvTextField(CutFromField(r.from)), CsvTextField(CutAtCharacter(r.subject, kScanLogFieldLimit))};
-  std::string line;
-  for (const std::string& field : fields) line += field + ",";
-  return line + CsvTextField(r.host);
+  std::string fields[kScanLogColumnCount];
+  fields[kLogTime] = CsvField(r.time);
+  fields[kLogConnector] = CsvTextField(r.connector);
+  fields[kLogMessage] = CsvTextField(r.message);
+  fields[kLogSize] = CsvField(r.size < 0 ? "" : std::to_string(r.size));
+  fields[kLogVerdict] = CsvField(r.verdict);
+  fields[kLogOutcome] = CsvField(r.outcome);
+  fields[kLogReason] = CsvTextField(r.reason.substr(0, kScanLogReasonLimit));
+  fields[kLogScore] = CsvNumberField(r.score);
+  fields[kLogRequired] = CsvNumberField(r.required);
+  fields[kLogRules] = CsvTextField(r.rules);
+  fields[kLogQuarantineFile] = CsvTextField(r.quarantine_file);
+  fields[kLogFilterSeconds] = CsvField(r.filter_seconds < 0 ? "" : Number(r.filter_seconds, "%.3f"));
+  fields[kLogFrom] = CsvTextField(CutFromField(r.from));
+  fields[kLogSubject] = CsvTextField(CutAtCharacter(r.subject, kScanLogFieldLimit));
+  fields[kLogHost] = CsvTextField(r.host);
+  std::string line = fields[0];
+  for (std::size_t i = 1; i < kScanLogColumnCount; ++i) line += "," + fields[i];
+  return line;
 }
 
 std::vector<std::string> ParseCsvLine(const std::string& line) {

@@ -10,8 +10,30 @@
 
 namespace saplugin {
 
+// The scan log's columns, in the order of its header row: a line's fields
+// (ParseCsvLine) are read by these names.
+enum ScanLogColumn : std::size_t {
+  kLogTime,
+  kLogConnector,
+  kLogMessage,
+  kLogSize,
+  kLogVerdict,
+  kLogOutcome,
+  kLogReason,
+  kLogScore,
+  kLogRequired,
+  kLogRules,
+  kLogQuarantineFile,
+  kLogFilterSeconds,
+  kLogFrom,
+  kLogSubject,
+  kLogHost,
+  kScanLogColumnCount
+};
+
 // The scan log's header row, its column names separated by commas.
-extern const char* const kScanLogColumns;
+constexpr const char* kScanLogColumns =
+    "time,connector,message,size,verdict,outcome,reason,score,required,rules,quarantine_file,filter_seconds,from,subject,host";
 
 // The longest From or Subject that the log keeps, in bytes.
 constexpr std::size_t kScanLogFieldLimit = 200;

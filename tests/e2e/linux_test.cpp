@@ -197,7 +197,8 @@ TEST(ScanLog, RunsAtOnceWriteWholeLinesUnderOneHeader) {
   std::set<std::string> whole;
   for (std::size_t i = 1; i < log.size(); ++i) {
     const auto f = ParseCsvLine(log[i]);
-    if (f.size() == 15 && f[5] == (std::stoi(f[2].substr(1)) % 2 ? "quarantined" : "tagged")) whole.insert(f[2]);
+    if (f.size() != kScanLogColumnCount) continue;
+    if (f[kLogOutcome] == (std::stoi(f[kLogMessage].substr(1)) % 2 ? "quarantined" : "tagged")) whole.insert(f[kLogMessage]);
   }
   EXPECT_EQ(whole.size(), 32u);
   EXPECT_EQ(FilesIn(box.folder / "scan log").size(), 1u);  // no temporary file left
@@ -239,8 +240,8 @@ TEST(ScanLog, LineCutByAFullVolumeNeverMergesWithTheNext) {
   EXPECT_EQ(box.Run().status, 0);
   const std::vector<std::string> lines = box.ScanLogLines();
   EXPECT_EQ(ParseCsvLine(lines.back()).size(), 15u) << lines.back();
-  EXPECT_EQ(ParseCsvLine(lines.back())[2], "N.MAI");
-  EXPECT_EQ(ParseCsvLine(lines[lines.size() - 2])[2], "Y");
+  EXPECT_EQ(ParseCsvLine(lines.back())[kLogMessage], "N.MAI");
+  EXPECT_EQ(ParseCsvLine(lines[lines.size() - 2])[kLogMessage], "Y");
 }
 
 TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
@@ -510,8 +511,8 @@ TEST(Pool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
   std::string passed_over;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::vector<std::string> f = ParseCsvLine(lines[i]);
-    EXPECT_EQ(f.at(14), "127.0.0.1:" + std::to_string(good.port)) << lines[i];
-    passed_over += f[6];
+    EXPECT_EQ(f.at(kLogHost), "127.0.0.1:" + std::to_string(good.port)) << lines[i];
+    passed_over += f[kLogReason];
   }
   for (const FakeSpamd* bad : {&cut, &junk}) EXPECT_TRUE(Has(passed_over, ("127.0.0.1:" + std::to_string(bad->port) + " ").c_str())) << passed_over;
 }
@@ -527,7 +528,7 @@ TEST(Pool, TheDaemonsSpamFieldDecidesWhenTheFlagLineIsGone) {
   EXPECT_EQ(box.Run().status, 0);
   EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
   const auto line = ParseCsvLine(box.ScanLogLines().back());
-  EXPECT_EQ(line[4] + " " + line[5] + " " + line[7] + " " + line[8], "spam quarantined 1003.0 5.0");
+  EXPECT_EQ(line[kLogVerdict] + " " + line[kLogOutcome] + " " + line[kLogScore] + " " + line[kLogRequired], "spam quarantined 1003.0 5.0");
 }
 
 // The runs share what they learn of each host: a host recorded as failed

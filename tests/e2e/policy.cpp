@@ -256,13 +256,13 @@ void RunPolicyCase(const Build& build, const PolicyCase& c) {
   ASSERT_EQ(lines.size(), 2u);
   const std::vector<std::string> f = ParseCsvLine(lines[1]);
   ASSERT_EQ(f.size(), 15u) << lines[1];
-  EXPECT_EQ((f[4] + " " + f[5] + " " + f[7]).substr(0, c.logged.size()), c.logged) << lines[1];
-  EXPECT_EQ(f[6].substr(0, c.reason.size()), c.reason) << lines[1];
-  EXPECT_TRUE(!c.reason.empty() || f[6].empty()) << lines[1];
-  EXPECT_EQ(f[10].empty(), c.outcome != O::kQuarantined) << lines[1];
+  EXPECT_EQ((f[kLogVerdict] + " " + f[kLogOutcome] + " " + f[kLogScore]).substr(0, c.logged.size()), c.logged) << lines[1];
+  EXPECT_EQ(f[kLogReason].substr(0, c.reason.size()), c.reason) << lines[1];
+  EXPECT_TRUE(!c.reason.empty() || f[kLogReason].empty()) << lines[1];
+  EXPECT_EQ(f[kLogQuarantineFile].empty(), c.outcome != O::kQuarantined) << lines[1];
   // SpamAssassin's GTUBE score, read from its own folded field, lies between the two bands.
   if (c.directives == "real-filter") {
-    EXPECT_TRUE(std::stod(f[7]) > 500 && std::stod(f[7]) < 5000) << lines[1];
+    EXPECT_TRUE(std::stod(f[kLogScore]) > 500 && std::stod(f[kLogScore]) < 5000) << lines[1];
   }
 }
 

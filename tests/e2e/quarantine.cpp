@@ -58,9 +58,9 @@ void ExpectReleased(QuarantineBox& box, const std::string& name, const std::stri
   ASSERT_GE(log.size(), 2u);
   for (const std::string& line : {log[log.size() - 2], log.back()}) {
     const auto f = ParseCsvLine(line);
-    EXPECT_EQ(f[2] + " " + f[5], queued_as + " released") << line;
+    EXPECT_EQ(f[kLogMessage] + " " + f[kLogOutcome], queued_as + " released") << line;
   }
-  EXPECT_TRUE(Has(ParseCsvLine(log[log.size() - 2])[6], "released from the quarantine by ")) << log[log.size() - 2];
+  EXPECT_TRUE(Has(ParseCsvLine(log[log.size() - 2])[kLogReason], "released from the quarantine by ")) << log[log.size() - 2];
 }
 
 }  // namespace
@@ -168,7 +168,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_EQ(ReadFile(box.inbound + "/A.MAI"), "pickup of A.MAI\r\n");
          EXPECT_NE(std::filesystem::status(box.inbound + "/A.MAI").permissions() & std::filesystem::perms::owner_write, std::filesystem::perms::none);
          EXPECT_TRUE(Has(box.Events().back(), "Released the quarantined message ")) << box.Events().back();
-         EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released");
+         EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released");
          // The server delivers it; a second release answers, and puts nothing in.
          std::filesystem::remove(box.inbound + "/A.MAI");
          std::filesystem::remove(box.messages + "/A.MAI");
@@ -191,7 +191,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
            return;
          }
          EXPECT_TRUE(Has(entry, ", by root.") && !Has(entry, "ceo")) << entry;
-         EXPECT_FALSE(Has(ParseCsvLine(box.ScanLogLines().back())[6], "ceo"));
+         EXPECT_FALSE(Has(ParseCsvLine(box.ScanLogLines().back())[kLogReason], "ceo"));
        }},
       // A record left alone (a delete cut short) is no message to release.
       {"ARecordAloneIsNotReleased", kBoth, "no-pickup A no-message A no-output A", {"release", "{A}"}, 1, "its message is missing from the quarantine",
@@ -239,7 +239,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
       {"AScoreThatIsAFormulaIsGuarded", kBoth, "score A", {"list", "--csv"}, 0, "'-2+HYPERLINK(",
        [](QuarantineBox& box, const RunResult&) {
          EXPECT_EQ(box.Quarantine({"release", "{A}"}).status, 0);
-         EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[7], "'-2+HYPERLINK(\"http://x\")");
+         EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogScore], "'-2+HYPERLINK(\"http://x\")");
        }},
       {"ReleaseOfAMessageWithoutItsPickupFileIsRefused", kLinux, "no-pickup A", {"release", "{A}"}, 1, "",
        [](QuarantineBox& box, const RunResult&) {

@@ -97,7 +97,7 @@ TEST(QuarantineRace, AReleaseDuringTheQuarantiningRunWaitsForItAndLosesNothing) 
     ExpectNoStrays(box, name, context);
     // Its next run passes it unscanned, once.
     EXPECT_EQ(box.Run({name, box.connector}).status, 0) << context;
-    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released") << context;
+    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released") << context;
     EXPECT_EQ(WhereIs(box, name, "", message), "queue") << context;
     fs::remove(box.messages + "/" + name);
     fs::remove(box.inbound + "/" + name);
@@ -148,7 +148,7 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   // Another message under the released one's name: scanned (and quarantined), the mark kept.
   box.Queue("A.MAI", kSpam + "Other bytes.\r\n");
   EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
   EXPECT_TRUE(Exists(mark));
   // A connector whose name and the message's ran together as the marks once did ("Conn_IN_X.MAI").
   box.Queue("IN_X.MAI", kSpam);
@@ -159,15 +159,15 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   WriteFile(other + "/X.MAI", "pickup\r\n");
   WriteFile(other + "/Messages/X.MAI", kSpam);
   EXPECT_EQ(box.Run({"X.MAI", box.connector + "_IN"}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
   EXPECT_TRUE(Exists(box.quarantine + "/Released/" + box.connector + "/IN_X.MAI"));
   // Its own message passes, once.
   box.Queue("A.MAI", released);
   EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released");
   EXPECT_FALSE(Exists(mark));
   EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
   // A mark past its day still passes its own message, however late its run comes; sacheck and purge keep it meanwhile.
   ASSERT_EQ(box.Quarantine({"release", "{B}"}).status, 0);
   const std::string old_mark = box.quarantine + "/Released/" + box.connector + "/B.MAI";
@@ -175,7 +175,7 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   fs::last_write_time(old_mark, day_ago);
   EXPECT_FALSE(Has(box.Run({}, "sacheck").output, "past their day"));
   EXPECT_EQ(box.Run({"B.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released");
   // One whose message went elsewhere passes nothing past its day, and goes.
   ASSERT_EQ(box.Quarantine({"release", "{C}"}).status, 0);
   const std::string stale_mark = box.quarantine + "/Released/" + box.connector + "/C.MAI";
@@ -185,7 +185,7 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   EXPECT_TRUE(Has(check.output, "1 past their day") && Has(check.output, "C.MAI")) << check.output;
   box.Queue("C.MAI", kSpam + "Other bytes.\r\n");
   EXPECT_EQ(box.Run({"C.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "quarantined");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
   EXPECT_FALSE(Exists(stale_mark));
 }
 
@@ -201,7 +201,7 @@ TEST(QuarantineAccount, AReleaseByAnotherUserNamesThatUser) {
   const RunResult run = box.Quarantine({"release", "{A}"});
   ASSERT_EQ(run.status, 0) << run.standard_error;
   EXPECT_TRUE(Has(box.Events().back(), ", by nobody.")) << box.Events().back();
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[6], "released from the quarantine by nobody");
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogReason], "released from the quarantine by nobody");
 }
 
 
@@ -213,7 +213,7 @@ int Serve(QuarantineBox& box, const std::string& name, const std::string& contex
   if (!Exists(box.inbound + "/" + name)) return 0;
   if (run) {
     EXPECT_EQ(box.Run({name, box.connector}).status, 0) << context;
-    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[5], "released") << context;
+    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released") << context;
   }
   EXPECT_EQ(ReadFile(box.messages + "/" + name), box.originals.at(name)) << context;
   fs::remove(box.inbound + "/" + name);

@@ -38,9 +38,9 @@ TEST(Report, APolicyReplayedAgreesWithACountOfTheLogByItsRules) {
   // Released: the spam at 5.0 and at 10.0, each then let pass by its run.
   for (const std::string& line : box.ScanLogLines()) {
     const std::vector<std::string> f = ParseCsvLine(line);
-    if (f[2] != "M2.MAI" && f[2] != "M6.MAI") continue;
-    ASSERT_EQ(box.Run({"release", f[10].substr(0, 32)}, "saquarantine").status, 0);
-    EXPECT_EQ(box.Run({f[2], "Conn"}).status, 0);
+    if (f[kLogMessage] != "M2.MAI" && f[kLogMessage] != "M6.MAI") continue;
+    ASSERT_EQ(box.Run({"release", f[kLogQuarantineFile].substr(0, 32)}, "saquarantine").status, 0);
+    EXPECT_EQ(box.Run({f[kLogMessage], "Conn"}).status, 0);
   }
   WriteFile(box.folder / "policy.ini", "[SPAMASSASSIN Plugin Config]\r\nQUARANTINE=1\r\nSPAMSCORE=6.0\r\nHIGHSCORE=10\r\nHIGHSCOREACTION=2\r\n"
                                        "MAXMESSAGESIZE=1000\r\n[connector trial]\r\nQUARANTINE=2\r\n");

@@ -289,29 +289,35 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std:
   ASSERT_EQ(files.size(), Has(s.setup, "logged") ? 2u : s.log == "-" ? 0u : 1u);
   if (s.log == "-") return;
   const std::vector<std::string> lines = box.ScanLogLines(), f = ParseCsvLine(lines.back());
-  ASSERT_EQ(lines.size() * 100 + f.size(), 215u) << lines.back();
+  ASSERT_EQ(lines.size() * 100 + f.size(), 200 + kScanLogColumnCount) << lines.back();
   EXPECT_EQ(lines[0], "\xEF\xBB\xBF" + std::string(kScanLogColumns));
-  EXPECT_EQ(*files.begin(), "saplugin-" + f[0].substr(0, 10) + ".csv");
-  EXPECT_TRUE(std::regex_match(f[0], std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d"))) << f[0];
+  EXPECT_EQ(*files.begin(), "saplugin-" + f[kLogTime].substr(0, 10) + ".csv");
+  EXPECT_TRUE(std::regex_match(f[kLogTime], std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d"))) << f[kLogTime];
   const bool found = s.log != "missing" && !Has(s.setup, "one-word") && !Has(s.setup, "bad-registry");
-  EXPECT_EQ(f[1] + " " + f[2] + " " + f[3] + " " + f[5], (Has(s.setup, "one-word") ? "" : box.connector) + " N.MAI " +
-            (found ? std::to_string(s.message.size()) : "") + " " + s.log) << lines.back();
+  EXPECT_EQ(f[kLogConnector] + " " + f[kLogMessage] + " " + f[kLogSize] + " " + f[kLogOutcome],
+            (Has(s.setup, "one-word") ? "" : box.connector) + " N.MAI " + (found ? std::to_string(s.message.size()) : "") + " " + s.log) << lines.back();
   // What the filter said, where it said something.
-  const bool scanned = Has(" tagged kept quarantined deleted left filter-failed ", (" " + s.log + " ").c_str()) || (s.log == "trap" && !f[4].empty());
-  const std::string output = FilterOutput(s.message, s.directives), said = f[4] + " " + f[7] + " " + f[8] + " " + f[9];
+  const bool scanned = Has(" tagged kept quarantined deleted left filter-failed ", (" " + s.log + " ").c_str()) ||
+                       (s.log == "trap" && !f[kLogVerdict].empty());
+  const std::string output = FilterOutput(s.message, s.directives);
+  const std::string said = f[kLogVerdict] + " " + f[kLogScore] + " " + f[kLogRequired] + " " + f[kLogRules];
   const bool flagged = std::regex_search(HeaderOf(output), std::regex("(^|\n)X-Spam-Flag: YES", std::regex::icase));
   const std::string status = Has(output, "tests=GTUBE") ? " 1000.0 5.0 GTUBE" : Has(output, "tests=none") ? " 0.0 5.0 none" : "   ";
   EXPECT_EQ(said, !scanned ? "   " : Has(s.setup, "real-filter") ? said : (flagged ? "spam" : "clean") + status) << lines.back();
-  EXPECT_TRUE(!Has(s.setup, "real-filter") || std::regex_match(f[7] + f[9], std::regex("-?[0-9.]+[A-Z_0-9,]+"))) << lines.back();
+  EXPECT_TRUE(!Has(s.setup, "real-filter") || std::regex_match(f[kLogScore] + f[kLogRules], std::regex("-?[0-9.]+[A-Z_0-9,]+")))
+      << lines.back();
   std::smatch failed;
   const std::string entries = events.empty() ? "" : events[0];
   const std::string reason = std::regex_search(entries, failed, std::regex("failed with exit status (\\d+)")) ? "exit status " + failed[1].str() : "";
-  EXPECT_EQ(f[6], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "no-message" ? f[6] : reason);
-  EXPECT_EQ(f[10].empty(), s.log != "quarantined");
-  EXPECT_TRUE(f[10].empty() || ReadFile(box.quarantine + "/Messages/" + f[10]) == s.message) << f[10];
-  EXPECT_EQ(f[11].empty(), s.log == "missing" || s.log == "too-large" || (s.log == "trap" && f[11].empty())) << lines.back();
-  EXPECT_EQ(f[12] + "|" + f[13], found ? CutFromField(HeaderField(s.message, "From")) + "|" + HeaderField(s.message, "Subject") : "|") << lines.back();
-  EXPECT_TRUE(!Has(s.message, "NNN") || Has(f[12], "NNN\" <j@example.com>")) << f[12];
+  EXPECT_EQ(f[kLogReason], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "no-message" ? f[kLogReason] : reason);
+  const std::string& quarantined = f[kLogQuarantineFile];
+  EXPECT_EQ(quarantined.empty(), s.log != "quarantined");
+  EXPECT_TRUE(quarantined.empty() || ReadFile(box.quarantine + "/Messages/" + quarantined) == s.message) << quarantined;
+  const bool timed = !f[kLogFilterSeconds].empty();
+  EXPECT_EQ(!timed, s.log == "missing" || s.log == "too-large" || (s.log == "trap" && !timed)) << lines.back();
+  EXPECT_EQ(f[kLogFrom] + "|" + f[kLogSubject],
+            found ? CutFromField(HeaderField(s.message, "From")) + "|" + HeaderField(s.message, "Subject") : "|") << lines.back();
+  EXPECT_TRUE(!Has(s.message, "NNN") || Has(f[kLogFrom], "NNN\" <j@example.com>")) << f[kLogFrom];
 }
 
 }  // namespace

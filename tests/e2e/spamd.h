@@ -146,10 +146,11 @@ inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& s
   const std::vector<std::string> log = box.ScanLogLines();
   ASSERT_EQ(log.size(), 3u);
   const auto spam_line = ParseCsvLine(log[1]), ham_line = ParseCsvLine(log[2]);
-  EXPECT_EQ(spam_line[4] + " " + spam_line[5] + " " + ham_line[4] + " " + ham_line[5], "spam quarantined clean tagged");
-  EXPECT_GE(std::stod(spam_line[7]), std::stod(spam_line[8])) << log[1];
-  EXPECT_LT(std::stod(ham_line[7]), std::stod(ham_line[8])) << log[2];
-  EXPECT_TRUE(std::regex_match(spam_line[9] + "," + ham_line[9], std::regex("[A-Z0-9_]+(,[A-Z0-9_]+){4,}"))) << log[1] << log[2];
+  EXPECT_EQ(spam_line[kLogVerdict] + " " + spam_line[kLogOutcome] + " " + ham_line[kLogVerdict] + " " + ham_line[kLogOutcome],
+            "spam quarantined clean tagged");
+  EXPECT_GE(std::stod(spam_line[kLogScore]), std::stod(spam_line[kLogRequired])) << log[1];
+  EXPECT_LT(std::stod(ham_line[kLogScore]), std::stod(ham_line[kLogRequired])) << log[2];
+  EXPECT_TRUE(std::regex_match(spam_line[kLogRules] + "," + ham_line[kLogRules], std::regex("[A-Z0-9_]+(,[A-Z0-9_]+){4,}"))) << log[1] << log[2];
 }
 
 // sacheck's trial scans go through the pool as a run's do, but change nothing

@@ -238,7 +238,7 @@ TEST(WindowsScanLog, DayFileHeldByAReaderSendsTheLineToTheNextFile) {
   EXPECT_EQ(FilesIn(box.folder / "scan log"), (std::set<std::string>{day, second}));
   const std::string first_text = ReadFile(box.folder / "scan log/" + day), second_text = ReadFile(box.folder / "scan log/" + second);
   EXPECT_EQ(std::count(first_text.begin(), first_text.end(), '\n') * 10 + std::count(second_text.begin(), second_text.end(), '\n'), 22);
-  EXPECT_EQ(ParseCsvLine(second_text.substr(second_text.find('\n') + 1))[5], "quarantined");
+  EXPECT_EQ(ParseCsvLine(second_text.substr(second_text.find('\n') + 1))[kLogOutcome], "quarantined");
 }
 
 // sareport.exe under Wine makes the same page as the Linux build from the

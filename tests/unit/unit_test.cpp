@@ -465,7 +465,7 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   const std::string line = FormatScanLogLine({"T", "", "", -1, "", "", "", "-0.1", "", "A,B", "", 1.5, "-x", "=HYPERLINK(\"a\"),\xE9", "[::1]:783"});
   EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\",[::1]:783");
   EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9", "[::1]:783"}));
-  EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), 15u);
+  EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), kScanLogColumnCount);
   // The formula mark goes by the first character after blanks and control characters; only text from outside gets it.
   const std::pair<std::string, std::string> texts[] = {{"\v=HYPERLINK(\"x\")", "\"' =HYPERLINK(\"\"x\"\")\""}, {"  +1", "'  +1"},
       {"\t\r\n@SUM(A1)", "'   @SUM(A1)"}, {"\x01-2", "' -2"}, {"a=b", "a=b"}, {"  ", "\"  \""}, {"\xA0=1", "\xC2\xA0=1"}};
@@ -486,8 +486,9 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
     record.from = from;
     record.subject = "x" + accents;
     const std::vector<std::string> fields = ParseCsvLine(FormatScanLogLine(record));
-    EXPECT_EQ(std::to_string(fields[12].size() <= kScanLogFieldLimit && fields[13].size() == kScanLogFieldLimit - 1) + " " +
-                  std::to_string(DisplayText(fields[12]) == fields[12] && DisplayText(fields[13]) == fields[13]) + " " + SenderDomain(fields[12]),
+    const std::string &from_field = fields[kLogFrom], &subject = fields[kLogSubject];
+    EXPECT_EQ(std::to_string(from_field.size() <= kScanLogFieldLimit && subject.size() == kScanLogFieldLimit - 1) + " " +
+                  std::to_string(DisplayText(from_field) == from_field && DisplayText(subject) == subject) + " " + SenderDomain(from_field),
               "1 1 " + std::string(domain)) << from;
   }
   // Local times east and west of UTC, and half an hour off.
