@@ -11,6 +11,7 @@
 
 #include "check/config_outline.h"
 #include "check/policy_check.h"
+#include "config/config_keys.h"
 #include "config/conversions.h"
 #include "config/folder_rules.h"
 #include "config/load_options.h"
@@ -101,10 +102,18 @@ struct Finding {
   bool fails = true;
 };
 
-// A whole number as a run converts it; "none" is said of 0 or less.
-Finding Number(const std::function<long(const std::string&)>& convert, const std::string& text, const char* unit, const char* none) {
+// A key's value converted as a run converts it, into options of its own.
+// Throws SettingError for a value that does not convert.
+PluginOptions Converted(const char* key, const std::string& text) {
+  PluginOptions options;
+  if (!text.empty()) FindConfigKey(key)->set(options, text, "", false);
+  return options;
+}
+
+// A number setting as a run takes it; "none" is said of 0 or less.
+Finding Number(const char* key, const std::string& text, long (*taken)(const PluginOptions&), const char* unit, const char* none) {
   try {
-    const long value = text.empty() ? 0 : convert(text);
+    const long value = taken(Converted(key, text));
     return {std::to_string(value) + (value <= 0 ? none : unit), "", true};
   } catch (const Error& error) {
     return {"-", error.Description() + ": every run stops before scanning", true};
@@ -115,7 +124,7 @@ Finding Number(const std::function<long(const std::string&)>& convert, const std
 Finding Score(const std::string& text, const char* key, const char* unset) {
   if (text.empty()) return {unset, "", true};
   try {
-    ToScore(text, key);
+    Converted(key, text);
     return {text, "", true};
   } catch (const Error& error) {
     return {"-", error.Description() + ": every run stops before scanning", true};
@@ -149,7 +158,6 @@ std::string DataDirectory(Platform& platform) {
 std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs, const std::string& file, const std::string& data_directory,
                                               Report& report) {
   std::map<std::string, std::string> text;
-  std::string hosts_problem;
   std::vector<FolderProblem> folder_problems;
   std::string queues;
   const auto folder_problem = [&](const char* key) {
@@ -162,9 +170,9 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
   const auto expanded = [&](const char* key) {
     return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
   };
-  const std::pair<const char*, std::function<Finding()>> checks[] = {
+  const std::map<std::string, std::function<Finding()>> checks = {
       {"QUARANTINE", [&] {
-         Finding found = Number([](const std::string& t) { return ToInteger16(t, "QUARANTINE"); }, text["QUARANTINE"], "", "");
+         Finding found = Number("QUARANTINE", text["QUARANTINE"], [](const PluginOptions& o) -> long { return o.Quarantine; }, "", "");
          if (!found.problem.empty()) return found;
          found.fails = false;
          if (text["QUARANTINEPATH"].empty()) {
@@ -174,7 +182,7 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          }
          return found;
        }},
-      {"MAXMESSAGESIZE", [&] { return Number([](const std::string& t) { return ToInteger32(t, "MAXMESSAGESIZE"); }, text["MAXMESSAGESIZE"], "", " (no limit)"); }},
+      {"MAXMESSAGESIZE", [&] { return Number("MAXMESSAGESIZE", text["MAXMESSAGESIZE"], [](const PluginOptions& o) -> long { return o.MaxMessageSize; }, "", " (no limit)"); }},
       {"KEEPORIGINAL", [&] {
          return Finding{text["KEEPORIGINAL"] == "1" ? "clean messages stay as received" : "clean messages are tagged", KeepOriginalProblem(text["KEEPORIGINAL"]), false};
        }},
@@ -183,11 +191,11 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
       {"HIGHSCORE", [&] { return Score(text["HIGHSCORE"], "HIGHSCORE", "not set"); }},
       {"HIGHSCOREACTION", [&] {
          if (text["HIGHSCOREACTION"].empty()) return Finding{"not set", "", true};
-         return Number([](const std::string& t) { return ToInteger16(t, "HIGHSCOREACTION"); }, text["HIGHSCOREACTION"], "", "");
+         return Number("HIGHSCOREACTION", text["HIGHSCOREACTION"], [](const PluginOptions& o) -> long { return *o.HighScoreAction; }, "", "");
        }},
       {"TESTMODE", [&] {
          try {
-           return Finding{!text["TESTMODE"].empty() && ToSwitch(text["TESTMODE"], "TESTMODE") ? "on" : "off", "", false};
+           return Finding{Converted("TESTMODE", text["TESTMODE"]).TestMode ? "on" : "off", "", false};
          } catch (const Error& error) {
            return Finding{"-", error.Description() + ": every run stops before scanning", true};
          }
@@ -217,7 +225,7 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          return Folder(fs, text["TEMPPATH"], "not set", true, queues);
        }},
       {"QUARANTINEDAYS", [&] {
-         return Number([](const std::string& t) { return ToInteger32(t, "QUARANTINEDAYS"); }, text["QUARANTINEDAYS"], " days, then saquarantine purge removes a message",
+         return Number("QUARANTINEDAYS", text["QUARANTINEDAYS"], [](const PluginOptions& o) -> long { return o.QuarantineDays; }, " days, then saquarantine purge removes a message",
                        " (kept for ever)");
        }},
       {"SALEARNEXE", [&] {
@@ -226,14 +234,13 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          return Finding{exe, fs.FileExists(exe) ? "" : "no such program: saquarantine learn fails", false};
        }},
       {"SCANTIMELIMIT", [&] {
-         Finding found = Number([](const std::string& t) { return ToInteger32(t, "SCANTIMELIMIT"); }, text["SCANTIMELIMIT"], " s", " (no limit)");
+         Finding found = Number("SCANTIMELIMIT", text["SCANTIMELIMIT"], [](const PluginOptions& o) -> long { return o.ScanTimeLimit; }, " s", " (no limit)");
          if (found.problem.empty() && ToInteger32(text["SCANTIMELIMIT"].empty() ? "0" : text["SCANTIMELIMIT"], "") > kLongestTimeLimit) {
            found = {std::to_string(kLongestTimeLimit) + " s", "longer than a day counts as a day", false};
          }
          return found;
        }},
       {"SPAMDHOSTS", [&] {
-         if (!hosts_problem.empty()) return Finding{"-", hosts_problem + ": every run stops before scanning", true};
          try {
            const auto hosts = ParseSpamdHosts(text["SPAMDHOSTS"]);
            return Finding{std::to_string(hosts.size()) + " host" + (hosts.size() == 1 ? "" : "s") + ", checked below", "", true};
@@ -244,20 +251,15 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
        }},
       {"SPAMDTIMEOUT", [&] {
          if (text["SPAMDHOSTS"].empty()) return Finding{"not used: SPAMDHOSTS is not set", "", true};
-         Finding found = Number([](const std::string& t) { return ToInteger32(t, "SPAMDTIMEOUT"); }, text["SPAMDTIMEOUT"], " s per host", "");
-         if (!found.problem.empty()) return found;
-         const long seconds = text["SPAMDTIMEOUT"].empty() ? 0 : ToInteger32(text["SPAMDTIMEOUT"], "SPAMDTIMEOUT");
-         found.value = std::to_string(seconds <= 0 ? kDefaultSpamdTimeout : std::min<long>(seconds, kLongestTimeLimit)) + " s per host" +
-                       (seconds <= 0 ? " (the default)" : "");
+         Finding found = Number("SPAMDTIMEOUT", text["SPAMDTIMEOUT"], [](const PluginOptions& o) -> long { return o.SpamdTimeout; }, " s per host", "");
+         if (found.problem.empty() && (text["SPAMDTIMEOUT"].empty() || ToInteger32(text["SPAMDTIMEOUT"], "") <= 0)) found.value += " (the default)";
          return found;
        }},
       {"SPAMDRETRYAFTER", [&] {
          if (text["SPAMDHOSTS"].empty()) return Finding{"not used: SPAMDHOSTS is not set", "", true};
-         Finding found = Number([](const std::string& t) { return ToInteger32(t, "SPAMDRETRYAFTER"); }, text["SPAMDRETRYAFTER"], "", "");
-         if (!found.problem.empty()) return found;
-         const long seconds = text["SPAMDRETRYAFTER"].empty() ? 0 : ToInteger32(text["SPAMDRETRYAFTER"], "SPAMDRETRYAFTER");
-         found.value = std::to_string(seconds <= 0 ? kDefaultSpamdRetryAfter : std::min<long>(seconds, kLongestTimeLimit)) +
-                       " s a failed host is asked after the others" + (seconds <= 0 ? " (the default)" : "");
+         Finding found = Number("SPAMDRETRYAFTER", text["SPAMDRETRYAFTER"], [](const PluginOptions& o) -> long { return o.SpamdRetryAfter; },
+                                " s a failed host is asked after the others", "");
+         if (found.problem.empty() && (text["SPAMDRETRYAFTER"].empty() || ToInteger32(text["SPAMDRETRYAFTER"], "") <= 0)) found.value += " (the default)";
          return found;
        }},
       // A log that cannot be written stops no run: each run logs a Warning entry instead.
@@ -278,16 +280,19 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
          return found;
        }},
   };
-  for (const auto& [key, check] : checks) {
-    char buffer[255] = {};
-    const std::uint32_t length = platform.ReadProfileString(kConfigSection, key, "", buffer, sizeof buffer, file);
-    text[key] = Trim(std::string(buffer, length), " ");
-  }
-  // The pool is read whole, as a run reads it.
-  try {
-    text["SPAMDHOSTS"] = ReadWholeSetting(platform, file, "SPAMDHOSTS");
-  } catch (const Error& error) {
-    hosts_problem = error.Description();
+  // Every main-section key as a run reads it, whole; the start of one too long
+  // to read whole, and why every run stops.
+  std::map<std::string, std::string> unreadable;
+  for (const ConfigKey& key : ConfigKeys()) {
+    if (!BelongsIn(key, false)) continue;
+    try {
+      text[key.name] = ReadWholeSetting(platform, file, key.name);
+    } catch (const Error& error) {
+      char buffer[255] = {};
+      const std::uint32_t length = platform.ReadProfileString(kConfigSection, key.name, "", buffer, sizeof buffer, file);
+      text[key.name] = Trim(std::string(buffer, length), " ");
+      unreadable[key.name] = error.Description();
+    }
   }
   // The folders as a run would find them, before anything is made or written in one.
   PluginOptions as_written;
@@ -297,8 +302,12 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
   const FolderFacts facts = GatherFolderFacts(platform, fs, as_written, data_directory);
   queues = facts.queues;
   folder_problems = UnworkableFolders(facts);
-  for (const auto& [key, check] : checks) {
-    Finding found = check();
+  for (const ConfigKey& config_key : ConfigKeys()) {
+    if (!BelongsIn(config_key, false)) continue;
+    const std::string key = config_key.name;
+    const auto check = checks.find(key);
+    if (check == checks.end()) throw Error(kErrorInvalidArgument, "sacheck", "no check of the key " + key);
+    Finding found = unreadable.count(key) > 0 ? Finding{"-", unreadable[key] + ": every run stops before scanning", true} : check->second();
     // A path key's value as a run uses it, where it is one.
     const std::string name = key, used = found.value;
     const bool program = name.size() > 3 && name.compare(name.size() - 3, 3, "EXE") == 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "config/config_keys.h"
 #include "config/conversions.h"
 #include "config/load_options.h"
 #include "helpers/batch_text.h"
@@ -13,22 +14,10 @@ namespace saplugin {
 
 namespace {
 
-// The keys each kind of section holds, as LoadOptions and LoadConnectorOptions read them.
-const char* const kMainKeys[] = {"QUARANTINE",      "MAXMESSAGESIZE", "KEEPORIGINAL",          "SPAMSCORE", "HIGHSCORE",
-                                 "HIGHSCOREACTION", "TESTMODE",       "QUARANTINEPATH",        "SPAMASSASSINEXE",
-                                 "SPAMASSASSINRULESPATH", "TEMPPATH", "SCANTIMELIMIT",         "SPAMDHOSTS", "SPAMDTIMEOUT",
-                                 "SPAMDRETRYAFTER", "QUARANTINEDAYS", "SALEARNEXE",            "SCANLOGPATH"};
-const char* const kConnectorKeys[] = {"QUARANTINE",    "KEEPORIGINAL", "MAXMESSAGESIZE", "SPAMSCORE",    "HIGHSCORE", "HIGHSCOREACTION",
-                                      "SPAMASSASSINRULESPATH", "SPAMDHOSTS", "SCANTIMELIMIT", "SPAMDTIMEOUT", "TESTMODE", "BYPASS"};
-// What a connector section may set besides the policy's keys: named on its policy line.
-const char* const kConnectorFilterKeys[] = {"SPAMASSASSINRULESPATH", "SPAMDHOSTS", "SCANTIMELIMIT", "SPAMDTIMEOUT"};
-
-template <std::size_t N>
-bool Holds(const char* const (&keys)[N], const std::string& name) {
-  for (const char* key : keys) {
-    if (SameIgnoringCase(key, name)) return true;
-  }
-  return false;
+// Whether a key does something in that kind of section.
+bool Known(const std::string& name, bool connector) {
+  const ConfigKey* key = FindConfigKey(name);
+  return key != nullptr && BelongsIn(*key, connector);
 }
 
 bool IsMainSection(const OutlineSection& section) { return SameIgnoringCase(section.name, kConfigSection); }
@@ -179,7 +168,7 @@ std::vector<CheckLine> CheckOutline(const ConfigOutline& outline) {
           hidden = !section.keys[j].has_equals;
         }
       }
-      const bool known = main ? Holds(kMainKeys, key.name) : Holds(kConnectorKeys, key.name);
+      const bool known = Known(key.name, connector);
       if (!key.has_equals) {
         warn(key.line, label + "\"" + key.name + "\" holds no \"=\": no value is read from it" +
                            (known && before == 0 ? ", and it hides any " + key.name + " below it" : ""));
@@ -189,7 +178,7 @@ std::vector<CheckLine> CheckOutline(const ConfigOutline& outline) {
       } else if (main && SameIgnoringCase(key.name, "BYPASS")) {
         warn(key.line, label + "BYPASS does nothing in the main section: it belongs in a connector's section, and only for "
                                "one that carries trusted mail");
-      } else if (connector && !known && Holds(kMainKeys, key.name)) {
+      } else if (connector && !known && Known(key.name, false)) {
         warn(key.line, label + key.name + " belongs in the main section: a connector section cannot hold it, and the connector's runs use the main "
                                "section's");
       } else if (!known) {
@@ -248,10 +237,11 @@ std::vector<CheckLine> CheckPolicies(Platform& platform, const std::string& file
       continue;
     }
     std::string own, none;
-    for (const char* key : kConnectorFilterKeys) {
-      if (KeyLine(&section, key) > 0 && !(SameIgnoringCase(key, "SPAMDHOSTS") && IsNoneValue(SectionValue(platform, file, section.name, key)))) {
-        own += (own.empty() ? "; its own " : ", ") + std::string(key);
-      }
+    // What a connector section sets besides the policy: named on its policy line.
+    for (const ConfigKey& key : ConfigKeys()) {
+      if (key.policy || !BelongsIn(key, true) || KeyLine(&section, key.name) == 0) continue;
+      if (SameIgnoringCase(key.name, "SPAMDHOSTS") && IsNoneValue(SectionValue(platform, file, section.name, key.name))) continue;
+      own += (own.empty() ? "; its own " : ", ") + std::string(key.name);
     }
     for (const char* key : {"SPAMSCORE", "HIGHSCORE", "SPAMDHOSTS"}) {
       if (IsNoneValue(SectionValue(platform, file, section.name, key))) none += (none.empty() ? "; none of the main section's " : ", ") + std::string(key);

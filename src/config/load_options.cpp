@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "config/conversions.h"
-#include "config/spamd_hosts.h"
+#include "config/config_keys.h"
 #include "helpers/batch_text.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -22,29 +21,6 @@ constexpr std::uint32_t kValueBufferSize = 255;
 
 // Misspelt on purpose: operators' event-log filters match this text as it stands.
 const char* const kQuarantinePathInvalid = "Quantine path is not a valid directory.";
-
-// One key of a section through the profile reader: the trimmed value, or
-// false when the reader put nothing in the buffer (missing section, key or
-// value).
-bool ReadSectionSetting(Platform& platform, const std::string& file, const std::string& section, const char* key,
-                        std::string* value) {
-  char buffer[kValueBufferSize] = {};
-  const std::uint32_t length =
-      platform.ReadProfileString(section, key, "", buffer, kValueBufferSize, file);
-  if (length == 0) return false;
-  *value = Trim(std::string(buffer, length < kValueBufferSize ? length : kValueBufferSize - 1), " ");
-  return true;
-}
-
-bool ReadSetting(Platform& platform, const std::string& file, const char* key, std::string* value) {
-  return ReadSectionSetting(platform, file, kConfigSection, key, value);
-}
-
-// A number of seconds, at most a day, so that no wait's time can wrap.
-std::int32_t ToSeconds(const std::string& value, const char* key, const std::string& label = "") {
-  const std::int32_t seconds = ToInteger32(value, key, label);
-  return seconds > kLongestTimeLimit ? kLongestTimeLimit : seconds;
-}
 
 void EnsureTrailingBackslash(std::string& path) {
   if (path.empty() || path.back() != '\\') path += '\\';
@@ -119,77 +95,42 @@ bool Listed(const std::vector<std::string>* names, const char* key) {
   return std::any_of(names->begin(), names->end(), [key](const std::string& name) { return SameIgnoringCase(name, key); });
 }
 
-bool LoadPolicyKeys(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options,
-                    const std::vector<std::string>* names) {
-  // A connector section's keys are named with it in an error: "[Connector SMTP] QUARANTINE".
-  const std::string label = section == kConfigSection ? "" : "[" + section + "] ";
-  bool found = false;
-  std::string value;
-  const auto read = [&](const char* key) {
-    const bool here = Listed(names, key) && ReadSectionSetting(platform, file, section, key, &value);
-    found = found || here;
-    return here;
-  };
+// Reads the section's keys that wanted takes, in the table's order, each
+// whole, into options; an empty value sets nothing. Answers whether a key set
+// anything.
+bool LoadKeys(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options,
+              const std::vector<std::string>* names, bool (*wanted)(const ConfigKey& key, bool connector)) {
   const bool connector = section != kConfigSection;
-  if (read("QUARANTINE")) options.Quarantine = ToInteger16(value, "QUARANTINE", label);
-  if (read("MAXMESSAGESIZE")) options.MaxMessageSize = ToInteger32(value, "MAXMESSAGESIZE", label);
-  if (read("KEEPORIGINAL")) options.KeepOriginal = value == "1";
-  // An empty value sets nothing: a connector's "SPAMSCORE=" leaves the main
-  // section's; its "SPAMSCORE=none" takes the main section's away.
-  if (read("SPAMSCORE") && !value.empty()) {
-    options.SpamScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, "SPAMSCORE", label));
-  }
-  if (read("HIGHSCORE") && !value.empty()) {
-    options.HighScore = connector && IsNoneValue(value) ? std::nullopt : std::optional<double>(ToScore(value, "HIGHSCORE", label));
-  }
-  if (read("HIGHSCOREACTION") && !value.empty()) options.HighScoreAction = ToInteger16(value, "HIGHSCOREACTION", label);
-  if (read("TESTMODE") && !value.empty()) options.TestMode = ToSwitch(value, "TESTMODE", label);
-  // Passing mail unscanned is a connector's matter alone; in the main section
-  // the value is still checked, since "BYPASS=yes" is meant as something.
-  if (Listed(names, "BYPASS") && ReadSectionSetting(platform, file, section, "BYPASS", &value) && !value.empty()) {
-    const bool bypass = ToSwitch(value, "BYPASS", label);
-    if (connector) {
-      options.Bypass = bypass;
-      found = true;
-    }
+  // A connector section's keys are named with it in an error: "[Connector SMTP] QUARANTINE".
+  const std::string label = connector ? "[" + section + "] " : "";
+  bool found = false;
+  for (const ConfigKey& key : ConfigKeys()) {
+    if (!wanted(key, connector) || !Listed(names, key.name)) continue;
+    const std::string value = ReadWholeSetting(platform, file, section, key.name);
+    if (!value.empty() && key.set(options, value, label, connector)) found = true;
   }
   return found;
 }
+
+bool PolicyKey(const ConfigKey& key, bool) { return key.policy; }
+bool SectionKey(const ConfigKey& key, bool connector) { return key.policy || BelongsIn(key, connector); }
 
 }  // namespace
 
 bool IsNoneValue(const std::string& value) { return SameIgnoringCase(value, kNoneValue); }
 
 bool LoadPolicy(Platform& platform, const std::string& file, const std::string& section, PluginOptions& options) {
-  return LoadPolicyKeys(platform, file, section, options, nullptr);
+  return LoadKeys(platform, file, section, options, nullptr, PolicyKey);
 }
 
 bool LoadConnectorOptions(Platform& platform, const std::string& file, const std::string& connector, PluginOptions& options) {
   const std::string section = kConnectorSectionPrefix + connector;
-  const std::string label = "[" + section + "] ";
   // The profile reader takes a section's name up to its first "]".
   if (connector.empty() || connector.find_first_of("[]") != std::string::npos) return false;
   // One read tells the keys the section holds: most connectors have none, and pay for that read alone.
   const std::vector<std::string> names = platform.ReadProfileKeyNames(section, file);
   if (names.empty()) return false;
-  bool found = LoadPolicyKeys(platform, file, section, options, &names);
-  std::string value;
-  const auto read = [&](const char* key) {
-    const bool here = Listed(&names, key) && ReadSectionSetting(platform, file, section, key, &value);
-    found = found || here;
-    return here;
-  };
-  if (read("SPAMASSASSINRULESPATH")) options.SpamAssassinRulesPath = value;
-  if (read("SCANTIMELIMIT")) options.ScanTimeLimit = ToSeconds(value, "SCANTIMELIMIT", label);
-  if (read("SPAMDTIMEOUT")) {
-    const std::int32_t seconds = ToSeconds(value, "SPAMDTIMEOUT", label);
-    options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
-  }
-  // The pool's list may be long: read whole, as in the main section.
-  value = Listed(&names, "SPAMDHOSTS") ? ReadWholeSetting(platform, file, section, "SPAMDHOSTS") : "";
-  if (IsNoneValue(value)) options.SpamdHosts.clear();
-  else if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value, label);
-  found = found || !value.empty();
+  const bool found = LoadKeys(platform, file, section, options, &names, SectionKey);
   if (found) options.ConnectorSection = section;
   // Quarantining needs the main section's folder, whichever section asks for it.
   if (options.QuarantinePath.empty()) options.Quarantine = 0;
@@ -204,10 +145,8 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     return false;
   }
 
-  std::string value;
-  LoadPolicy(platform, file, kConfigSection, options);
-  if (ReadSetting(platform, file, "QUARANTINEPATH", &value)) {
-    options.QuarantinePath = value;
+  LoadKeys(platform, file, kConfigSection, options, nullptr, SectionKey);
+  if (!options.QuarantinePath.empty()) {
     if (!fs->FolderExists(options.QuarantinePath)) {
       platform.LogEvent(EventLevel::kError, kQuarantinePathInvalid);
       throw Error(kErrorQuarantinePath, "LoadOptions", kQuarantinePathInvalid);
@@ -216,42 +155,14 @@ bool LoadOptionsFrom(Platform& platform, const std::string& file, PluginOptions&
     if (make_folders && !fs->FolderExists(messages)) fs->CreateFolder(messages);
     EnsureTrailingBackslash(options.QuarantinePath);
   }
-  if (ReadSetting(platform, file, "SPAMASSASSINEXE", &value)) {
-    options.SpamAssassinExe = value;
-  }
-  if (ReadSetting(platform, file, "SPAMASSASSINRULESPATH", &value)) {
-    options.SpamAssassinRulesPath = value;
-  }
-  // A value of blanks alone names no folder: "\\" would be the root of whatever drive a run starts on.
-  if (ReadSetting(platform, file, "TEMPPATH", &value) && !value.empty()) {
-    options.TempPath = value;
-    EnsureTrailingBackslash(options.TempPath);
-  }
-  if (ReadSetting(platform, file, "SCANTIMELIMIT", &value)) {
-    options.ScanTimeLimit = ToSeconds(value, "SCANTIMELIMIT");
-  }
-  value = ReadWholeSetting(platform, file, "SPAMDHOSTS");
-  if (!value.empty()) options.SpamdHosts = ParseSpamdHosts(value);
-  if (ReadSetting(platform, file, "SPAMDTIMEOUT", &value)) {
-    const std::int32_t seconds = ToSeconds(value, "SPAMDTIMEOUT");
-    options.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
-  }
-  if (ReadSetting(platform, file, "SPAMDRETRYAFTER", &value)) {
-    const std::int32_t seconds = ToSeconds(value, "SPAMDRETRYAFTER");
-    options.SpamdRetryAfter = seconds > 0 ? seconds : kDefaultSpamdRetryAfter;
-  }
-  if (ReadSetting(platform, file, "QUARANTINEDAYS", &value)) {
-    options.QuarantineDays = ToInteger32(value, "QUARANTINEDAYS");
-  }
-  if (ReadSetting(platform, file, "SALEARNEXE", &value)) {
-    options.SaLearnExe = value;
-  }
-  if (ReadSetting(platform, file, "SCANLOGPATH", &value)) {
+  if (!options.TempPath.empty()) EnsureTrailingBackslash(options.TempPath);
+  if (!options.ScanLogPath.empty()) {
     // The log never changes what happens to a message: without its folder,
     // the run goes on without it.
     try {
-      options.ScanLogPath = ScanLogFolder(platform, value);
+      options.ScanLogPath = ScanLogFolder(platform, options.ScanLogPath);
     } catch (const Error& error) {
+      options.ScanLogPath.clear();
       platform.LogEvent(EventLevel::kWarning, kScanLogOffEntry + error.Description());
     }
   }

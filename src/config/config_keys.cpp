@@ -1,0 +1,106 @@
+#include "config/config_keys.h"
+
+#include <iterator>
+
+#include "config/conversions.h"
+#include "config/spamd_hosts.h"
+#include "platform/text.h"
+
+namespace saplugin {
+
+namespace {
+
+constexpr unsigned kEverySection = kInMainSection | kInConnectorSection;
+
+// A number of seconds, at most a day, so that no wait's time can wrap.
+std::int32_t ToSeconds(const std::string& value, const char* key, const std::string& label) {
+  const std::int32_t seconds = ToInteger32(value, key, label);
+  return seconds > kLongestTimeLimit ? kLongestTimeLimit : seconds;
+}
+
+// A score that a connector's "none" takes away.
+std::optional<double> ScoreOrNone(const std::string& value, const char* key, const std::string& label, bool connector) {
+  if (connector && SameIgnoringCase(value, "none")) return std::nullopt;
+  return ToScore(value, key, label);
+}
+
+// Captureless lambdas, one a key: the table reads as the list of keys.
+const ConfigKey kTable[] = {
+    {"QUARANTINE", kEverySection, true,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { return o.Quarantine = ToInteger16(v, "QUARANTINE", label), true; }},
+    {"MAXMESSAGESIZE", kEverySection, true,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
+       return o.MaxMessageSize = ToInteger32(v, "MAXMESSAGESIZE", label), true;
+     }},
+    // Only "1" keeps: sacheck warns of any other value.
+    {"KEEPORIGINAL", kEverySection, true, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.KeepOriginal = v == "1", true; }},
+    {"SPAMSCORE", kEverySection, true,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
+       return o.SpamScore = ScoreOrNone(v, "SPAMSCORE", label, connector), true;
+     }},
+    {"HIGHSCORE", kEverySection, true,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
+       return o.HighScore = ScoreOrNone(v, "HIGHSCORE", label, connector), true;
+     }},
+    {"HIGHSCOREACTION", kEverySection, true,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
+       return o.HighScoreAction = ToInteger16(v, "HIGHSCOREACTION", label), true;
+     }},
+    {"TESTMODE", kEverySection, true, [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
+       return o.TestMode = ToSwitch(v, "TESTMODE", label), true;
+     }},
+    // Passing mail unscanned is a connector's matter alone; in the main
+    // section the value is still checked, since "BYPASS=yes" is meant as something.
+    {"BYPASS", kInConnectorSection, true,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
+       const bool bypass = ToSwitch(v, "BYPASS", label);
+       if (connector) o.Bypass = bypass;
+       return connector;
+     }},
+    {"QUARANTINEPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.QuarantinePath = v, true; }},
+    {"SPAMASSASSINEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.SpamAssassinExe = v, true; }},
+    {"SPAMASSASSINRULESPATH", kEverySection, false,
+     [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.SpamAssassinRulesPath = v, true; }},
+    {"TEMPPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.TempPath = v, true; }},
+    {"SCANTIMELIMIT", kEverySection, false,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { return o.ScanTimeLimit = ToSeconds(v, "SCANTIMELIMIT", label), true; }},
+    // "none" in a connector's section: no pool, the batch file's filter.
+    {"SPAMDHOSTS", kEverySection, false,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
+       if (connector && SameIgnoringCase(v, "none")) o.SpamdHosts.clear();
+       else o.SpamdHosts = ParseSpamdHosts(v, label);
+       return true;
+     }},
+    // 0 or less: the default.
+    {"SPAMDTIMEOUT", kEverySection, false,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
+       const std::int32_t seconds = ToSeconds(v, "SPAMDTIMEOUT", label);
+       return o.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout, true;
+     }},
+    {"SPAMDRETRYAFTER", kInMainSection, false,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
+       const std::int32_t seconds = ToSeconds(v, "SPAMDRETRYAFTER", label);
+       return o.SpamdRetryAfter = seconds > 0 ? seconds : kDefaultSpamdRetryAfter, true;
+     }},
+    {"QUARANTINEDAYS", kInMainSection, false,
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { return o.QuarantineDays = ToInteger32(v, "QUARANTINEDAYS", label), true; }},
+    {"SALEARNEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.SaLearnExe = v, true; }},
+    // As written: the loader expands its variables, with the platform's environment.
+    {"SCANLOGPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.ScanLogPath = v, true; }},
+};
+
+}  // namespace
+
+const ConfigKey* ConfigKeys::begin() const { return std::begin(kTable); }
+const ConfigKey* ConfigKeys::end() const { return std::end(kTable); }
+
+const ConfigKey* FindConfigKey(const std::string& name) {
+  for (const ConfigKey& key : ConfigKeys()) {
+    if (SameIgnoringCase(key.name, name)) return &key;
+  }
+  return nullptr;
+}
+
+bool BelongsIn(const ConfigKey& key, bool connector) { return (key.places & (connector ? kInConnectorSection : kInMainSection)) != 0; }
+
+}  // namespace saplugin

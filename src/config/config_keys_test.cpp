@@ -1,0 +1,135 @@
+#include "config/config_keys.h"
+
+#include <gtest/gtest.h>
+
+#include "config/conversions.h"
+#include "config/spamd_hosts.h"
+
+namespace saplugin {
+namespace {
+
+// The main section's options that a connector's section is laid over.
+PluginOptions MainOptions() {
+  PluginOptions options;
+  options.SpamScore = 5;
+  options.HighScore = 15;
+  options.SpamdHosts = {{"spamd1", 783}};
+  return options;
+}
+
+std::string Score(const std::optional<double>& score) { return score ? std::to_string(*score).substr(0, 4) : "none"; }
+
+// Every option that differs from the start, so that a key that sets the wrong one shows.
+std::string Changes(const PluginOptions& o) {
+  const PluginOptions s = MainOptions();
+  std::string hosts;
+  for (const SpamdHost& host : o.SpamdHosts) hosts += (hosts.empty() ? "" : ",") + SpamdHostName(host);
+  std::string text;
+  const auto add = [&](bool changed, const std::string& what) { text += changed ? (text.empty() ? "" : " ") + what : ""; };
+  add(o.Quarantine != s.Quarantine, "Quarantine=" + std::to_string(o.Quarantine));
+  add(o.MaxMessageSize != s.MaxMessageSize, "MaxMessageSize=" + std::to_string(o.MaxMessageSize));
+  add(o.KeepOriginal != s.KeepOriginal, "KeepOriginal");
+  add(o.QuarantinePath != s.QuarantinePath, "QuarantinePath=" + o.QuarantinePath);
+  add(o.SpamAssassinExe != s.SpamAssassinExe, "SpamAssassinExe=" + o.SpamAssassinExe);
+  add(o.SpamAssassinRulesPath != s.SpamAssassinRulesPath, "SpamAssassinRulesPath=" + o.SpamAssassinRulesPath);
+  add(o.TempPath != s.TempPath, "TempPath=" + o.TempPath);
+  add(o.ScanTimeLimit != s.ScanTimeLimit, "ScanTimeLimit=" + std::to_string(o.ScanTimeLimit));
+  add(o.SpamdTimeout != s.SpamdTimeout, "SpamdTimeout=" + std::to_string(o.SpamdTimeout));
+  add(o.SpamdRetryAfter != s.SpamdRetryAfter, "SpamdRetryAfter=" + std::to_string(o.SpamdRetryAfter));
+  add(o.ScanLogPath != s.ScanLogPath, "ScanLogPath=" + o.ScanLogPath);
+  add(o.SpamdHosts.size() != s.SpamdHosts.size() || hosts != "spamd1:783", "SpamdHosts=" + (hosts.empty() ? "none" : hosts));
+  add(o.QuarantineDays != s.QuarantineDays, "QuarantineDays=" + std::to_string(o.QuarantineDays));
+  add(o.SaLearnExe != s.SaLearnExe, "SaLearnExe=" + o.SaLearnExe);
+  add(o.SpamScore != s.SpamScore, "SpamScore=" + Score(o.SpamScore));
+  add(o.HighScore != s.HighScore, "HighScore=" + Score(o.HighScore));
+  add(o.HighScoreAction != s.HighScoreAction, "HighScoreAction=" + (o.HighScoreAction ? std::to_string(*o.HighScoreAction) : "none"));
+  add(o.Bypass != s.Bypass, "Bypass");
+  add(o.TestMode != s.TestMode, "TestMode");
+  return text.empty() ? "nothing" : text;
+}
+
+// Each key's value as a run takes it, in the main section ("main") and in a
+// connector's ("[C]"): what it changes, or its error's number and text.
+TEST(ConfigKeys, EachValueIsTakenAsARunTakesIt) {
+  const struct {
+    const char* section;
+    const char* key;
+    const char* value;
+    const char* taken;
+  } cases[] = {
+      {"main", "quarantine", "2", "Quarantine=2"},
+      {"main", "QUARANTINE", "+007", "Quarantine=7"},
+      {"main", "QUARANTINE", "70000", "6 Overflow: QUARANTINE \"70000\" is outside the range -32768 to 32767"},
+      {"main", "MAXMESSAGESIZE", "1048576", "MaxMessageSize=1048576"},
+      {"main", "KEEPORIGINAL", "1", "KeepOriginal"},
+      {"main", "KEEPORIGINAL", "yes", "nothing"},
+      {"main", "SPAMSCORE", "6,5", "13 Type mismatch: SPAMSCORE \"6,5\" is not a score (a number such as 8 or 6.5, with a point)"},
+      {"main", "SPAMSCORE", "none", "13 Type mismatch: SPAMSCORE \"none\" is not a score (a number such as 8 or 6.5, with a point)"},
+      {"[C]", "SPAMSCORE", "3.5", "SpamScore=3.50"},
+      {"[C]", "SPAMSCORE", "None", "SpamScore=none"},
+      {"[C]", "HIGHSCORE", "NONE", "HighScore=none"},
+      {"[C]", "HIGHSCOREACTION", "delete", "13 Type mismatch: [C] HIGHSCOREACTION \"delete\" is not a whole number"},
+      {"main", "HIGHSCOREACTION", "2", "HighScoreAction=2"},
+      {"main", "TESTMODE", "1", "TestMode"},
+      {"main", "TESTMODE", "yes", "13 Type mismatch: TESTMODE \"yes\" is not 0 or 1 (write 1 to turn it on, 0 to leave it off)"},
+      // BYPASS does nothing in the main section, but a value meant as something still stops the runs.
+      {"main", "BYPASS", "1", "nothing"},
+      {"main", "BYPASS", "yes", "13 Type mismatch: BYPASS \"yes\" is not 0 or 1 (write 1 to turn it on, 0 to leave it off)"},
+      {"[C]", "BYPASS", "1", "Bypass"},
+      {"[C]", "BYPASS", "on", "13 Type mismatch: [C] BYPASS \"on\" is not 0 or 1 (write 1 to turn it on, 0 to leave it off)"},
+      {"main", "QUARANTINEPATH", "C:\\Q", "QuarantinePath=C:\\Q"},
+      {"main", "SPAMASSASSINEXE", "C:\\sa.exe", "SpamAssassinExe=C:\\sa.exe"},
+      {"[C]", "SPAMASSASSINRULESPATH", "C:\\rules", "SpamAssassinRulesPath=C:\\rules"},
+      {"main", "TEMPPATH", "C:\\T", "TempPath=C:\\T"},
+      {"main", "SCANTIMELIMIT", "120", "ScanTimeLimit=120"},
+      {"[C]", "SCANTIMELIMIT", "100000", "ScanTimeLimit=86400"},  // a day at most
+      {"main", "SPAMDTIMEOUT", "0", "nothing"},                   // 0 or less: the default
+      {"main", "SPAMDTIMEOUT", "-5", "nothing"},
+      {"[C]", "SPAMDTIMEOUT", "30", "SpamdTimeout=30"},
+      {"main", "SPAMDRETRYAFTER", "0", "nothing"},
+      {"main", "SPAMDRETRYAFTER", "90", "SpamdRetryAfter=90"},
+      {"main", "SPAMDHOSTS", "a, b:784", "SpamdHosts=a:783,b:784"},
+      {"[C]", "SPAMDHOSTS", "None", "SpamdHosts=none"},
+      {"[C]", "SPAMDHOSTS", "host:99999",
+       "13 Type mismatch: [C] SPAMDHOSTS \"host:99999\": host entry 1 \"host:99999\" is no host or host:port: its port 99999 is outside 1 to 65535"},
+      {"main", "QUARANTINEDAYS", "14", "QuarantineDays=14"},
+      {"main", "QUARANTINEDAYS", "2 weeks", "13 Type mismatch: QUARANTINEDAYS \"2 weeks\" is not a whole number"},
+      {"main", "SALEARNEXE", "C:\\learn.exe", "SaLearnExe=C:\\learn.exe"},
+      {"main", "SCANLOGPATH", "%ProgramData%\\log", "ScanLogPath=%ProgramData%\\log"},  // expanded by the loader
+  };
+  for (const auto& c : cases) {
+    const ConfigKey* key = FindConfigKey(c.key);
+    ASSERT_NE(key, nullptr) << c.key;
+    const bool connector = std::string(c.section) == "[C]";
+    PluginOptions options = MainOptions();
+    std::string taken;
+    try {
+      key->set(options, c.value, connector ? "[C] " : "", connector);
+      taken = Changes(options);
+    } catch (const SettingError& error) {
+      taken = std::to_string(error.Number()) + " " + error.Description();
+      EXPECT_STREQ(error.Key().c_str(), key->name) << "an error names its own key";
+    }
+    EXPECT_EQ(taken, c.taken) << c.section << " " << c.key << "=" << c.value;
+  }
+}
+
+// Where each key does something: the policy's keys and the filter's own in
+// both kinds of section, the folders and programs in the main one alone.
+TEST(ConfigKeys, EachKeyBelongsInItsSections) {
+  std::string main, connector;
+  for (const ConfigKey& key : ConfigKeys()) {
+    if (BelongsIn(key, false)) main += std::string(main.empty() ? "" : " ") + key.name;
+    if (BelongsIn(key, true)) connector += std::string(connector.empty() ? "" : " ") + key.name;
+  }
+  EXPECT_EQ(main,
+            "QUARANTINE MAXMESSAGESIZE KEEPORIGINAL SPAMSCORE HIGHSCORE HIGHSCOREACTION TESTMODE QUARANTINEPATH SPAMASSASSINEXE "
+            "SPAMASSASSINRULESPATH TEMPPATH SCANTIMELIMIT SPAMDHOSTS SPAMDTIMEOUT SPAMDRETRYAFTER QUARANTINEDAYS SALEARNEXE SCANLOGPATH");
+  EXPECT_EQ(connector,
+            "QUARANTINE MAXMESSAGESIZE KEEPORIGINAL SPAMSCORE HIGHSCORE HIGHSCOREACTION TESTMODE BYPASS SPAMASSASSINRULESPATH "
+            "SCANTIMELIMIT SPAMDHOSTS SPAMDTIMEOUT");
+  EXPECT_EQ(FindConfigKey("SPAMDRETRY"), nullptr);
+}
+
+}  // namespace
+}  // namespace saplugin
