@@ -63,22 +63,5 @@ TEST(Conversions, DigitsAreReadWithinTheirCount) {
   for (const auto& [text, most, want] : cases) EXPECT_EQ(ReadDigits(text, most).value_or(-1), want) << text;
 }
 
-// A setting's error names its key apart from its text, which names it with its section.
-TEST(Conversions, ASettingsErrorNamesItsKey) {
-  const std::tuple<std::function<void()>, const char*, const char*> cases[] = {
-      {[] { ToScore("6,5", "SPAMSCORE", "[Connector C] "); }, "SPAMSCORE", "Type mismatch: [Connector C] SPAMSCORE \"6,5\" is not a score"},
-      {[] { ToInteger16("70000", "QUARANTINE"); }, "QUARANTINE", "Overflow: QUARANTINE \"70000\" is outside"},
-      {[] { ParseSpamdHosts("a:b", "[Connector C] "); }, "SPAMDHOSTS", "Type mismatch: [Connector C] SPAMDHOSTS \"a:b\": host entry 1"},
-  };
-  for (const auto& [convert, key, text] : cases) {
-    try {
-      convert();
-      ADD_FAILURE() << key;
-    } catch (const SettingError& error) {
-      EXPECT_EQ(error.Key() + " " + error.Description().substr(0, std::string(text).size()), std::string(key) + " " + text);
-    }
-  }
-}
-
 }  // namespace
 }  // namespace saplugin

@@ -413,18 +413,6 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
   unsetenv("SAPLUGIN_REGISTRY");
 }
 
-// A score setting is a decimal of at most nine digits either side of its point, or error 13.
-TEST(Conversions, ScoresArePlainDecimals) {
-  const std::pair<const char*, const char*> scores[] = {{"6.5", "6.500"}, {"1.123456789", "1.123"}, {"1.1234567891", "error 13"}, {"6,5", "error 13"}};
-  for (const auto& [text, want] : scores) {
-    EXPECT_EQ(Result([&] {
-                char shown[32];
-                std::snprintf(shown, sizeof shown, "%.3f", ToScore(text, "SPAMSCORE"));
-                return std::string(shown);
-              }), want) << text;
-  }
-}
-
 // A line that none of the day's files takes is named whole in the error, with each file's reason.
 TEST(ScanLog, ALineNoFileTakesIsNamedWithEachFilesReason) {
   TempFolder folder;
