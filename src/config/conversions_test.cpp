@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/spamd_hosts.h"
-
 #include <cstdio>
-#include <functional>
 #include <tuple>
 
 namespace saplugin {
