@@ -2,13 +2,16 @@
 
 // A platform held in memory: a MemoryFileSystem, one registry string value
 // (the mail server's data directory), numbered GUIDs, and the event-log
-// entries kept in a list. What it cannot stand for (processes, connections,
-// INI files) throws.
+// entries kept in a list, INI files read from the file system. What it cannot
+// stand for (processes, connections) throws.
 
 #include <cstring>
+#include <map>
+#include <sstream>
 
 #include "memory_file_system.h"
 #include "platform/forwarding_file_system.h"
+#include "platform/posix/profile_file.h"
 
 namespace saplugin::test {
 
@@ -30,7 +33,8 @@ class MemoryPlatform : public Platform {
   std::string ExecutableDirectory() override { return "C:\\Program"; }
   void LogEvent(EventLevel level, const std::string& text) override { events.push_back({level, text}); }
   std::string AccountName() override { return account; }
-  std::string EnvironmentValue(const std::string&) override { return ""; }
+  std::map<std::string, std::string> environment;
+  std::string EnvironmentValue(const std::string& name) override { return environment.count(name) ? environment[name] : ""; }
   std::unique_ptr<ChildProcess> StartHidden(const std::string&) override { throw Error(2, "memory", "no processes here"); }
   std::unique_ptr<Connection> Connect(const std::string&, std::uint16_t, Milliseconds) override { throw Error(10061, "memory", "no network here"); }
   void PumpEvents() override {}
@@ -48,10 +52,19 @@ class MemoryPlatform : public Platform {
     return kStatusSuccess;
   }
   long CloseRegistryKey(RegistryKey) override { return kStatusSuccess; }
-  std::uint32_t ReadProfileString(const std::string&, const std::string&, const std::string&, char*, std::uint32_t, const std::string&) override {
-    throw Error(2, "memory", "no INI files here");
+  // INI files in the memory file system, read by the POSIX build's text rules.
+  std::uint32_t ReadProfileString(const std::string& section, const std::string& key, const std::string& default_value, char* buffer,
+                                  std::uint32_t size, const std::string& file) override {
+    std::istringstream text(fs.Bytes(file));
+    std::string value;
+    value = FindProfileValue(text, section, key, &value) ? CutProfileValue(value, size) : default_value.substr(0, size - 1);
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return static_cast<std::uint32_t>(value.size());
   }
-  std::vector<std::string> ReadProfileKeyNames(const std::string&, const std::string&) override { return {}; }
+  std::vector<std::string> ReadProfileKeyNames(const std::string& section, const std::string& file) override {
+    std::istringstream text(fs.Bytes(file));
+    return ProfileKeyNames(text, section);
+  }
   long CreateGuid(Guid* guid) override {
     *guid = Guid{++guids, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 0}};
     return 0;

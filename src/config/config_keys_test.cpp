@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "memory_platform.h"
+
 #include "config/conversions.h"
+#include "config/load_options.h"
 #include "config/spamd_hosts.h"
 
 namespace saplugin {
@@ -20,8 +23,7 @@ PluginOptions MainOptions() {
 std::string Score(const std::optional<double>& score) { return score ? std::to_string(*score).substr(0, 4) : "none"; }
 
 // Every option that differs from the start, so that a key that sets the wrong one shows.
-std::string Changes(const PluginOptions& o) {
-  const PluginOptions s = MainOptions();
+std::string Changes(const PluginOptions& o, const PluginOptions& s = MainOptions()) {
   std::string hosts;
   for (const SpamdHost& host : o.SpamdHosts) hosts += (hosts.empty() ? "" : ",") + SpamdHostName(host);
   std::string text;
@@ -37,7 +39,9 @@ std::string Changes(const PluginOptions& o) {
   add(o.SpamdTimeout != s.SpamdTimeout, "SpamdTimeout=" + std::to_string(o.SpamdTimeout));
   add(o.SpamdRetryAfter != s.SpamdRetryAfter, "SpamdRetryAfter=" + std::to_string(o.SpamdRetryAfter));
   add(o.ScanLogPath != s.ScanLogPath, "ScanLogPath=" + o.ScanLogPath);
-  add(o.SpamdHosts.size() != s.SpamdHosts.size() || hosts != "spamd1:783", "SpamdHosts=" + (hosts.empty() ? "none" : hosts));
+  std::string start;
+  for (const SpamdHost& host : s.SpamdHosts) start += (start.empty() ? "" : ",") + SpamdHostName(host);
+  add(hosts != start, "SpamdHosts=" + (hosts.empty() ? "none" : hosts));
   add(o.QuarantineDays != s.QuarantineDays, "QuarantineDays=" + std::to_string(o.QuarantineDays));
   add(o.SaLearnExe != s.SaLearnExe, "SaLearnExe=" + o.SaLearnExe);
   add(o.SpamScore != s.SpamScore, "SpamScore=" + Score(o.SpamScore));
@@ -45,6 +49,7 @@ std::string Changes(const PluginOptions& o) {
   add(o.HighScoreAction != s.HighScoreAction, "HighScoreAction=" + (o.HighScoreAction ? std::to_string(*o.HighScoreAction) : "none"));
   add(o.Bypass != s.Bypass, "Bypass");
   add(o.TestMode != s.TestMode, "TestMode");
+  add(o.ConnectorSection != s.ConnectorSection, "ConnectorSection=" + o.ConnectorSection);
   return text.empty() ? "nothing" : text;
 }
 
@@ -129,6 +134,71 @@ TEST(ConfigKeys, EachKeyBelongsInItsSections) {
             "QUARANTINE MAXMESSAGESIZE KEEPORIGINAL SPAMSCORE HIGHSCORE HIGHSCOREACTION TESTMODE BYPASS SPAMASSASSINRULESPATH "
             "SCANTIMELIMIT SPAMDHOSTS SPAMDTIMEOUT");
   EXPECT_EQ(FindConfigKey("SPAMDRETRY"), nullptr);
+}
+
+// A whole configuration file as a run loads it, in memory: the main section
+// ("|" stands for a line break), the section of the run's connector SMTP, what
+// the options hold after, and the event-log entries (or the error).
+TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
+  const struct {
+    const char* main;
+    const char* connector;
+    const char* loaded;
+  } cases[] = {
+      {nullptr, nullptr, "no file | Error: Can't run SpamAssassin because no plugin config file at path: C:\\Program"},
+      {"QUARANTINE=1", nullptr, "nothing | Warning: Turning off quarantining for SpamAssassin because no path set in config file"},
+      {"QUARANTINE=1|QUARANTINEPATH=C:\\Q", nullptr, "Quarantine=1 QuarantinePath=C:\\Q\\ (Messages made)"},
+      {"QUARANTINEPATH=C:\\Gone", nullptr, "error 20001 Quantine path is not a valid directory. | Error: Quantine path is not a valid directory."},
+      // The first key that does not convert stops the load, before any folder is looked at.
+      {"QUARANTINE=x|SPAMSCORE=y|QUARANTINEPATH=C:\\Gone", nullptr, "error 13 Type mismatch: QUARANTINE \"x\" is not a whole number"},
+      {"TEMPPATH=C:\\T|SPAMDHOSTS=a:1|SPAMDTIMEOUT=0", nullptr, "TempPath=C:\\T\\ SpamdHosts=a:1 | Warning: Turning off"},
+      {"SCANLOGPATH=%LOGS%\\scans|QUARANTINEPATH=C:\\Q", nullptr, "QuarantinePath=C:\\Q\\ ScanLogPath=C:\\Logs\\scans\\ (Messages made)"},
+      {"SCANLOGPATH=%NOPE%\\scans|QUARANTINEPATH=C:\\Q", nullptr,
+       "QuarantinePath=C:\\Q\\ (Messages made) | Warning: The scan log is off for this run: SCANLOGPATH \"%NOPE%\\scans\" names the environment "
+       "variable NOPE, which is not set"},
+      // The connector's section, over the main one; its name in any letter case.
+      {"QUARANTINEPATH=C:\\Q|SPAMSCORE=5", "[connector smtp]|QUARANTINE=2|SPAMSCORE=", "Quarantine=2 QuarantinePath=C:\\Q\\ SpamScore=5.00 "
+                                                                                      "ConnectorSection=Connector SMTP (Messages made)"},
+      {"QUARANTINE=1", "[Connector SMTP]|QUARANTINE=2", "ConnectorSection=Connector SMTP | Warning: Turning off"},
+      {"QUARANTINEPATH=C:\\Q", "[Connector Other]|BYPASS=1", "QuarantinePath=C:\\Q\\ (Messages made)"},
+      {"QUARANTINEPATH=C:\\Q|BYPASS=1", "[Connector SMTP]|BYPASS=1", "QuarantinePath=C:\\Q\\ Bypass ConnectorSection=Connector SMTP (Messages made)"},
+      // A main section's key in the connector's is no key of it.
+      {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|TEMPPATH=C:\\T|QUARANTINEDAYS=x", "QuarantinePath=C:\\Q\\ (Messages made)"},
+      {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|SPAMDTIMEOUT=9|SPAMDHOSTS=none",
+       "QuarantinePath=C:\\Q\\ SpamdTimeout=9 ConnectorSection=Connector SMTP (Messages made)"},
+      {"SPAMDHOSTS=a", "[Connector SMTP]|SPAMDHOSTS=b,c:784", "SpamdHosts=b:783,c:784 ConnectorSection=Connector SMTP | Warning: Turning off"},
+      {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|SCANTIMELIMIT=1 0",
+       "error 13 Type mismatch: [Connector SMTP] SCANTIMELIMIT \"1 0\" is not a whole number (Messages made)"},
+  };
+  for (const auto& c : cases) {
+    test::MemoryPlatform platform;
+    platform.fs.AddFolder("C:\\Q");
+    platform.environment["LOGS"] = "C:\\Logs";
+    const auto lines = [](std::string text) {
+      for (std::size_t at; (at = text.find('|')) != std::string::npos;) text.replace(at, 1, "\r\n");
+      return text + "\r\n";
+    };
+    if (c.main != nullptr) {
+      platform.fs.Put(ConfigFile(platform), lines(std::string("[SPAMASSASSIN Plugin Config]|") + c.main) + (c.connector ? lines(c.connector) : ""));
+    }
+    PluginOptions options;
+    std::string loaded;
+    try {
+      if (LoadOptions(platform, options)) {
+        LoadConnectorOptions(platform, ConfigFile(platform), "SMTP", options);
+        loaded = Changes(options, PluginOptions());
+      } else {
+        loaded = "no file";
+      }
+    } catch (const Error& error) {
+      loaded = "error " + std::to_string(error.Number()) + " " + error.Description();
+    }
+    if (platform.fs.FolderExists("C:\\Q\\Messages")) loaded += " (Messages made)";
+    for (const auto& entry : platform.events) {
+      loaded += std::string(" | ") + (entry.level == EventLevel::kError ? "Error: " : "Warning: ") + entry.text;
+    }
+    EXPECT_EQ(loaded.substr(0, std::string(c.loaded).size()), c.loaded) << (c.main ? c.main : "no file") << " / " << (c.connector ? c.connector : "");
+  }
 }
 
 }  // namespace

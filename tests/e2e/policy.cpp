@@ -23,17 +23,10 @@ std::vector<PolicyCase> Table() {
       {"TestModeYesStopsEveryRun", kBoth, "TESTMODE=yes", "", kSpam, "", O::kLeft, "-", "", 2, kBad + "TESTMODE \"yes\" is not 0 or 1"},
       {"BypassOnInAConnectorSectionStopsItsRuns", kBoth, "", "[Connector {connector}]\r\nBYPASS=on\r\n", kSpam, "", O::kLeft, "-", "", 2,
        kBad + "[Connector {connector}] BYPASS \"on\" is not 0 or 1"},
-      // Connector sections.
+      // Connector sections (which section a load takes, and which keys: the unit tables).
       {"ConnectorSectionOverridesTheMainOne", kBoth, "", "[Connector {connector}]\r\nQUARANTINE=2\r\n", kSpam, "", O::kDeleted,
        "spam deleted 1000.0", "", 0, ""},
-      {"ConnectorSectionInAnotherLetterCase", kBoth, "", "[connector {CONNECTOR}]\r\nQUARANTINE=2\r\n", kSpam, "", O::kDeleted,
-       "spam deleted 1000.0", "", 0, ""},
-      {"AnotherConnectorsSectionDoesNotApply", kBoth, "", "[Connector Other]\r\nQUARANTINE=2\r\nBYPASS=1\r\n", kSpam, "", O::kQuarantined,
-       "spam quarantined 1000.0", "", 0, ""},
       {"ConnectorBypassPassesUnscanned", kBoth, "", "[Connector {connector}]\r\nBYPASS=1\r\n", kSpam, "", O::kLeft, " bypassed ", "", 0, ""},
-      {"BypassInTheMainSectionIsNoBypass", kLinux, "BYPASS=1", "", kSpam, "", O::kQuarantined, "spam quarantined 1000.0", "", 0, ""},
-      {"ConnectorScoreBandOverTheMainOne", kLinux, "SPAMSCORE=5", "[Connector {connector}]\r\nSPAMSCORE=3.5\r\nQUARANTINE=2\r\n", ham, "score 3.5",
-       O::kDeleted, "spam deleted 3.5", "", 0, ""},
       // "none" takes the main section's key away for the connector.
       {"ConnectorWithoutTheMainScoreBand", kBoth, "SPAMSCORE=5 QUARANTINE=2", "[Connector {connector}]\r\nSPAMSCORE=none\r\n", ham, "score 6",
        O::kTagged, "clean tagged 6", "", 0, ""},
