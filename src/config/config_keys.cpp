@@ -27,27 +27,27 @@ std::optional<double> ScoreOrNone(const std::string& value, const char* key, con
 // Captureless lambdas, one a key: the table reads as the list of keys.
 const ConfigKey kTable[] = {
     {"QUARANTINE", kEverySection, true,
-     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { return o.Quarantine = ToInteger16(v, "QUARANTINE", label), true; }},
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { o.Quarantine = ToInteger16(v, "QUARANTINE", label); }},
     {"MAXMESSAGESIZE", kEverySection, true,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
-       return o.MaxMessageSize = ToInteger32(v, "MAXMESSAGESIZE", label), true;
+       o.MaxMessageSize = ToInteger32(v, "MAXMESSAGESIZE", label);
      }},
     // Only "1" keeps: sacheck warns of any other value.
-    {"KEEPORIGINAL", kEverySection, true, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.KeepOriginal = v == "1", true; }},
+    {"KEEPORIGINAL", kEverySection, true, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.KeepOriginal = v == "1"; }},
     {"SPAMSCORE", kEverySection, true,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
-       return o.SpamScore = ScoreOrNone(v, "SPAMSCORE", label, connector), true;
+       o.SpamScore = ScoreOrNone(v, "SPAMSCORE", label, connector);
      }},
     {"HIGHSCORE", kEverySection, true,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
-       return o.HighScore = ScoreOrNone(v, "HIGHSCORE", label, connector), true;
+       o.HighScore = ScoreOrNone(v, "HIGHSCORE", label, connector);
      }},
     {"HIGHSCOREACTION", kEverySection, true,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
-       return o.HighScoreAction = ToInteger16(v, "HIGHSCOREACTION", label), true;
+       o.HighScoreAction = ToInteger16(v, "HIGHSCOREACTION", label);
      }},
     {"TESTMODE", kEverySection, true, [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
-       return o.TestMode = ToSwitch(v, "TESTMODE", label), true;
+       o.TestMode = ToSwitch(v, "TESTMODE", label);
      }},
     // Passing mail unscanned is a connector's matter alone; in the main
     // section the value is still checked, since "BYPASS=yes" is meant as something.
@@ -55,38 +55,36 @@ const ConfigKey kTable[] = {
      [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
        const bool bypass = ToSwitch(v, "BYPASS", label);
        if (connector) o.Bypass = bypass;
-       return connector;
      }},
-    {"QUARANTINEPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.QuarantinePath = v, true; }},
-    {"SPAMASSASSINEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.SpamAssassinExe = v, true; }},
+    {"QUARANTINEPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.QuarantinePath = v; }},
+    {"SPAMASSASSINEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.SpamAssassinExe = v; }},
     {"SPAMASSASSINRULESPATH", kEverySection, false,
-     [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.SpamAssassinRulesPath = v, true; }},
-    {"TEMPPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.TempPath = v, true; }},
+     [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.SpamAssassinRulesPath = v; }},
+    {"TEMPPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.TempPath = v; }},
     {"SCANTIMELIMIT", kEverySection, false,
-     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { return o.ScanTimeLimit = ToSeconds(v, "SCANTIMELIMIT", label), true; }},
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { o.ScanTimeLimit = ToSeconds(v, "SCANTIMELIMIT", label); }},
     // "none" in a connector's section: no pool, the batch file's filter.
     {"SPAMDHOSTS", kEverySection, false,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool connector) {
        if (connector && SameIgnoringCase(v, "none")) o.SpamdHosts.clear();
        else o.SpamdHosts = ParseSpamdHosts(v, label);
-       return true;
      }},
     // 0 or less: the default.
     {"SPAMDTIMEOUT", kEverySection, false,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
        const std::int32_t seconds = ToSeconds(v, "SPAMDTIMEOUT", label);
-       return o.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout, true;
+       o.SpamdTimeout = seconds > 0 ? seconds : kDefaultSpamdTimeout;
      }},
     {"SPAMDRETRYAFTER", kInMainSection, false,
      [](PluginOptions& o, const std::string& v, const std::string& label, bool) {
        const std::int32_t seconds = ToSeconds(v, "SPAMDRETRYAFTER", label);
-       return o.SpamdRetryAfter = seconds > 0 ? seconds : kDefaultSpamdRetryAfter, true;
+       o.SpamdRetryAfter = seconds > 0 ? seconds : kDefaultSpamdRetryAfter;
      }},
     {"QUARANTINEDAYS", kInMainSection, false,
-     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { return o.QuarantineDays = ToInteger32(v, "QUARANTINEDAYS", label), true; }},
-    {"SALEARNEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.SaLearnExe = v, true; }},
+     [](PluginOptions& o, const std::string& v, const std::string& label, bool) { o.QuarantineDays = ToInteger32(v, "QUARANTINEDAYS", label); }},
+    {"SALEARNEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.SaLearnExe = v; }},
     // As written: the loader expands its variables, with the platform's environment.
-    {"SCANLOGPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { return o.ScanLogPath = v, true; }},
+    {"SCANLOGPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.ScanLogPath = v; }},
 };
 
 }  // namespace

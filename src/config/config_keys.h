@@ -22,10 +22,10 @@ struct ConfigKey {
   bool policy;
   // Sets the key's value (trimmed, never empty: an empty value sets nothing)
   // into options. label names a connector's section in an error
-  // ("[Connector SMTP] "); connector says which kind of section it stands in.
-  // Answers whether it set anything. Throws SettingError for a value that
-  // does not convert.
-  bool (*set)(PluginOptions& options, const std::string& value, const std::string& label, bool connector);
+  // ("[Connector SMTP] "); connector says which kind of section it stands in
+  // (a key sets nothing where it does not belong). Throws SettingError for a
+  // value that does not convert.
+  void (*set)(PluginOptions& options, const std::string& value, const std::string& label, bool connector);
 };
 
 // Every key, in the order a load reads them (the first bad one stops it):

@@ -107,7 +107,9 @@ bool LoadKeys(Platform& platform, const std::string& file, const std::string& se
   for (const ConfigKey& key : ConfigKeys()) {
     if (!wanted(key, connector) || !Listed(names, key.name)) continue;
     const std::string value = ReadWholeSetting(platform, file, section, key.name);
-    if (!value.empty() && key.set(options, value, label, connector)) found = true;
+    if (value.empty()) continue;
+    key.set(options, value, label, connector);
+    found = found || BelongsIn(key, connector);
   }
   return found;
 }
