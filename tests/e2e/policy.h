@@ -9,8 +9,7 @@ namespace saplugin {
 
 // One case: its name and builds; the working configuration's changes (as
 // Sandbox::Configure takes them); more of the file's text after the main
-// section ("{connector}" stands for the sandbox's connector, "{CONNECTOR}"
-// for it in capitals); the message; the stand-in filter's directives (empty:
+// section ("{connector}" stands for the sandbox's connector); the message; the stand-in filter's directives (empty:
 // none) or "real-filter" for SpamAssassin itself; what becomes of the
 // message; the scan log's verdict and outcome, and the start of its reason;
 // the exit status; and the start of the one entry expected (empty: none).
