@@ -49,11 +49,11 @@ TEST(PolicyCheck, TheKeysByTheirLinesAndEachSectionsPolicy) {
        "FAIL|line 7|[Connector SMTP] SPAMDHOSTS=none scans through SPAMASSASSINEXE, but C:\\SA\\sa.exe is no program"},
       {"BYPASS=1", "", "5.0", "WARNING|line 2|" + main + "BYPASS does nothing in the main section"},
       {"SPAMSCORE=6.5|HIGHSCORE=15|HIGHSCOREACTION=2|MAXMESSAGESIZE=1000",
-       "[connector SMTP]|SPAMSCORE=8|TESTMODE=1|SPAMDTIMEOUT=9|[Connector Other]|BYPASS=1", "5.0",
+       "[connector SMTP]|SPAMSCORE=8|TESTMODE=1|SPAMDTIMEOUT=9|SPAMDHOSTS=b|KEEPORIGINAL=0|[Connector Other]|BYPASS=1", "5.0",
        "OK|policy, main|spam at score 6.5 or more (by the flag without a score); spam -> quarantined; high score 15 -> deleted; clean -> tagged; "
        "over 1000 bytes unscanned\n"
        "WARNING|policy, [connector SMTP]|spam at score 8 or more (by the flag without a score); spam -> quarantined; high score 15 -> deleted; "
-       "clean -> tagged; over 1000 bytes unscanned; its own SPAMDTIMEOUT (test mode): messages are scanned and logged as what would be done, and "
+       "clean -> tagged; over 1000 bytes unscanned; its own SPAMDHOSTS, SPAMDTIMEOUT (test mode): messages are scanned and logged as what would be done, and "
        "left as they arrive\nOK|policy, [Connector Other]|passed unscanned (bypassed)"},
       {"", "[Connector SMTP]|QUARANTINE=2|spamscore=6,5", "5.0",
        "FAIL|line 6|Type mismatch: [Connector SMTP] SPAMSCORE \"6,5\" is not a score (a number such as 8 or 6.5, with a point): every run of "

@@ -151,6 +151,7 @@ TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
       {"QUARANTINEPATH=C:\\Gone", nullptr, "error 20001 Quantine path is not a valid directory. | Error: Quantine path is not a valid directory."},
       // The first key that does not convert stops the load, before any folder is looked at.
       {"QUARANTINE=x|SPAMSCORE=y|QUARANTINEPATH=C:\\Gone", nullptr, "error 13 Type mismatch: QUARANTINE \"x\" is not a whole number"},
+      {"BYPASS=yes", nullptr, "error 13 Type mismatch: BYPASS \"yes\" is not 0 or 1"},  // checked, though it does nothing here
       {"TEMPPATH=C:\\T|SPAMDHOSTS=a:1|SPAMDTIMEOUT=0", nullptr, "TempPath=C:\\T\\ SpamdHosts=a:1 | Warning: Turning off"},
       {"SCANLOGPATH=%LOGS%\\scans|QUARANTINEPATH=C:\\Q", nullptr, "QuarantinePath=C:\\Q\\ ScanLogPath=C:\\Logs\\scans\\ (Messages made)"},
       {"SCANLOGPATH=%NOPE%\\scans|QUARANTINEPATH=C:\\Q", nullptr,
