@@ -140,6 +140,7 @@ TEST(ConfigKeys, EachKeyBelongsInItsSections) {
 // ("|" stands for a line break), the section of the run's connector SMTP, what
 // the options hold after, and the event-log entries (or the error).
 TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
+  const std::string long_pool = "[Connector SMTP]|SPAMDHOSTS=" + std::string(32768, 'h');
   const struct {
     const char* main;
     const char* connector;
@@ -168,6 +169,7 @@ TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
       {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|SPAMDTIMEOUT=9|SPAMDHOSTS=none",
        "QuarantinePath=C:\\Q\\ SpamdTimeout=9 ConnectorSection=Connector SMTP (Messages made)"},
       {"SPAMDHOSTS=a", "[Connector SMTP]|SPAMDHOSTS=b,c:784", "SpamdHosts=b:783,c:784 ConnectorSection=Connector SMTP | Warning: Turning off"},
+      {"SPAMDHOSTS=a", long_pool.c_str(), "error 6 Overflow: [Connector SMTP] SPAMDHOSTS is longer than 32767 characters"},
       {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|SCANTIMELIMIT=1 0",
        "error 13 Type mismatch: [Connector SMTP] SCANTIMELIMIT \"1 0\" is not a whole number (Messages made)"},
   };
