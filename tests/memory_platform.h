@@ -34,6 +34,12 @@ class MemoryPlatform : public Platform {
   void LogEvent(EventLevel level, const std::string& text) override { events.push_back({level, text}); }
   std::string AccountName() override { return account; }
   std::map<std::string, std::string> environment;
+  // Writes the configuration file beside the program: its lines, "|" standing
+  // for each line break, as Windows editors end them.
+  void PutConfiguration(std::string lines) {
+    for (std::size_t at; (at = lines.find('|')) != std::string::npos;) lines.replace(at, 1, "\r\n");
+    fs.Put(ExecutableDirectory() + "\\spamassassinconfig.ini", lines + "\r\n");
+  }
   std::string EnvironmentValue(const std::string& name) override { return environment.count(name) ? environment[name] : ""; }
   std::unique_ptr<ChildProcess> StartHidden(const std::string&) override { throw Error(2, "memory", "no processes here"); }
   std::unique_ptr<Connection> Connect(const std::string&, std::uint16_t, Milliseconds) override { throw Error(10061, "memory", "no network here"); }

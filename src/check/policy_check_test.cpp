@@ -71,16 +71,12 @@ TEST(PolicyCheck, TheKeysByTheirLinesAndEachSectionsPolicy) {
   for (const auto& c : cases) {
     test::MemoryPlatform platform;
     platform.fs.AddFolder("C:\\Q");
-    const auto lines = [](std::string text) {
-      for (std::size_t at; (at = text.find('|')) != std::string::npos;) text.replace(at, 1, "\r\n");
-      return text.empty() ? text : text + "\r\n";
-    };
     const std::string file = ConfigFile(platform);
     const std::string sections = c.sections;
     // A file that starts with a key has it before any section.
     const bool before = !sections.empty() && sections[0] != '[';
     const std::string keys = std::string(c.main) + (*c.main ? "|" : "") + "QUARANTINE=1|QUARANTINEPATH=C:\\Q";
-    platform.fs.Put(file, before ? lines(sections) : lines("[SPAMASSASSIN Plugin Config]|" + keys) + lines(sections));
+    platform.PutConfiguration(before ? sections : "[SPAMASSASSIN Plugin Config]|" + keys + (sections.empty() ? "" : "|" + sections));
     PluginOptions options;
     std::string shown;
     try {

@@ -177,13 +177,8 @@ TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
     test::MemoryPlatform platform;
     platform.fs.AddFolder("C:\\Q");
     platform.environment["LOGS"] = "C:\\Logs";
-    const auto lines = [](std::string text) {
-      for (std::size_t at; (at = text.find('|')) != std::string::npos;) text.replace(at, 1, "\r\n");
-      return text + "\r\n";
-    };
-    if (c.main != nullptr) {
-      platform.fs.Put(ConfigFile(platform), lines(std::string("[SPAMASSASSIN Plugin Config]|") + c.main) + (c.connector ? lines(c.connector) : ""));
-    }
+    const std::string connector = c.connector != nullptr ? std::string("|") + c.connector : "";
+    if (c.main != nullptr) platform.PutConfiguration(std::string("[SPAMASSASSIN Plugin Config]|") + c.main + connector);
     PluginOptions options;
     std::string loaded;
     try {
