@@ -25,22 +25,6 @@ std::string LargeSpam(std::size_t size) {
   return message;
 }
 
-// The id of the one entry in the quarantine whose record names the message, or "".
-std::string IdOf(const Sandbox& box, const std::string& name) {
-  if (!fs::exists(box.quarantine + "/Messages")) return "";
-  for (const std::string& file : FilesIn(box.quarantine + "/Messages")) {
-    if (file.size() == 36 && file.substr(32) == ".INF" && Has(ReadFile(box.quarantine + "/Messages/" + file), ("message=" + name + "\r").c_str())) {
-      return file.substr(0, 32);
-    }
-  }
-  return "";
-}
-
-std::vector<std::string> EntryFiles(const Sandbox& box, const std::string& id) {
-  return {box.quarantine + "/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".SA",
-          box.quarantine + "/Messages/" + id + ".INF"};
-}
-
 int Start(Sandbox& box, const std::vector<std::string>& words, const std::string& program, const std::string& log) {
   std::vector<std::string> line{box.bin + "/" + program};
   line.insert(line.end(), words.begin(), words.end());
