@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -161,7 +162,8 @@ struct Sandbox {
     std::istringstream words(changes);
     for (std::string word; words >> word;) {
       const std::string value = word.substr(word.find('=') + 1);
-      settings[word.substr(0, word.find('='))] = value[0] == '{' ? Native(Expand(value, {{"{box}", folder.path}, {"{bin}", bin}, {"{inbound}", inbound}})) : value;
+      const std::string marked = Expand(value, {{"{box}", folder.path}, {"{bin}", bin}, {"{inbound}", inbound}});
+      settings[word.substr(0, word.find('='))] = marked == value ? value : Native(marked);
     }
     std::string text = "; written by the tests\r\n\r\n[SPAMASSASSIN Plugin Config]\r\n";
     for (const auto& [key, value] : settings) text += value == "-" ? "" : key + "=" + value + "\r\n";
@@ -221,6 +223,18 @@ struct Sandbox {
   std::vector<std::string> wine_events, mounts;
   std::vector<std::string> tracer;  // a program that runs the one under test, with its words
 };
+
+// Configures the box with the settings and a filter that gives each message the
+// score its X-Score field names, flagged from 5, with the rules SPAM_RULE and
+// COMMON for spam and COMMON for the rest.
+inline void ConfigureScoreFilter(Sandbox& box, const std::string& settings) {
+  WriteFile(box.folder / "filter.sh", "#!/bin/sh\nm=$(cat)\ns=$(printf '%s' \"$m\" | sed -n 's/^X-Score: *//p' | head -1)\n"
+                                      "if [ \"${s%%.*}\" -ge 5 ]; then printf 'X-Spam-Flag: YES\\r\\nX-Spam-Status: Yes, score=%s required=5.0 "
+                                      "tests=SPAM_RULE,COMMON\\r\\n' \"$s\"; else printf 'X-Spam-Status: No, score=%s required=5.0 "
+                                      "tests=COMMON\\r\\n' \"$s\"; fi\nprintf '%s\\r\\n' \"$m\"\n");
+  chmod((box.folder / "filter.sh").c_str(), 0755);
+  box.Configure("SPAMASSASSINEXE={box}/filter.sh " + settings);
+}
 
 // The files of a quarantine entry: its pickup file, then in Messages its message, the filter's output and its record.
 inline std::vector<std::string> EntryFiles(const Sandbox& box, const std::string& id) {

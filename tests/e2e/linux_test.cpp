@@ -57,13 +57,7 @@ std::string Chromium(const Sandbox& box, const std::vector<std::string>& words) 
 TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText) {
   ASSERT_TRUE(Exists("/usr/bin/chromium")) << "scripts/test installs Chromium";
   Sandbox box;
-  // A filter that gives each message the score its X-Score field names.
-  WriteFile(box.folder / "filter.sh", "#!/bin/sh\nm=$(cat)\ns=$(printf '%s' \"$m\" | sed -n 's/^X-Score: *//p' | head -1)\n"
-                                      "if [ \"${s%%.*}\" -ge 5 ]; then printf 'X-Spam-Flag: YES\\r\\nX-Spam-Status: Yes, score=%s required=5.0 "
-                                      "tests=SPAM_RULE,COMMON\\r\\n' \"$s\"; else printf 'X-Spam-Status: No, score=%s required=5.0 "
-                                      "tests=COMMON\\r\\n' \"$s\"; fi\nprintf '%s\\r\\n' \"$m\"\n");
-  chmod((box.folder / "filter.sh").c_str(), 0755);
-  box.Configure("SPAMASSASSINEXE={box}/filter.sh MAXMESSAGESIZE=2000");
+  ConfigureScoreFilter(box, "MAXMESSAGESIZE=2000");
   const std::string hostile = "<script>document.title='pwned'</script><img src=x onerror=\"document.title='pwned'\">";
   const char* const scores[] = {"0.0", "4.2", "4.5", "3.0", "6.0", "12.0", "-1.0", "2.0", "4.9", "7.5"};
   for (int i = 0; i < 10; ++i) {

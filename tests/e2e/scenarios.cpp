@@ -286,13 +286,14 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s) {
   const bool flagged = std::regex_search(HeaderOf(output), std::regex("(^|\n)X-Spam-Flag: YES", std::regex::icase));
   const std::string status = Has(output, "tests=GTUBE") ? " 1000.0 5.0 GTUBE" : Has(output, "tests=none") ? " 0.0 5.0 none" : "   ";
   // SpamAssassin's own score and rules are its to choose.
-  const std::string real = "[a-z]* -?[0-9.]+ [0-9.]* [A-Z_0-9,]+";
-  EXPECT_TRUE(Has(s.setup, "real-filter") ? std::regex_match(said, std::regex(real)) : said == (!scanned ? "   " : (flagged ? "spam" : "clean") + status))
-      << lines.back();
+  const std::string expected = !scanned ? "   " : (flagged ? "spam" : "clean") + status;
+  const std::regex real("[a-z]* -?[0-9.]+ [0-9.]* [A-Z_0-9,]+");
+  EXPECT_TRUE(Has(s.setup, "real-filter") ? std::regex_match(said, real) : said == expected) << lines.back();
   // The reason: a failed filter's exit status, as the row's entry has it; a trap's cause, and what a filter that gave
   // no message did, as the run plan's table has them.
   std::smatch failed;
-  const std::string reason = std::regex_search(s.events, failed, std::regex("failed with exit status (\\d+)")) ? "exit status " + failed[1].str() : "";
+  const bool failure = std::regex_search(s.events, failed, std::regex("failed with exit status (\\d+)"));
+  const std::string reason = failure ? "exit status " + failed[1].str() : "";
   EXPECT_TRUE(s.log == "trap" ? !f[kLogReason].empty() : s.log == "no-message" || f[kLogReason] == reason) << lines.back();
   const std::string& quarantined = f[kLogQuarantineFile];
   EXPECT_EQ(quarantined.empty(), s.log != "quarantined");
@@ -305,7 +306,8 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s) {
   if (from.size() <= kScanLogFieldLimit) {
     EXPECT_EQ(f[kLogFrom], from) << lines.back();
   } else {  // what of its display name fits, and its address whole
-    EXPECT_TRUE(f[kLogFrom].size() <= kScanLogFieldLimit && std::regex_match(f[kLogFrom], std::regex("\"N{150,}\" <j@example\\.com>"))) << f[kLogFrom];
+    EXPECT_LE(f[kLogFrom].size(), kScanLogFieldLimit);
+    EXPECT_TRUE(std::regex_match(f[kLogFrom], std::regex("\"N{150,}\" <j@example\\.com>"))) << f[kLogFrom];
   }
 }
 
