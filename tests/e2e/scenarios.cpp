@@ -285,8 +285,8 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s) {
   const std::string said = f[kLogVerdict] + " " + f[kLogScore] + " " + f[kLogRequired] + " " + f[kLogRules];
   const bool flagged = std::regex_search(HeaderOf(output), std::regex("(^|\n)X-Spam-Flag: YES", std::regex::icase));
   const std::string status = Has(output, "tests=GTUBE") ? " 1000.0 5.0 GTUBE" : Has(output, "tests=none") ? " 0.0 5.0 none" : "   ";
-  // SpamAssassin's own score and rules are its to choose.
   const std::string expected = !scanned ? "   " : (flagged ? "spam" : "clean") + status;
+  // SpamAssassin's own score and rules are its to choose.
   const std::regex real("[a-z]* -?[0-9.]+ [0-9.]* [A-Z_0-9,]+");
   EXPECT_TRUE(Has(s.setup, "real-filter") ? std::regex_match(said, real) : said == expected) << lines.back();
   // The reason: a failed filter's exit status, as the row's entry has it; a trap's cause, and what a filter that gave
