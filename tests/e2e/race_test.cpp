@@ -31,6 +31,13 @@ int Start(Sandbox& box, const std::vector<std::string>& words, const std::string
   return StartProcess(line, box.environment, box.folder / (log + ".err"), box.folder.path, box.folder / (log + ".out"));
 }
 
+// Runs saplugin on the queued message: its exit status and the outcome its scan-log line names ("0 released").
+std::string RunLogged(Sandbox& box, const std::string& name, const std::string& connector = "") {
+  const int status = box.Run({name, connector.empty() ? box.connector : connector}).status;
+  const std::vector<std::string> log = box.ScanLogLines();
+  return std::to_string(status) + " " + (log.empty() ? "(no log)" : ParseCsvLine(log.back())[kLogOutcome]);
+}
+
 // Where the message is: "queue" (both files, as it arrived), "quarantine" (its
 // message file whole there), "both", or what is wrong.
 std::string WhereIs(const Sandbox& box, const std::string& name, const std::string& id, const std::string& message) {
@@ -80,8 +87,7 @@ TEST(QuarantineRace, AReleaseDuringTheQuarantiningRunWaitsForItAndLosesNothing) 
     for (const std::string& file : EntryFiles(box, id)) EXPECT_FALSE(Exists(file)) << context << " " << file;
     ExpectNoStrays(box, name, context);
     // Its next run passes it unscanned, once.
-    EXPECT_EQ(box.Run({name, box.connector}).status, 0) << context;
-    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released") << context;
+    EXPECT_EQ(RunLogged(box, name), "0 released") << context;
     EXPECT_EQ(WhereIs(box, name, "", message), "queue") << context;
     fs::remove(box.messages + "/" + name);
     fs::remove(box.inbound + "/" + name);
@@ -131,8 +137,7 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   fs::remove(box.inbound + "/A.MAI");
   // Another message under the released one's name: scanned (and quarantined), the mark kept.
   box.Queue("A.MAI", kSpam + "Other bytes.\r\n");
-  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
+  EXPECT_EQ(RunLogged(box, "A.MAI"), "0 quarantined");
   EXPECT_TRUE(Exists(mark));
   // A connector whose name and the message's ran together as the marks once did ("Conn_IN_X.MAI").
   box.Queue("IN_X.MAI", kSpam);
@@ -142,24 +147,20 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   fs::create_directories(other + "/Messages");
   WriteFile(other + "/X.MAI", "pickup\r\n");
   WriteFile(other + "/Messages/X.MAI", kSpam);
-  EXPECT_EQ(box.Run({"X.MAI", box.connector + "_IN"}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
+  EXPECT_EQ(RunLogged(box, "X.MAI", box.connector + "_IN"), "0 quarantined");
   EXPECT_TRUE(Exists(box.quarantine + "/Released/" + box.connector + "/IN_X.MAI"));
   // Its own message passes, once.
   box.Queue("A.MAI", released);
-  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released");
+  EXPECT_EQ(RunLogged(box, "A.MAI"), "0 released");
   EXPECT_FALSE(Exists(mark));
-  EXPECT_EQ(box.Run({"A.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
+  EXPECT_EQ(RunLogged(box, "A.MAI"), "0 quarantined");
   // A mark past its day still passes its own message, however late its run comes; sacheck and purge keep it meanwhile.
   ASSERT_EQ(box.Quarantine({"release", "{B}"}).status, 0);
   const std::string old_mark = box.quarantine + "/Released/" + box.connector + "/B.MAI";
   const auto day_ago = fs::file_time_type::clock::now() - std::chrono::hours(25);
   fs::last_write_time(old_mark, day_ago);
   EXPECT_FALSE(Has(box.Run({}, "sacheck").output, "past their day"));
-  EXPECT_EQ(box.Run({"B.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released");
+  EXPECT_EQ(RunLogged(box, "B.MAI"), "0 released");
   // One whose message went elsewhere passes nothing past its day, and goes.
   ASSERT_EQ(box.Quarantine({"release", "{C}"}).status, 0);
   const std::string stale_mark = box.quarantine + "/Released/" + box.connector + "/C.MAI";
@@ -168,8 +169,7 @@ TEST(ReleaseMark, PassesOnlyItsOwnMessageOnce) {
   const RunResult check = box.Run({}, "sacheck");
   EXPECT_TRUE(Has(check.output, "1 past their day") && Has(check.output, "C.MAI")) << check.output;
   box.Queue("C.MAI", kSpam + "Other bytes.\r\n");
-  EXPECT_EQ(box.Run({"C.MAI", box.connector}).status, 0);
-  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
+  EXPECT_EQ(RunLogged(box, "C.MAI"), "0 quarantined");
   EXPECT_FALSE(Exists(stale_mark));
 }
 
@@ -196,8 +196,7 @@ TEST(QuarantineAccount, AReleaseByAnotherUserNamesThatUser) {
 int Serve(QuarantineBox& box, const std::string& name, const std::string& context, bool run = true) {
   if (!Exists(box.inbound + "/" + name)) return 0;
   if (run) {
-    EXPECT_EQ(box.Run({name, box.connector}).status, 0) << context;
-    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released") << context;
+    EXPECT_EQ(RunLogged(box, name), "0 released") << context;
   }
   EXPECT_EQ(ReadFile(box.messages + "/" + name), box.originals.at(name)) << context;
   fs::remove(box.inbound + "/" + name);
