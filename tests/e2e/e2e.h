@@ -9,11 +9,12 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <regex>
@@ -33,6 +34,26 @@ struct Build {
 inline Build LinuxBuild() { return Build{SAPLUGIN_EXE, SAFILTER_EXE, false, "", ""}; }
 
 inline bool Has(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// The text with every mark ("{A}", "{port}", ...) replaced by its value.
+inline std::string Expand(std::string text, const std::map<std::string, std::string>& marks) {
+  for (const auto& [mark, value] : marks) {
+    for (std::size_t at = 0; (at = text.find(mark, at)) != std::string::npos; at += value.size()) text.replace(at, mark.size(), value);
+  }
+  return text;
+}
+
+// Each line of the text, its marks expanded, is a part of what was said, in
+// order; a line that begins with "!" is nowhere in it.
+inline void ExpectLines(const std::string& said, const std::string& lines, const std::map<std::string, std::string>& marks = {}) {
+  std::istringstream expected(Expand(lines, marks));
+  std::size_t at = 0;
+  for (std::string line; std::getline(expected, line);) {
+    const std::size_t found = said.find(line[0] == '!' ? line.substr(1) : line, line[0] == '!' ? 0 : at);
+    EXPECT_EQ(found == std::string::npos, line[0] == '!') << "\"" << line << "\" after " << at << " in\n" << said;
+    if (found != std::string::npos && line[0] != '!') at = found + line.size();
+  }
+}
 
 // A path of this machine as Windows programs under Wine spell it.
 inline std::string WinePath(const std::string& path) { return "Z:" + std::regex_replace(path, std::regex("/"), "\\"); }
@@ -140,11 +161,9 @@ struct Sandbox {
                                                 {"SPAMASSASSINRULESPATH", Native(folder / "rules")}, {"TEMPPATH", Native(temp)}};
     std::istringstream words(changes);
     for (std::string word; words >> word;) {
-      std::string value = word.substr(word.find('=') + 1);
-      for (const auto& [mark, path] : {std::pair{"{box}", folder.path}, {"{bin}", bin}, {"{inbound}", inbound}}) {
-        if (value.rfind(mark, 0) == 0) value = Native(value.replace(0, std::strlen(mark), path));
-      }
-      settings[word.substr(0, word.find('='))] = value;
+      const std::string value = word.substr(word.find('=') + 1);
+      const std::string marked = Expand(value, {{"{box}", folder.path}, {"{bin}", bin}, {"{inbound}", inbound}});
+      settings[word.substr(0, word.find('='))] = marked == value ? value : Native(marked);
     }
     std::string text = "; written by the tests\r\n\r\n[SPAMASSASSIN Plugin Config]\r\n";
     for (const auto& [key, value] : settings) text += value == "-" ? "" : key + "=" + value + "\r\n";
@@ -204,6 +223,34 @@ struct Sandbox {
   std::vector<std::string> wine_events, mounts;
   std::vector<std::string> tracer;  // a program that runs the one under test, with its words
 };
+
+// Configures the box with the settings and a filter that gives each message the
+// score its X-Score field names, flagged from 5, with the rules SPAM_RULE and
+// COMMON for spam and COMMON for the rest.
+inline void ConfigureScoreFilter(Sandbox& box, const std::string& settings) {
+  WriteFile(box.folder / "filter.sh", "#!/bin/sh\nm=$(cat)\ns=$(printf '%s' \"$m\" | sed -n 's/^X-Score: *//p' | head -1)\n"
+                                      "if [ \"${s%%.*}\" -ge 5 ]; then printf 'X-Spam-Flag: YES\\r\\nX-Spam-Status: Yes, score=%s required=5.0 "
+                                      "tests=SPAM_RULE,COMMON\\r\\n' \"$s\"; else printf 'X-Spam-Status: No, score=%s required=5.0 "
+                                      "tests=COMMON\\r\\n' \"$s\"; fi\nprintf '%s\\r\\n' \"$m\"\n");
+  chmod((box.folder / "filter.sh").c_str(), 0755);
+  box.Configure("SPAMASSASSINEXE={box}/filter.sh " + settings);
+}
+
+// The files of a quarantine entry: its pickup file, then in Messages its message, the filter's output and its record.
+inline std::vector<std::string> EntryFiles(const Sandbox& box, const std::string& id) {
+  return {box.quarantine + "/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".SA",
+          box.quarantine + "/Messages/" + id + ".INF"};
+}
+
+// The id of the entry in the quarantine whose record names the message, or "".
+inline std::string IdOf(const Sandbox& box, const std::string& name) {
+  for (const std::string& file : FilesIn(box.quarantine + "/Messages")) {
+    if (file.size() == 36 && file.substr(32) == ".INF" && Has(ReadFile(box.quarantine + "/Messages/" + file), ("message=" + name + "\r").c_str())) {
+      return file.substr(0, 32);
+    }
+  }
+  return "";
+}
 
 // The files in TEMPPATH but the records the runs keep of spamd hosts.
 inline std::set<std::string> RunFilesIn(const std::string& temp) {

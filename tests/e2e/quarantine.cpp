@@ -16,11 +16,7 @@ const std::string kFormulaSpam = "From: =cmd|' /C calc'!A0 <x@example.org>\r\nSu
                                  "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n";
 
 // The files of a message in the quarantine, by their paths under it.
-std::vector<std::string> FilesOf(const QuarantineBox& box, const std::string& name) {
-  const std::string id = box.Id(name);
-  return {box.quarantine + "/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".MAI", box.quarantine + "/Messages/" + id + ".SA",
-          box.quarantine + "/Messages/" + id + ".INF"};
-}
+std::vector<std::string> FilesOf(const QuarantineBox& box, const std::string& name) { return EntryFiles(box, box.Id(name)); }
 
 int FilesLeft(const QuarantineBox& box) { return static_cast<int>(FilesIn(box.quarantine).size() + FilesIn(box.quarantine + "/Messages").size()); }
 
@@ -71,14 +67,11 @@ QuarantineBox::QuarantineBox(const Build& build) : Sandbox(build) {
   for (const auto& [name, message] : originals) {
     Queue(name, message);
     EXPECT_EQ(Run({name, connector}).status, 0) << name;
+    ids[name] = IdOf(*this, name);
+    EXPECT_EQ(ids[name].size(), 32u) << name;
+    marks["{" + name.substr(0, 1) + "}"] = ids[name];
+    marks[std::string{'{', FoldCase(name[0]), '}'}] = LowerCase(ids[name]);
   }
-  for (const std::string& file : FilesIn(quarantine + "/Messages")) {
-    if (file.size() < 4 || file.substr(file.size() - 4) != ".INF") continue;
-    const std::string record = ReadFile(quarantine + "/Messages/" + file);
-    const std::size_t at = record.find("message=") + 8;
-    ids[record.substr(at, record.find('\r', at) - at)] = file.substr(0, file.size() - 4);
-  }
-  EXPECT_EQ(ids.size(), 3u);
   Age("A.MAI", 3);
   Age("B.MAI", 2);
 }
@@ -89,18 +82,6 @@ void QuarantineBox::Age(const std::string& name, int days) {
     std::error_code missing;
     std::filesystem::last_write_time(file, then, missing);
   }
-}
-
-std::string QuarantineBox::Expand(std::string text) const {
-  for (const auto& [name, id] : ids) {
-    // "{a}" stands for the id in lower case.
-    const std::string lower = LowerCase(id);
-    const std::string upper_brace = "{" + name.substr(0, 1) + "}", lower_brace = {'{', FoldCase(name[0]), '}'};
-    for (const auto& [brace, value] : {std::pair{upper_brace, id}, {lower_brace, lower}}) {
-      for (std::size_t at; (at = text.find(brace)) != std::string::npos;) text.replace(at, brace.size(), value);
-    }
-  }
-  return text;
 }
 
 RunResult QuarantineBox::Quarantine(std::vector<std::string> words) {
@@ -134,13 +115,6 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        [](QuarantineBox& box, const RunResult&) {
          ExpectReleased(box, "A.MAI", "A.MAI");
          ExpectQuarantined(box, "B.MAI");
-       }},
-      {"ReleaseIsRefusedOverAQueueFileOfThatName", kBoth, "taken A", {"release", "{A}"}, 3,
-       "is there already: a queue file is never overwritten", [](QuarantineBox& box, const RunResult&) {
-         ExpectQuarantined(box, "A.MAI");
-         EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), "another message\r\n");
-         EXPECT_FALSE(Exists(box.inbound + "/A.MAI"));
-         EXPECT_TRUE(FilesIn(box.quarantine + "/Released").empty());
        }},
       {"ReleaseOfAMessageWithoutItsRecordNeedsItsConnector", kBoth, "no-record A", {"release", "{A}", "{B}"}, 3, "released {B} to \nname it with --connector",
        [](QuarantineBox& box, const RunResult&) {
@@ -181,33 +155,15 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_EQ(box.Quarantine({"delete", "{A}"}).status, 0);
          for (const std::string& file : FilesOf(box, "A.MAI")) EXPECT_FALSE(Exists(file)) << file;
        }},
-      // The audit trail names the process's own account, whatever the environment says.
-      {"ReleaseNamesTheAccountFromTheSystem", kBoth, "env USERNAME=ceo env USERDOMAIN=CORP env USER=ceo env LOGNAME=ceo", {"release", "{A}"}, 0, "released {A}",
-       [](QuarantineBox& box, const RunResult&) {
+      // The audit trail names the process's own account, whatever the environment says (the Linux build's, run as
+      // another account, in race_test.cpp). Wine makes its token's user name from the Unix environment; Windows from the logon.
+      {"ReleaseNamesTheAccountFromTheSystem", kWine, "env USERNAME=ceo env USERDOMAIN=CORP env USER=ceo env LOGNAME=ceo", {"release", "{A}"}, 0,
+       "released {A}", [](QuarantineBox& box, const RunResult&) {
          const std::string entry = box.Events().back();
-         if (box.build.wine) {
-           // Wine makes its token's user name from the Unix environment; Windows from the logon.
-           EXPECT_TRUE(Has(entry, ", by ") && Has(entry.substr(entry.find(", by ")), "\\")) << entry;
-           return;
-         }
-         EXPECT_TRUE(Has(entry, ", by root.") && !Has(entry, "ceo")) << entry;
-         EXPECT_FALSE(Has(ParseCsvLine(box.ScanLogLines().back())[kLogReason], "ceo"));
+         EXPECT_TRUE(Has(entry, ", by ") && Has(entry.substr(entry.find(", by ")), "\\")) << entry;
        }},
-      // A record left alone (a delete cut short) is no message to release.
-      {"ARecordAloneIsNotReleased", kBoth, "no-pickup A no-message A no-output A", {"release", "{A}"}, 1, "its message is missing from the quarantine",
-       [](QuarantineBox& box, const RunResult&) {
-         EXPECT_TRUE(FilesIn(box.messages).empty());
-         EXPECT_TRUE(box.Events().empty() || !Has(box.Events().back(), "Released"));
-       }},
-      // An entry whose run stopped before the queue files went is never taken for a release cut short.
-      {"AnEntryItsRunLeftHalfMadeIsNotReleasedOverTheQueue", kBoth, "half-made A", {"release", "{A}"}, 3, "was being quarantined when its run stopped",
-       [](QuarantineBox& box, const RunResult&) {
-         EXPECT_EQ(FilesIn(box.messages), std::set<std::string>{"A.MAI"});
-         EXPECT_TRUE(Has(box.Quarantine({"list"}).output, "[being quarantined, or its run stopped half-way]"));
-         EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/Released/" + box.connector + "/A.MAI"));
-       }},
-      {"AnEntryItsRunLeftBetweenItsDeletionsIsReleasedWhole", kBoth, "half-made-between A", {"release", "{A}"}, 0, "released {A}",
-       [](QuarantineBox& box, const RunResult&) { ExpectReleased(box, "A.MAI", "A.MAI"); }},
+      // Entries that killed runs left (the unit suite and the kill table hold what a release makes of each).
+      {"AnEntryItsRunLeftHalfMadeIsListedSo", kBoth, "half-made A", {"list"}, 0, "{A}\n[being quarantined, or its run stopped half-way]", nullptr},
       // The message file such a run left blocks its name: list and sacheck name it, delete removes it with the entry.
       {"DeleteOfAnEntryItsRunLeftBetweenItsDeletionsRemovesItsQueueFile", kBoth, "half-made-between A", {"list"}, 0,
        "its message file is left in the queue as ", [](QuarantineBox& box, const RunResult&) {
@@ -215,14 +171,6 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_EQ(box.Quarantine({"delete", "{A}"}).status, 0);
          EXPECT_TRUE(FilesIn(box.messages).empty());
        }},
-      {"AnEntryWhoseMessageLeftTheQueueNeedsForce", kBoth, "half-made-gone A", {"release", "{A}"}, 3, "If it has not, release --force ",
-       [](QuarantineBox& box, const RunResult&) {
-         EXPECT_TRUE(FilesIn(box.messages).empty());
-         EXPECT_EQ(box.Quarantine({"release", "--force", "{A}"}).status, 0);
-         EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), box.originals.at("A.MAI"));
-       }},
-      {"AnEntryWhoseCopiesAreNotWholeIsNeverReleased", kBoth, "half-made-cut A", {"release", "--force", "{A}"}, 3, "the copies are not whole",
-       [](QuarantineBox& box, const RunResult&) { EXPECT_TRUE(FilesIn(box.messages).empty() && FilesIn(box.inbound).empty()); }},
       // Links in the quarantine lead nowhere: a message that is a link is refused, a linked folder of marks is never written or purged.
       {"ALinkInTheQuarantineIsNeverFollowed", kLinux, "link-message A", {"release", "{A}"}, 3, "is a link: the quarantine's files must be its own",
        [](QuarantineBox& box, const RunResult&) { EXPECT_TRUE(FilesIn(box.messages).empty() && FilesIn(box.inbound).empty()); }},
@@ -240,11 +188,6 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        [](QuarantineBox& box, const RunResult&) {
          EXPECT_EQ(box.Quarantine({"release", "{A}"}).status, 0);
          EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogScore], "'-2+HYPERLINK(\"http://x\")");
-       }},
-      {"ReleaseOfAMessageWithoutItsPickupFileIsRefused", kLinux, "no-pickup A", {"release", "{A}"}, 1, "",
-       [](QuarantineBox& box, const RunResult&) {
-         EXPECT_EQ(ReadFile(FilesOf(box, "A.MAI")[1]), kSpam);
-         EXPECT_TRUE(FilesIn(box.messages).empty());
        }},
       {"DeleteRemovesEveryFileAPartMissingOrNot", kBoth, "no-output A", {"delete", "{A}", "{B}"}, 0, "deleted {A}\ndeleted {B}",
        [](QuarantineBox& box, const RunResult&) {
@@ -267,7 +210,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
          EXPECT_TRUE(FilesIn(box.quarantine + "/Released/" + box.connector).empty());
        }},
       {"PurgeWithoutAnAgeKeepsEveryMessageAndRemovesWhatKilledProgramsLeftAWeekAgo", kLinux, "killed-run", {"purge"}, 0,
-       "removed what a killed program left: \nno message is purged\nremoved 6 files that killed programs left, a week old or more",
+       "removed what a killed program left: \nno message is purged\nremoved 3 files that killed programs left, a week old or more",
        [](QuarantineBox& box, const RunResult&) {
          EXPECT_EQ(FilesLeft(box), 12);
          EXPECT_EQ(ReadFile(box.messages + "/K.MAI"), kHam);
@@ -281,7 +224,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
        "WARNING  quarantine             3 messages, 0.0 MB, the oldest 3 days old, 1 with parts missing (saquarantine list shows which): "
        "2 older than QUARANTINEDAYS (1): purge is not running", nullptr},
       {"CheckCountsWhatKilledProgramsLeft", kLinux, "killed-run", {"sacheck"}, 0,
-       "WARNING  leftovers              6 files that killed programs left, a week old or more (4 in TEMPPATH, 2 in the queue of connector Conn): "
+       "WARNING  leftovers              3 files that killed programs left, a week old or more (2 in TEMPPATH, 1 in the queue of connector Conn): "
        "saquarantine purge removes them", nullptr},
       {"AnIdThatIsAPathIsNoId", kLinux, "", {"delete", "../x"}, 2, "", nullptr},
       {"AnUnknownVerbIsAUsageError", kLinux, "", {"frobnicate"}, 2, "", nullptr},
@@ -290,9 +233,7 @@ std::vector<QuarantineCase> QuarantineCases(int build) {
       {"LearningWithNothingToLearnWithFails", kLinux, "", {"learn", "spam", "{A}"}, 5, "set SPAMDHOSTS", nullptr},
       {"LearnThroughTheLearningProgram", kLinux, "sa-learn", {"learn", "spam", "{A}", "{B}"}, 0, "{A}: spam: learned by \n{B}: spam: learned by ",
        [](QuarantineBox& box, const RunResult&) {
-         const std::string magic = box.folder / "magic.txt";
-         ASSERT_EQ(std::system(("/usr/bin/sa-learn --dbpath '" + box.folder / "bayes/bayes' --dump magic > '" + magic + "' 2>&1").c_str()), 0);
-         EXPECT_TRUE(std::regex_search(ReadFile(magic), std::regex(" 2 +0 +non-token data: nspam"))) << ReadFile(magic);
+         EXPECT_EQ(BayesCounts(box), "2 spam, 0 ham");
          EXPECT_TRUE(FilesIn(box.temp).empty());
        }},
   };
@@ -331,10 +272,10 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
     } else if (word == "killed-run") {
       // A clean message's run killed as it moves the tagged copy over the
       // message, TEMPPATH on another volume: it leaves the copy beside the
-      // message, its batch file and its output. Laid beside them as killed
-      // programs leave them: a release's passing file and the spamd records
-      // being written; and a queued message with a name like the copy's. All
-      // eight days old, but for the output of a run still going.
+      // message, its batch file and its output; beside them a queued message
+      // with a name like the copy's. All eight days old, but for the output of
+      // a run still going. (Which names the other programs leave is the unit
+      // suite's table.)
       box.MoveTempElsewhere();
       box.Configure();
       box.Queue("K.MAI", kHam);
@@ -343,10 +284,6 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       box.tracer.clear();
       const std::string run = box.ids["K.MAI"] = RunFilesIn(box.temp).empty() ? "" : RunFilesIn(box.temp).begin()->substr(0, 32);
       box.Queue("M." + run + ".tmp", kHam);
-      for (const std::string& file : {box.temp + "/spamd-127.0.0.1-783.time-" + run + ".new", box.temp + "/spamd-127.0.0.1-783.down-" + run + ".new",
-                                      box.messages + "/" + box.Id("A.MAI") + "." + run + ".saquarantine"}) {
-        WriteFile(file, "left");
-      }
       for (const auto& folder : {box.temp, box.messages, box.inbound}) {
         for (const std::string& file : FilesIn(folder)) {
           std::filesystem::last_write_time(folder + "/" + file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 8));
@@ -364,7 +301,6 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
       const auto files = FilesOf(box, name + ".MAI");
       if (word == "no-pickup") std::filesystem::remove(files[0]);
       if (word == "no-output") std::filesystem::remove(files[2]);
-      if (word == "no-message") std::filesystem::remove(files[1]);
       if (word == "link-message") {
         WriteFile(box.folder / "secret.txt", "secret\r\n");
         std::filesystem::remove(files[1]);
@@ -379,13 +315,12 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
         WriteFile(files[3], record.substr(0, at) + change + record.substr(end));
       }
       if (word.compare(0, 9, "half-made") == 0) {
-        // As a run killed half-way leaves it: before it removed the queue files
-        // ("half-made"), between its two deletions ("-between"), after both
-        // ("-gone"), or while copying ("-cut": the copies' sizes are not the record's).
+        // As a run killed half-way leaves it: before it removed the queue
+        // files ("half-made"), or between its two deletions ("-between").
         std::string sizes;
-        for (int part = 0; part < 3; ++part) sizes += (part ? "," : "") + std::to_string(std::filesystem::file_size(files[part]) + (word == "half-made-cut"));
+        for (int part = 0; part < 3; ++part) sizes += (part ? "," : "") + std::to_string(std::filesystem::file_size(files[part]));
         WriteFile(files[3], ReadFile(files[3]) + "state=quarantining\r\nsizes=" + sizes + "\r\n");
-        if (word == "half-made" || word == "half-made-between") WriteFile(box.messages + "/" + name + ".MAI", box.originals.at(name + ".MAI"));
+        WriteFile(box.messages + "/" + name + ".MAI", box.originals.at(name + ".MAI"));
         if (word == "half-made") WriteFile(box.inbound + "/" + name + ".MAI", "pickup of " + name + ".MAI\r\n");
       }
       if (word == "score") {
@@ -394,21 +329,11 @@ void RunQuarantineCase(const Build& build, const QuarantineCase& c) {
         WriteFile(files[2], output.substr(0, at) + "score=-2+HYPERLINK(\"http://x\")" + output.substr(at + 12));
       }
       if (word == "no-record") std::filesystem::remove(files[3]);
-      if (word == "taken") WriteFile(box.messages + "/" + name + ".MAI", "another message\r\n");
     }
   }
   const RunResult run = c.words[0] == "sacheck" ? box.Run({}, "sacheck") : box.Quarantine(c.words);
   EXPECT_EQ(run.status, c.status) << run.standard_error << run.output;
-  // The expected lines, in order, each a part of a line of the output and then of the errors.
-  std::istringstream expected(c.lines);
-  const std::string said = run.output + run.standard_error;
-  std::size_t at = 0;
-  for (std::string line; std::getline(expected, line);) {
-    line = box.Expand(line);
-    const std::size_t found = said.find(line, at);
-    EXPECT_NE(found, std::string::npos) << "\"" << line << "\" after " << at << " in\n" << said;
-    if (found != std::string::npos) at = found + line.size();
-  }
+  ExpectLines(run.output + run.standard_error, c.lines, box.marks);
   if (c.after) c.after(box, run);
 }
 

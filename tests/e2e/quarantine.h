@@ -17,22 +17,34 @@ inline std::vector<std::string> KillAt(const std::string& call, int n) {
   return {"strace", "-o", "/dev/null", "-e", "trace=" + call, "-e", "inject=" + call + ":signal=KILL:when=" + std::to_string(n)};
 }
 
+// The counts of messages learned as spam and as ham in the Bayes database in the box's folder bayes: "N spam, M ham".
+inline std::string BayesCounts(const Sandbox& box) {
+  const std::string magic = box.folder / "magic.txt";
+  EXPECT_EQ(std::system(("/usr/bin/sa-learn --dbpath '" + box.folder / "bayes/bayes' --dump magic > '" + magic + "' 2>&1").c_str()), 0);
+  std::smatch spam, ham;
+  const std::string text = ReadFile(magic);
+  std::regex_search(text, spam, std::regex(" (\\d+) +0 +non-token data: nspam"));
+  std::regex_search(text, ham, std::regex(" (\\d+) +0 +non-token data: nham"));
+  return spam[1].str() + " spam, " + ham[1].str() + " ham";
+}
+
 struct QuarantineBox : Sandbox {
   explicit QuarantineBox(const Build& build);
   // The id of a message by its name in the queue.
   std::string Id(const std::string& name) const { return ids.at(name); }
   // Sets the last-write time of every file of a message to days ago.
   void Age(const std::string& name, int days);
-  // The text with "{A}" standing for A.MAI's id, and so on.
-  std::string Expand(std::string text) const;
+  // The text with "{A}" standing for A.MAI's id ("{a}" for it in lower case), and so on.
+  std::string Expand(const std::string& text) const { return saplugin::Expand(text, marks); }
   // Runs saquarantine with the words, expanded.
   RunResult Quarantine(std::vector<std::string> words);
   std::map<std::string, std::string> ids, originals;  // by name in the queue
+  std::map<std::string, std::string> marks;
 };
 
 // One case: its name and builds; what is changed before (words: "no-output B"
-// removes B's SpamAssassin output, "no-record A", "no-pickup C", "taken A"
-// puts another message under A's name in the queue); saquarantine's words;
+// removes B's SpamAssassin output, "no-record A", "no-pickup C", "half-made A"
+// leaves A as a run killed half-way does); saquarantine's words;
 // the exit status; the lines its standard output and then its standard error
 // must hold (in order, each a part of a line, "{A}" for an id); and a check of
 // what is left afterwards.

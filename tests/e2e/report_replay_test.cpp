@@ -16,11 +16,7 @@ namespace {
 // connector in test mode, one message too large today and one gone, two releases.
 TEST(Report, APolicyReplayedAgreesWithACountOfTheLogByItsRules) {
   Sandbox box;
-  // A filter that gives each message the score its X-Score field names, spam from 5.
-  WriteFile(box.folder / "filter.sh", "#!/bin/sh\nm=$(cat)\ns=$(printf '%s' \"$m\" | sed -n 's/^X-Score: *//p')\nif [ \"${s%%.*}\" -ge 5 ]; then "
-                                      "printf 'X-Spam-Flag: YES\\r\\n'; fi\nprintf 'X-Spam-Status: x, score=%s required=5.0 tests=A\\r\\n%s\\r\\n' \"$s\" \"$m\"\n");
-  chmod((box.folder / "filter.sh").c_str(), 0755);
-  box.Configure("SPAMASSASSINEXE={box}/filter.sh MAXMESSAGESIZE=2000");
+  ConfigureScoreFilter(box, "MAXMESSAGESIZE=2000");
   WriteFile(box.bin + "/spamassassinconfig.ini", ReadFile(box.bin + "/spamassassinconfig.ini") + "[Connector Trial]\r\nTESTMODE=1\r\n");
   const auto run = [&](const std::string& connector, const std::string& name, const std::string& score, std::size_t padding) {
     const std::string inbound = box.data + "/QUEUES/" + connector + "/Inbound";

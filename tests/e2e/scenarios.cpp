@@ -41,25 +41,18 @@ std::vector<Scenario> Table() {
   pool += "127.0.0.1:99999";
   return {
       // The verdict's actions.
-      {"FlaggedQuarantine0IsTagged", kBoth, "QUARANTINE=0", kSpam, "", "", O::kTagged, "tagged", 0, ""},
       {"FlaggedQuarantine1IsQuarantined", kBoth, "", kSpam, "", "", O::kQuarantined, "quarantined", 0, ""},
-      {"FlaggedQuarantine2IsDeletedKeptOriginalOrNot", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", kSpam, "", "", O::kDeleted, "deleted", 0, ""},
       {"CleanIsTagged", kBoth, "", kHam, "", "", O::kTagged, "tagged", 0, ""},
-      {"CleanWithKeepOriginalIsLeft", kBoth, "KEEPORIGINAL=1", kHam, "", "", O::kLeft, "kept", 0, ""},
       {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, "deleted", 0, ""},
       {"FlagAfterBlanksDoesNot", kBoth, "QUARANTINE=2", "Subject: x\r\n  X-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
       {"FlagCutShortOrMisspeltDoesNot", kLinux, "QUARANTINE=2", "Subject: x\r\nX-Spam-Flag: Y\r\nZ-Spam-Flag: YES\r\n\r\nb\r\n", "", "", O::kTagged, "tagged", 0, ""},
       {"FlagInTheBodyDoesNot", kBoth, "QUARANTINE=2", "Subject: x\n\nX-Spam-Flag: YES\nFrom: b\n", "", "", O::kTagged, "tagged", 0, ""},
       // A filter that fails without crashing: its output never takes the message's place, its verdict still counts.
       {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
-      {"FailedFilterFlaggedMessageIsQuarantinedWhole", kBoth, "", kSpam, cut_spam + "exit 1\n", "", O::kQuarantined, "quarantined", 0, Failed(1, "it flagged was quarantined")},
       {"FullTempPathWithTheRealFilterLeavesTheMessage", kLinux, "", lines, "", "real-filter small-temp", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
-      {"UnscannedPassThroughIsClean", kLinux, "QUARANTINE=2", kSpam, "no-scan\n", "", O::kTagged, "tagged", 0, ""},
       {"FilterWithinTheTimeLimitIsWaitedFor", kBoth, "QUARANTINE=2 SCANTIMELIMIT=5", kSpam, "delay 1\n", "", O::kDeleted, "deleted", 0, ""},
       {"FilterOverTheTimeLimitIsEnded", kBoth, "SCANTIMELIMIT=1", kSpam, "delay 30\n", "", O::kLeft, "time-limit", 4, kOverTime},
       {"TimeLimitOfZeroIsNoLimit", kLinux, "QUARANTINE=2 SCANTIMELIMIT=0", kSpam, "delay 1\n", "", O::kDeleted, "deleted", 0, ""},
-      {"TimeLimitThatDoesNotConvertStopsTheRun", kLinux, "SCANTIMELIMIT=2m", kSpam, "", "", O::kLeft, "-", 2,
-       kBadSetting + "Type mismatch: SCANTIMELIMIT \"2m\" is not a whole number"},
       {"StandardErrorNeverReachesTheOutput", kBoth, "", kHam, "stderr deprecated option\n", "", O::kTagged, "tagged", 0, ""},
       {"CutOutputIsQuarantinedAsItCame", kLinux, "", kSpam, "cut 100\n", "", O::kQuarantined, "quarantined", 0, ""},
       {"MessageOneByteOverABlockIsTaggedWhole", kLinux, "", Sized(kHam, 65537), "", "", O::kTagged, "tagged", 0, ""},
@@ -86,15 +79,10 @@ std::vector<Scenario> Table() {
       // SPAMDHOSTS with every host down (nothing listens on port 9), and one that is no host.
       {"SpamdHostsAllDownLeaveTheMessage", kBoth, "SPAMDHOSTS=127.0.0.1:9,127.0.0.2:9 SPAMASSASSINEXE=-", kSpam, "", "", O::kLeft, "no-message", 3,
        "No spamd host scanned the message, which was left unscanned: Could not connect to 127.0.0."},
-      {"SpamdHostsThatDoNotParseStopTheRun", kBoth, "SPAMDHOSTS=127.0.0.1:783,127.0.0.1:99999", kSpam, "", "", O::kLeft, "-", 2,
-       kBadSetting + "Type mismatch: SPAMDHOSTS \"127.0.0.1:783,127.0.0.1:99999\": host entry 2 \"127.0.0.1:99999\" is no host or "
-                     "host:port: its port 99999 is outside 1 to 65535"},
       // Its entry, longer than ReportEvent takes, is cut (the events column holds it whole).
       {"SpamdHostsOf32KThatDoNotParseStopTheRunWithAnEntryCut", kBoth, "SPAMDHOSTS=" + pool, kSpam, "", "long-entry", O::kLeft, "-", 2,
        kBadSetting + "Type mismatch: SPAMDHOSTS \"" + pool + "\": host entry " + std::to_string(std::count(pool.begin(), pool.end(), ',') + 1) +
            " \"127.0.0.1:99999\" is no host or host:port: its port 99999 is outside 1 to 65535"},
-      {"SpamdHostsWithAnIPv6AddressOutOfBracketsStopTheRun", kLinux, "SPAMDHOSTS=::1", kSpam, "", "", O::kLeft, "-", 2,
-       kBadSetting + "Type mismatch: SPAMDHOSTS \"::1\": host entry 1 \"::1\" is no host or host:port: it holds more than one colon"},
       // The interpreter's path: with a blank, unquoted (every row's), quoted, or naming nothing.
       {"InterpreterInQuotesIsFound", kLinux, "", kSpam, "", "comspec-quoted", O::kQuarantined, "quarantined", 0, ""},
       {"MissingInterpreterEndsInTheTrap", kLinux, "", kSpam, "", "comspec-missing", O::kLeft, "trap", 1, kTrap},
@@ -170,26 +158,17 @@ std::vector<Scenario> Table() {
       // Start-up and gates.
       // Folders that cannot work stop every run before it touches the message; sacheck says why, and writes nothing in a queue.
       {"QuarantinePathInTheQueueStopsTheRun", kBoth, "QUARANTINEPATH={inbound}", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "QUARANTINEPATH \""},
-      {"QuarantinePathInTheQueuesMessagesStopsTheRun", kLinux, "QUARANTINEPATH={inbound}/Messages", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "QUARANTINEPATH \""},
       {"TempPathThatIsTheQuarantineFolderStopsTheRun", kBoth, "TEMPPATH={box}/temp/../quarantine/", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
-      {"TempPathThatIsTheQuarantinesMessagesStopsTheRun", kBoth, "TEMPPATH={box}/quarantine/./Messages", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathThatIsTheQuarantineInAnotherCaseStopsTheRun", kWine, "TEMPPATH={box}/QUARANTINE", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
-      {"TempPathInTheQueueStopsTheRun", kBoth, "TEMPPATH={inbound}", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathThatIsAQueueFolderByAnotherNameStopsTheRun", kLinux, "", kSpam, "", "temp-bound-to-queue", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
-      {"TempPathNotSetStopsTheRun", kBoth, "TEMPPATH=-", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH is not set: "},
       {"TempPathWithASetVariableStopsTheRun", kBoth, "TEMPPATH={box}/%SAFILTER_HOME%", kSpam, "", "filter-variable", O::kLeft, "-", 2,
        kBadSetting + "TEMPPATH \""},
-      {"ScanLogPathInTheQueueTurnsTheLogOff", kBoth, "SCANLOGPATH={inbound}", kSpam, "", "", O::kQuarantined, "-", 0,
-       "The scan log is off for this run: SCANLOGPATH lies in the mail server's queue folder "},
       {"CheckOfAQuarantinePathInTheQueue", kBoth, "QUARANTINEPATH={inbound}", kSpam, "", "sacheck trace", O::kLeft, "-", 1,
        "FAIL     QUARANTINEPATH         \"\n\" lies in the mail server's queue folder "},
       {"CheckOfATempPathInTheQueue", kBoth, "TEMPPATH={inbound}/Messages", kSpam, "", "sacheck trace", O::kLeft, "-", 1,
        "FAIL     TEMPPATH               \"\n\" lies in the mail server's queue folder \nFAIL     trial scan             not run: TEMPPATH cannot work"},
-      {"CheckOfATempPathThatIsTheQuarantine", kBoth, "TEMPPATH={box}/quarantine/", kSpam, "", "sacheck", O::kLeft, "-", 1,
-       "FAIL     TEMPPATH               \"\n is the quarantine folder (QUARANTINEPATH \""},
       {"CheckOfAQuarantinePathThatNamesNoFolder", kBoth, "QUARANTINEPATH={box}/none", kSpam, "", "sacheck", O::kLeft, "-", 1,
        "FAIL     loading                Quantine path is not a valid directory: every run stops before scanning"},
-      {"CheckOfATempPathNotSet", kBoth, "TEMPPATH=-", kSpam, "", "sacheck", O::kLeft, "-", 1, "FAIL     TEMPPATH               \"\" -> -: TEMPPATH is not set: "},
       {"CheckOfATempPathWithASetVariable", kBoth, "TEMPPATH={box}/%SAFILTER_HOME%", kSpam, "", "sacheck filter-variable", O::kLeft, "-", 1,
        "FAIL     TEMPPATH               \"\n holds a %NAME% of a set environment variable\nFAIL     trial scan             not run: TEMPPATH cannot work"},
       {"CheckOfRelativePaths", kBoth, "TEMPPATH=temp SCANLOGPATH=. SPAMASSASSINEXE=safilter", kSpam, "", "sacheck", O::kLeft, "-", 1,
@@ -284,7 +263,7 @@ std::string HeaderField(const std::string& message, const std::string& name) {
 
 // The sandbox's scan log: no file when the run logs nothing, else today's file
 // with the header row and one line that names the message and what became of it.
-void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std::string>& events) {
+void ExpectScanLog(const Sandbox& box, const Scenario& s) {
   const auto files = FilesIn(box.folder / "scan log");
   ASSERT_EQ(files.size(), Has(s.setup, "logged") ? 2u : s.log == "-" ? 0u : 1u);
   if (s.log == "-") return;
@@ -303,21 +282,30 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s, const std::vector<std:
   const std::string said = f[kLogVerdict] + " " + f[kLogScore] + " " + f[kLogRequired] + " " + f[kLogRules];
   const bool flagged = std::regex_search(HeaderOf(output), std::regex("(^|\n)X-Spam-Flag: YES", std::regex::icase));
   const std::string status = Has(output, "tests=GTUBE") ? " 1000.0 5.0 GTUBE" : Has(output, "tests=none") ? " 0.0 5.0 none" : "   ";
-  EXPECT_EQ(said, !scanned ? "   " : Has(s.setup, "real-filter") ? said : (flagged ? "spam" : "clean") + status) << lines.back();
-  EXPECT_TRUE(!Has(s.setup, "real-filter") || std::regex_match(f[kLogScore] + f[kLogRules], std::regex("-?[0-9.]+[A-Z_0-9,]+")))
-      << lines.back();
+  const std::string expected = !scanned ? "   " : (flagged ? "spam" : "clean") + status;
+  // SpamAssassin's own score and rules are its to choose.
+  const std::regex real("[a-z]* -?[0-9.]+ [0-9.]* [A-Z_0-9,]+");
+  EXPECT_TRUE(Has(s.setup, "real-filter") ? std::regex_match(said, real) : said == expected) << lines.back();
+  // The reason: a failed filter's exit status, as the row's entry has it; a trap's cause, and what a filter that gave
+  // no message did, as the run plan's table has them.
   std::smatch failed;
-  const std::string entries = events.empty() ? "" : events[0];
-  const std::string reason = std::regex_search(entries, failed, std::regex("failed with exit status (\\d+)")) ? "exit status " + failed[1].str() : "";
-  EXPECT_EQ(f[kLogReason], s.log == "trap" ? events.at(0).substr(events[0].find(": ") + 2) : s.log == "no-message" ? f[kLogReason] : reason);
+  const bool failure = std::regex_search(s.events, failed, std::regex("failed with exit status (\\d+)"));
+  const std::string reason = failure ? "exit status " + failed[1].str() : "";
+  EXPECT_TRUE(s.log == "trap" ? !f[kLogReason].empty() : s.log == "no-message" || f[kLogReason] == reason) << lines.back();
   const std::string& quarantined = f[kLogQuarantineFile];
   EXPECT_EQ(quarantined.empty(), s.log != "quarantined");
   EXPECT_TRUE(quarantined.empty() || ReadFile(box.quarantine + "/Messages/" + quarantined) == s.message) << quarantined;
   const bool timed = !f[kLogFilterSeconds].empty();
-  EXPECT_EQ(!timed, s.log == "missing" || s.log == "too-large" || (s.log == "trap" && !timed)) << lines.back();
-  EXPECT_EQ(f[kLogFrom] + "|" + f[kLogSubject],
-            found ? CutFromField(HeaderField(s.message, "From")) + "|" + HeaderField(s.message, "Subject") : "|") << lines.back();
-  EXPECT_TRUE(!Has(s.message, "NNN") || Has(f[kLogFrom], "NNN\" <j@example.com>")) << f[kLogFrom];
+  // A trap comes before or after the filter ran.
+  EXPECT_TRUE(s.log == "trap" || !timed == (s.log == "missing" || s.log == "too-large")) << lines.back();
+  EXPECT_EQ(f[kLogSubject], found ? HeaderField(s.message, "Subject") : "") << lines.back();
+  const std::string from = found ? HeaderField(s.message, "From") : "";
+  if (from.size() <= kScanLogFieldLimit) {
+    EXPECT_EQ(f[kLogFrom], from) << lines.back();
+  } else {  // what of its display name fits, and its address whole
+    EXPECT_LE(f[kLogFrom].size(), kScanLogFieldLimit);
+    EXPECT_TRUE(std::regex_match(f[kLogFrom], std::regex("\"N{150,}\" <j@example\\.com>"))) << f[kLogFrom];
+  }
 }
 
 }  // namespace
@@ -420,11 +408,7 @@ void RunScenario(const Build& build, const Scenario& s) {
       const std::string note = " ... (cut: " + std::to_string(line.size()) + " characters in all)";
       line = build.wine ? line.substr(0, 200) : line.substr(0, 31839 - note.size()) + note;
     }
-    const auto brace = line.find('{');
-    if (brace != std::string::npos) {
-      const std::string mark = line.substr(brace, line.find('}') + 1 - brace);
-      line.replace(brace, mark.size(), mark == "{bin}" ? box.Native(box.bin) : mark == "{box}" ? box.Native(box.folder.path) : box.connector);
-    }
+    line = Expand(line, {{"{bin}", box.Native(box.bin)}, {"{box}", box.Native(box.folder.path)}, {"{connector}", box.connector}});
     EXPECT_TRUE(!printed || Has(run.output, line.c_str())) << line << " in\n" << run.output;
     const std::size_t n = expected.size();
     if (!printed) expected.push_back(events.size() > n && events[n].rfind(line, 0) == 0 ? events[n] : line);
@@ -452,7 +436,7 @@ void RunScenario(const Build& build, const Scenario& s) {
   }
   EXPECT_EQ(left, "");
 
-  ExpectScanLog(box, s, events);
+  ExpectScanLog(box, s);
 
   const std::string pickup_text = "pickup of N.MAI\r\n", output = FilterOutput(s.message, s.directives);
   const std::map<Outcome, std::map<std::string, std::string>> outcomes = {

@@ -130,46 +130,25 @@ TEST(WindowsSpamd, NamesAddressesShareOneConnectTime) {
   TempFolder hosts;
   WriteFile(hosts / "hosts", "127.0.0.2 pool.test\n127.0.0.3 pool.test\n");
   ASSERT_EQ(mount((hosts / "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr), 0);
-  const auto listener = [](const char* ip, int port, int backlog) {
-    sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {inet_addr(ip)}, {}};
-    socklen_t length = sizeof address;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), length) + listen(fd, backlog), 0) << ip;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return std::pair{fd, static_cast<int>(ntohs(address.sin_port))};
-  };
-  const std::string tagged = "X-Spam-Status: No, score=0.1\r\n" + kHam;
-  const auto [daemon, port] = listener("127.0.0.3", 0, 4);
-  std::atomic<int> served{0};
-  std::thread server([&, daemon = daemon] {
-    for (int connection; (connection = accept(daemon, nullptr, nullptr)) >= 0; close(connection), ++served) {
-      char block[4096];
-      while (recv(connection, block, sizeof block, 0) > 0) {
-      }
-      const std::string answer = "SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(tagged.size()) + "\r\n\r\n" + tagged;
-      send(connection, answer.data(), answer.size(), MSG_NOSIGNAL);
-    }
-  });
+  const FakeSpamd daemon(SpamdAnswer(TaggedHam()), "", "127.0.0.3");
   Sandbox box(WindowsBuild());
-  box.Configure("SPAMDHOSTS=pool.test:" + std::to_string(port) + " SPAMASSASSINEXE=- SCANLOGPATH=-");
+  box.Configure("SPAMDHOSTS=pool.test:" + std::to_string(daemon.port) + " SPAMASSASSINEXE=- SCANLOGPATH=-");
   box.Queue("N.MAI", kHam);
   EXPECT_EQ(box.Run().status, 0);  // nothing on the first address yet
-  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), tagged);
-  EXPECT_EQ(served, 1);
-  const int silent = listener("127.0.0.2", port, 0).first;
+  EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), TaggedHam());
+  EXPECT_EQ(daemon.connections, 1);
+  const FakeSpamd silent("never", "no-queue", "127.0.0.2", daemon.port);
   const int queued = socket(AF_INET, SOCK_STREAM, 0);  // the one call the queue holds
-  sockaddr_in first{AF_INET, htons(static_cast<std::uint16_t>(port)), {inet_addr("127.0.0.2")}, {}};
+  sockaddr_in first{AF_INET, htons(static_cast<std::uint16_t>(daemon.port)), {inet_addr("127.0.0.2")}, {}};
   EXPECT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&first), sizeof first), 0);
   box.Queue("N.MAI", kHam);
   EXPECT_EQ(box.Run().status, 3);
   EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), kHam);
-  EXPECT_EQ(served, 1);
+  EXPECT_EQ(daemon.connections, 1);
   const std::vector<std::string> events = EventsBesideHosts(box);
-  EXPECT_TRUE(events.size() == 1 && Has(events[0], ("Could not connect to pool.test:" + std::to_string(port)).c_str()))
+  EXPECT_TRUE(events.size() == 1 && Has(events[0], ("Could not connect to pool.test:" + std::to_string(daemon.port)).c_str()))
       << (events.empty() ? "" : events[0]);
-  shutdown(daemon, SHUT_RDWR);
-  server.join();
-  for (const int fd : {daemon, silent, queued}) close(fd);
+  close(queued);
 }
 
 // The Windows build keeps the records of the pool's hosts as the Linux build
@@ -186,9 +165,9 @@ TEST(WindowsSpamd, TheRunsRecordAStalledHostAndEachHostsAnswerTime) {
       {"SCANTIMELIMIT=1", 4, 21, "did not answer within 1\\.\\d seconds, when SCANTIMELIMIT \\(1 s\\) ran out"}};
   for (const auto& [settings, first, connections, what] : rows) {
     Sandbox box(WindowsBuild());
-    const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam;
-    const FakeSpamd stalled("stall"), good("SPAMD/1.5 0 EX_OK\r\nContent-length: " + std::to_string(whole.size()) + "\r\n\r\n" + whole);
-    box.Configure("SPAMDHOSTS=127.0.0.1:" + std::to_string(stalled.port) + ",127.0.0.1:" + std::to_string(good.port) + " SPAMASSASSINEXE=- " + settings);
+    const std::string whole = TaggedHam();
+    const FakeSpamd stalled("stall"), good(SpamdAnswer(whole));
+    box.Configure("SPAMDHOSTS=" + stalled.host + "," + good.host + " SPAMASSASSINEXE=- " + settings);
     const std::string stalled_records = box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port);
     const std::string good_time = box.temp + "/spamd-127.0.0.1-" + std::to_string(good.port) + ".time";
     const std::int64_t now = std::time(nullptr);
