@@ -60,7 +60,8 @@ TEST(PolicyCheck, TheKeysByTheirLinesAndEachSectionsPolicy) {
        "connector SMTP stops before scanning (exit status 2)\n!policy, [Connector"},
       {"", "[Connector SMTP]|QUARANTINE=2|Quarantine=0|[CONNECTOR SMTP]|BYPASS=1", "5.0",
        "WARNING|line 6|[Connector SMTP] Quarantine again: runs take the one at line 5\n"
-       "WARNING|line 7|[CONNECTOR SMTP] again: runs read only its first occurrence, at line 4\nOK|policy, [Connector SMTP]|" + flag + "deleted"},
+       "WARNING|line 7|[CONNECTOR SMTP] again: runs read only its first occurrence, at line 4\nOK|policy, [Connector SMTP]|" + flag + "deleted\n"
+       "!policy, [CONNECTOR"},
       {"", "[Conector SMTP]|QUARANTINE=2|[Connector SMTP]|QUARANTINE|QUARANTINE=0|SPAMSCORE=6", "5.0",
        "WARNING|line 4|[Conector SMTP] is no section saplugin reads\n"
        "WARNING|line 7|[Connector SMTP] \"QUARANTINE\" holds no \"=\": no value is read from it, and it hides any QUARANTINE below it\n"

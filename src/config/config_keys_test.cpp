@@ -165,7 +165,7 @@ TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
       {"QUARANTINEPATH=C:\\Q", "[Connector Other]|BYPASS=1", "QuarantinePath=C:\\Q\\ (Messages made)"},
       {"QUARANTINEPATH=C:\\Q|BYPASS=1", "[Connector SMTP]|BYPASS=1", "QuarantinePath=C:\\Q\\ Bypass ConnectorSection=Connector SMTP (Messages made)"},
       // A main section's key in the connector's is no key of it.
-      {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|TEMPPATH=C:\\T|QUARANTINEDAYS=x", "QuarantinePath=C:\\Q\\ (Messages made)"},
+      {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|TEMPPATH=C:\\T|QUARANTINEDAYS=x|SPAMASSASSINEXE=C:\\x.exe", "QuarantinePath=C:\\Q\\ (Messages made)"},
       {"QUARANTINEPATH=C:\\Q", "[Connector SMTP]|SPAMDTIMEOUT=9|SPAMDHOSTS=none",
        "QuarantinePath=C:\\Q\\ SpamdTimeout=9 ConnectorSection=Connector SMTP (Messages made)"},
       {"SPAMDHOSTS=a", "[Connector SMTP]|SPAMDHOSTS=b,c:784", "SpamdHosts=b:783,c:784 ConnectorSection=Connector SMTP | Warning: Turning off"},
