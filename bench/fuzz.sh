@@ -7,6 +7,7 @@
 # (default 60). Built through CMake (SAPLUGIN_FUZZ) in build-fuzz, where the
 # corpus grows from run to run and a crashing input is kept in crashes/.
 # Prints the inputs run and the crashes found; exits non-zero on a crash.
+# bench/fuzz.sh --build-only: builds the target and runs nothing.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 source "$ROOT/scripts/lib.sh"
@@ -15,6 +16,7 @@ SECONDS_TO_RUN=${1:-60}
 OUT="$ROOT/build-fuzz"
 cmake -S "$ROOT" -B "$OUT" -G Ninja -DSAPLUGIN_FUZZ=ON -DSAPLUGIN_TESTS=OFF -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$OUT" -j2 --target parsers_fuzz
+[ "${1:-}" = "--build-only" ] && exit 0
 mkdir -p "$OUT/corpus" "$OUT/crashes"
 # Seeds: a profile (first byte 0) and a registry file (1).
 printf '\x00[SPAMASSASSIN Plugin Config]\r\nQUARANTINEPATH="C:\\Q"\r\n;c\r\n' > "$OUT/corpus/profile"

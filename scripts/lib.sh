@@ -20,12 +20,13 @@ install_missing() {
 BUILD_PACKAGES=(g++ cmake ninja-build libgtest-dev libgmock-dev libcli11-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64 googletest wixl msitools)
 
-# build DIR [CMAKE OPTIONS...]: configures and builds the project in DIR.
+# build DIR [CMAKE OPTIONS...]: configures and builds the project in DIR
+# (only the target BUILD_TARGET names, when it is set).
 build() {
   local dir=$1
   shift
   cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j2
+  cmake --build "$dir" -j2 ${BUILD_TARGET:+--target "$BUILD_TARGET"}
 }
 
 # build_windows DIR: cross-builds saplugin.exe, safilter.exe and the unit and
