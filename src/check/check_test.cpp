@@ -14,7 +14,8 @@ namespace {
 // "STATUS|subject|detail": a configuration of the main section's keys ("|"
 // standing for a line break) beside the program, the folders C:\Temp and C:\Q,
 // the filter C:\SA\sa.exe and its rules C:\SA\rules, and the connector SMTP in
-// the mail server's queue folder. No process runs and no host answers here.
+// the mail server's queue folder; keys "-": no configuration file. No process
+// runs and no host answers here. The last line: "status N", sacheck's.
 std::string Checked(const std::string& keys, std::map<std::string, std::string> environment = {}) {
   test::MemoryPlatform platform;
   platform.data_directory = "C:\\Server";
@@ -23,16 +24,16 @@ std::string Checked(const std::string& keys, std::map<std::string, std::string> 
   }
   platform.fs.Put("C:\\SA\\sa.exe", "MZ");
   platform.environment = std::move(environment);
-  platform.PutConfiguration("[SPAMASSASSIN Plugin Config]|" + keys);
+  if (keys != "-") platform.PutConfiguration("[SPAMASSASSIN Plugin Config]|" + keys);
   std::ostringstream out;
-  RunChecks(platform, "", out);
+  const int status = RunChecks(platform, "", out);
   std::istringstream lines(out.str());
   std::string shown;
   for (std::string line; std::getline(lines, line);) {
     if (line.size() < 32) continue;  // the summary
     shown += Trim(line.substr(0, 8), " ") + "|" + Trim(line.substr(9, 22), " ") + "|" + line.substr(32) + "\n";
   }
-  return shown;
+  return shown + "status " + std::to_string(status);
 }
 
 // Each key as a run takes it, and what sacheck says of it: every line of
@@ -52,7 +53,8 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"QUARANTINE=2", "WARNING|QUARANTINE|\"2\" -> 2: QUARANTINEPATH is not set: quarantining is off, flagged messages are tagged\n"
                        "WARNING|QUARANTINEPATH|\"\" -> -: not set: quarantining is off"},
       {"QUARANTINE=x", "FAIL|QUARANTINE|\"x\" -> -: Type mismatch: QUARANTINE \"x\" is not a whole number" + stops},
-      {"QUARANTINEPATH=C:\\none", "FAIL|QUARANTINEPATH|\"C:\\none\" -> C:\\none\\: names no folder"},
+      {"QUARANTINEPATH=C:\\none", "FAIL|QUARANTINEPATH|\"C:\\none\" -> C:\\none\\: names no folder\n"
+                                  "FAIL|loading|Quantine path is not a valid directory: every run stops before scanning"},
       {"QUARANTINEPATH=C:\\Server\\QUEUES\\Q", "FAIL|QUARANTINEPATH|\"C:\\Server\\QUEUES\\Q\" -> C:\\Server\\QUEUES\\Q\\: "},
       {"MAXMESSAGESIZE=0", "OK|MAXMESSAGESIZE|\"0\" -> 0 (no limit)"},
       {"MAXMESSAGESIZE=-1", "OK|MAXMESSAGESIZE|\"-1\" -> -1 (no limit)"},
@@ -81,6 +83,8 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"SPAMASSASSINRULESPATH=C:\\SA\\sa.exe", "OK|SPAMASSASSINRULESPATH|\"C:\\SA\\sa.exe\" -> C:\\SA\\sa.exe\n"},
       {"SPAMASSASSINRULESPATH=C:\\SA\\none", "FAIL|SPAMASSASSINRULESPATH|\"C:\\SA\\none\" -> C:\\SA\\none: no such file or folder"},
       {"TEMPPATH=", "FAIL|TEMPPATH|\"\" -> -: "},
+      {"TEMPPATH=C:\\%SA%", "FAIL|TEMPPATH|\"C:\\%SA%\" -> C:\\%SA%\\: TEMPPATH \"C:\\%SA%\" holds a %NAME% of a set environment variable, which the "
+                            "command interpreter replaces on \nlook for each run's batch file in \"C:\\C:\\SA\" and no filter would run\nFAIL|trial scan|not run: TEMPPATH cannot work (see its line)"},
       {"TEMPPATH=C:\\none", "FAIL|TEMPPATH|\"C:\\none\" -> C:\\none\\: names no folder\nFAIL|trial scan|not run: the configuration must load and TEMPPATH must be a folder"},
       {"QUARANTINEDAYS=14", "OK|QUARANTINEDAYS|\"14\" -> 14 days, then saquarantine purge removes a message"},
       {"QUARANTINEDAYS=0", "OK|QUARANTINEDAYS|\"0\" -> 0 (kept for ever)"},
@@ -95,16 +99,18 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"SCANLOGPATH=C:\\Server\\QUEUES\\SMTP", "WARNING|SCANLOGPATH|\"C:\\Server\\QUEUES\\SMTP\" -> C:\\Server\\QUEUES\\SMTP\\: lies in the "
                                              "mail server's queue folder C:\\Server\\QUEUES, which takes what lies there for mail: choose a folder "
                                              "outside it: runs keep no scan log, and each logs a Warning entry"},
-      {"SCANLOGPATH=%LOGS%\\x", "WARNING|SCANLOGPATH|\"%LOGS%\\x\" -> -: "},
+      {"SCANLOGPATH=%LOGS%\\x", "WARNING|SCANLOGPATH|\"%LOGS%\\x\" -> -: SCANLOGPATH \"%LOGS%\\x\" names the environment variable LOGS, which is "
+                               "not set: runs keep no scan log, and each logs a Warning entry"},
       // Relative paths: a run takes them from the folder it starts in.
       {"SPAMASSASSINEXE=sa.exe", "WARNING|SPAMASSASSINEXE|\"sa.exe\" -> sa.exe: not a full path: a run takes it from the folder it starts in (or from PATH)"},
       {"SCANLOGPATH=logs", "WARNING|SCANLOGPATH|\"logs\" -> logs\\: names no folder: runs go on without their log lines; not a full path: "
                            "a run takes it from the folder it starts in, here "},
+      {"-", "FAIL|configuration|C:\\Program\\spamassassinconfig.ini: no such configuration file; every run ends at once and messages pass unscanned\nFAIL|trial scan|not run: the configuration must load\n!QUARANTINE|\nstatus 2"},
       // A key too long to read whole stops every run.
       {"MAXMESSAGESIZE=" + long_value, "FAIL|MAXMESSAGESIZE|\"" + long_value.substr(0, 254) + "\" -> -: "},
   };
   for (const auto& c : cases) {
-    const std::string shown = Checked(c.keys + "|" + base, {{"SA", "C:\\SA"}});
+    const std::string shown = Checked(c.keys == "-" ? c.keys : c.keys + "|" + base, {{"SA", "C:\\SA"}});
     std::istringstream wanted(c.lines);
     for (std::string line; std::getline(wanted, line);) {
       const bool absent = line[0] == '!';
