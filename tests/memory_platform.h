@@ -2,10 +2,12 @@
 
 // A platform held in memory: a MemoryFileSystem, one registry string value
 // (the mail server's data directory), numbered GUIDs, and the event-log
-// entries kept in a list, INI files read from the file system. What it cannot
-// stand for (processes, connections) throws.
+// entries kept in a list, INI files read from the file system, and spamd
+// daemons as functions of what they are sent. It runs no process.
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <sstream>
 
@@ -14,6 +16,25 @@
 #include "platform/posix/profile_file.h"
 
 namespace saplugin::test {
+
+// A connection to a daemon that answers once it has the whole request.
+class DaemonConnection : public Connection {
+ public:
+  explicit DaemonConnection(std::function<std::string(const std::string&)> answer) : answer_(std::move(answer)) {}
+  void Send(const char* data, std::size_t size, Milliseconds) override { sent_.append(data, size); }
+  void EndSending() override { answered_ = answer_(sent_); }
+  std::size_t Receive(char* data, std::size_t size, Milliseconds) override {
+    const std::size_t got = std::min(size, answered_.size() - at_);
+    std::copy_n(answered_.data() + at_, got, data);
+    at_ += got;
+    return got;
+  }
+
+ private:
+  std::function<std::string(const std::string&)> answer_;
+  std::string sent_, answered_;
+  std::size_t at_ = 0;
+};
 
 class MemoryPlatform : public Platform {
  public:
@@ -42,7 +63,13 @@ class MemoryPlatform : public Platform {
   }
   std::string EnvironmentValue(const std::string& name) override { return environment.count(name) ? environment[name] : ""; }
   std::unique_ptr<ChildProcess> StartHidden(const std::string&) override { throw Error(2, "memory", "no processes here"); }
-  std::unique_ptr<Connection> Connect(const std::string&, std::uint16_t, Milliseconds) override { throw Error(10061, "memory", "no network here"); }
+  // The spamd daemons: what the host at host:port answers to the whole of
+  // what it was sent, once the sender ends; refused, when it throws.
+  std::function<std::string(const std::string& host, std::uint16_t port, const std::string& request)> daemons;
+  std::unique_ptr<Connection> Connect(const std::string& host, std::uint16_t port, Milliseconds) override {
+    if (!daemons) throw Error(10061, "memory", "no network here");
+    return std::make_unique<DaemonConnection>([this, host, port](const std::string& request) { return daemons(host, port, request); });
+  }
   void PumpEvents() override {}
   bool IsCrashStatus(long status) override { return status >= 128; }
   long OpenRegistryKey(const std::string&, std::uint32_t, RegistryKey* key) override {

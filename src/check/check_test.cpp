@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <functional>
+#include <regex>
 #include <sstream>
 
 #include "memory_platform.h"
 #include "platform/text.h"
+#include "store/run_leftovers.h"
 
 namespace saplugin {
 namespace {
@@ -15,15 +19,16 @@ namespace {
 // standing for a line break) beside the program, the folders C:\Temp and C:\Q,
 // the filter C:\SA\sa.exe and its rules C:\SA\rules, and the connector SMTP in
 // the mail server's queue folder; keys "-": no configuration file. No process
-// runs and no host answers here. The last line: "status N", sacheck's.
-std::string Checked(const std::string& keys, std::map<std::string, std::string> environment = {}) {
+// runs and no host answers here; setup lays out more. The last line:
+// "status N", sacheck's.
+std::string Checked(const std::string& keys, const std::function<void(test::MemoryPlatform&)>& setup) {
   test::MemoryPlatform platform;
   platform.data_directory = "C:\\Server";
   for (const char* folder : {"C:\\Temp", "C:\\Q", "C:\\Q\\Messages", "C:\\SA\\rules", "C:\\Server\\QUEUES\\SMTP\\Inbound\\Messages"}) {
     platform.fs.AddFolder(folder);
   }
   platform.fs.Put("C:\\SA\\sa.exe", "MZ");
-  platform.environment = std::move(environment);
+  setup(platform);
   if (keys != "-") platform.PutConfiguration("[SPAMASSASSIN Plugin Config]|" + keys);
   std::ostringstream out;
   const int status = RunChecks(platform, "", out);
@@ -33,12 +38,24 @@ std::string Checked(const std::string& keys, std::map<std::string, std::string> 
     if (line.size() < 32) continue;  // the summary
     shown += Trim(line.substr(0, 8), " ") + "|" + Trim(line.substr(9, 22), " ") + "|" + line.substr(32) + "\n";
   }
+  // Times vary from run to run.
+  shown = std::regex_replace(shown, std::regex("PONG in [0-9]+ ms(, GTUBE scanned in [0-9.]+ s)?"), "PONG$1");
+  shown = std::regex_replace(shown, std::regex(", GTUBE scanned in [0-9.]+ s"), ", GTUBE scanned");
+  shown = std::regex_replace(shown, std::regex("\\([0-9]+\\.[0-9]{2} s\\)"), "(N s)");
   return shown + "status " + std::to_string(status);
 }
 
-// Each key as a run takes it, and what sacheck says of it: every line of
-// "lines" is among sacheck's lines (or a part of one); one starting with "!"
-// must not be.
+// Every line of lines is among those shown (or a part of one); one starting
+// with "!" must not be.
+void ExpectAmong(const std::string& shown, const std::string& lines, const std::string& label) {
+  std::istringstream wanted(lines);
+  for (std::string line; std::getline(wanted, line);) {
+    const bool absent = line[0] == '!';
+    EXPECT_EQ(shown.find(line.substr(absent)) != std::string::npos, !absent) << label << ": " << line << " in\n" << shown;
+  }
+}
+
+// Each key as a run takes it, and what sacheck says of it.
 TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
   // After each row's keys: a run takes a key's first line.
   const std::string base = "TEMPPATH=C:\\Temp|SPAMASSASSINEXE=C:\\SA\\sa.exe|SPAMASSASSINRULESPATH=C:\\SA\\rules";
@@ -110,13 +127,101 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"MAXMESSAGESIZE=" + long_value, "FAIL|MAXMESSAGESIZE|\"" + long_value.substr(0, 254) + "\" -> -: "},
   };
   for (const auto& c : cases) {
-    const std::string shown = Checked(c.keys == "-" ? c.keys : c.keys + "|" + base, {{"SA", "C:\\SA"}});
-    std::istringstream wanted(c.lines);
-    for (std::string line; std::getline(wanted, line);) {
-      const bool absent = line[0] == '!';
-      EXPECT_EQ(shown.find(line.substr(absent)) != std::string::npos, !absent) << c.keys << ": " << line << " in\n" << shown;
-    }
+    const auto setup = [](test::MemoryPlatform& platform) { platform.environment["SA"] = "C:\\SA"; };
+    ExpectAmong(Checked(c.keys == "-" ? c.keys : c.keys + "|" + base, setup), c.lines, c.keys);
   }
+}
+
+// A spamd daemon in memory, by the way it answers: "spamd" flags GTUBE and
+// keeps the message whole; "ham" answers Spam: False; "unflagged" gives no
+// Spam field; "headers" keeps only the header section; "no message" answers
+// a body that is no message; "no pong" answers PING with an error; "down"
+// refuses every connection.
+std::string Daemon(const std::string& kind, const std::string& request) {
+  if (kind == "down") throw Error(10061, "memory", "the connection was refused");
+  if (request.rfind("PING ", 0) == 0) return kind == "no pong" ? "SPAMD/1.5 76 EX_PROTOCOL\r\n" : "SPAMD/1.5 0 PONG\r\n";
+  const std::string message = request.substr(request.find("\r\n\r\n") + 4);
+  const bool gtube = message.find("GTUBE") != std::string::npos;
+  std::string answered = "X-Spam-Flag: " + std::string(gtube ? "YES" : "NO") + "\r\n" + message;
+  if (kind == "headers") answered = answered.substr(0, answered.find("\r\n\r\n") + 4);
+  if (kind == "no message") answered = "no header\r\n";
+  const std::string spam = kind == "unflagged" ? "" : kind == "ham" || !gtube ? "Spam: False ; 0.1 / 5.0\r\n" : "Spam: True ; 1000.0 / 5.0\r\n";
+  return "SPAMD/1.5 0 EX_OK\r\n" + spam + "Content-length: " + std::to_string(answered.size()) + "\r\n\r\n" + answered;
+}
+
+// Each host of the pool asked as a run would meet it, and the trial scans
+// through the pool: hosts is "a=KIND,b=KIND".
+TEST(Check, EachSpamdHostAsARunMeetsIt) {
+  const struct {
+    const char* hosts;
+    const char* keys;
+    std::string lines;
+  } cases[] = {
+      {"a=spamd", "", "OK|spamd a:783|PONG, GTUBE scanned: Spam: True ; 1000.0 / 5.0\nOK|trial scan, GTUBE|flagged\nOK|trial scan, clean|clean"},
+      {"a=spamd,b=headers", "",
+       "OK|spamd a:783|PONG, GTUBE scanned: Spam: True ; 1000.0 / 5.0\nFAIL|spamd b:783|PONG, GTUBE scanned, but its answer's body is not the GTUBE "
+       "message's that was sent: the runs may take its answers and lose the messages' text"},
+      {"a=ham", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but it answered Spam: False ; 0.1 / 5.0 for GTUBE: the runs take its answers and let spam "
+                    "through; check that host's spamd rules"},
+      {"a=unflagged", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but its answer has no Spam field: check that SPAMDHOSTS names a spamd"},
+      // A host that cannot scan: a warning while another host scans, a failure when none does.
+      {"a=no message,b=spamd", "", "WARNING|spamd a:783|PONG, GTUBE scanned, but it answered with no message: the other hosts scan instead"},
+      {"a=no message", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but it answered with no message: check SPAMDHOSTS and SPAMDTIMEOUT"},
+      {"a=down,b=spamd", "", "WARNING|spamd a:783|\n: the other hosts scan instead\nOK|spamd b:783|"},
+      {"a=down,b=no pong", "", "FAIL|spamd a:783|\nFAIL|spamd b:783|answered \"SPAMD/1.5 76 EX_PROTOCOL\" to PING: check SPAMDHOSTS and SPAMDTIMEOUT"},
+      // A pool's scan time: after a host that stalls, the next needs SPAMDTIMEOUT again.
+      {"a=spamd,b=spamd", "SCANTIMELIMIT=19|SPAMDTIMEOUT=10|",
+       "WARNING|spamd pool|SCANTIMELIMIT (19 s) is less than twice SPAMDTIMEOUT (10 s): after a host that stalls, the next has 9 s, and the "
+       "message is left unscanned; set SCANTIMELIMIT to at least 20 or SPAMDTIMEOUT to at most 9"},
+      {"a=spamd,b=spamd", "SCANTIMELIMIT=20|SPAMDTIMEOUT=10|", "!spamd pool"},
+      {"a=spamd", "SCANTIMELIMIT=1|SPAMDTIMEOUT=10|", "!spamd pool"},
+      {"a=spamd,b=spamd", "SCANTIMELIMIT=1|SPAMDTIMEOUT=10|", "after a host that stalls, the next has 0 s, and the message is left unscanned; set "
+                                                               "SCANTIMELIMIT to at least 20\n!at most"},
+  };
+  for (const auto& c : cases) {
+    std::map<std::string, std::string> kinds;
+    std::string hosts;
+    std::istringstream listed(c.hosts);
+    for (std::string host; std::getline(listed, host, ',');) {
+      kinds[host.substr(0, host.find('='))] = host.substr(host.find('=') + 1);
+      hosts += (hosts.empty() ? "" : ",") + host.substr(0, host.find('='));
+    }
+    const std::string keys = std::string(c.keys) + "SPAMDHOSTS=" + hosts + "|TEMPPATH=C:\\Temp";
+    ExpectAmong(Checked(keys,
+                        [&](test::MemoryPlatform& platform) {
+                          platform.daemons = [&](const std::string& host, std::uint16_t, const std::string& request) {
+                            return Daemon(kinds.at(host), request);
+                          };
+                        }),
+                c.lines, c.hosts);
+  }
+}
+
+// What sacheck finds beside the keys: files that killed programs left, a
+// week old, counted where they lie; a configuration in UTF-16.
+TEST(Check, WhatLiesInTheFoldersAndTheFilesForm) {
+  const std::string keys = "TEMPPATH=C:\\Temp|SPAMASSASSINEXE=C:\\SA\\sa.exe|SPAMASSASSINRULESPATH=C:\\SA\\rules";
+  const std::int64_t week_ago = std::time(nullptr) - kRunLeftoverAge - 60;
+  const std::string run = "0123456789ABCDEF0123456789ABCDEF", messages = "C:\\Server\\QUEUES\\SMTP\\Inbound\\Messages\\";
+  // None in TEMPPATH, two in the queue of SMTP, a young one and a queued message of that form not counted.
+  ExpectAmong(Checked(keys, [&](test::MemoryPlatform& platform) {
+                platform.fs.Put("C:\\Temp\\" + run + ".TXT", "", week_ago);
+                platform.fs.Put(messages + "A.MAI." + run + ".tmp", "", week_ago);
+                platform.fs.Put(messages + "B.MAI." + run + ".tmp", "", week_ago);
+                platform.fs.Put(messages + "C.MAI." + run + ".tmp", "", std::time(nullptr));
+                platform.fs.Put(messages + "D.MAI." + run + ".tmp", "", week_ago);
+                platform.fs.Put("C:\\Server\\QUEUES\\SMTP\\Inbound\\D.MAI." + run + ".tmp", "", week_ago);
+              }),
+              "WARNING|leftovers|2 files that killed programs left, a week old or more (2 in the queue of connector SMTP): "
+              "saquarantine purge removes them",
+              "leftovers");
+  // A UTF-16 file with its byte-order mark: its keys are read, its lines not checked.
+  std::string utf16 = "\xFF\xFE";
+  for (const char c : "[SPAMASSASSIN Plugin Config]\r\nTEMPPATH=C:\\Temp\r\nQUARANTIEN=1\r\n") utf16 += std::string{c, '\0'};
+  ExpectAmong(Checked("-", [&](test::MemoryPlatform& platform) { platform.fs.Put("C:\\Program\\spamassassinconfig.ini", utf16); }),
+              "OK|TEMPPATH|\"C:\\Temp\" -> C:\\Temp\\\nWARNING|configuration|the file is UTF-16 text: its keys' lines are not checked\n"
+              "!QUARANTIEN",
+              "UTF-16");
 }
 
 }  // namespace
