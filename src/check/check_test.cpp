@@ -135,14 +135,15 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
 // A spamd daemon in memory, by the way it answers: "spamd" flags GTUBE and
 // keeps the message whole; "ham" answers Spam: False; "unflagged" gives no
 // Spam field; "headers" keeps only the header section; "no message" answers
-// a body that is no message; "no pong" answers PING with an error; "down"
-// refuses every connection.
+// a body that is no message; "no pong" answers PING with an error, "no user"
+// the scan; "down" refuses every connection.
 std::string Daemon(const std::string& kind, const std::string& request) {
   if (kind == "down") throw Error(10061, "memory", "the connection was refused");
   if (request.rfind("PING ", 0) == 0) return kind == "no pong" ? "SPAMD/1.5 76 EX_PROTOCOL\r\n" : "SPAMD/1.5 0 PONG\r\n";
+  if (kind == "no user") return "SPAMD/1.5 67 EX_NOUSER\r\n";
   const std::string message = request.substr(request.find("\r\n\r\n") + 4);
   const bool gtube = message.find("GTUBE") != std::string::npos;
-  std::string answered = "X-Spam-Flag: " + std::string(gtube ? "YES" : "NO") + "\r\n" + message;
+  std::string answered = "X-Spam-Flag: " + std::string(gtube && kind != "ham" ? "YES" : "NO") + "\r\n" + message;
   if (kind == "headers") answered = answered.substr(0, answered.find("\r\n\r\n") + 4);
   if (kind == "no message") answered = "no header\r\n";
   const std::string spam = kind == "unflagged" ? "" : kind == "ham" || !gtube ? "Spam: False ; 0.1 / 5.0\r\n" : "Spam: True ; 1000.0 / 5.0\r\n";
@@ -162,7 +163,12 @@ TEST(Check, EachSpamdHostAsARunMeetsIt) {
        "OK|spamd a:783|PONG, GTUBE scanned: Spam: True ; 1000.0 / 5.0\nFAIL|spamd b:783|PONG, GTUBE scanned, but its answer's body is not the GTUBE "
        "message's that was sent: the runs may take its answers and lose the messages' text"},
       {"a=ham", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but it answered Spam: False ; 0.1 / 5.0 for GTUBE: the runs take its answers and let spam "
-                    "through; check that host's spamd rules"},
+                    "through; check that host's spamd rules\nFAIL|trial scan, GTUBE|came back clean, not flagged: the spamd at a:783 does not scan as "
+                    "SpamAssassin does\n!check SPAMASSASSINEXE"},
+      {"a=no user", "", "FAIL|spamd a:783|PONG, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS and SPAMDTIMEOUT\n"
+                        "FAIL|trial scan, GTUBE|no spamd host scanned it: a:783 answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS (\n"
+                        "!check SPAMASSASSINEXE"},
+      {"a=spamd,b=no user", "", "WARNING|spamd b:783|PONG, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": the other hosts scan instead"},
       {"a=unflagged", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but its answer has no Spam field: check that SPAMDHOSTS names a spamd"},
       // A host that cannot scan: a warning while another host scans, a failure when none does.
       {"a=no message,b=spamd", "", "WARNING|spamd a:783|PONG, GTUBE scanned, but it answered with no message: the other hosts scan instead"},

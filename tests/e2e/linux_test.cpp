@@ -300,14 +300,12 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
 }
 
 // sacheck asks every host of the pool on its own: PING, then GTUBE, which must come back Spam: True, all
-// within SPAMDTIMEOUT. Each row: the pool ("spamd": a real daemon, "spamd@localhost": the same by name,
-// "trickle": a daemon that sends every answer a byte every 4 s, else a daemon's answer to PROCESS), the
+// within SPAMDTIMEOUT (the unit suite's daemons in memory answer each way a host can fail). Each row: the
+// pool ("spamd": a real daemon, "spamd@localhost": the same by name, "trickle": a daemon that sends every
+// answer a byte every 4 s, else a daemon's answer to PROCESS), the
 // settings, sacheck's status, lines of its report ({N}: host N's port; "!": a text that must not be there),
 // and the seconds it may take at most (3 times its bound: one SPAMDTIMEOUT per host and per trial scan).
 TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
-  const std::string clean = "X-Spam-Status: No\r\n" + kSpam;
-  const std::string no = SpamdAnswer(clean, "Spam: False ; 0.0 / 5.0\r\n");
-  const std::string flagged = "X-Spam-Flag: YES\r\n" + kSpam;
   const struct {
     std::vector<std::string> pool;
     std::string settings;
@@ -317,23 +315,6 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
   } rows[] = {
       {{"spamd", "spamd@localhost"}, "SCANTIMELIMIT=120 SPAMDTIMEOUT=60", 0,
        "OK       spamd 127.0.0.1:{0}  PONG in \nOK       spamd localhost:{1}  PONG in \ns: Spam: True ; \n!spamd pool", 0},
-      // Two hosts and less than twice SPAMDTIMEOUT: a second host would get less than its time.
-      {{"spamd", "SPAMD/1.5 67 EX_NOUSER\r\n"}, "SCANTIMELIMIT=119 SPAMDTIMEOUT=60", 0,
-       "WARNING  spamd pool             SCANTIMELIMIT (119 s) is less than twice SPAMDTIMEOUT (60 s): after a host that stalls, the next has 59 s"
-       ", and the message is left unscanned; set SCANTIMELIMIT to at least 120 or SPAMDTIMEOUT to at most 59\n"
-       "OK       spamd 127.0.0.1:{0}  PONG in \n"
-       "WARNING  spamd 127.0.0.1:{1}  PONG in \n ms, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": the other hosts scan instead", 0},
-      {{"SPAMD/1.5 67 EX_NOUSER\r\n"}, "", 1,
-       "FAIL     spamd 127.0.0.1:{0}  PONG in \n ms, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS and SPAMDTIMEOUT\n"
-       "FAIL     trial scan, GTUBE      no spamd host scanned it: 127.0.0.1:{0} answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS (\n"
-       "!check SPAMASSASSINEXE", 0},
-      {{no}, "", 1,
-       "FAIL     spamd 127.0.0.1:{0}  PONG in \n, but it answered Spam: False ; 0.0 / 5.0 for GTUBE: the runs take its answers and let spam through\n"
-       "FAIL     trial scan, GTUBE      came back clean, not flagged: the spamd at 127.0.0.1:{0} does not scan as SpamAssassin does\n"
-       "!check SPAMASSASSINEXE", 0},
-      // A host whose answer's body is another (near in size, which the runs take) is a FAIL, though another scans.
-      {{"spamd", SpamdAnswer(flagged, "Spam: True ; 1000.0 / 5.0\r\n")},
-       "", 1, "OK       spamd 127.0.0.1:{0}  PONG in \nFAIL     spamd 127.0.0.1:{1}  PONG in \n, but its answer's body is not the GTUBE message's that was sent", 0},
       // Not the 72 s its PONG takes, nor the minutes of a fresh timeout per read.
       {{"trickle"}, "SPAMDTIMEOUT=3", 1, "FAIL     spamd 127.0.0.1:{0}  did not answer PING within 3 seconds (SPAMDTIMEOUT)", 27},
   };
