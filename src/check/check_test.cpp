@@ -97,6 +97,10 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"SPAMASSASSINEXE=C:\\SA\\none.exe", "FAIL|SPAMASSASSINEXE|\"C:\\SA\\none.exe\" -> C:\\SA\\none.exe: no such program"},
       {"SPAMASSASSINEXE=%SA%\\sa.exe", "OK|SPAMASSASSINEXE|\"%SA%\\sa.exe\" -> C:\\SA\\sa.exe\n"},
       {"SPAMASSASSINEXE=", "FAIL|SPAMASSASSINEXE|\"\" -> -: not set"},
+      // The interpreter's reading of "%": a batch file's argument (it has none), one left alone, "%%".
+      {"SPAMASSASSINEXE=C:\\SA\\%1sa.exe%", "OK|SPAMASSASSINEXE|\"C:\\SA\\%1sa.exe%\" -> C:\\SA\\sa.exe\n"},
+      {"SPAMASSASSINEXE=C:\\SA\\%sa.exe", "OK|SPAMASSASSINEXE|\"C:\\SA\\%sa.exe\" -> C:\\SA\\sa.exe\n"},
+      {"SPAMASSASSINEXE=C:\\SA\\s%%a.exe", "FAIL|SPAMASSASSINEXE|\"C:\\SA\\s%%a.exe\" -> C:\\SA\\s%a.exe: no such program"},
       {"SPAMASSASSINRULESPATH=C:\\SA\\sa.exe", "OK|SPAMASSASSINRULESPATH|\"C:\\SA\\sa.exe\" -> C:\\SA\\sa.exe\n"},
       {"SPAMASSASSINRULESPATH=C:\\SA\\none", "FAIL|SPAMASSASSINRULESPATH|\"C:\\SA\\none\" -> C:\\SA\\none: no such file or folder"},
       {"TEMPPATH=", "FAIL|TEMPPATH|\"\" -> -: "},

@@ -197,6 +197,15 @@ TEST(ConfigKeys, AFileIsLoadedAsARunLoadsIt) {
     }
     EXPECT_EQ(loaded.substr(0, std::string(c.loaded).size()), c.loaded) << (c.main ? c.main : "no file") << " / " << (c.connector ? c.connector : "");
   }
+  // A connector with no name, or one that holds a bracket, has no section: a
+  // section's name ends at its first "]", which sacheck tells the operator.
+  for (const char* connector : {"SMTP[", ""}) {
+    test::MemoryPlatform platform;
+    platform.PutConfiguration("[SPAMASSASSIN Plugin Config]|[Connector SMTP[]|QUARANTINE=2|[Connector ]|QUARANTINE=2");
+    PluginOptions options;
+    EXPECT_FALSE(LoadConnectorOptions(platform, ConfigFile(platform), connector, options)) << connector;
+    EXPECT_EQ(Changes(options, PluginOptions()), "nothing") << connector;
+  }
 }
 
 }  // namespace
