@@ -34,6 +34,7 @@ class MemoryFileSystem : public FileSystem {
   std::map<std::string, File> files;  // by Key()
   std::map<std::string, std::string> folders;
   std::set<std::string> links, locked;
+  std::set<std::string> unlistable;  // folders whose listing is refused, by Key(), as an ACL may
 
   static std::string Key(std::string path) {
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -130,6 +131,7 @@ class MemoryFileSystem : public FileSystem {
   std::string FolderAddProblem(const std::string&) override { return ""; }
   std::vector<FileEntry> FilesIn(const std::string& path) override {
     if (!FolderExists(path)) Fail(3, path, "The system cannot find the path specified.");
+    if (unlistable.count(Key(path))) Fail(5, path, "Access is denied.");
     std::vector<FileEntry> listed;
     for (const auto& [key, file] : files) {
       if (Parent(key) == Key(path)) listed.push_back({file.path.substr(file.path.rfind('\\') + 1), static_cast<std::int64_t>(file.bytes.size()), file.modified});

@@ -225,6 +225,14 @@ TEST(Check, WhatLiesInTheFoldersAndTheFilesForm) {
               "WARNING|leftovers|2 files that killed programs left, a week old or more (2 in the queue of connector SMTP): "
               "saquarantine purge removes them",
               "leftovers");
+  // A queue whose listing is refused is named, and the others still counted.
+  ExpectAmong(Checked(keys, [&](test::MemoryPlatform& platform) {
+                platform.fs.Put("C:\\Temp\\" + run + ".BAT", "", week_ago);
+                platform.fs.unlistable.insert(test::MemoryFileSystem::Key(messages.substr(0, messages.size() - 1)));
+              }),
+              "WARNING|leftovers|not looked at: C:\\Server\\QUEUES\\SMTP\\Inbound\\Messages: Access is denied.\n"
+              "WARNING|leftovers|1 file that killed programs left, a week old or more (1 in TEMPPATH)",
+              "unlistable");
   // A UTF-16 file with its byte-order mark: its keys are read, its lines not checked.
   std::string utf16 = "\xFF\xFE";
   for (const char c : "[SPAMASSASSIN Plugin Config]\r\nTEMPPATH=C:\\Temp\r\nQUARANTIEN=1\r\n") utf16 += std::string{c, '\0'};
