@@ -10,7 +10,6 @@ namespace saplugin {
 namespace {
 
 using O = Outcome;
-const std::string kBad = "Can't run SpamAssassin because of a setting in the plugin config file: Type mismatch: ";
 
 std::vector<PolicyCase> Table() {
   const std::string ham = kHam;
@@ -19,10 +18,6 @@ std::vector<PolicyCase> Table() {
       {"SpamByScoreIsTaggedAsSpam", kBoth, "SPAMSCORE=6.5 QUARANTINE=0", "", ham, "score 7", O::kTagged, "spam tagged 7", "", 0, ""},
       // Test mode: scanned and decided, logged in words of its own, the message left as it arrived.
       {"TestModeLeavesSpamAsItArrived", kBoth, "TESTMODE=1 QUARANTINE=2", "", kSpam, "", O::kLeft, "spam would-delete 1000.0", "", 0, ""},
-      // A value that does not convert stops the runs it applies to (each key's conversions: the unit table).
-      {"TestModeYesStopsEveryRun", kBoth, "TESTMODE=yes", "", kSpam, "", O::kLeft, "-", "", 2, kBad + "TESTMODE \"yes\" is not 0 or 1"},
-      {"BypassOnInAConnectorSectionStopsItsRuns", kBoth, "", "[Connector {connector}]\r\nBYPASS=on\r\n", kSpam, "", O::kLeft, "-", "", 2,
-       kBad + "[Connector {connector}] BYPASS \"on\" is not 0 or 1"},
       // Connector sections (which section a load takes, and which keys: the unit tables).
       {"ConnectorSectionOverridesTheMainOne", kBoth, "", "[Connector {connector}]\r\nQUARANTINE=2\r\n", kSpam, "", O::kDeleted,
        "spam deleted 1000.0", "", 0, ""},
@@ -57,11 +52,6 @@ std::vector<PolicyCheckCase> CheckTable() {
        "(the connectors: {connector})"},
       {"HighScoreNotAboveTheRequiredScore", kLinux, "HIGHSCORE=5 HIGHSCOREACTION=2", "", 0,
        "WARNING|line 4|HIGHSCORE 5 is not above the rules' required score 5.0 (the trial scan's)"},
-      // A switch that is no 0 or 1 fails; KEEPORIGINAL keeps its reading (only 1 is on), and a word for on is warned of.
-      {"SwitchesWrittenAsWords", kBoth, "KEEPORIGINAL=yes TESTMODE=true", "", 1,
-       "WARNING|KEEPORIGINAL|\"yes\" -> clean messages are tagged: KEEPORIGINAL \"yes\" is off: only 1 keeps clean messages as received\n"
-       "FAIL|TESTMODE|\"true\" -> -: Type mismatch: TESTMODE \"true\" is not 0 or 1 (write 1 to turn it on, 0 to leave it off): every run stops\n"
-       "FAIL|loading|Type mismatch: TESTMODE \"true\""},
       // "; queue NAME" makes a connector's queue folder.
       {"ConnectorNameWithABracket", kBoth, "", "; queue {connector}[1]\r\n", 0,
        "WARNING|connector {connector}[1]|its name holds \"[\" or \"]\": no run finds a section [Connector {connector}[1]]"},
