@@ -396,6 +396,7 @@ TEST(RegistryFile, ReadsTheDataDirectoryAsTheRunDoes) {
       {v5 + key + "\"Bad\"=dword:xyz\r\n" + value + "\"after\"", "after"}, {d5 + "\"x\"\r\n" + value + "-", ""}, {d5 + "\"x\"" + gone, "<no key>"},
       {d5 + "\"x\"" + gone + key, ""}, {v5 + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n" + value + "\"x\"", "<no key>"}, {"<none>", "<no key>"},
       {key + value + "\"no header\"", no_export}, {std::string("\x00\xff\x01[\n\"", 6), no_export}, {"\xFF\xFE" + v5, no_export},
+      {v5 + key + "x" + value.substr(1) + "\"C:\\\\D\"", ""},  // a name without its opening quote
       // As "reg export" writes it: UTF-16LE, whose text data an ANSI query narrows.
       {Utf16(d5 + "\"C:\\\\D\"\r\n"), "C:\\D"}, {Utf16(d5 + "hex(2):43,00,3a,00,e9,00,ac,20,00,00"), "C:\xE9?"}};
   TempFolder folder;

@@ -1,0 +1,68 @@
+#include "quarantine/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sstream>
+
+#include "memory_platform.h"
+#include "store/quarantine_store.h"
+
+namespace saplugin {
+namespace {
+
+// saquarantine over a quarantine in memory: A quarantined three days and ten
+// minutes ago, B three days less ten minutes ago (by their message files'
+// last write), C with its pickup file and record alone, D without
+// SpamAssassin's output; QUARANTINEDAYS=3. Each row: the command's words,
+// its status, the ids whose message file is left after it, and what its
+// output must hold.
+TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
+  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C'), d(32, 'D');
+  const struct {
+    std::vector<std::string> words;
+    int status;
+    std::string left, output;
+  } cases[] = {
+      {{"list", "--older-than", "3"}, 0, "A B D", a},
+      {{"list", "--newer-than", "3"}, 0, "A B D", b},
+      {{"purge"}, 0, "B D", a},
+      {{"purge", "--days", "4"}, 0, "A B D", ""},
+      {{"show", c}, kQuarantineNotFound, "A B D", "Missing: "},
+      {{"show", d}, 0, "A B D", "Header section (the message):\n  Subject: D"},
+  };
+  for (const auto& row : cases) {
+    test::MemoryPlatform platform;
+    platform.fs.AddFolder("C:\\Temp");
+    platform.fs.AddFolder("C:\\Q\\Messages");
+    platform.PutConfiguration("[SPAMASSASSIN Plugin Config]|QUARANTINEPATH=C:\\Q|TEMPPATH=C:\\Temp|QUARANTINEDAYS=3");
+    const std::int64_t now = std::time(nullptr), days = 3 * 24 * 60 * 60;
+    for (const auto& [id, age] : {std::pair{a, days + 600}, {b, days - 600}, {c, std::int64_t{0}}, {d, std::int64_t{0}}}) {
+      platform.fs.now = now - age;  // each file's last write
+      platform.fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
+      if (id != c) platform.fs.Put(QuarantineMessageFile("C:\\Q\\", id), "Subject: " + id.substr(0, 1) + "\r\n\r\nbody\r\n");
+      if (id != c && id != d) platform.fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
+      QuarantineRecord record;
+      record.connector = "SMTP";
+      record.name = id.substr(0, 1) + ".MAI";
+      WriteQuarantineRecord(platform.fs, "C:\\Q\\", id, record);
+    }
+    platform.fs.now = now;
+    std::ostringstream out, err;
+    const std::string command = row.words[0] + (row.words.size() > 1 ? " " + row.words[1] : "");
+    EXPECT_EQ(RunQuarantineCommand(platform, row.words, out, err), row.status) << command << ": " << out.str() << err.str();
+    std::string left;
+    for (const std::string& id : {a, b, c, d}) {
+      if (platform.fs.FileExists(QuarantineMessageFile("C:\\Q\\", id))) left += (left.empty() ? "" : " ") + id.substr(0, 1);
+    }
+    EXPECT_EQ(left, row.left) << command;
+    EXPECT_NE(out.str().find(row.output), std::string::npos) << command << ": " << out.str();
+    // The list names only the messages of its age.
+    if (row.words[0] == "list") {
+      EXPECT_EQ(out.str().find(row.output == a ? b : a), std::string::npos) << command << ": " << out.str();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace saplugin
