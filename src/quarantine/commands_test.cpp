@@ -15,21 +15,21 @@ namespace {
 // minutes ago, B three days less ten minutes ago (by their message files'
 // last write), C with its pickup file and record alone, D without
 // SpamAssassin's output; QUARANTINEDAYS=3. Each row: the command's words,
-// its status, the ids whose message file is left after it, and what its
-// output must hold.
+// its status, the ids whose message file is left after it, what its output
+// must hold, and its standard error.
 TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
   const std::string a(32, 'A'), b(32, 'B'), c(32, 'C'), d(32, 'D');
   const struct {
     std::vector<std::string> words;
     int status;
-    std::string left, output;
+    std::string left, output, errors;
   } cases[] = {
-      {{"list", "--older-than", "3"}, 0, "A B D", a},
-      {{"list", "--newer-than", "3"}, 0, "A B D", b},
-      {{"purge"}, 0, "B D", a},
-      {{"purge", "--days", "4"}, 0, "A B D", ""},
-      {{"show", c}, kQuarantineNotFound, "A B D", "Missing: "},
-      {{"show", d}, 0, "A B D", "Header section (the message):\n  Subject: D"},
+      {{"list", "--older-than", "3"}, 0, "A B D", a, "saquarantine: 1 message listed\n"},
+      {{"list", "--newer-than", "3"}, 0, "A B D", b, "saquarantine: 3 messages listed\n"},  // B, C and D
+      {{"purge"}, 0, "B D", a, "saquarantine: purged 1 message, 99 bytes, older than 3 days, and 0 expired release marks\n"},
+      {{"purge", "--days", "4"}, 0, "A B D", "", "saquarantine: purged 0 messages, 0 bytes, older than 4 days, and 0 expired release marks\n"},
+      {{"show", c}, kQuarantineNotFound, "A B D", "Missing: ", ""},
+      {{"show", d}, 0, "A B D", "Header section (the message):\n  Subject: D", ""},
   };
   for (const auto& row : cases) {
     test::MemoryPlatform platform;
@@ -56,6 +56,7 @@ TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
       if (platform.fs.FileExists(QuarantineMessageFile("C:\\Q\\", id))) left += (left.empty() ? "" : " ") + id.substr(0, 1);
     }
     EXPECT_EQ(left, row.left) << command;
+    EXPECT_EQ(err.str(), row.errors) << command;
     EXPECT_NE(out.str().find(row.output), std::string::npos) << command << ": " << out.str();
     // The list names only the messages of its age.
     if (row.words[0] == "list") {

@@ -74,6 +74,17 @@ TEST(Replay, ALoggedLineUnderAPolicyFile) {
       if (replay.all.cells[i / kReportOutcomeCount][i % kReportOutcomeCount] > 0) after = kReportOutcomes[i % kReportOutcomeCount];
     }
     EXPECT_EQ(after, row.after) << row.policy << " | " << row.line;
+    // A line counts once, replayed or not (a release apart), and as changed when its outcome does.
+    const std::vector<std::string> f = ParseCsvLine(row.line);
+    const bool release = f[5].rfind("released from", 0) == 0, replayed = !release && after != "-";
+    const auto connector = replay.connectors.find(f[0]);
+    EXPECT_EQ(connector != replay.connectors.end(), !release) << row.line;
+    const ReplayCounts* counts = connector != replay.connectors.end() ? &connector->second : &replay.all;
+    for (const ReplayCounts* each : {static_cast<const ReplayCounts*>(&replay.all), counts}) {
+      EXPECT_EQ(std::to_string(each->replayed) + " " + std::to_string(each->changed) + " " + std::to_string(each->not_replayed),
+                std::string(replayed ? "1 " : "0 ") + (replayed && after != f[4] ? "1 " : "0 ") + (replayed || release ? "0" : "1"))
+          << row.policy << " | " << row.line;
+    }
   }
   // Without a quarantine folder, what HIGHSCOREACTION would quarantine is tagged, and said so.
   WriteFile(folder / "policy.ini", "[SPAMASSASSIN Plugin Config]\r\nHIGHSCORE=10\r\nHIGHSCOREACTION=1\r\n");
