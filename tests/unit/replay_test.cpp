@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <regex>
+#include <sstream>
 
 #include "files.h"
 #include "platform/platform.h"
@@ -85,6 +86,13 @@ TEST(Replay, ALoggedLineUnderAPolicyFile) {
                 std::string(replayed ? "1 " : "0 ") + (replayed && after != f[4] ? "1 " : "0 ") + (replayed || release ? "0" : "1"))
           << row.policy << " | " << row.line;
     }
+    // The console's line: the change, alone.
+    std::ostringstream text;
+    WriteReplayText(text, replay, policy);
+    const std::string change = replayed && after != f[4] ? ": " + OutcomeLabel(f[4]) + " > " + after + " 1" : "";
+    EXPECT_EQ(text.str().substr(0, text.str().find('\n')), "  under " + folder / "policy.ini" + ": " + (replayed ? "1" : "0") +
+                                                            " lines replayed, " + (change.empty() ? "0" : "1") + " would change" + change)
+        << row.line;
   }
   // Without a quarantine folder, what HIGHSCOREACTION would quarantine is tagged, and said so.
   WriteFile(folder / "policy.ini", "[SPAMASSASSIN Plugin Config]\r\nHIGHSCORE=10\r\nHIGHSCOREACTION=1\r\n");
