@@ -770,6 +770,8 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
   for (const char* part : {"Compared with the previous period, 2026-11-24 to 2026-11-30.", "The quarantine is left out (--no-quarantine).",
                            "required score (the lines differ; most say 5.0)", "the quarantine is not read, so none is offered",
                            "The previous period has no scan log", "<title>2026-12-03: no scan log</title>", ">30+</text>", ">100 %</text>",
+                           // The spread of scores: each bin named by its range, the axis by every fifth score.
+                           "<title>7 to 8: 2 spam</title>", "<title>1 to 2: 1 clean</title>", ">-5</text>", ">25</text>",
                            "td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top;overflow-wrap:anywhere}"}) {
     EXPECT_TRUE(Has(html, part)) << part;
   }
@@ -782,6 +784,11 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
   auto platform = CreatePlatform(1, kArgv);
   EXPECT_EQ(RunReportCommand(*platform, {"--day", "2026-02-30", "--logs", "/nowhere"}, out, err), 2);
   EXPECT_TRUE(Has(err.str(), "2026-02-30 is no day of the calendar")) << err.str();
+  // A page that cannot be written is a failure of its own.
+  TempFolder logs;
+  std::ostringstream none, why;
+  EXPECT_EQ(RunReportCommand(*platform, {"--logs", logs.path, "--no-quarantine", "--out", logs / "no/page.html"}, none, why), 4) << why.str();
+  EXPECT_TRUE(Has(why.str(), ("sareport: the report could not be written to " + logs / "no/page.html" + ": ").c_str())) << why.str();
 }
 
 // A day's chart has the hours of the lines' own local time, whatever the
