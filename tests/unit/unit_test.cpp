@@ -771,7 +771,7 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
                            "required score (the lines differ; most say 5.0)", "the quarantine is not read, so none is offered",
                            "The previous period has no scan log", "<title>2026-12-03: no scan log</title>", ">30+</text>", ">100 %</text>",
                            // The spread of scores: each bin named by its range, the axis by every fifth score.
-                           "<title>7 to 8: 2 spam</title>", "<title>1 to 2: 1 clean</title>", ">-5</text>", ">25</text>",
+                           "<title>7 to 8: 2 spam</title>", "<title>1 to 2: 1 clean</title>", ">-5</text>", ">25</text>", "<tr><td>Deleted</td>",
                            "td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top;overflow-wrap:anywhere}"}) {
     EXPECT_TRUE(Has(html, part)) << part;
   }
