@@ -775,6 +775,26 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
                            "td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top;overflow-wrap:anywhere}"}) {
     EXPECT_TRUE(Has(html, part)) << part;
   }
+  // Every mark of every chart stands within the chart's frame.
+  const std::regex chart("<svg class=\"chart\" id=\"([a-z-]+)\" viewBox=\"0 0 ([0-9]+) ([0-9]+)\"[^>]*>(.*?)</svg>");
+  const std::regex mark("<(rect|text|line|circle) ([^>]*)>"), number(" ([a-z0-9]+)=\"(-?[0-9.]+)\"");
+  int marks = 0;
+  for (auto svg = std::sregex_iterator(html.begin(), html.end(), chart); svg != std::sregex_iterator(); ++svg) {
+    const double width = std::stod((*svg)[2]), height = std::stod((*svg)[3]);
+    const std::string body = (*svg)[4];
+    for (auto m = std::sregex_iterator(body.begin(), body.end(), mark); m != std::sregex_iterator(); ++m, ++marks) {
+      const std::string attributes = " " + (*m)[2].str();
+      std::map<std::string, double> at;
+      for (auto n = std::sregex_iterator(attributes.begin(), attributes.end(), number); n != std::sregex_iterator(); ++n) at[(*n)[1]] = std::stod((*n)[2]);
+      for (const auto& [name, value] : at) {
+        const bool across = name[0] == 'x' || name == "cx" || name == "width";
+        const double far = value + (name == "x" ? at["width"] : name == "y" ? at["height"] : 0);
+        if (name == "r" || name == "font-size") continue;
+        EXPECT_TRUE(value >= 0 && far <= (across ? width : height)) << (*svg)[1] << ": " << (*m)[0];
+      }
+    }
+  }
+  EXPECT_GT(marks, 100);
   // The filter times' lines are not drawn across the days between 12-01 and 12-05.
   const std::string times = html.substr(html.find("id=\"chart-filter-time\""), html.find("</svg>", html.find("id=\"chart-filter-time\"")) - html.find("id=\"chart-filter-time\""));
   const std::regex polyline("<polyline");
