@@ -12,6 +12,7 @@ TEST(EncodedWords, DecodedAsAPersonReadsThem) {
       {"=?utf-8?q?caf=C3=A9_cr=C3=A8me?=", "caf\xC3\xA9 cr\xC3\xA8me"},
       {"=?ISO-8859-1?Q?caf=E9?=", "caf\xC3\xA9"},
       {"=?iso-8859-15?q?=A4?=", "\xE2\x82\xAC"},
+      {"=?ISO-8859-15?Q?=BC=BD=BE?=", "\xC5\x92\xC5\x93\xC5\xB8"},
       {"=?windows-1252?Q?=80?=", "\xE2\x82\xAC"},
       {"=?UTF-8?B?Pz8/Pj4+?=", "?\?\?>>>"},  // the alphabet's last two letters
       {"=?UTF-8?B?PHNjcmlwdD4=?=", "<script>"},  // markup is for the page to escape

@@ -455,6 +455,9 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
   EXPECT_EQ(line, "T,,,,,,,-0.1,,\"A,B\",,1.500,'-x,\"'=HYPERLINK(\"\"a\"\"),\xC3\xA9\",[::1]:783");
   EXPECT_EQ(ParseCsvLine(line), (std::vector<std::string>{"T", "", "", "", "", "", "", "-0.1", "", "A,B", "", "1.500", "'-x", "'=HYPERLINK(\"a\"),\xC3\xA9", "[::1]:783"}));
   EXPECT_EQ(ParseCsvLine(kScanLogColumns).size(), kScanLogColumnCount);
+  // A filter's seconds: up to nine digits before the point.
+  EXPECT_EQ(ReadFilterSeconds("123456789.500"), 123456789.5);
+  EXPECT_EQ(ReadFilterSeconds("1234567890.500"), std::nullopt);
   // The formula mark goes by the first character after blanks and control characters; only text from outside gets it.
   const std::pair<std::string, std::string> texts[] = {{"\v=HYPERLINK(\"x\")", "\"' =HYPERLINK(\"\"x\"\")\""}, {"  +1", "'  +1"},
       {"\t\r\n@SUM(A1)", "'   @SUM(A1)"}, {"\x01-2", "' -2"}, {"a=b", "a=b"}, {"  ", "\"  \""}, {"\xA0=1", "\xC2\xA0=1"}};
