@@ -30,6 +30,8 @@ TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
       {{"purge", "--days", "4"}, 0, "A B D", "", "saquarantine: purged 0 messages, 0 bytes, older than 4 days, and 0 expired release marks\n"},
       {{"show", c}, kQuarantineNotFound, "A B D", "Missing: ", ""},
       {{"show", d}, 0, "A B D", "Header section (the message):\n  Subject: D", ""},
+      // SpamAssassin's figures as its status field gives them, each within its bound.
+      {{"show", b}, 0, "A B D", "  score " + std::string(40, '9') + " (5.0 required), rules: GTUBE\n", ""},
   };
   for (const auto& row : cases) {
     test::MemoryPlatform platform;
@@ -41,7 +43,8 @@ TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
       platform.fs.now = now - age;  // each file's last write
       platform.fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
       if (id != c) platform.fs.Put(QuarantineMessageFile("C:\\Q\\", id), "Subject: " + id.substr(0, 1) + "\r\n\r\nbody\r\n");
-      if (id != c && id != d) platform.fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
+      const std::string status = "X-Spam-Status: Yes, score=" + std::string(50, '9') + " required=5.0 tests=GTUBE\r\n";
+      if (id != c && id != d) platform.fs.Put(QuarantineOutputFile("C:\\Q\\", id), (id == b ? status : "") + "X-Spam-Flag: YES\r\n\r\nbody\r\n");
       QuarantineRecord record;
       record.connector = "SMTP";
       record.name = id.substr(0, 1) + ".MAI";

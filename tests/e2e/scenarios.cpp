@@ -56,6 +56,7 @@ std::vector<Scenario> Table() {
       {"GtubeAcrossTwoReadsIsFlagged", kLinux, "QUARANTINE=2", Sized("Subject: x\r\n\r\n", 65536 + 3 - gtube.size()) + gtube, "", "", O::kDeleted, "deleted", 0, ""},
       {"FilterWithNoFreeDescriptorsSpoolsInMemory", kLinux, "", big, "", "sh:ulimit -n 3" + kRunFilter, O::kQuarantined, "quarantined", 0, ""},
       // Filters and interpreters that give no message.
+      {"OutputCutAtItsFirstByteLeavesTheMessage", kLinux, "", kHam, "cut 0\n", "", O::kLeft, "no-message", 3, kNoEmail},
       {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, "no-message", 3, kNoEmail},
       {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, "no-message", 3, kNoEmail},
       {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, "no-message", 3, kNoEmail},
