@@ -90,10 +90,12 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
                                  "OK|SPAMASSASSINRULESPATH|\"C:\\SA\\rules\" -> not used: SPAMDHOSTS is set\n"
                                  "OK|SPAMDTIMEOUT|\"\" -> 60 s per host (the default)\nOK|SPAMDRETRYAFTER|\"\" -> 30 s a failed host is asked"},
       {"SPAMDHOSTS=a,b:7|SPAMDTIMEOUT=5|SPAMDRETRYAFTER=-3", "OK|SPAMDHOSTS|\"a,b:7\" -> 2 hosts, checked below\n"
-                                                             "OK|SPAMDTIMEOUT|\"5\" -> 5 s per host\n!SPAMDTIMEOUT|\"5\" -> 5 s per host (the default)\n"
+                                                             "OK|SPAMDTIMEOUT|\"5\" -> 5 s per host\n"
+                                                             "!SPAMDTIMEOUT|\"5\" -> 5 s per host (the default)\n"
                                                              "\"-3\" -> 30 s a failed host is asked after the others (the default)"},
       {"SPAMDHOSTS=a:0", "FAIL|SPAMDHOSTS|\"a:0\" -> -: Type mismatch: SPAMDHOSTS \"a:0\": host entry 1 \"a:0\" is no host or host:port"},
-      {"SPAMDTIMEOUT=5", "OK|SPAMDTIMEOUT|\"5\" -> not used: SPAMDHOSTS is not set\nOK|SPAMDHOSTS|\"\" -> not set: the filter runs through the batch file"},
+      {"SPAMDTIMEOUT=5", "OK|SPAMDTIMEOUT|\"5\" -> not used: SPAMDHOSTS is not set\n"
+                         "OK|SPAMDHOSTS|\"\" -> not set: the filter runs through the batch file"},
       {"SPAMASSASSINEXE=C:\\SA\\none.exe", "FAIL|SPAMASSASSINEXE|\"C:\\SA\\none.exe\" -> C:\\SA\\none.exe: no such program"},
       {"SPAMASSASSINEXE=%SA%\\sa.exe", "OK|SPAMASSASSINEXE|\"%SA%\\sa.exe\" -> C:\\SA\\sa.exe\n"},
       {"SPAMASSASSINEXE=", "FAIL|SPAMASSASSINEXE|\"\" -> -: not set"},
@@ -105,8 +107,10 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"SPAMASSASSINRULESPATH=C:\\SA\\none", "FAIL|SPAMASSASSINRULESPATH|\"C:\\SA\\none\" -> C:\\SA\\none: no such file or folder"},
       {"TEMPPATH=", "FAIL|TEMPPATH|\"\" -> -: "},
       {"TEMPPATH=C:\\%SA%", "FAIL|TEMPPATH|\"C:\\%SA%\" -> C:\\%SA%\\: TEMPPATH \"C:\\%SA%\" holds a %NAME% of a set environment variable, which the "
-                            "command interpreter replaces on \nlook for each run's batch file in \"C:\\C:\\SA\" and no filter would run\nFAIL|trial scan|not run: TEMPPATH cannot work (see its line)"},
-      {"TEMPPATH=C:\\none", "FAIL|TEMPPATH|\"C:\\none\" -> C:\\none\\: names no folder\nFAIL|trial scan|not run: the configuration must load and TEMPPATH must be a folder"},
+                            "command interpreter replaces on \nlook for each run's batch file in \"C:\\C:\\SA\" and no filter would run\n"
+                            "FAIL|trial scan|not run: TEMPPATH cannot work (see its line)"},
+      {"TEMPPATH=C:\\none", "FAIL|TEMPPATH|\"C:\\none\" -> C:\\none\\: names no folder\n"
+                             "FAIL|trial scan|not run: the configuration must load and TEMPPATH must be a folder"},
       {"QUARANTINEDAYS=14", "OK|QUARANTINEDAYS|\"14\" -> 14 days, then saquarantine purge removes a message"},
       {"QUARANTINEDAYS=0", "OK|QUARANTINEDAYS|\"0\" -> 0 (kept for ever)"},
       {"SALEARNEXE=C:\\SA\\sa.exe", "OK|SALEARNEXE|\"C:\\SA\\sa.exe\" -> C:\\SA\\sa.exe\n"},
@@ -123,10 +127,12 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
       {"SCANLOGPATH=%LOGS%\\x", "WARNING|SCANLOGPATH|\"%LOGS%\\x\" -> -: SCANLOGPATH \"%LOGS%\\x\" names the environment variable LOGS, which is "
                                "not set: runs keep no scan log, and each logs a Warning entry"},
       // Relative paths: a run takes them from the folder it starts in.
-      {"SPAMASSASSINEXE=sa.exe", "WARNING|SPAMASSASSINEXE|\"sa.exe\" -> sa.exe: not a full path: a run takes it from the folder it starts in (or from PATH)"},
+      {"SPAMASSASSINEXE=sa.exe",
+       "WARNING|SPAMASSASSINEXE|\"sa.exe\" -> sa.exe: not a full path: a run takes it from the folder it starts in (or from PATH)"},
       {"SCANLOGPATH=logs", "WARNING|SCANLOGPATH|\"logs\" -> logs\\: names no folder: runs go on without their log lines; not a full path: "
                            "a run takes it from the folder it starts in, here "},
-      {"-", "FAIL|configuration|C:\\Program\\spamassassinconfig.ini: no such configuration file; every run ends at once and messages pass unscanned\nFAIL|trial scan|not run: the configuration must load\n!QUARANTINE|\nstatus 2"},
+      {"-", "FAIL|configuration|C:\\Program\\spamassassinconfig.ini: no such configuration file; every run ends at once and messages pass "
+            "unscanned\nFAIL|trial scan|not run: the configuration must load\n!QUARANTINE|\nstatus 2"},
       // A key too long to read whole stops every run.
       {"MAXMESSAGESIZE=" + long_value, "FAIL|MAXMESSAGESIZE|\"" + long_value.substr(0, 254) + "\" -> -: "},
   };
@@ -167,7 +173,8 @@ TEST(Check, EachSpamdHostAsARunMeetsIt) {
        "OK|spamd a:783|PONG, GTUBE scanned: Spam: True ; 1000.0 / 5.0\nFAIL|spamd b:783|PONG, GTUBE scanned, but its answer's body is not the GTUBE "
        "message's that was sent: the runs may take its answers and lose the messages' text"},
       {"a=ham", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but it answered Spam: False ; 0.1 / 5.0 for GTUBE: the runs take its answers and let spam "
-                    "through; check that host's spamd rules\nFAIL|trial scan, GTUBE|came back clean, not flagged: the spamd at a:783 does not scan as "
+                    "through; check that host's spamd rules\n"
+                    "FAIL|trial scan, GTUBE|came back clean, not flagged: the spamd at a:783 does not scan as "
                     "SpamAssassin does\n!check SPAMASSASSINEXE"},
       {"a=no user", "", "FAIL|spamd a:783|PONG, but then it answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS and SPAMDTIMEOUT\n"
                         "FAIL|trial scan, GTUBE|no spamd host scanned it: a:783 answered \"SPAMD/1.5 67 EX_NOUSER\": check SPAMDHOSTS (\n"
@@ -178,7 +185,8 @@ TEST(Check, EachSpamdHostAsARunMeetsIt) {
       {"a=no message,b=spamd", "", "WARNING|spamd a:783|PONG, GTUBE scanned, but it answered with no message: the other hosts scan instead"},
       {"a=no message", "", "FAIL|spamd a:783|PONG, GTUBE scanned, but it answered with no message: check SPAMDHOSTS and SPAMDTIMEOUT"},
       {"a=down,b=spamd", "", "WARNING|spamd a:783|\n: the other hosts scan instead\nOK|spamd b:783|"},
-      {"a=down,b=no pong", "", "FAIL|spamd a:783|\nFAIL|spamd b:783|answered \"SPAMD/1.5 76 EX_PROTOCOL\" to PING: check SPAMDHOSTS and SPAMDTIMEOUT"},
+      {"a=down,b=no pong", "",
+       "FAIL|spamd a:783|\nFAIL|spamd b:783|answered \"SPAMD/1.5 76 EX_PROTOCOL\" to PING: check SPAMDHOSTS and SPAMDTIMEOUT"},
       // A pool's scan time: after a host that stalls, the next needs SPAMDTIMEOUT again.
       {"a=spamd,b=spamd", "SCANTIMELIMIT=19|SPAMDTIMEOUT=10|",
        "WARNING|spamd pool|SCANTIMELIMIT (19 s) is less than twice SPAMDTIMEOUT (10 s): after a host that stalls, the next has 9 s, and the "

@@ -33,7 +33,8 @@ TEST(ScanLog, ThePeriodsFilesAndWhatIsWrongWithThem) {
   ReportData data(MakePeriod("2026-12-01", "2026-12-07"));
   std::string notes;
   for (const std::string& note : ReadScanLogs(fs, folder, data)) notes += note + "\n";
-  EXPECT_EQ(notes, ScanLogFile(folder, "2026-12-03") + " is empty\nno scan log in C:\\Logs\\ for 2026-12-01 to 2026-12-02, 2026-12-04 to 2026-12-06\n");
+  EXPECT_EQ(notes, ScanLogFile(folder, "2026-12-03") +
+                       " is empty\nno scan log in C:\\Logs\\ for 2026-12-01 to 2026-12-02, 2026-12-04 to 2026-12-06\n");
   EXPECT_EQ(data.current.messages, 1);
 }
 

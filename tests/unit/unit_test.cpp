@@ -788,7 +788,9 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
     for (auto m = std::sregex_iterator(body.begin(), body.end(), mark); m != std::sregex_iterator(); ++m, ++marks) {
       const std::string attributes = " " + (*m)[2].str();
       std::map<std::string, double> at;
-      for (auto n = std::sregex_iterator(attributes.begin(), attributes.end(), number); n != std::sregex_iterator(); ++n) at[(*n)[1]] = std::stod((*n)[2]);
+      for (auto n = std::sregex_iterator(attributes.begin(), attributes.end(), number); n != std::sregex_iterator(); ++n) {
+        at[(*n)[1]] = std::stod((*n)[2]);
+      }
       for (const auto& [name, value] : at) {
         const bool across = name[0] == 'x' || name == "cx" || name == "width";
         const double far = value + (name == "x" ? at["width"] : name == "y" ? at["height"] : 0);
