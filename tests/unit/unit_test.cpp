@@ -775,6 +775,8 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
                            "The previous period has no scan log", "<title>2026-12-03: no scan log</title>", ">30+</text>", ">100 %</text>",
                            // The spread of scores: each bin named by its range, the axis by every fifth score.
                            "<title>7 to 8: 2 spam</title>", "<title>1 to 2: 1 clean</title>", ">-5</text>", ">25</text>", "<tr><td>Deleted</td>",
+                           // The bin of the scores below the range is named under the middle of its slot.
+                           "<text x=\"66.4\" y=\"254.0\" font-size=\"11\" text-anchor=\"middle\" fill=\"#555\">&lt; -10</text>",
                            "td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top;overflow-wrap:anywhere}"}) {
     EXPECT_TRUE(Has(html, part)) << part;
   }
@@ -814,6 +816,21 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
   std::ostringstream none, why;
   EXPECT_EQ(RunReportCommand(*platform, {"--logs", logs.path, "--no-quarantine", "--out", logs / "no/page.html"}, none, why), 4) << why.str();
   EXPECT_TRUE(Has(why.str(), ("sareport: the report could not be written to " + logs / "no/page.html" + ": ").c_str())) << why.str();
+}
+
+// A month's filter times name every other day under their chart, the first
+// day among them.
+TEST(Report, AMonthsFilterTimesNameEveryOtherDay) {
+  ReportData data(MakePeriod("2026-11-08", "2026-12-07"));
+  for (std::string day = "2026-11-08"; day <= "2026-12-07"; day = AddDays(day, 1)) {
+    data.Add(ParseCsvLine(day + "T10:00:00+01:00,SMTP,A.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s,"));
+  }
+  std::ostringstream page;
+  WriteReportHtml(page, data, QuarantineSummary{}, {});
+  const std::string html = page.str(), start = "id=\"chart-filter-time\"";
+  const std::string times = html.substr(html.find(start), html.find("</svg>", html.find(start)) - html.find(start));
+  for (const char* day : {">11-08<", ">11-10<", ">12-06<"}) EXPECT_TRUE(Has(times, day)) << day;
+  for (const char* day : {">11-09<", ">12-07<"}) EXPECT_FALSE(Has(times, day)) << day;
 }
 
 // A day's chart has the hours of the lines' own local time, whatever the
