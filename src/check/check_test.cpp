@@ -7,12 +7,15 @@
 #include <regex>
 #include <sstream>
 
+#include "expect_among.h"
 #include "memory_platform.h"
 #include "platform/text.h"
 #include "store/run_leftovers.h"
 
 namespace saplugin {
 namespace {
+
+using test::ExpectAmong;
 
 // sacheck's whole report over a set-up in memory, each line as
 // "STATUS|subject|detail": a configuration of the main section's keys ("|"
@@ -43,16 +46,6 @@ std::string Checked(const std::string& keys, const std::function<void(test::Memo
   shown = std::regex_replace(shown, std::regex(", GTUBE scanned in [0-9.]+ s"), ", GTUBE scanned");
   shown = std::regex_replace(shown, std::regex("\\([0-9]+\\.[0-9]{2} s\\)"), "(N s)");
   return shown + "status " + std::to_string(status);
-}
-
-// Every line of lines is among those shown (or a part of one); one starting
-// with "!" must not be.
-void ExpectAmong(const std::string& shown, const std::string& lines, const std::string& label) {
-  std::istringstream wanted(lines);
-  for (std::string line; std::getline(wanted, line);) {
-    const bool absent = line[0] == '!';
-    EXPECT_EQ(shown.find(line.substr(absent)) != std::string::npos, !absent) << label << ": " << line << " in\n" << shown;
-  }
 }
 
 // Each key as a run takes it, and what sacheck says of it.

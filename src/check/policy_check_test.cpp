@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "config/load_options.h"
+#include "expect_among.h"
 #include "memory_platform.h"
 
 namespace saplugin {
@@ -90,11 +89,7 @@ TEST(PolicyCheck, TheKeysByTheirLinesAndEachSectionsPolicy) {
     } catch (const Error& error) {
       shown = "error " + error.Description();
     }
-    std::istringstream wanted(c.lines);
-    for (std::string line; std::getline(wanted, line);) {
-      const bool absent = line[0] == '!';
-      EXPECT_EQ(shown.find(line.substr(absent)) != std::string::npos, !absent) << line << " in\n" << shown;
-    }
+    test::ExpectAmong(shown, c.lines, std::string(c.main) + " / " + c.sections);
   }
 }
 
