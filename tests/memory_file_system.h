@@ -78,6 +78,7 @@ class MemoryFileSystem : public FileSystem {
     Step("CreateNewTextFile", path, [&] { Made(path, ""); });
     return std::make_unique<Writer>(*this, path);
   }
+  std::unique_ptr<TextWriter> CreatePrivateFile(const std::string& path) override { return CreateNewTextFile(path); }
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override {
     return std::make_unique<Reader>(Existing(path).bytes);
   }

@@ -170,7 +170,29 @@ std::vector<FolderProblem> CheckConfiguration(Platform& platform, FileSystem& fs
   const auto expanded = [&](const char* key) {
     return ExpandBatchText(text[key], [&](const std::string& name) { return platform.EnvironmentValue(name); });
   };
+  // A digest key: what saquarantine digest takes from it, or why every run stops; a
+  // warning when it is missing while another digest key is set.
+  const auto digest_key = [&](const char* key, std::string (*shown)(const PluginOptions&)) {
+    if (text[key].empty()) {
+      const bool others = !text["DIGESTSMTP"].empty() || !text["DIGESTFROM"].empty() || !text["DIGESTDOMAINS"].empty();
+      return Finding{"not set", others ? "saquarantine digest needs DIGESTSMTP, DIGESTFROM and DIGESTDOMAINS" : "", false};
+    }
+    try {
+      return Finding{shown(Converted(key, text[key])), "", false};
+    } catch (const Error& error) {
+      return Finding{"-", error.Description() + ": every run stops before scanning", true};
+    }
+  };
   const std::map<std::string, std::function<Finding()>> checks = {
+      {"DIGESTSMTP", [&] { return digest_key("DIGESTSMTP", [](const PluginOptions& o) { return SpamdHostName(o.DigestSmtp) + ": the digests go through it"; }); }},
+      {"DIGESTFROM", [&] { return digest_key("DIGESTFROM", [](const PluginOptions& o) { return o.DigestFrom + ": the digests' sender, where release requests go"; }); }},
+      {"DIGESTDOMAINS", [&] {
+         return digest_key("DIGESTDOMAINS", [](const PluginOptions& o) {
+           std::string domains;
+           for (const std::string& domain : o.DigestDomains) domains += (domains.empty() ? "" : ", ") + domain;
+           return domains + ": their recipients get a digest";
+         });
+       }},
       {"QUARANTINE", [&] {
          Finding found = Number("QUARANTINE", text["QUARANTINE"], [](const PluginOptions& o) -> long { return o.Quarantine; }, "", "");
          if (!found.problem.empty()) return found;

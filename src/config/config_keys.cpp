@@ -5,6 +5,7 @@
 #include "config/conversions.h"
 #include "config/spamd_hosts.h"
 #include "platform/text.h"
+#include "store/addresses.h"
 
 namespace saplugin {
 
@@ -22,6 +23,23 @@ std::int32_t ToSeconds(const std::string& value, const char* key, const std::str
 std::optional<double> ScoreOrNone(const std::string& value, const char* key, const std::string& label, bool connector) {
   if (connector && SameIgnoringCase(value, "none")) return std::nullopt;
   return ToScore(value, key, label);
+}
+
+// The domains of a comma-separated list, in lower case.
+std::vector<std::string> ParseDomains(const std::string& value) {
+  std::vector<std::string> domains;
+  std::size_t start = 0;
+  for (std::size_t n = 1;; ++n) {
+    const std::size_t comma = value.find(',', start);
+    const std::string domain = LowerCase(Trim(value.substr(start, comma == std::string::npos ? std::string::npos : comma - start), " "));
+    if (!IsPlainAddress("x@" + domain)) {
+      throw SettingError(kErrorTypeMismatch, "DIGESTDOMAINS",
+                         "Type mismatch: DIGESTDOMAINS \"" + value + "\": entry " + std::to_string(n) + " \"" + domain + "\" is no domain");
+    }
+    domains.push_back(domain);
+    if (comma == std::string::npos) return domains;
+    start = comma + 1;
+  }
 }
 
 // Captureless lambdas, one a key: the table reads as the list of keys.
@@ -85,6 +103,17 @@ const ConfigKey kTable[] = {
     {"SALEARNEXE", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.SaLearnExe = v; }},
     // As written: the loader expands its variables, with the platform's environment.
     {"SCANLOGPATH", kInMainSection, false, [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.ScanLogPath = v; }},
+    {"DIGESTSMTP", kInMainSection, false,
+     [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.DigestSmtp = ParseServer(v, "DIGESTSMTP", 25); }},
+    {"DIGESTFROM", kInMainSection, false,
+     [](PluginOptions& o, const std::string& v, const std::string&, bool) {
+       if (!IsPlainAddress(v)) {
+         throw SettingError(kErrorTypeMismatch, "DIGESTFROM", "Type mismatch: DIGESTFROM \"" + v + "\" is no address (name@domain, without a display name)");
+       }
+       o.DigestFrom = LowerCase(v);
+     }},
+    {"DIGESTDOMAINS", kInMainSection, false,
+     [](PluginOptions& o, const std::string& v, const std::string&, bool) { o.DigestDomains = ParseDomains(v); }},
 };
 
 }  // namespace

@@ -44,6 +44,11 @@ std::string Changes(const PluginOptions& o, const PluginOptions& s = MainOptions
   add(hosts != start, "SpamdHosts=" + (hosts.empty() ? "none" : hosts));
   add(o.QuarantineDays != s.QuarantineDays, "QuarantineDays=" + std::to_string(o.QuarantineDays));
   add(o.SaLearnExe != s.SaLearnExe, "SaLearnExe=" + o.SaLearnExe);
+  add(o.DigestSmtp.host != s.DigestSmtp.host || o.DigestSmtp.port != s.DigestSmtp.port, "DigestSmtp=" + SpamdHostName(o.DigestSmtp));
+  add(o.DigestFrom != s.DigestFrom, "DigestFrom=" + o.DigestFrom);
+  std::string domains;
+  for (const std::string& domain : o.DigestDomains) domains += "," + domain;
+  add(o.DigestDomains != s.DigestDomains, "DigestDomains=" + domains.substr(domains.empty() ? 0 : 1));
   add(o.SpamScore != s.SpamScore, "SpamScore=" + Score(o.SpamScore));
   add(o.HighScore != s.HighScore, "HighScore=" + Score(o.HighScore));
   add(o.HighScoreAction != s.HighScoreAction, "HighScoreAction=" + (o.HighScoreAction ? std::to_string(*o.HighScoreAction) : "none"));
@@ -101,6 +106,17 @@ TEST(ConfigKeys, EachValueIsTakenAsARunTakesIt) {
       {"main", "QUARANTINEDAYS", "2 weeks", "13 Type mismatch: QUARANTINEDAYS \"2 weeks\" is not a whole number"},
       {"main", "SALEARNEXE", "C:\\learn.exe", "SaLearnExe=C:\\learn.exe"},
       {"main", "SCANLOGPATH", "%ProgramData%\\log", "ScanLogPath=%ProgramData%\\log"},  // expanded by the loader
+      {"main", "DIGESTSMTP", "mail.example.com", "DigestSmtp=mail.example.com:25"},
+      {"main", "DIGESTSMTP", "[::1]:587", "DigestSmtp=[::1]:587"},
+      {"main", "DIGESTSMTP", "a:25,b:25", "13 Type mismatch: DIGESTSMTP \"a:25,b:25\" is no host or host:port: it names more than one host"},
+      {"main", "DIGESTSMTP", "mail:0", "13 Type mismatch: DIGESTSMTP \"mail:0\" is no host or host:port: its port 0 is outside 1 to 65535"},
+      {"main", "DIGESTFROM", "Quarantine@Example.com", "DigestFrom=quarantine@example.com"},
+      {"main", "DIGESTFROM", "Quarantine <q@example.com>",
+       "13 Type mismatch: DIGESTFROM \"Quarantine <q@example.com>\" is no address (name@domain, without a display name)"},
+      {"main", "DIGESTFROM", "q@", "13 Type mismatch: DIGESTFROM \"q@\" is no address (name@domain, without a display name)"},
+      {"main", "DIGESTDOMAINS", "Example.com, example.NET", "DigestDomains=example.com,example.net"},
+      {"main", "DIGESTDOMAINS", "example.com,", "13 Type mismatch: DIGESTDOMAINS \"example.com,\": entry 2 \"\" is no domain"},
+      {"main", "DIGESTDOMAINS", "exa mple.com", "13 Type mismatch: DIGESTDOMAINS \"exa mple.com\": entry 1 \"exa mple.com\" is no domain"},
   };
   for (const auto& c : cases) {
     const ConfigKey* key = FindConfigKey(c.key);
@@ -129,7 +145,8 @@ TEST(ConfigKeys, EachKeyBelongsInItsSections) {
   }
   EXPECT_EQ(main,
             "QUARANTINE MAXMESSAGESIZE KEEPORIGINAL SPAMSCORE HIGHSCORE HIGHSCOREACTION TESTMODE QUARANTINEPATH SPAMASSASSINEXE "
-            "SPAMASSASSINRULESPATH TEMPPATH SCANTIMELIMIT SPAMDHOSTS SPAMDTIMEOUT SPAMDRETRYAFTER QUARANTINEDAYS SALEARNEXE SCANLOGPATH");
+            "SPAMASSASSINRULESPATH TEMPPATH SCANTIMELIMIT SPAMDHOSTS SPAMDTIMEOUT SPAMDRETRYAFTER QUARANTINEDAYS SALEARNEXE SCANLOGPATH "
+            "DIGESTSMTP DIGESTFROM DIGESTDOMAINS");
   EXPECT_EQ(connector,
             "QUARANTINE MAXMESSAGESIZE KEEPORIGINAL SPAMSCORE HIGHSCORE HIGHSCOREACTION TESTMODE BYPASS SPAMASSASSINRULESPATH "
             "SCANTIMELIMIT SPAMDHOSTS SPAMDTIMEOUT");

@@ -59,6 +59,13 @@ struct PluginOptions {
   // spamd pool is set; empty: none.
   std::string SaLearnExe;
 
+  // The digests: the mail server's SMTP service that sends them (an empty
+  // host: not set), their sender, where release requests go (empty: not
+  // set), and the local domains, in lower case, whose recipients get one.
+  SpamdHost DigestSmtp{"", 25};
+  std::string DigestFrom;
+  std::vector<std::string> DigestDomains;
+
   // The policy (in the main section, and for one connector in its section).
   // When set, a message is spam when its score is at least SpamScore and
   // not spam below it, whatever its flag says; one without a readable score

@@ -69,6 +69,17 @@ std::vector<SpamdHost> ParseSpamdHosts(const std::string& text, const std::strin
   }
 }
 
+SpamdHost ParseServer(const std::string& text, const char* key, std::uint16_t default_port) {
+  SpamdHost host;
+  host.port = default_port;
+  const std::string entry = Trim(text, " ");
+  const std::string problem = entry.find(',') != std::string::npos ? "it names more than one host" : ParseEntry(entry, &host);
+  if (!problem.empty()) {
+    throw SettingError(kErrorTypeMismatch, key, std::string("Type mismatch: ") + key + " \"" + text + "\" is no host or host:port: " + problem);
+  }
+  return host;
+}
+
 std::string SpamdHostName(const SpamdHost& host) {
   const bool ipv6 = host.host.find(':') != std::string::npos;
   return (ipv6 ? "[" + host.host + "]" : host.host) + ":" + std::to_string(host.port);

@@ -15,6 +15,10 @@ namespace saplugin {
 // port that is not a whole number from 1 to 65535.
 std::vector<SpamdHost> ParseSpamdHosts(const std::string& text, const std::string& label = "");
 
+// One server's "host" or "host:port", as an entry of SPAMDHOSTS is written,
+// default_port when left out. Throws SettingError (type mismatch) for the key.
+SpamdHost ParseServer(const std::string& text, const char* key, std::uint16_t default_port);
+
 // A host as the event log and sacheck name it: "host:port".
 std::string SpamdHostName(const SpamdHost& host);
 

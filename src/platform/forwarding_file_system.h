@@ -16,6 +16,7 @@ class ForwardingFileSystem : public FileSystem {
   std::int64_t FileSize(const std::string& path) override { return target_.FileSize(path); }
   std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) override { return target_.OpenTextFileForAppending(path); }
   std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) override { return target_.CreateNewTextFile(path); }
+  std::unique_ptr<TextWriter> CreatePrivateFile(const std::string& path) override { return target_.CreatePrivateFile(path); }
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override { return target_.OpenTextFileForReading(path); }
   void CopyFile(const std::string& source, const std::string& destination) override { target_.CopyFile(source, destination); }
   bool MoveOver(const std::string& source, const std::string& destination) override { return target_.MoveOver(source, destination); }

@@ -90,6 +90,10 @@ class FileSystem {
   // null when a file of that name is already there (so that runs in parallel
   // can each claim a name of their own); throws Error for other failures.
   virtual std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) = 0;
+  // As CreateNewTextFile, for a secret: the file can be read and written by
+  // this process's account alone (POSIX: mode 0600; Windows: a protected ACL
+  // that grants only the process's user).
+  virtual std::unique_ptr<TextWriter> CreatePrivateFile(const std::string& path) = 0;
   // Opens an existing file for reading; never creates it. Throws Error.
   virtual std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) = 0;
   // Copies source onto destination, replacing an existing destination file.

@@ -11,6 +11,7 @@
 #include "config/load_options.h"
 #include "platform/forwarding_platform.h"
 #include "platform/text.h"
+#include "quarantine/digest.h"
 #include "quarantine/learn.h"
 #include "quarantine/queue_view.h"
 #include "store/quarantine_store.h"
@@ -37,8 +38,8 @@ const char* const kFooter =
     "2 a wrong command line or configuration; 3 a release refused (a queue file of that name,\n"
     "a connector or name that is no queue's, an entry whose run stopped before the queue files\n"
     "went); 4 a file operation failed; 5 a message was not learned; 6 it was learned before, or\n"
-    "Bayes is off; 7 another program was working on the message (try again). With several, the\n"
-    "highest.";
+    "Bayes is off; 7 another program was working on the message (try again); 8 a digest was\n"
+    "refused or not sent. With several, the highest.";
 
 }  // namespace
 
@@ -459,6 +460,14 @@ int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& wor
   learn->add_option("KIND", kind, "spam or ham")->required()->check(CLI::IsMember({"spam", "ham"}));
   learn->add_option("ID", learned, "the messages")->required();
 
+  DigestWords digest_words;
+  CLI::App* digest = app.add_subcommand("digest", "mails each recipient in DIGESTDOMAINS a list of their messages quarantined since the\n"
+                                                  "last digest, each with a link that releases it by reply, through DIGESTSMTP");
+  digest->add_flag("--dry-run", digest_words.dry, "print what would be sent and send nothing");
+  digest->add_option("--since", digest_words.since_hours, "the messages of the last HOURS instead")->type_name("HOURS")->check(CLI::NonNegativeNumber);
+  digest->add_option("--timeout", digest_words.timeout_seconds, "the longest each SMTP step may take (default 30)")
+      ->type_name("SECONDS")->check(CLI::Range(1, 3600));
+
   if (const auto status = ParseCommandLine(app, words, out, err, kQuarantineUsage)) return *status;
   try {
     QuietPlatform quiet(platform);
@@ -478,6 +487,7 @@ int RunQuarantineCommand(Platform& platform, const std::vector<std::string>& wor
     if (release->parsed()) return commands.Release(release_words);
     if (remove->parsed()) return commands.Delete(deleted);
     if (purge->parsed()) return commands.Purge(purge_words);
+    if (digest->parsed()) return RunDigest(platform, *fs, options, digest_words, out, err);
     return commands.LearnVerb(kind == "spam", learned);
   } catch (const Error& error) {
     err << "saquarantine: " << error.Description() << '\n';

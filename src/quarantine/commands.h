@@ -17,6 +17,7 @@ constexpr int kQuarantineFileFailure = 4;   // a file operation failed
 constexpr int kQuarantineLearnFailure = 5;  // a host or the learning program failed to learn a message
 constexpr int kQuarantineNothingLearned = 6;  // it ran, but learned nothing new (learned before, or Bayes is off)
 constexpr int kQuarantineBusy = 7;          // another program was working on the message all through the wait
+constexpr int kQuarantineDigestFailure = 8; // a digest was refused or could not be sent
 
 // Runs one saquarantine command line (the words after the program's name)
 // with the spamassassinconfig.ini beside the program, or the one that

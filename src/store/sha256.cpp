@@ -86,6 +86,38 @@ std::string Sha256::HexDigest() {
   return hex;
 }
 
+namespace {
+
+std::string RawDigest(Sha256& hash) {
+  const std::string hex = hash.HexDigest();
+  std::string raw;
+  for (std::size_t i = 0; i < hex.size(); i += 2) raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return raw;
+}
+
+}  // namespace
+
+std::string HmacSha256(const std::string& key, const std::string& message) {
+  std::string block = key;
+  if (block.size() > 64) {
+    Sha256 long_key;
+    long_key.Update(key.data(), key.size());
+    block = RawDigest(long_key);
+  }
+  block.resize(64, '\0');
+  std::string inner_pad = block, outer_pad = block;
+  for (char& c : inner_pad) c = static_cast<char>(c ^ 0x36);
+  for (char& c : outer_pad) c = static_cast<char>(c ^ 0x5c);
+  Sha256 inner;
+  inner.Update(inner_pad.data(), inner_pad.size());
+  inner.Update(message.data(), message.size());
+  const std::string inner_digest = RawDigest(inner);
+  Sha256 outer;
+  outer.Update(outer_pad.data(), outer_pad.size());
+  outer.Update(inner_digest.data(), inner_digest.size());
+  return RawDigest(outer);
+}
+
 std::string FileSha256(FileSystem& fs, const std::string& path) {
   auto reader = fs.OpenTextFileForReading(path);
   std::vector<char> block(256 * 1024);

@@ -24,6 +24,9 @@ class Sha256 {
   std::uint64_t length_ = 0;
 };
 
+// HMAC-SHA-256 (RFC 2104) of the message under the key: 32 bytes.
+std::string HmacSha256(const std::string& key, const std::string& message);
+
 // The SHA-256 of a file's bytes, read in blocks. Throws Error when it cannot be read.
 std::string FileSha256(FileSystem& fs, const std::string& path);
 

@@ -54,6 +54,8 @@ std::string Chromium(const Sandbox& box, const std::vector<std::string>& words) 
 // sareport's page in a real browser: the figures it shows against the counts
 // they must have, every chart drawn, nothing loaded from anywhere, and a
 // subject of HTML and script shown as text.
+TEST(Digest, EachLocalRecipientGetsTheirsWhateverTheServerDoesWithTheOthers) { ExpectDigestsReachTheirRecipients(LinuxBuild()); }
+
 TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText) {
   ASSERT_TRUE(Exists("/usr/bin/chromium")) << "scripts/test installs Chromium";
   Sandbox box;

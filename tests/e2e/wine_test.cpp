@@ -198,6 +198,9 @@ TEST(WindowsSpamd, SachecksTrialScansChangeNothingTheRunsShare) { ExpectTrialSca
 
 // A reader that holds the day's log without sharing it for writing, as Excel
 // does, costs no line: it goes to the day's next file.
+// Through Winsock, and the site key made with its owner-only access list.
+TEST(WindowsDigest, EachLocalRecipientGetsTheirsWhateverTheServerDoesWithTheOthers) { ExpectDigestsReachTheirRecipients(WindowsBuild()); }
+
 TEST(WindowsScanLog, DayFileHeldByAReaderSendsTheLineToTheNextFile) {
   Sandbox box(WindowsBuild());
   box.Configure();

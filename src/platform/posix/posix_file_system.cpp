@@ -177,6 +177,13 @@ std::unique_ptr<TextWriter> PosixFileSystem::CreateNewTextFile(const std::string
   return std::make_unique<PosixTextWriter>(fd, path);
 }
 
+std::unique_ptr<TextWriter> PosixFileSystem::CreatePrivateFile(const std::string& path) {
+  const int fd = ::open(ToNativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST) return nullptr;
+  if (fd < 0) throw PosixError("Could not create " + Quoted(path), errno);
+  return std::make_unique<PosixTextWriter>(fd, path);
+}
+
 std::unique_ptr<TextReader> PosixFileSystem::OpenTextFileForReading(const std::string& path) {
   const int fd = ::open(ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw PosixError("Could not open " + Quoted(path) + " for reading", errno);

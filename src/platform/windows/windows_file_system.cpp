@@ -1,5 +1,7 @@
 #include "platform/windows/windows_api.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -145,6 +147,36 @@ std::unique_ptr<TextWriter> WindowsFileSystem::CreateNewTextFile(const std::stri
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return nullptr;
+    throw WindowsError("Could not create " + Quoted(path), error);
+  }
+  return std::make_unique<WindowsTextWriter>(file, path);
+}
+
+std::unique_ptr<TextWriter> WindowsFileSystem::CreatePrivateFile(const std::string& path) {
+  // A protected DACL (no inherited entries) with one entry: full access for
+  // the process's user.
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) throw WindowsError("Could not read this process's user", GetLastError());
+  char user[256];
+  DWORD size = sizeof user;
+  const BOOL read = GetTokenInformation(token, TokenUser, user, size, &size);
+  const DWORD read_error = GetLastError();
+  CloseHandle(token);
+  if (!read) throw WindowsError("Could not read this process's user", read_error);
+  LPSTR sid = nullptr;
+  if (!ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid)) throw WindowsError("Could not read this process's user", GetLastError());
+  const std::string sddl = std::string("D:P(A;;FA;;;") + sid + ")";
+  LocalFree(sid);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    throw WindowsError("Could not make the access list of " + Quoted(path), GetLastError());
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = GetLastError();
+  LocalFree(descriptor);
+  if (file == INVALID_HANDLE_VALUE) {
     if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return nullptr;
     throw WindowsError("Could not create " + Quoted(path), error);
   }

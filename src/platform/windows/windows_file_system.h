@@ -14,6 +14,7 @@ class WindowsFileSystem : public FileSystem {
   std::int64_t FileSize(const std::string& path) override;
   std::unique_ptr<TextWriter> OpenTextFileForAppending(const std::string& path) override;
   std::unique_ptr<TextWriter> CreateNewTextFile(const std::string& path) override;
+  std::unique_ptr<TextWriter> CreatePrivateFile(const std::string& path) override;
   std::unique_ptr<TextReader> OpenTextFileForReading(const std::string& path) override;
   void CopyFile(const std::string& source, const std::string& destination) override;
   bool MoveOver(const std::string& source, const std::string& destination) override;

@@ -1,0 +1,141 @@
+#include "quarantine/digest_message.h"
+
+#include <cstdio>
+
+#include "platform/text.h"
+#include "store/scan_log.h"
+
+namespace saplugin {
+
+namespace {
+
+// The longest sender and subject a digest shows of a message.
+constexpr std::size_t kShownLength = 200;
+
+std::string Shown(const std::string& text) { return CutAtCharacter(DisplayText(text), kShownLength); }
+
+std::string Size(std::int64_t bytes) {
+  return bytes < 1024 ? std::to_string(bytes) + " bytes" : std::to_string((bytes + 1023) / 1024) + " KB";
+}
+
+std::string When(std::time_t moment) {
+  const std::string stamp = ToLocalTime(moment).stamp;
+  return stamp.substr(0, 10) + " " + stamp.substr(11, 5);
+}
+
+std::string Count(std::size_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
+
+std::string TextPart(const DigestHeader& header, const std::vector<DigestItem>& items) {
+  std::string text = "Quarantined mail for " + header.to + ": " + Count(items.size()) + ".\r\n\r\n"
+                     "These messages were held as spam and not delivered to you. To have one\r\n"
+                     "delivered, reply to " + header.from + " with the subject given for it.\r\n";
+  for (const DigestItem& item : items) {
+    text += "\r\n" + When(item.quarantined) + "   score " + Shown(item.score) + "   " + Size(item.size) + "\r\n" +
+            "From:    " + Shown(item.from) + "\r\nSubject: " + Shown(item.subject) + "\r\n" +
+            "To release it, reply with the subject: Release " + item.token + "\r\n";
+  }
+  return text;
+}
+
+std::string HtmlPart(const DigestHeader& header, const std::vector<DigestItem>& items) {
+  std::string html = "<!DOCTYPE html>\r\n<html><head><meta charset=\"utf-8\"><title>Quarantined mail</title></head><body>\r\n"
+                     "<p>Quarantined mail for " + HtmlEscaped(header.to) + ": " + Count(items.size()) + ". These messages were held as spam "
+                     "and not delivered to you. To have one delivered, choose Release and send the reply.</p>\r\n"
+                     "<table border=\"1\" cellpadding=\"4\">\r\n<tr><th>Time</th><th>From</th><th>Subject</th><th>Score</th><th>Size</th><th></th></tr>\r\n";
+  for (const DigestItem& item : items) {
+    html += "<tr><td>" + HtmlEscaped(When(item.quarantined)) + "</td><td>" + HtmlEscaped(Shown(item.from)) + "</td><td>" +
+            HtmlEscaped(Shown(item.subject)) + "</td><td>" + HtmlEscaped(Shown(item.score)) + "</td><td>" + Size(item.size) +
+            "</td><td><a href=\"" + HtmlEscaped(ReleaseLink(header.from, item.token)) + "\">Release</a></td></tr>\r\n";
+  }
+  return html + "</table>\r\n</body></html>\r\n";
+}
+
+}  // namespace
+
+std::string ReleaseLink(const std::string& digest_from, const std::string& token) { return "mailto:" + digest_from + "?subject=Release%20" + token; }
+
+std::string MailDate(std::time_t moment) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const std::tm local = *std::localtime(&moment);
+  const std::string stamp = ToLocalTime(moment).stamp;  // ends with the offset, "+01:00"
+  const std::string offset = stamp.substr(stamp.size() - 6, 3) + stamp.substr(stamp.size() - 2);
+  char date[64];
+  std::snprintf(date, sizeof date, "%s, %02d %s %d %02d:%02d:%02d %s", kDays[local.tm_wday], local.tm_mday, kMonths[local.tm_mon],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec, offset.c_str());
+  return date;
+}
+
+std::string QuotedPrintable(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded, line;
+  const auto flush = [&](bool hard) {
+    // A blank at the end of a line would be lost on the way.
+    if (hard && !line.empty() && (line.back() == ' ' || line.back() == '\t')) {
+      const char c = line.back();
+      line.pop_back();
+      line += std::string("=") + kHex[c >> 4] + kHex[c & 0xF];
+    }
+    encoded += line + (hard ? "\r\n" : "=\r\n");
+    line.clear();
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      flush(true);
+      ++i;
+      continue;
+    }
+    const std::string piece = (c >= 33 && c <= 126 && c != '=') || c == ' ' ? std::string(1, static_cast<char>(c))
+                                                                             : std::string("=") + kHex[c >> 4] + kHex[c & 0xF];
+    if (line.size() + piece.size() > 75) flush(false);
+    line += piece;
+  }
+  if (!line.empty()) flush(true);
+  return encoded;
+}
+
+std::string Base64Lines(const std::string& bytes) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string encoded, line;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
+    for (std::size_t d = 0; d < 4; ++d) line += i + d <= bytes.size() ? kDigits[(group >> (18 - 6 * d)) & 0x3F] : '=';
+    if (line.size() == 76) {
+      encoded += line + "\r\n";
+      line.clear();
+    }
+  }
+  return line.empty() ? encoded : encoded + line + "\r\n";
+}
+
+std::string HtmlEscaped(const std::string& text) {
+  std::string escaped;
+  for (const char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&#39;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string DigestMessage(const DigestHeader& header, const std::vector<DigestItem>& items) {
+  const std::string boundary = "=_digest_" + header.message_id.substr(0, header.message_id.find('@'));
+  return "Date: " + MailDate(header.date) + "\r\nFrom: <" + header.from + ">\r\nTo: <" + header.to + ">\r\n" +
+         "Subject: Quarantined mail: " + Count(items.size()) + " held for you\r\nMessage-ID: <" + header.message_id + ">\r\n" +
+         "MIME-Version: 1.0\r\nAuto-Submitted: auto-generated\r\n" +
+         "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n" +
+         "--" + boundary + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+         QuotedPrintable(TextPart(header, items)) + "--" + boundary + "\r\n" +
+         "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(HtmlPart(header, items)) +
+         "--" + boundary + "--\r\n";
+}
+
+}  // namespace saplugin

@@ -1,0 +1,77 @@
+#include "store/addresses.h"
+
+#include "platform/text.h"
+
+namespace saplugin {
+
+namespace {
+
+// An address as the list's reader found it, in lower case, if it is one.
+void Keep(std::string address, std::vector<std::string>& addresses) {
+  address = LowerCase(Trim(address, " \t"));
+  if (IsPlainAddress(address)) addresses.push_back(address);
+}
+
+}  // namespace
+
+std::vector<std::string> AddressesIn(const std::string& field) {
+  std::vector<std::string> addresses;
+  std::string words, angle;  // the mailbox's text outside and inside angle brackets
+  bool in_angle = false, had_angle = false;
+  const auto end_mailbox = [&] {
+    Keep(had_angle ? angle : words, addresses);
+    words.clear();
+    angle.clear();
+    in_angle = had_angle = false;
+  };
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const char c = field[i];
+    if (c == '"') {
+      // A quoted string: a display name, or the quoted local part of an address.
+      std::string quoted = "\"";
+      for (++i; i < field.size() && field[i] != '"'; ++i) {
+        if (field[i] == '\\' && i + 1 < field.size()) ++i;
+        quoted += field[i];
+      }
+      (in_angle ? angle : words) += quoted + "\"";
+    } else if (c == '(') {
+      int depth = 1;  // comments nest
+      for (++i; i < field.size() && depth > 0; ++i) {
+        if (field[i] == '\\') ++i;
+        else if (field[i] == '(') ++depth;
+        else if (field[i] == ')') --depth;
+      }
+      --i;
+    } else if (c == '<' && !in_angle) {
+      in_angle = had_angle = true;
+      angle.clear();
+    } else if (c == '>' && in_angle) {
+      in_angle = false;
+    } else if (c == ':' && !in_angle) {
+      words.clear();  // a group's name
+    } else if ((c == ',' || c == ';') && !in_angle) {
+      end_mailbox();
+    } else {
+      (in_angle ? angle : words) += c;
+    }
+  }
+  end_mailbox();
+  return addresses;
+}
+
+std::string DomainOf(const std::string& address) {
+  const std::size_t at = address.rfind('@');
+  return at == std::string::npos ? "" : address.substr(at + 1);
+}
+
+bool IsPlainAddress(const std::string& text) {
+  const std::size_t at = text.rfind('@');
+  if (at == 0 || at == std::string::npos || at + 1 >= text.size() || text.size() > 254) return false;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u >= 0x7F || std::string("\"<>(),;:[]\\").find(c) != std::string::npos) return false;
+  }
+  return text.find('@') == at;
+}
+
+}  // namespace saplugin

@@ -1,0 +1,100 @@
+#include "store/release_token.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/text.h"
+#include "store/names.h"
+#include "store/sha256.h"
+
+namespace saplugin {
+
+namespace {
+
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr std::size_t kSignatureBytes = 16;
+// The longest recipient a token carries, as an address may be (RFC 5321).
+constexpr std::size_t kLongestAddress = 254;
+
+std::string Signature(const std::string& key, const std::string& signed_part) {
+  return EncodeBase64Url(HmacSha256(key, signed_part).substr(0, kSignatureBytes));
+}
+
+// Compares in a time that does not depend on where the texts differ.
+bool SameSecret(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+}  // namespace
+
+std::string EncodeBase64Url(const std::string& bytes) {
+  std::string text;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
+    const std::size_t digits = std::min<std::size_t>(4, (bytes.size() - i) + 1);
+    for (std::size_t d = 0; d < digits; ++d) text += kAlphabet[(group >> (18 - 6 * d)) & 0x3F];
+  }
+  return text;
+}
+
+bool DecodeBase64Url(const std::string& text, std::string* bytes) {
+  if (text.size() % 4 == 1) return false;
+  bytes->clear();
+  std::uint32_t group = 0;
+  int bits = 0;
+  for (const char c : text) {
+    const char* at = c ? std::strchr(kAlphabet, c) : nullptr;
+    if (!at) return false;
+    group = (group << 6) | static_cast<std::uint32_t>(at - kAlphabet);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      bytes->push_back(static_cast<char>((group >> bits) & 0xFF));
+    }
+  }
+  // The bits left over must be zero, so that each text has one reading.
+  return (group & ((1u << bits) - 1)) == 0;
+}
+
+std::string MakeReleaseToken(const std::string& key, const ReleaseTicket& ticket) {
+  const std::string signed_part = ticket.id + "." + std::to_string(ticket.expiry) + "." + EncodeBase64Url(ticket.recipient);
+  return signed_part + "." + Signature(key, signed_part);
+}
+
+TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, std::int64_t now, ReleaseTicket* ticket) {
+  const std::size_t first = token.find('.'), second = token.find('.', first + 1), third = token.find('.', second + 1);
+  if (first == std::string::npos || second == std::string::npos || third == std::string::npos || token.find('.', third + 1) != std::string::npos) {
+    return TokenVerdict::kMalformed;
+  }
+  ReleaseTicket read;
+  read.id = token.substr(0, first);
+  const std::string expiry = token.substr(first + 1, second - first - 1);
+  if (!IsRunName(read.id) || expiry.empty() || expiry.size() > 12 || expiry.find_first_not_of("0123456789") != std::string::npos ||
+      !DecodeBase64Url(token.substr(second + 1, third - second - 1), &read.recipient) || read.recipient.size() > kLongestAddress) {
+    return TokenVerdict::kMalformed;
+  }
+  read.expiry = std::stoll(expiry);
+  if (!SameSecret(token.substr(third + 1), Signature(key, token.substr(0, third)))) return TokenVerdict::kForged;
+  *ticket = read;
+  return now > read.expiry ? TokenVerdict::kExpired : TokenVerdict::kValid;
+}
+
+std::string FindReleaseToken(const std::string& subject) {
+  const std::string folded = LowerCase(subject);
+  for (std::size_t at = 0; (at = folded.find("release ", at)) != std::string::npos; at += 8) {
+    if (at > 0 && folded[at - 1] != ' ' && folded[at - 1] != ':') continue;
+    std::size_t start = at + 8;
+    while (start < subject.size() && subject[start] == ' ') ++start;
+    const std::size_t end = subject.find_first_of(" \t", start);
+    const std::string word = subject.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (std::count(word.begin(), word.end(), '.') == 3) return word;
+  }
+  return "";
+}
+
+}  // namespace saplugin

@@ -1,0 +1,39 @@
+#pragma once
+
+// The token of a digest's release link: it names a quarantined message, the
+// recipient it was listed for and when it expires, signed with the site's
+// key, so that a reply that carries it can release the message and nothing
+// else, for that recipient, until then. Its text is
+// "ID.EXPIRY.RECIPIENT.SIGNATURE": the message's id, the expiry in seconds
+// since 1970 UTC, the recipient's address in base64url and the first 128
+// bits of the HMAC-SHA-256 of the three, in base64url; only letters, digits,
+// "-", "_" and ".", so that it passes unchanged through a Subject.
+
+#include <cstdint>
+#include <string>
+
+namespace saplugin {
+
+struct ReleaseTicket {
+  std::string id;         // the message's run name
+  std::string recipient;  // its address, in lower case
+  std::int64_t expiry = 0;
+};
+
+std::string MakeReleaseToken(const std::string& key, const ReleaseTicket& ticket);
+
+// What a token is worth at the time now.
+enum class TokenVerdict { kValid, kMalformed, kForged, kExpired };
+TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, std::int64_t now, ReleaseTicket* ticket);
+
+// The token of a release request's Subject: the word after "Release " (in any
+// letter case), wherever it stands, so that a reply's "Re: " or "AW: " in
+// front does not matter; empty when there is none.
+std::string FindReleaseToken(const std::string& subject);
+
+// base64url without padding (RFC 4648, section 5), and back; Decode answers
+// false for a text that is not.
+std::string EncodeBase64Url(const std::string& bytes);
+bool DecodeBase64Url(const std::string& text, std::string* bytes);
+
+}  // namespace saplugin

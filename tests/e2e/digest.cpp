@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+#include "e2e/quarantine.h"
+
+namespace saplugin {
+
+namespace {
+
+// The SMTP sink (smtp_sink.py) as a process of the test, on a port of its own.
+struct SmtpSink {
+  SmtpSink(Sandbox& box, const std::vector<std::string>& modes) : folder(box.folder / "received") {
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> words{"/usr/bin/python3", SAPLUGIN_SOURCE_DIR "/tests/e2e/smtp_sink.py", folder};
+    words.insert(words.end(), modes.begin(), modes.end());
+    pid = StartProcess(words, {}, box.folder / "sink.err", "", box.folder / "sink.port");
+    for (int i = 0; i < 200 && port.empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      const std::string text = ReadFile(box.folder / "sink.port");
+      if (text.find('\n') != std::string::npos) port = text.substr(0, text.find('\n'));
+    }
+    EXPECT_FALSE(port.empty()) << ReadFile(box.folder / "sink.err");
+  }
+  ~SmtpSink() {
+    kill(pid, SIGKILL);
+    WaitProcess(pid);
+  }
+  // What Python's MIME parser reads in the digests received (digest_check.py).
+  std::string Parsed(Sandbox& box) const {
+    const std::string out = box.folder / "parsed.txt";
+    EXPECT_EQ(WaitProcess(StartProcess({"/usr/bin/python3", SAPLUGIN_SOURCE_DIR "/tests/e2e/digest_check.py", folder}, {}, box.folder / "check.err", "", out)), 0)
+        << ReadFile(box.folder / "check.err");
+    return ReadFile(out);
+  }
+  std::string folder, port;
+  int pid = -1;
+};
+
+}  // namespace
+
+// Quarantined messages for local recipients (in To or Cc, in any case, in
+// groups and with display names), for a recipient elsewhere, and fields
+// that carry markup, quotes and encoded words; a server that refuses one
+// recipient, stalls on another and closes on a third: the others get their
+// digests, whole and parsed without a defect, with a release link each.
+void ExpectDigestsReachTheirRecipients(const Build& build) {
+  QuarantineBox box(build);
+  const std::string gtube = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n";
+  const std::pair<const char*, std::string> messages[] = {
+      {"D1.MAI", "From: \"<script>alert(1)</script>\" <evil@spam.test>\r\nTo: \"Doe, Jane\" <Jane@Example.COM>, other@elsewhere.org\r\n"
+                 "Cc: team: bob@example.com;\r\nSubject: =?UTF-8?B?" "PGI+Q2Fmw6k8L2I+ICYgIlF1b3RlcyI=" "?=\r\n\r\n" + gtube},
+      {"D2.MAI", "From: s@spam.test\r\nTo: jane@example.com\r\nSubject: " + std::string(100000, '.') + "\r\n\r\n" + gtube},
+      {"D3.MAI", "From: s@spam.test\r\nTo: refused@example.com, stalled@example.com, closer@example.com\r\nCc: undisclosed-recipients:;\r\n"
+                 "Subject: three\r\n\r\n" + gtube},
+      {"D4.MAI", "From: s@spam.test\r\nTo: someone@elsewhere.org\r\nSubject: not ours\r\n\r\n" + gtube},
+  };
+  for (const auto& [name, message] : messages) {
+    box.Queue(name, message);
+    ASSERT_EQ(box.Run({name, box.connector}).status, 0) << name;
+    box.ids[name] = IdOf(box, name);
+  }
+  box.Age("D1.MAI", 1);  // newest first: D2 before D1
+  const SmtpSink sink(box, {"--refuse", "refused@example.com", "--stall", "stalled@example.com", "--close", "closer@example.com"});
+  box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=Quarantine@example.com DIGESTDOMAINS=example.com,EXAMPLE.net");
+
+  const RunResult dry = box.Quarantine({"digest", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.standard_error;
+  ExpectLines(dry.output, "would send to bob@example.com: 1 message\nwould send to closer@example.com: 1 message\n"
+                          "would send to jane@example.com: 2 messages\n  " + box.Id("D2.MAI") + "\n  " + box.Id("D1.MAI") + "\n" +
+                          "would send to refused@example.com\nwould send to stalled@example.com\n!someone");
+  EXPECT_TRUE(FilesIn(sink.folder).empty());
+
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult run = box.Quarantine({"digest", "--timeout", "2"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(run.status, 8) << run.output << run.standard_error;
+  ExpectLines(run.output, "sent to bob@example.com: 1 message\nsent to jane@example.com: 2 messages");
+  ExpectLines(run.standard_error, "closer@example.com: the digest could not be sent: \n"
+                                  "refused@example.com: the server refused the digest: 550 5.1.1 no such mailbox here\n"
+                                  "stalled@example.com: the digest could not be sent: \n"
+                                  "digests 2 sent, 1 refused, 2 failed, for 5 recipients of 3 messages; the next digest lists their messages again");
+  const std::vector<std::string> events = box.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_TRUE(Has(events.back(), "Sent the quarantine digests through 127.0.0.1:")) << events.back();
+
+  const std::string parts = "PARTS multipart/alternative text/plain text/html\n";
+  ExpectLines(sink.Parsed(box), "TO bob@example.com\nSUBJECT Quarantined mail: 1 message held for you\nDEFECTS 0\n" + parts +
+                                    "IDS " + box.Id("D1.MAI") + "\nLINKS True\nMARKUP \nSUBJECTS <b>Caf\xC3\xA9</b> & \"Quotes\"\n\n"
+                                    "TO jane@example.com\nSUBJECT Quarantined mail: 2 messages held for you\nDEFECTS 0\n" + parts +
+                                    "IDS " + box.Id("D2.MAI") + " " + box.Id("D1.MAI") + "\nLINKS True\nMARKUP \nSUBJECTS " + std::string(200, '.') + " | <b>");
+  // The subject of dots starts lines of the quoted-printable text: each must arrive whole (dot-stuffed on the way).
+  const std::string parsed = sink.Parsed(box);
+  for (std::size_t at = 0; (at = parsed.find("LONGEST ", at)) != std::string::npos; at += 8) EXPECT_LE(std::stoi(parsed.substr(at + 8)), 998);
+  EXPECT_EQ(FilesIn(sink.folder).size(), 2u);
+  if (!build.wine) {
+    EXPECT_EQ(std::filesystem::status(box.quarantine + "/digest.key").permissions(), std::filesystem::perms(0600));
+  }
+  // A failed digest is sent again: the time of the last digest stays as it was.
+  EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/digest.last"));
+}
+
+}  // namespace saplugin
