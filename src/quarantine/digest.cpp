@@ -76,7 +76,10 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   std::map<std::string, std::vector<Listed>> digests;
   std::size_t listed = 0;
   for (QuarantinedMessage& message : ListQuarantine(fs, folder)) {
-    if (message.modified <= since || !message.message || !message.StateText().empty()) continue;
+    if (message.modified <= since || !message.message) continue;
+    ReadQuarantineDetails(fs, folder, message);
+    // Only a whole entry can be released.
+    if (!message.StateText().empty()) continue;
     std::set<std::string> recipients;
     try {
       recipients = LocalRecipients(fs, folder, message.id, options.DigestDomains);
@@ -85,7 +88,6 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
       continue;
     }
     if (recipients.empty()) continue;
-    ReadQuarantineDetails(fs, folder, message);
     Listed entry;
     entry.id = message.id;
     entry.expiry = message.modified + kDay * (options.QuarantineDays > 0 ? options.QuarantineDays : kLinkDaysWithoutPurge);

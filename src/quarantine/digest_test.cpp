@@ -1,0 +1,112 @@
+#include "quarantine/digest.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sstream>
+
+#include "expect_among.h"
+#include "memory_platform.h"
+#include "quarantine/commands.h"
+#include "quarantine/digest_message.h"
+#include "store/quarantine_store.h"
+#include "store/site_key.h"
+
+namespace saplugin {
+namespace {
+
+// A digest over a quarantine in memory: A (to jane and bob) quarantined an
+// hour ago, B (to jane, Cc a stranger) three hours ago, C (to bob only in
+// another domain's case) half an hour ago, and D whose run stopped half-way.
+// Each row: the words, what is set before ("last H": the last digest H hours
+// ago; "busy": another digest holds the lock; "no-from"), the status, the
+// lines the output (and the errors, after "|") must hold, and whether the
+// time of the last digest is written.
+TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
+  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C'), d(32, 'D');
+  const struct {
+    DigestWords words;
+    const char* before;
+    int status;
+    std::string lines;
+    bool last_written;
+  } cases[] = {
+      {{true, -1, 30}, "", 0, "would send to bob@example.com: 2 messages\n  " + c + "\n  " + a + "\nwould send to jane@example.com: 2 messages\n  " + a + "\n  " + b +
+                                  "|would send 2 digests, listing 3 messages", false},
+      {{true, 2, 30}, "", 0, "would send to bob@example.com: 2 messages\nwould send to jane@example.com: 1 message|listing 2 messages", false},
+      {{true, -1, 30}, "last 2", 0, "would send to jane@example.com: 1 message\n  " + a, false},
+      {{true, -1, 30}, "last 0", 0, "|would send 0 digests, listing 0 messages", false},
+      {{true, -1, 30}, "no-from", kQuarantineUsage, "|digests need DIGESTFROM set", false},
+      {{false, -1, 30}, "no-smtp", kQuarantineUsage, "|digests need DIGESTSMTP set", false},
+      {{false, -1, 30}, "busy", kQuarantineBusy, "|another digest is being sent", false},
+      // Nothing listens: each digest fails, and the next one lists their messages again.
+      {{false, -1, 30}, "", kQuarantineDigestFailure, "|bob@example.com: the digest could not be sent: could not connect: \n"
+                                                       "digests 0 sent, 0 refused, 2 failed, for 2 recipients of 3 messages; the next digest", false},
+      {{false, -1, 30}, "last 0", kQuarantineDone, "|digests 0 sent, 0 refused, 0 failed, for 0 recipients of 0 messages", true},
+  };
+  for (const auto& row : cases) {
+    test::MemoryPlatform platform;
+    auto& fs = platform.fs;
+    fs.AddFolder("C:\\Q\\Messages");
+    PluginOptions options;
+    options.QuarantinePath = "C:\\Q\\";
+    options.DigestFrom = "quarantine@example.com";
+    options.DigestDomains = {"example.com", "example.net"};
+    options.DigestSmtp = {"mail", 25};
+    const std::string before = row.before;
+    if (before == "no-from") options.DigestFrom.clear();
+    if (before == "no-smtp") options.DigestSmtp.host.clear();
+    const std::int64_t now = std::time(nullptr);
+    const std::pair<std::string, std::pair<std::int64_t, const char*>> entries[] = {
+        {a, {3600, "To: Jane <JANE@example.com>, bob@example.com"}},
+        {b, {3 * 3600, "To: jane@example.com\r\nCc: x@elsewhere.org"}},
+        {c, {1800, "To: bob@EXAMPLE.COM"}},
+        {d, {600, "To: jane@example.com"}}};
+    for (const auto& [id, what] : entries) {
+      fs.now = now - what.first;
+      fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
+      fs.Put(QuarantineMessageFile("C:\\Q\\", id), std::string(what.second) + "\r\nSubject: " + id.substr(0, 1) + "\r\n\r\nbody\r\n");
+      fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
+      QuarantineRecord record;
+      record.connector = "SMTP";
+      record.name = id.substr(0, 1) + ".MAI";
+      if (id == d) record.state = EntryState::kQuarantining;
+      WriteQuarantineRecord(fs, "C:\\Q\\", id, record);
+    }
+    fs.now = now;
+    if (before.rfind("last ", 0) == 0) fs.Put(LastDigestFile("C:\\Q\\"), "sent=" + std::to_string(now - 3600 * std::stoi(before.substr(5)) - 1) + "\r\n");
+    const auto held = before == "busy" ? fs.TryLock("C:\\Q\\digest.lck") : nullptr;
+    const std::string last = fs.FileExists(LastDigestFile("C:\\Q\\")) ? fs.Bytes(LastDigestFile("C:\\Q\\")) : "";
+    std::ostringstream out, err;
+    EXPECT_EQ(RunDigest(platform, fs, options, row.words, out, err), row.status) << before << ": " << out.str() << err.str();
+    const std::size_t bar = row.lines.find('|');
+    test::ExpectAmong(out.str(), row.lines.substr(0, bar), before);
+    if (bar != std::string::npos) test::ExpectAmong(err.str(), row.lines.substr(bar + 1), before);
+    const std::string now_last = fs.FileExists(LastDigestFile("C:\\Q\\")) ? fs.Bytes(LastDigestFile("C:\\Q\\")) : "";
+    EXPECT_EQ(now_last != last, row.last_written) << before << ": " << now_last;
+    // A dry run makes no key; a digest that sends makes one, and logs what it did.
+    EXPECT_EQ(fs.FileExists(SiteKeyFile("C:\\Q\\")), !row.words.dry && row.status != kQuarantineUsage && row.status != kQuarantineBusy) << before;
+    EXPECT_EQ(platform.events.size(), row.words.dry || row.status == kQuarantineUsage || row.status == kQuarantineBusy ? 0u : 1u) << before;
+  }
+}
+
+// The body encodings, whatever a listed message's fields hold.
+TEST(DigestMessage, QuotedPrintableAndBase64KeepEveryLineShort) {
+  const std::pair<std::string, std::string> quoted[] = {
+      {"a=b\r\n", "a=3Db\r\n"},
+      {"end \r\n", "end=20\r\n"},
+      {std::string(80, 'x') + "\r\n", std::string(75, 'x') + "=\r\n" + std::string(5, 'x') + "\r\n"},
+      {"caf\xC3\xA9\tx\r\n", "caf=C3=A9=09x\r\n"},
+      {"no line break", "no line break\r\n"},
+  };
+  for (const auto& [text, encoded] : quoted) EXPECT_EQ(QuotedPrintable(text), encoded) << text;
+  EXPECT_EQ(Base64Lines("foob"), "Zm9vYg==\r\n");
+  std::string line;
+  for (int i = 0; i < 19; ++i) line += "YWFh";
+  EXPECT_EQ(Base64Lines(std::string(57, 'a')), line + "\r\n");
+  EXPECT_EQ(Base64Lines(std::string(58, 'a')).find("\r\n"), 76u);
+  EXPECT_EQ(HtmlEscaped("<a href=\"x\">'&"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;");
+}
+
+}  // namespace
+}  // namespace saplugin
