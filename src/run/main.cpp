@@ -9,6 +9,7 @@
 #include "store/run_plan.h"
 #include "store/queue_paths.h"
 #include "run/read_registry_value.h"
+#include "run/release_request.h"
 #include "run/scan.h"
 #include "store/scan_log.h"
 
@@ -26,6 +27,9 @@ const char* const kHostRegistryKey = "SOFTWARE\\Tarkwell\\Tarkwell";
 const char* const kDataDirectoryValue = "Data Directory";
 
 namespace {
+
+// The longest To (or Subject) read of a message to find a release request: a list of a few hundred addresses.
+constexpr std::size_t kRequestFieldLimit = 16 * 1024;
 
 const char* const kBadSettingEntry = "Can't run SpamAssassin because of a setting in the plugin config file: ";
 
@@ -51,6 +55,7 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
 
   auto fs = platform.CreateFileSystem();
   RunFacts facts{options};
+  std::string token;
   if (fs->FileExists(paths.message_file)) {
     // The size is read whenever the message exists, so that an unreadable
     // message ends in the trap even with no size limit set.
@@ -61,8 +66,22 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
       record.subject = fields["Subject"];
     }
     if (!options.QuarantinePath.empty()) facts.mark = CheckReleaseMark(*fs, options.QuarantinePath, paths, std::time(nullptr));
+    if (!options.DigestFrom.empty()) {
+      auto fields = ReadHeaderFields(*fs, paths.message_file, {"To", "Subject"}, kRequestFieldLimit);
+      token = ReleaseRequestToken(options, fields["To"], fields["Subject"]);
+      facts.release_request = !token.empty();
+    }
   }
   const RunPlan plan = PlanRun(facts);
+  if (plan.action == RunAction::kRequest) {
+    const RequestResult result = HandleReleaseRequest(platform, *fs, options, token);
+    record.reason = result.reason;
+    // The token stays out of the log: until it is spent it releases a message.
+    for (std::size_t at; (at = record.subject.find(token)) != std::string::npos;) record.subject.replace(at, token.size(), "TOKEN");
+    fs->DeleteFile(paths.pickup_file);
+    fs->DeleteFile(paths.message_file);
+    platform.LogEvent(result.level, result.entry);
+  }
   if (plan.remove_mark) fs->DeleteFile(ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name));
   record.outcome = plan.outcome;
   if (plan.action != RunAction::kScan) return plan.exit_status;

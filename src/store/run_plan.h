@@ -72,10 +72,12 @@ struct RunFacts {
   std::int64_t size = -1;        // the message's bytes; -1: it is not in the queue
   MarkVerdict mark = MarkVerdict::kNone;
   const FilterFacts* filter = nullptr;  // none before the scan
+  bool release_request = false;         // a reply to a digest that asks for a release
 };
 
 enum class RunAction {
   kPass,        // unscanned, as it is: gone, released, bypassed or too large
+  kRequest,     // a release request: the message it names is released, the request removed
   kScan,        // run the filter, then plan again with what it gave
   kReplace,     // the filter's output takes the message's place
   kQuarantine,  // the message moves into the quarantine
@@ -99,7 +101,7 @@ struct RunPlan {
   void Log(ScanRecord& record) const;
 };
 
-// The gates (no message, its release mark, a bypass, the size limit), then,
+// The gates (no message, a release request, its release mark, a bypass, the size limit), then,
 // given the filter's facts, the scan's verdict by the policy.
 RunPlan PlanRun(const RunFacts& facts);
 

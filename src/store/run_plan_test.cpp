@@ -64,7 +64,7 @@ FilterFacts Filter(const std::string& words) {
 // "marked" for a tagged copy that says it is spam, "unmark" when the release mark goes, and @ the spamd host;
 // then the scan log's reason and the entry ("E: text", "W: text"; empty for none).
 std::string Describe(const RunPlan& plan) {
-  const char* const actions[] = {"pass", "scan", "replace", "quarantine", "delete", "leave"};
+  const char* const actions[] = {"pass", "request", "scan", "replace", "quarantine", "delete", "leave"};
   const char* const faults[] = {"", "time-limit", "local", "no-host", "no-output", "crashed", "no-message", "failed"};
   const char* const levels[] = {"I: ", "W: ", "E: "};
   std::string text = std::string(actions[static_cast<int>(plan.action)]) + " " + (plan.outcome.empty() ? "-" : plan.outcome) + " " +
@@ -82,7 +82,7 @@ const std::string kNoEmail = "E: SpamAssassin didn't return an email. Configurat
 const std::string kFailed = "SpamAssassin failed with exit status ";
 const std::string kByFlag = "no readable score: decided by the filter's flag";
 
-// One line a message: the options, its size and release mark, what the filter gave ("-": not scanned yet), and the
+// One line a message: the options (REQUEST: the message is a release request), its size and release mark, what the filter gave ("-": not scanned yet), and the
 // plan, the scan log's reason and the entry.
 TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
   const struct {
@@ -94,6 +94,9 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
   } rows[] = {
       // The gates, in their order: the message, its release mark, a bypass, the size limit.
       {"", -1, M::kNone, "-", "pass missing 0", "", ""},
+      // A release request (REQUEST): on any connector, whatever its mark, bypass or size, never scanned.
+      {"REQUEST BYPASS MAX=100", 900, M::kPasses, "-", "request release-request 0", "", ""},
+      {"REQUEST TEST", -1, M::kNone, "-", "pass missing 0", "", ""},
       {"MAX=100", 900, M::kPasses, "-", "pass released 0 unmark", "", ""},
       {"", 900, M::kExpired, "-", "scan - 0 unmark", "", ""},
       {"", 900, M::kOtherMessage, "-", "scan - 0", "", ""},
@@ -180,7 +183,8 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
     const PluginOptions options = Options(row.options);
     const bool scanned = std::string(row.filter) != "-";
     const FilterFacts filter = scanned ? Filter(row.filter) : FilterFacts{};
-    const RunPlan plan = PlanRun({options, row.size, row.mark, scanned ? &filter : nullptr});
+    const bool request = std::string(row.options).find("REQUEST") != std::string::npos;
+    const RunPlan plan = PlanRun({options, row.size, row.mark, scanned ? &filter : nullptr, request});
     EXPECT_EQ(Describe(plan), row.plan + " | " + row.reason + " | " + row.entry) << row.options << " / " << row.filter;
   }
   EXPECT_EQ(Describe(PlanTrap("Could not delete")),

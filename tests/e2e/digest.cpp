@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "e2e/quarantine.h"
+#include "store/release_token.h"
+#include "store/scan_log.h"
 
 namespace saplugin {
 
@@ -39,6 +41,68 @@ struct SmtpSink {
   int pid = -1;
 };
 
+// A reply to the quarantine as the server queues it, its run's status, and
+// the event-log entry it left.
+std::pair<int, std::string> Reply(QuarantineBox& box, const std::string& name, const std::string& to, const std::string& subject) {
+  box.Queue(name, "From: jane@example.com\r\nTo: " + to + "\r\nSubject: " + subject + "\r\n\r\nPlease.\r\n");
+  const std::size_t before = box.Events().size();
+  const int status = box.Run({name, box.connector}).status;
+  const std::vector<std::string> events = box.Events();
+  return {status, events.size() > before ? events.back() : ""};
+}
+
+// The recipients' replies to their digests: a valid token releases its
+// message into its queue byte for byte, once, and the reply goes; the same
+// token again, a forged one, an expired one and one for a message of
+// another recipient's that is gone release nothing; a reply to the
+// quarantine without a token is mail like any other.
+void ExpectRepliesRelease(QuarantineBox& box, const std::string& parsed) {
+  const std::size_t jane = parsed.find("TO jane@example.com"), tokens = parsed.find("TOKENS ", jane);
+  std::istringstream words(parsed.substr(tokens + 7, parsed.find('\n', tokens) - tokens - 7));
+  std::string d2, d1;
+  words >> d2 >> d1;
+  ASSERT_EQ(d1.substr(0, 32), box.Id("D1.MAI"));
+  const auto [status, entry] = Reply(box, "R1.MAI", "\"Quarantine\" <QUARANTINE@example.com>", "Re: Release " + d1);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(Has(entry, ("Released the quarantined message " + box.Id("D1.MAI") + " into the queue of connector ").c_str()) &&
+              Has(entry, ", by jane@example.com through the digest.")) << entry;
+  EXPECT_FALSE(Exists(box.messages + "/R1.MAI") || Exists(box.inbound + "/R1.MAI"));
+  const auto logged = ParseCsvLine(box.ScanLogLines().back());
+  EXPECT_EQ(logged[kLogOutcome] + " | " + logged[kLogReason] + " | " + logged[kLogSubject],
+            "release-request | released " + box.Id("D1.MAI") + " for jane@example.com | Re: Release TOKEN");
+  // The message itself: its run passes it unscanned, as it arrived.
+  EXPECT_EQ(box.Run({"D1.MAI", box.connector}).status, 0);
+  EXPECT_EQ(ReadFile(box.messages + "/D1.MAI"), box.originals.at("D1.MAI"));
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "released");
+
+  // Forged, expired (signed with the site's own key) and spent tokens release nothing.
+  std::string key_digits = ReadFile(box.quarantine + "/digest.key").substr(0, 64), key;
+  for (std::size_t i = 0; i < 64; i += 2) key += static_cast<char>(std::stoi(key_digits.substr(i, 2), nullptr, 16));
+  const std::string forged = d2.substr(0, d2.size() - 2) + (d2[d2.size() - 2] == 'A' ? "BA" : "AA");
+  const std::string expired = MakeReleaseToken(key, {box.Id("D2.MAI"), "jane@example.com", std::time(nullptr) - 60});
+  const std::pair<std::string, const char*> refusals[] = {
+      {d1, "which is no longer in the quarantine"},
+      {forged, "its token is not one this site signed"},
+      {expired, "the link for jane@example.com to message " },
+  };
+  int n = 2;
+  for (const auto& [token, why] : refusals) {
+    const std::string name = "R" + std::to_string(n++) + ".MAI";
+    const auto [refused, warning] = Reply(box, name, "quarantine@example.com", "Release " + token);
+    EXPECT_EQ(refused, 0);
+    EXPECT_TRUE(Has(warning, "A release request through the digest released nothing: ") && Has(warning, why) && !Has(warning, token.c_str()))
+        << warning;
+    EXPECT_FALSE(Exists(box.messages + "/" + name));
+    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "release-request");
+  }
+  EXPECT_FALSE(Exists(box.messages + "/D2.MAI"));
+  EXPECT_TRUE(Exists(box.quarantine + "/Messages/" + box.Id("D2.MAI") + ".MAI"));
+  // Without a token, a message to the quarantine's address is scanned like any other.
+  box.Queue("R9.MAI", "From: x@spam.test\r\nTo: quarantine@example.com\r\nSubject: Release me\r\n\r\nXJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n");
+  EXPECT_EQ(box.Run({"R9.MAI", box.connector}).status, 0);
+  EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
+}
+
 }  // namespace
 
 // Quarantined messages for local recipients (in To or Cc, in any case, in
@@ -61,6 +125,7 @@ void ExpectDigestsReachTheirRecipients(const Build& build) {
     box.Queue(name, message);
     ASSERT_EQ(box.Run({name, box.connector}).status, 0) << name;
     box.ids[name] = IdOf(box, name);
+    box.originals[name] = message;
   }
   box.Age("D1.MAI", 1);  // newest first: D2 before D1
   const SmtpSink sink(box, {"--refuse", "refused@example.com", "--stall", "stalled@example.com", "--close", "closer@example.com"});
@@ -100,6 +165,7 @@ void ExpectDigestsReachTheirRecipients(const Build& build) {
   }
   // A failed digest is sent again: the time of the last digest stays as it was.
   EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/digest.last"));
+  ExpectRepliesRelease(box, parsed);
 }
 
 }  // namespace saplugin

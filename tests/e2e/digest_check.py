@@ -3,7 +3,7 @@
 # parser and prints what a test compares, a block per digest by recipient:
 # TO, SUBJECT, DEFECTS (the parser's, all parts), LONGEST (octets of the
 # longest line), PARTS, IDS (the release tokens' message ids in the text
-# part's order), LINKS (HTML release links that carry the text part's
+# part's order; TOKENS: the whole tokens), LINKS (HTML release links that carry the text part's
 # tokens, in order), MARKUP (tags in the HTML part that are no digest's own),
 # SUBJECTS (the listed subjects, as the text part shows them).
 import email, email.policy, glob, re, sys, urllib.parse
@@ -27,6 +27,7 @@ for name in sorted(glob.glob(sys.argv[1] + "/*.eml")):
         "LONGEST " + str(max(len(line) for line in raw.split(b"\r\n"))),
         "PARTS " + " ".join(part.get_content_type() for part in parts),
         "IDS " + " ".join(token[:32] for token in tokens),
+        "TOKENS " + " ".join(tokens),
         "LINKS " + str(links == ["Release " + token for token in tokens]),
         "MARKUP " + " ".join(markup),
         "SUBJECTS " + " | ".join(re.findall(r"^Subject: (.*)$", text, re.M)),
