@@ -39,13 +39,13 @@ std::string TextPart(const DigestHeader& header, const std::vector<DigestItem>& 
 
 std::string HtmlPart(const DigestHeader& header, const std::vector<DigestItem>& items) {
   std::string html = "<!DOCTYPE html>\r\n<html><head><meta charset=\"utf-8\"><title>Quarantined mail</title></head><body>\r\n"
-                     "<p>Quarantined mail for " + HtmlEscaped(header.to) + ": " + Count(items.size()) + ". These messages were held as spam "
+                     "<p>Quarantined mail for " + EscapeHtml(header.to) + ": " + Count(items.size()) + ". These messages were held as spam "
                      "and not delivered to you. To have one delivered, choose Release and send the reply.</p>\r\n"
                      "<table border=\"1\" cellpadding=\"4\">\r\n<tr><th>Time</th><th>From</th><th>Subject</th><th>Score</th><th>Size</th><th></th></tr>\r\n";
   for (const DigestItem& item : items) {
-    html += "<tr><td>" + HtmlEscaped(When(item.quarantined)) + "</td><td>" + HtmlEscaped(Shown(item.from)) + "</td><td>" +
-            HtmlEscaped(Shown(item.subject)) + "</td><td>" + HtmlEscaped(Shown(item.score)) + "</td><td>" + Size(item.size) +
-            "</td><td><a href=\"" + HtmlEscaped(ReleaseLink(header.from, item.token)) + "\">Release</a></td></tr>\r\n";
+    html += "<tr><td>" + EscapeHtml(When(item.quarantined)) + "</td><td>" + EscapeHtml(Shown(item.from)) + "</td><td>" +
+            EscapeHtml(Shown(item.subject)) + "</td><td>" + EscapeHtml(Shown(item.score)) + "</td><td>" + Size(item.size) +
+            "</td><td><a href=\"" + EscapeHtml(ReleaseLink(header.from, item.token)) + "\">Release</a></td></tr>\r\n";
   }
   return html + "</table>\r\n</body></html>\r\n";
 }
@@ -109,21 +109,6 @@ std::string Base64Lines(const std::string& bytes) {
     }
   }
   return line.empty() ? encoded : encoded + line + "\r\n";
-}
-
-std::string HtmlEscaped(const std::string& text) {
-  std::string escaped;
-  for (const char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
 }
 
 std::string DigestMessage(const DigestHeader& header, const std::vector<DigestItem>& items) {

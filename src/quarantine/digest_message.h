@@ -40,7 +40,4 @@ std::string MailDate(std::time_t moment);
 std::string QuotedPrintable(const std::string& text);
 std::string Base64Lines(const std::string& bytes);
 
-// Text with the characters that mean something in HTML written as entities.
-std::string HtmlEscaped(const std::string& text);
-
 }  // namespace saplugin

@@ -105,7 +105,6 @@ TEST(DigestMessage, QuotedPrintableAndBase64KeepEveryLineShort) {
   for (int i = 0; i < 19; ++i) line += "YWFh";
   EXPECT_EQ(Base64Lines(std::string(57, 'a')), line + "\r\n");
   EXPECT_EQ(Base64Lines(std::string(58, 'a')).find("\r\n"), 76u);
-  EXPECT_EQ(HtmlEscaped("<a href=\"x\">'&"), "&lt;a href=&quot;x&quot;&gt;&#39;&amp;");
 }
 
 }  // namespace

@@ -378,24 +378,6 @@ std::string Figure(const char* name, long value) { return "<td class=\"n\" data-
 
 }  // namespace
 
-std::string EscapeHtml(const std::string& raw) {
-  // Valid UTF-8 whatever the bytes were, converted as the scan log converts them.
-  const std::string text = DisplayText(raw);
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&#39;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
 void WriteReportHtml(std::ostream& out, const ReportData& data, const QuarantineSummary& quarantine, const ReportContext& context) {
   const ReportPeriod& p = data.period;
   const std::string period = p.SingleDay() ? p.first : p.first + " to " + p.last;

@@ -4,6 +4,8 @@
 #include <ostream>
 #include <set>
 #include <string>
+
+#include "store/scan_log.h"
 #include <vector>
 
 #include "store/quarantine_store.h"
@@ -40,8 +42,5 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
 // period's, the failures, the quarantine.
 void WriteReportText(std::ostream& out, const ReportData& data, const QuarantineSummary& quarantine, const ReportContext& context);
 
-// Text made safe for HTML: valid UTF-8 (as the scan log converts bytes),
-// control characters as blanks, & < > " ' as entities.
-std::string EscapeHtml(const std::string& text);
 
 }  // namespace saplugin

@@ -278,4 +278,22 @@ void WriteScanLog(Platform& platform, FileSystem& fs, const std::string& folder,
   throw Error(first->Number(), "WriteScanLog", "none of the day's " + std::to_string(kScanLogFilesPerDay) + " files took the line \"" + line + "\": " + reasons);
 }
 
+std::string EscapeHtml(const std::string& raw) {
+  // Valid UTF-8 whatever the bytes were, converted as the scan log converts them.
+  const std::string text = DisplayText(raw);
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&#39;"; break;
+      default: escaped += c;
+    }
+  }
+  return escaped;
+}
+
 }  // namespace saplugin

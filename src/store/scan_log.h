@@ -75,6 +75,11 @@ std::string CsvField(const std::string& text);
 // characters as blanks.
 std::string DisplayText(const std::string& text);
 
+// Text made safe for HTML: valid UTF-8 (as the scan log converts bytes),
+// control characters as blanks, & < > " ' as entities.
+std::string EscapeHtml(const std::string& text);
+
+
 // Bytes in a single-byte character set (ISO-8859-1, ISO-8859-15 or
 // Windows-1252, by their names in any case) as UTF-8; nothing for another.
 std::optional<std::string> SingleByteToUtf8(const std::string& bytes, std::string charset);
