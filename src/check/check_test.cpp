@@ -104,6 +104,11 @@ TEST(Check, EachKeyAsARunTakesItAndWhatItMeans) {
                             "FAIL|trial scan|not run: TEMPPATH cannot work (see its line)"},
       {"TEMPPATH=C:\\none", "FAIL|TEMPPATH|\"C:\\none\" -> C:\\none\\: names no folder\n"
                              "FAIL|trial scan|not run: the configuration must load and TEMPPATH must be a folder"},
+      {"", "OK|DIGESTSMTP|\"\" -> not set\nOK|DIGESTFROM|\"\" -> not set"},
+      {"DIGESTSMTP=mail", "OK|DIGESTSMTP|\"mail\" -> mail:25: the digests go through it\n"
+                          "WARNING|DIGESTFROM|\"\" -> not set: saquarantine digest needs DIGESTSMTP, DIGESTFROM and DIGESTDOMAINS"},
+      {"DIGESTFROM=Q <q@x.y>", "FAIL|DIGESTFROM|\"Q <q@x.y>\" -> -: Type mismatch: DIGESTFROM \"Q <q@x.y>\" is no address"},
+      {"DIGESTDOMAINS=A.example, b.example", "OK|DIGESTDOMAINS|\"A.example, b.example\" -> a.example, b.example: their recipients get a digest"},
       {"QUARANTINEDAYS=14", "OK|QUARANTINEDAYS|\"14\" -> 14 days, then saquarantine purge removes a message"},
       {"QUARANTINEDAYS=0", "OK|QUARANTINEDAYS|\"0\" -> 0 (kept for ever)"},
       {"SALEARNEXE=C:\\SA\\sa.exe", "OK|SALEARNEXE|\"C:\\SA\\sa.exe\" -> C:\\SA\\sa.exe\n"},
