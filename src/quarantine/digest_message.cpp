@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/text.h"
+#include "store/release_token.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -96,19 +97,10 @@ std::string QuotedPrintable(const std::string& text) {
 }
 
 std::string Base64Lines(const std::string& bytes) {
-  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string encoded, line;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
-    for (std::size_t d = 0; d < 4; ++d) line += i + d <= bytes.size() ? kDigits[(group >> (18 - 6 * d)) & 0x3F] : '=';
-    if (line.size() == 76) {
-      encoded += line + "\r\n";
-      line.clear();
-    }
-  }
-  return line.empty() ? encoded : encoded + line + "\r\n";
+  const std::string text = EncodeBase64(bytes, false);
+  std::string lines;
+  for (std::size_t at = 0; at < text.size(); at += 76) lines += text.substr(at, 76) + "\r\n";
+  return lines;
 }
 
 std::string DigestMessage(const DigestHeader& header, const std::vector<DigestItem>& items) {

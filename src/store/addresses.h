@@ -6,7 +6,7 @@
 namespace saplugin {
 
 // The addresses of an address-list header field (To, Cc; RFC 5322) in lower
-// case, as they are compared: each mailbox's addr-spec, whether it stands
+// case, as they are compared: each mailbox's address, whether it stands
 // alone or in angle brackets after a display name; quoted strings, comments
 // and groups read as the standard has them. What is no address (a group
 // with no member, a word without "@") is passed over.

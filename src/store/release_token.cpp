@@ -30,17 +30,23 @@ bool SameSecret(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string EncodeBase64Url(const std::string& bytes) {
+std::string EncodeBase64(const std::string& bytes, bool url) {
+  static const char kStandard[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const char* const digits = url ? kAlphabet : kStandard;
   std::string text;
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     std::uint32_t group = static_cast<unsigned char>(bytes[i]) << 16;
     if (i + 1 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 1]) << 8;
     if (i + 2 < bytes.size()) group |= static_cast<unsigned char>(bytes[i + 2]);
-    const std::size_t digits = std::min<std::size_t>(4, (bytes.size() - i) + 1);
-    for (std::size_t d = 0; d < digits; ++d) text += kAlphabet[(group >> (18 - 6 * d)) & 0x3F];
+    for (std::size_t d = 0; d < 4; ++d) {
+      if (i + d <= bytes.size()) text += digits[(group >> (18 - 6 * d)) & 0x3F];
+      else if (!url) text += '=';
+    }
   }
   return text;
 }
+
+std::string EncodeBase64Url(const std::string& bytes) { return EncodeBase64(bytes, true); }
 
 bool DecodeBase64Url(const std::string& text, std::string* bytes) {
   if (text.size() % 4 == 1) return false;

@@ -31,6 +31,10 @@ TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, 
 // front does not matter; empty when there is none.
 std::string FindReleaseToken(const std::string& subject);
 
+// base64 (RFC 4648): with url, the base64url alphabet without padding;
+// else the standard one, padded with "=".
+std::string EncodeBase64(const std::string& bytes, bool url);
+
 // base64url without padding (RFC 4648, section 5), and back; Decode answers
 // false for a text that is not.
 std::string EncodeBase64Url(const std::string& bytes);
