@@ -8,6 +8,7 @@
 #include "config/spamd_hosts.h"
 #include "helpers/make_run_name.h"
 #include "platform/error.h"
+#include "platform/text.h"
 #include "quarantine/commands.h"
 #include "quarantine/digest_message.h"
 #include "quarantine/smtp_client.h"
@@ -16,6 +17,7 @@
 #include "store/header_fields.h"
 #include "store/quarantine_store.h"
 #include "store/release_token.h"
+#include "store/scan_log.h"
 #include "store/site_key.h"
 
 namespace saplugin {
@@ -76,7 +78,9 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   std::map<std::string, std::vector<Listed>> digests;
   std::size_t listed = 0;
   for (QuarantinedMessage& message : ListQuarantine(fs, folder)) {
-    if (message.modified <= since || !message.message) continue;
+    // Each second's messages go in one digest only: those of this second
+    // (which may still be coming) wait for the next, which starts at now.
+    if (message.modified < since || message.modified >= now || !message.message) continue;
     ReadQuarantineDetails(fs, folder, message);
     // Only a whole entry can be released.
     if (!message.StateText().empty()) continue;
@@ -106,7 +110,7 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   for (auto& [recipient, entries] : digests) {
     if (words.dry) {
       out << "would send to " << recipient << ": " << entries.size() << (entries.size() == 1 ? " message\n" : " messages\n");
-      for (const Listed& entry : entries) out << "  " << entry.id << "  " << entry.item.score << "  " << entry.item.subject.substr(0, 60) << '\n';
+      for (const Listed& entry : entries) out << "  " << entry.id << "  " << entry.item.score << "  " << CutAtCharacter(DisplayText(entry.item.subject), 60) << '\n';
       continue;
     }
     std::vector<DigestItem> items;

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "memory_platform.h"
 #include "quarantine/release.h"
 #include "quarantine/release_plan.h"
+#include "run/release_request.h"
+#include "store/release_token.h"
+#include "store/site_key.h"
 #include "store/release_mark.h"
 
 namespace saplugin {
@@ -271,6 +276,42 @@ TEST(Release, DeleteRemovesTheMessageFileItsRunLeftInTheQueue) {
     world.fs.Put(world.queue.message_file, queued);
     DeleteQuarantined(world.platform, world.fs, world.options, kId, 0);
     EXPECT_EQ(world.Left(), queued == kMessage ? "" : world.queue.message_file + " ") << queued;
+  }
+}
+
+// A recipient's request from the digest releases as saquarantine does, once,
+// and only with a token this site signed for a message it still holds.
+TEST(Release, ARequestThroughTheDigestReleasesOnlyWithAGoodToken) {
+  const struct {
+    const char* token;  // whose token: good, twice, expired, forged, foreign (another key), gone, nokey
+    std::string result;
+    int delivered;
+  } rows[] = {
+      {"good", "I released " + kId + " for jane@example.com", 1},
+      {"twice", "W refused: no longer held", 1},
+      {"expired", "W refused: expired token", 0},
+      {"forged", "W refused: forged token", 0},
+      {"foreign", "W refused: forged token", 0},
+      {"gone", "W refused: no longer held", 0},
+      {"nokey", "W refused: no site key", 0},
+  };
+  for (const auto& row : rows) {
+    World world;
+    const std::string which = row.token;
+    const std::string key = which == "nokey" ? std::string(64, '1') : SiteKey(world.platform, world.fs, "C:\\Q\\", true);
+    ReleaseTicket ticket{which == "gone" ? std::string(32, 'E') : kId, "jane@example.com", std::time(nullptr) + (which == "expired" ? -1 : 86400)};
+    std::string token = MakeReleaseToken(which == "foreign" ? std::string(64, '0') : key, ticket);
+    if (which == "forged") token.back() = token.back() == 'A' ? 'B' : 'A';
+    RequestResult result = HandleReleaseRequest(world.platform, world.fs, world.options, token);
+    if (which == "twice") {
+      result = HandleReleaseRequest(world.platform, world.fs, world.options, token);
+    }
+    world.Serve();
+    EXPECT_EQ(std::string(result.level == EventLevel::kInformation ? "I " : "W ") + result.reason, row.result) << which;
+    EXPECT_EQ(world.delivered, row.delivered) << which;
+    EXPECT_EQ(result.entry.find(token), std::string::npos) << which;
+    EXPECT_NE(result.entry.find(row.delivered && which == "good" ? "by jane@example.com through the digest" : "released nothing"), std::string::npos)
+        << which << ": " << result.entry;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/error.h"
 #include "platform/text.h"
+#include "platform/wait_end.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -49,21 +50,29 @@ void SmtpClient::Command(const std::string& line) {
 
 int SmtpClient::Reply(std::string* text) {
   text->clear();
+  // One bound for the whole reply, however the server drips it.
+  const WaitEnd end(timeout_);
+  std::size_t taken = 0;
   for (;;) {
-    const std::size_t end = received_.find("\r\n");
-    if (end != std::string::npos) {
-      const std::string line = received_.substr(0, end);
-      received_.erase(0, end + 2);
-      if (line.size() < 3 || line.find_first_not_of("0123456789") < 3) throw SessionFailed{"the server's reply is no SMTP reply: " + DisplayText(line.substr(0, 200))};
+    const std::size_t line_end = received_.find("\r\n");
+    if (line_end != std::string::npos) {
+      const std::string line = received_.substr(0, line_end);
+      received_.erase(0, line_end + 2);
+      taken += line_end + 2;
+      if (line.size() < 3 || line.find_first_not_of("0123456789") < 3 || (line.size() > 3 && line[3] != ' ' && line[3] != '-')) {
+        throw SessionFailed{"the server's reply is no SMTP reply: " + DisplayText(line.substr(0, 200))};
+      }
+      if (taken > kLongestReply) throw SessionFailed{"the server's reply is longer than " + std::to_string(kLongestReply) + " bytes"};
       *text += (text->empty() ? "" : " ") + DisplayText(line.substr(0, 300));
       if (line.size() == 3 || line[3] == ' ') return std::stoi(line.substr(0, 3));
       continue;  // "250-" goes on
     }
-    if (received_.size() > kLongestReply) throw SessionFailed{"the server's reply is longer than " + std::to_string(kLongestReply) + " bytes"};
+    if (taken + received_.size() > kLongestReply) throw SessionFailed{"the server's reply is longer than " + std::to_string(kLongestReply) + " bytes"};
+    if (end.Passed()) throw SessionFailed{"the server did not reply in time"};
     char block[4096];
     std::size_t got = 0;
     try {
-      got = connection_->Receive(block, sizeof block, timeout_);
+      got = connection_->Receive(block, sizeof block, timeout_ == kNoTimeLimit ? kNoTimeLimit : end.Left());
     } catch (const Error& error) {
       throw SessionFailed{error.Description()};
     }
@@ -93,11 +102,13 @@ SmtpClient::Result SmtpClient::Send(const std::string& from, const std::string& 
     if (!connection_) Open();
     std::string text;
     // A refusal ends this message's transaction, not the session (a reply
-    // that is no refusal ends the session).
+    // that is no refusal ends the session). A temporary one (4xx) counts as
+    // failed: the message is to be sent again.
     const auto refused = [&](int code) {
-      const Result result{code >= 400 && code < 600 ? Delivery::kRefused : Delivery::kFailed, text};
+      const bool refusal = code >= 400 && code < 600;
+      const Result result{code >= 500 && code < 600 ? Delivery::kRefused : Delivery::kFailed, text};
       try {
-        if (result.delivery == Delivery::kFailed) throw SessionFailed{};
+        if (!refusal) throw SessionFailed{};
         Command("RSET");
         std::string ignored;
         if (Reply(&ignored) != 250) throw SessionFailed{};

@@ -18,8 +18,9 @@ class SmtpClient {
   // How a message went.
   enum class Delivery {
     kSent,     // the server took it (250 after the data)
-    kRefused,  // the server refused the sender, the recipient or the data (4xx, 5xx)
-    kFailed,   // the connection failed, closed or stalled: the client is closed
+    kRefused,  // the server refused the sender, the recipient or the data for good (5xx)
+    kFailed,   // refused for now (4xx; the session goes on), or the connection
+               // failed, closed or stalled (the client is closed)
   };
   struct Result {
     Delivery delivery;

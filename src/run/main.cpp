@@ -10,6 +10,7 @@
 #include "store/queue_paths.h"
 #include "run/read_registry_value.h"
 #include "run/release_request.h"
+#include "store/encoded_words.h"
 #include "run/scan.h"
 #include "store/scan_log.h"
 
@@ -67,8 +68,8 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
     }
     if (!options.QuarantinePath.empty()) facts.mark = CheckReleaseMark(*fs, options.QuarantinePath, paths, std::time(nullptr));
     if (!options.DigestFrom.empty()) {
-      auto fields = ReadHeaderFields(*fs, paths.message_file, {"To", "Subject"}, kRequestFieldLimit);
-      token = ReleaseRequestToken(options, fields["To"], fields["Subject"]);
+      auto fields = ReadHeaderFields(*fs, paths.message_file, {"To", "Cc", "Subject"}, kRequestFieldLimit);
+      token = ReleaseRequestToken(options, fields["To"], fields["Cc"], fields["Subject"]);
       facts.release_request = !token.empty();
     }
   }
@@ -76,7 +77,9 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
   if (plan.action == RunAction::kRequest) {
     const RequestResult result = HandleReleaseRequest(platform, *fs, options, token);
     record.reason = result.reason;
-    // The token stays out of the log: until it is spent it releases a message.
+    // The token stays out of the log: until it is spent it releases a
+    // message. The Subject is logged decoded, where the token can be found.
+    record.subject = DecodeEncodedWords(record.subject);
     for (std::size_t at; (at = record.subject.find(token)) != std::string::npos;) record.subject.replace(at, token.size(), "TOKEN");
     fs->DeleteFile(paths.pickup_file);
     fs->DeleteFile(paths.message_file);

@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "quarantine/release.h"
 #include "store/addresses.h"
+#include "store/encoded_words.h"
 #include "store/release_token.h"
 #include "store/scan_log.h"
 #include "store/site_key.h"
@@ -21,12 +22,17 @@ RequestResult Refused(const std::string& why, const std::string& reason) {
 
 }  // namespace
 
-std::string ReleaseRequestToken(const PluginOptions& options, const std::string& to, const std::string& subject) {
+std::string ReleaseRequestToken(const PluginOptions& options, const std::string& to, const std::string& cc, const std::string& subject) {
   if (options.DigestFrom.empty() || options.QuarantinePath.empty()) return "";
-  for (const std::string& address : AddressesIn(to)) {
-    if (address == options.DigestFrom) return FindReleaseToken(subject);
+  // The request is removed from the queue: only mail for the quarantine
+  // alone is one, never mail that someone else is to receive as well.
+  const std::vector<std::string> addressed = AddressesIn(to + "," + cc);
+  if (AddressesIn(to).empty()) return "";
+  for (const std::string& address : addressed) {
+    if (address != options.DigestFrom) return "";
   }
-  return "";
+  // A reply's client may have written the Subject as encoded words.
+  return FindReleaseToken(DecodeEncodedWords(subject));
 }
 
 RequestResult HandleReleaseRequest(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& token) {

@@ -13,10 +13,11 @@
 
 namespace saplugin {
 
-// The token of a message whose To holds DIGESTFROM and whose Subject holds
-// "Release TOKEN"; empty when the message is no release request (or digests
-// are not set up: no DIGESTFROM or no quarantine).
-std::string ReleaseRequestToken(const PluginOptions& options, const std::string& to, const std::string& subject);
+// The token of a message addressed to DIGESTFROM alone (its To, and its Cc
+// if any, name no one else) whose Subject holds "Release TOKEN"; empty when
+// the message is no release request (or digests are not set up: no
+// DIGESTFROM or no quarantine).
+std::string ReleaseRequestToken(const PluginOptions& options, const std::string& to, const std::string& cc, const std::string& subject);
 
 // What became of a request: its entry (never holding the token) and the scan log's reason.
 struct RequestResult {

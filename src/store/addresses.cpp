@@ -69,7 +69,7 @@ bool IsPlainAddress(const std::string& text) {
   if (at == 0 || at == std::string::npos || at + 1 >= text.size() || text.size() > 254) return false;
   for (const char c : text) {
     const auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u >= 0x7F || std::string("\"<>(),;:[]\\").find(c) != std::string::npos) return false;
+    if (u <= 0x20 || u >= 0x7F || std::string("\"<>(),;:[]\\%!").find(c) != std::string::npos) return false;
   }
   return text.find('@') == at;
 }

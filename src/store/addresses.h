@@ -17,7 +17,8 @@ std::string DomainOf(const std::string& address);
 
 // Whether the text can stand as an address in an SMTP command and a header
 // field: local@domain, printable ASCII without blanks, quotes, brackets or
-// commas, at most 254 characters.
+// commas, at most 254 characters; without "%" and "!", the old source
+// routes, which some servers still follow to another host.
 bool IsPlainAddress(const std::string& text);
 
 }  // namespace saplugin

@@ -21,6 +21,8 @@ TEST(Addresses, EachMailboxOfAnAddressListInLowerCase) {
       {"<a@b.c>", "a@b.c"},
       {"no address here, a@b@c, @x.y, z@", ""},
       {"Jane <jane@example.com", "jane@example.com"},
+      // Source routes could send a digest on to another host.
+      {"a%evil.org@example.com, b!evil.org@example.com, c@example.com", "c@example.com"},
   };
   for (const auto& [field, expected] : cases) {
     std::string found;

@@ -90,13 +90,17 @@ TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, 
   return now > read.expiry ? TokenVerdict::kExpired : TokenVerdict::kValid;
 }
 
-std::string FindReleaseToken(const std::string& subject) {
+std::string FindReleaseToken(std::string subject) {
+  // A folded or hand-typed Subject may hold tabs and line breaks between the words.
+  for (char& c : subject) {
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  }
   const std::string folded = LowerCase(subject);
   for (std::size_t at = 0; (at = folded.find("release ", at)) != std::string::npos; at += 8) {
     if (at > 0 && folded[at - 1] != ' ' && folded[at - 1] != ':') continue;
     std::size_t start = at + 8;
     while (start < subject.size() && subject[start] == ' ') ++start;
-    const std::size_t end = subject.find_first_of(" \t", start);
+    const std::size_t end = subject.find(' ', start);
     const std::string word = subject.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (std::count(word.begin(), word.end(), '.') == 3) return word;
   }

@@ -29,7 +29,7 @@ TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, 
 // The token of a release request's Subject: the word after "Release " (in any
 // letter case), wherever it stands, so that a reply's "Re: " or "AW: " in
 // front does not matter; empty when there is none.
-std::string FindReleaseToken(const std::string& subject);
+std::string FindReleaseToken(std::string subject);
 
 // base64 (RFC 4648): with url, the base64url alphabet without padding;
 // else the standard one, padded with "=".

@@ -78,6 +78,8 @@ TEST(ReleaseToken, IsFoundAfterReleaseWhateverAReplyPutsInFront) {
       {"Release notes, then Release A.1.b.c", "A.1.b.c"},
       {"Release", ""},
       {"Release A.1.b", ""},
+      {"Re:\tRelease\tA.1.b.c\r\n", "A.1.b.c"},
+      {"Re: Release\r\n A.1.b.c", "A.1.b.c"},
   };
   for (const auto& [subject, token] : cases) EXPECT_EQ(FindReleaseToken(subject), token) << subject;
 }

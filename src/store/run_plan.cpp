@@ -125,16 +125,18 @@ RunPlan PlanRun(const RunFacts& facts) {
     plan.outcome = "missing";
     return plan;
   }
-  // A release request is the quarantine's mail, on any connector, never scanned.
-  plan.outcome = "release-request";
-  plan.action = RunAction::kRequest;
-  if (facts.release_request && !facts.filter) return plan;
   plan.action = RunAction::kPass;
   // A message that saquarantine released passes once unscanned: the mark
   // that the release left goes with this run, as does one past its time.
   plan.remove_mark = !facts.filter && (facts.mark == MarkVerdict::kPasses || facts.mark == MarkVerdict::kExpired);
   plan.outcome = "released";
   if (facts.mark == MarkVerdict::kPasses) return plan;
+  // A release request is the quarantine's mail, on any connector, never scanned.
+  if (facts.release_request && !facts.filter) {
+    plan.outcome = "release-request";
+    plan.action = RunAction::kRequest;
+    return plan;
+  }
   // Trusted mail passes unscanned; in test mode it is scanned, and logged as what would have passed.
   plan.outcome = "bypassed";
   if (options.Bypass && !options.TestMode) return plan;

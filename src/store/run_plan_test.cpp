@@ -94,8 +94,10 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
   } rows[] = {
       // The gates, in their order: the message, its release mark, a bypass, the size limit.
       {"", -1, M::kNone, "-", "pass missing 0", "", ""},
-      // A release request (REQUEST): on any connector, whatever its mark, bypass or size, never scanned.
-      {"REQUEST BYPASS MAX=100", 900, M::kPasses, "-", "request release-request 0", "", ""},
+      // A release request (REQUEST): on any connector, whatever its bypass or size, never scanned;
+      // one that saquarantine released passes as released, like any other.
+      {"REQUEST BYPASS MAX=100", 900, M::kExpired, "-", "request release-request 0 unmark", "", ""},
+      {"REQUEST", 900, M::kPasses, "-", "pass released 0 unmark", "", ""},
       {"REQUEST TEST", -1, M::kNone, "-", "pass missing 0", "", ""},
       {"MAX=100", 900, M::kPasses, "-", "pass released 0 unmark", "", ""},
       {"", 900, M::kExpired, "-", "scan - 0 unmark", "", ""},

@@ -102,7 +102,14 @@ std::string CleanText(const std::string& text) {
     } else if (c < 0x80) {
       field += text[i++];
     } else if (const std::size_t length = Utf8Length(text, i)) {
-      field.append(text, i, length);
+      // C1 controls and the marks that turn the direction of what follows
+      // (a subject can make "exe.pdf" read as "fdp.exe") are blanks too.
+      static const char* const kDirectionMarks[] = {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",
+                                                    "\u2066", "\u2067", "\u2068", "\u2069", "\u061C"};
+      const std::string character = text.substr(i, length);
+      bool hidden = length == 2 && c == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
+      for (const char* mark : kDirectionMarks) hidden = hidden || character == mark;
+      field += hidden ? std::string(" ") : character;
       i += length;
     } else {
       AppendUtf8(field, c >= 0xA0 ? c : kCp1252High[c - 0x80] != 0 ? kCp1252High[c - 0x80] : 0xFFFD);

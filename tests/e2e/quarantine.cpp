@@ -72,12 +72,12 @@ QuarantineBox::QuarantineBox(const Build& build) : Sandbox(build) {
     marks["{" + name.substr(0, 1) + "}"] = ids[name];
     marks[std::string{'{', FoldCase(name[0]), '}'}] = LowerCase(ids[name]);
   }
-  Age("A.MAI", 3);
-  Age("B.MAI", 2);
+  Age("A.MAI", std::chrono::hours(72));
+  Age("B.MAI", std::chrono::hours(48));
 }
 
-void QuarantineBox::Age(const std::string& name, int days) {
-  const auto then = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * days);
+void QuarantineBox::Age(const std::string& name, std::chrono::seconds by) {
+  const auto then = std::filesystem::file_time_type::clock::now() - by;
   for (const std::string& file : FilesOf(*this, name)) {
     std::error_code missing;
     std::filesystem::last_write_time(file, then, missing);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 // The quarantine as operators work it: saquarantine's verbs against
 // quarantines made by real runs of saplugin, one table for both builds.
 
@@ -32,8 +34,8 @@ struct QuarantineBox : Sandbox {
   explicit QuarantineBox(const Build& build);
   // The id of a message by its name in the queue.
   std::string Id(const std::string& name) const { return ids.at(name); }
-  // Sets the last-write time of every file of a message to days ago.
-  void Age(const std::string& name, int days);
+  // Sets the last-write time of every file of a message back by that long.
+  void Age(const std::string& name, std::chrono::seconds by);
   // The text with "{A}" standing for A.MAI's id ("{a}" for it in lower case), and so on.
   std::string Expand(const std::string& text) const { return saplugin::Expand(text, marks); }
   // Runs saquarantine with the words, expanded.

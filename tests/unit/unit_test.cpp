@@ -439,7 +439,9 @@ TEST(ScanLog, FieldsAreRfc4180Utf8AndTimesCarryTheirOffset) {
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA7", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA7"}, {"caf\xE9", "caf\xC3\xA9"},
       {"\x80\x81\x9F", "\xE2\x82\xAC\xEF\xBF\xBD\xC5\xB8"}, {"\xC0\xAF", "\xC3\x80\xC2\xAF"}, {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
       {"\xF4\x90\x80\x80", "\xC3\xB4\xEF\xBF\xBD\xE2\x82\xAC\xE2\x82\xAC"}, {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
-      {"\xF0\x8F\xBF\xBF", "\xC3\xB0\xEF\xBF\xBD\xC2\xBF\xC2\xBF"}, {"\xE0\x9F\xBF", "\xC3\xA0\xC5\xB8\xC2\xBF"}, {"a\tb\r\nc\x7F", "\"a b  c \""}};
+      {"\xF0\x8F\xBF\xBF", "\xC3\xB0\xEF\xBF\xBD\xC2\xBF\xC2\xBF"}, {"\xE0\x9F\xBF", "\xC3\xA0\xC5\xB8\xC2\xBF"}, {"a\tb\r\nc\x7F", "\"a b  c \""},
+      // C1 controls and direction marks are blanks; their neighbours stay.
+      {"a\xC2\x85" "b\xC2\xA0" "c", "a b\xC2\xA0" "c"}, {"x\u202Efdp.exe\u2069\u200F\u061C", "\"x fdp.exe   \""}, {"\u2065\u2070\u202F", "\u2065\u2070\u202F"}};
   for (const auto& [text, want] : fields) EXPECT_EQ(CsvField(text), want) << text;
   // Each byte that starts no UTF-8 reads as Windows-1252, held against the system's converter; U+FFFD for the five
   // bytes that Windows-1252 leaves undefined.

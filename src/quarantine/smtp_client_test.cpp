@@ -1,0 +1,130 @@
+#include "quarantine/smtp_client.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "memory_platform.h"
+#include "platform/error.h"
+
+namespace saplugin {
+namespace {
+
+// A mail server in memory that replies line by line: to each command by its
+// verb ("." for the end of the data, "HELLO" for the greeting), the next of
+// its replies in the script, else the usual one. "CLOSE" closes the
+// connection, "STALL" never replies.
+class ChatConnection : public Connection {
+ public:
+  ChatConnection(std::map<std::string, std::vector<std::string>>& script, std::string& transcript) : script_(script), transcript_(transcript) {
+    Reply("HELLO");
+  }
+  void Send(const char* data, std::size_t size, Milliseconds) override {
+    received_.append(data, size);
+    for (std::size_t end; (end = received_.find("\r\n")) != std::string::npos;) {
+      const std::string line = received_.substr(0, end);
+      received_.erase(0, end + 2);
+      if (in_data_ && line != ".") {
+        if (line[0] == '.') transcript_ += line + "|";
+        continue;
+      }
+      transcript_ += (line.rfind("MAIL", 0) == 0 || line.rfind("RCPT", 0) == 0 || line == "." ? line : line.substr(0, 4)) + "|";
+      in_data_ = line == "DATA";
+      Reply(line == "." ? "." : line.substr(0, 4));
+    }
+  }
+  void EndSending() override {}
+  std::size_t Receive(char* data, std::size_t size, Milliseconds) override {
+    if (pending_ == "STALL") throw Error(10060, "memory", "timed out");
+    if (pending_ == "CLOSE") return 0;
+    const std::size_t got = std::min(size, pending_.size());
+    std::copy_n(pending_.data(), got, data);
+    pending_.erase(0, got);
+    return got;
+  }
+
+ private:
+  void Reply(const std::string& verb) {
+    static const std::map<std::string, std::string> kUsual = {{"HELLO", "220 mail ready"}, {"EHLO", "250-mail\r\n250 8BITMIME"}, {"DATA", "354 go on"},
+                                                              {"QUIT", "221 bye"}};
+    std::vector<std::string>& replies = script_[verb];
+    std::string reply = kUsual.count(verb) ? kUsual.at(verb) : "250 ok";
+    if (!replies.empty()) {
+      reply = replies.front();
+      replies.erase(replies.begin());
+    }
+    if (verb == "DATA") in_data_ = reply.rfind("354", 0) == 0;
+    pending_ = reply == "STALL" || reply == "CLOSE" ? reply : reply + "\r\n";
+  }
+
+  std::map<std::string, std::vector<std::string>>& script_;
+  std::string& transcript_;
+  std::string received_, pending_;
+  bool in_data_ = false;
+};
+
+class ChatPlatform : public test::MemoryPlatform {
+ public:
+  std::map<std::string, std::vector<std::string>> script;
+  std::string transcript;
+  int connections = 0;
+  std::unique_ptr<Connection> Connect(const std::string&, std::uint16_t, Milliseconds) override {
+    ++connections;
+    transcript += "CONNECT|";
+    return std::make_unique<ChatConnection>(script, transcript);
+  }
+};
+
+// Two digests through one client, to a server that replies as the row's
+// script says (a verb and its next reply): how each went, how many
+// connections it took, and a part of what the server saw.
+TEST(SmtpClient, ARefusalEndsOneMessageAndAFailureOneConnection) {
+  const std::string kLong = "250-" + std::string(1000, 'x') + "\r\n";
+  std::string long_reply;
+  for (int i = 0; i < 66; ++i) long_reply += kLong;
+  const struct {
+    std::vector<std::pair<std::string, std::string>> script;
+    std::string deliveries;
+    int connections;
+    std::string seen;
+  } rows[] = {
+      {{}, "sent sent", 1, "CONNECT|EHLO|MAIL FROM:<q@x.org>|RCPT TO:<a@x.org>|DATA|..dot|.|MAIL FROM:<q@x.org>|RCPT TO:<b@x.org>|DATA|..dot|.|QUIT|"},
+      {{{"RCPT", "550 no such user"}}, "refused sent", 1, "RCPT TO:<a@x.org>|RSET|MAIL"},
+      // A temporary refusal is to be sent again: it counts as failed, on the same session.
+      {{{"RCPT", "451 try later"}}, "failed sent", 1, "RCPT TO:<a@x.org>|RSET|MAIL"},
+      {{{"MAIL", "421 closing"}}, "failed sent", 1, "MAIL FROM:<q@x.org>|RSET|MAIL"},
+      {{{".", "554 content refused"}}, "refused sent", 1, ".|RSET|MAIL"},
+      {{{"DATA", "503 bad sequence"}}, "refused sent", 1, "DATA|RSET|MAIL"},
+      {{{"EHLO", "502 no"}}, "sent sent", 1, "EHLO|HELO|MAIL"},
+      {{{"EHLO", "502 no"}, {"HELO", "501 no"}}, "failed sent", 2, "EHLO|HELO|CONNECT|EHLO|MAIL"},
+      {{{"HELLO", "554 go away"}}, "failed sent", 2, "CONNECT|CONNECT|EHLO"},
+      {{{"RCPT", "550 no"}, {"RSET", "500 what"}}, "refused sent", 2, "RSET|CONNECT|EHLO|MAIL"},
+      {{{"DATA", "CLOSE"}}, "failed sent", 2, "DATA|CONNECT|EHLO"},
+      {{{".", "STALL"}}, "failed sent", 2, ".|CONNECT|EHLO"},
+      {{{"MAIL", "250x"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
+      {{{"MAIL", "25"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
+      {{{"MAIL", "200 fine"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
+      // A reply's bound holds across its continuation lines.
+      {{{"EHLO", long_reply + "250 end"}}, "failed sent", 2, "CONNECT|EHLO|CONNECT|EHLO|MAIL"},
+  };
+  for (const auto& row : rows) {
+    ChatPlatform platform;
+    for (const auto& [verb, reply] : row.script) platform.script[verb].push_back(reply);
+    SmtpClient client(platform, {"mail", 25}, "x.org", 1000);
+    std::string deliveries;
+    for (const char* to : {"a@x.org", "b@x.org"}) {
+      const SmtpClient::Result result = client.Send("q@x.org", to, "Subject: s\r\n\r\n.dot\r\n");
+      const auto delivery = result.delivery;
+      deliveries += std::string(deliveries.empty() ? "" : " ") +
+                    (delivery == SmtpClient::Delivery::kSent ? "sent" : delivery == SmtpClient::Delivery::kRefused ? "refused" : "failed");
+      EXPECT_EQ(result.why.empty(), delivery == SmtpClient::Delivery::kSent) << row.seen << ": " << result.why;
+    }
+    client.Quit();
+    EXPECT_EQ(deliveries, row.deliveries) << row.seen;
+    EXPECT_EQ(platform.connections, row.connections) << row.seen;
+    EXPECT_NE(platform.transcript.find(row.seen), std::string::npos) << row.seen << "\n" << platform.transcript;
+  }
+}
+
+}  // namespace
+}  // namespace saplugin
