@@ -287,7 +287,7 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
     const auto& [first, last] = trend_days[static_cast<std::size_t>(k)];
     if (day >= first && day <= last) back = k;
   }
-  if (back >= 0 && !IsReleaseLine(f) && outcome != "missing") {
+  if (back >= 0 && !IsReleaseLine(f) && outcome != "missing" && outcome != "release-request") {
     PeriodCounts& then = trend[static_cast<std::size_t>(back)];
     ++then.messages;
     then.spam += spam;
@@ -310,10 +310,15 @@ void ReportData::Add(const std::vector<std::string>& guarded) {
   }
   PeriodCounts& counts = in_current ? current : previous;
   if (in_current && replay != nullptr) replay->Add(f);
-  // An operator's release is counted once, as a release; a run that found no
+  // An operator's release is counted once, as a release; a recipient's
+  // request is a release too, or none, and no message; a run that found no
   // message is no message.
   if (IsReleaseLine(f)) {
     ++counts.releases;
+    return;
+  }
+  if (outcome == "release-request") {
+    ++(f[kLogReason].compare(0, 9, "released ") == 0 ? counts.recipient_releases : counts.refused_requests);
     return;
   }
   ++counts.outcomes[ReportOutcomeIndex(outcome)];

@@ -46,6 +46,8 @@ class TopCounts {
 // the messages that got a verdict.
 struct PeriodCounts {
   long messages = 0, spam = 0, clean = 0, releases = 0, lines = 0;
+  // Recipients' requests through the digest: those that released, and those that released nothing.
+  long recipient_releases = 0, refused_requests = 0;
   std::int64_t bytes = 0;  // of the messages that got a verdict
   std::array<long, kReportOutcomeCount> outcomes{};
   long Outcome(const std::string& outcome) const;

@@ -62,9 +62,9 @@ std::string Share(long part, long whole) { return whole == 0 ? "-" : Fixed(100.0
 // The releases against the messages quarantined in the same period; more
 // releases than that (of mail quarantined before) say so rather than pass 100 %.
 std::string ReleaseRate(const PeriodCounts& counts) {
-  const long quarantined = counts.Outcome("quarantined");
-  if (counts.releases > quarantined) return "more than the " + std::to_string(quarantined) + " quarantined, some of them quarantined before";
-  return Share(counts.releases, quarantined) + " of the messages quarantined";
+  const long quarantined = counts.Outcome("quarantined"), releases = counts.releases + counts.recipient_releases;
+  if (releases > quarantined) return "more than the " + std::to_string(quarantined) + " quarantined, some of them quarantined before";
+  return Share(releases, quarantined) + " of the messages quarantined";
 }
 
 // The change from the previous period, in words.
@@ -430,7 +430,12 @@ void WriteReportHtml(std::ostream& out, const ReportData& data, const Quarantine
     row("Passed unscanned: BYPASS", "bypassed", c.Outcome("bypassed"), b.Outcome("bypassed"));
   }
   row("Released from the quarantine", "released", c.releases, b.releases,
-      " <span class=\"muted\">(by an operator, each release once: " + ReleaseRate(c) + "; before " + ReleaseRate(b) + ")</span>");
+      " <span class=\"muted\">(by an operator, each release once; with the recipients': " + ReleaseRate(c) + "; before " + ReleaseRate(b) + ")</span>");
+  if (c.recipient_releases + b.recipient_releases + c.refused_requests + b.refused_requests > 0) {
+    row("Released by recipients", "recipient-released", c.recipient_releases, b.recipient_releases,
+        " <span class=\"muted\">(by a reply to the digest; " + std::to_string(c.refused_requests) + " requests released nothing, before " +
+            std::to_string(b.refused_requests) + ")</span>");
+  }
   out << "<tr><td>Mail scanned</td><td class=\"n\">" << Bytes(c.bytes) << "</td><td class=\"n\">" << Bytes(b.bytes) << "</td><td class=\"n\">"
       << (unlogged ? "-" : Change(static_cast<long>(c.bytes / 1024), static_cast<long>(b.bytes / 1024))) << "</td></tr>\n";
   out << "</table><p class=\"muted\">" << data.lines << " log lines read" << (skipped ? ", " + std::to_string(skipped) + " skipped" : "")
@@ -582,6 +587,10 @@ void WriteReportText(std::ostream& out, const ReportData& data, const Quarantine
   if (TestModeCount(c) + TestModeCount(b) > 0) line("in test mode", TestModeCount(c), TestModeCount(b));
   if (c.Outcome("bypassed") + b.Outcome("bypassed") > 0) line("passed unscanned: BYPASS", c.Outcome("bypassed"), b.Outcome("bypassed"));
   line("released by an operator", c.releases, b.releases);
+  if (c.recipient_releases + b.recipient_releases + c.refused_requests + b.refused_requests > 0) {
+    line("released by recipients", c.recipient_releases, b.recipient_releases);
+    line("requests that released nothing", c.refused_requests, b.refused_requests);
+  }
   out << "  release rate                   " << ReleaseRate(c) << "  (before " << ReleaseRate(b) << ")\n";
   out << "  mail scanned                   " << Bytes(c.bytes) << "  (before " << Bytes(b.bytes) << ")\n";
   out << "  trend, messages (oldest first):";

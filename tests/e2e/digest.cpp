@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "e2e/quarantine.h"
@@ -101,6 +102,13 @@ void ExpectRepliesRelease(QuarantineBox& box, const std::string& parsed) {
   box.Queue("R9.MAI", "From: x@spam.test\r\nTo: quarantine@example.com\r\nSubject: Release me\r\n\r\nXJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n");
   EXPECT_EQ(box.Run({"R9.MAI", box.connector}).status, 0);
   EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], "quarantined");
+  if (box.build.wine) return;
+  // The report counts the recipients' releases beside the operator's.
+  const RunResult report = box.Run({"--to", ToLocalTime(std::time(nullptr)).date, "--out", box.folder / "report.html"}, "sareport");
+  EXPECT_TRUE(std::regex_search(report.output, std::regex("released by recipients +1 ")) &&
+              std::regex_search(report.output, std::regex("requests that released nothing +3 ")) &&
+              std::regex_search(report.output, std::regex("released by an operator +0 ")))
+      << report.output << report.standard_error;
 }
 
 }  // namespace

@@ -646,6 +646,9 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   add("2026-1<-<bT10:00:00+01:00,POP,Z.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s");  // no time, though its separators stand
   add("2026-12-07T14:00:00+01:00,POP,R.MAI,10,,released,released from the quarantine by root,7.5,5.0,,R.MAI,,f,s");  // a release, no message
   add("2026-12-07T14:01:00+01:00,POP,R.MAI,10,,released,,,,,,,f,s");             // its run: a message
+  // A recipient's requests: a release, and one that released nothing; neither is a message.
+  add("2026-12-07T14:01:30+01:00,SMTP,Y.MAI,90,,release-request,released 0123456789ABCDEF0123456789ABCDEF for jane@example.com,,,,,,f,s");
+  add("2026-12-07T14:01:40+01:00,SMTP,Z.MAI,90,,release-request,refused: forged token,,,,,,f,s");
   add("2026-12-07T14:02:00+01:00,POP,M.MAI,,,missing,,,,,,,,");                   // no message
   add("2026-12-07T14:03:00+01:00,POP,N.MAI,10,clean,tagged,,5.0,5.0,,,0.050,f,s");  // at the required score: a near miss
   add("2026-12-07T14:04:00+01:00,POP,T.MAI,10,,time-limit,,,,,,9.000,f,s");        // among the slowest, no filter time
@@ -655,11 +658,12 @@ TEST(Report, LinesAddUpToTheCountsTheChartsDraw) {
   add("2026-12-07T15:03:00+01:00,POP,U.MAI,10,,no-message,10.0.0.2:783 refused the connection (U.MAI),,,,,,f,s");
   // A message is a run that found its message; a release counts once, as a release; the spam share is of the verdicts.
   EXPECT_EQ(std::to_string(data.current.messages) + " " + std::to_string(data.current.spam) + " " + std::to_string(data.current.Verdicts()) + " " +
-                std::to_string(data.current.releases) + " " + std::to_string(data.previous.messages),
-            "15 2 6 1 1");
+                std::to_string(data.current.releases) + " " + std::to_string(data.previous.messages) + " " +
+                std::to_string(data.current.recipient_releases) + " " + std::to_string(data.current.refused_requests),
+            "15 2 6 1 1 1 1");
   EXPECT_EQ(data.current.Outcome("filter-failed") * 100 + data.current.Outcome("quarantined") * 10 + data.current.Outcome("missing"), 211);
   // J.MAI, six days before, is outside both periods but in the trend's seventh.
-  EXPECT_EQ(data.out_of_range * 100 + data.lines, 22);
+  EXPECT_EQ(data.out_of_range * 100 + data.lines, 24);
   EXPECT_EQ(std::to_string(data.trend[0].messages) + " " + std::to_string(data.trend[1].messages) + " " + std::to_string(data.trend[6].messages) +
                 " " + std::to_string(data.trend[7].lines),
             "15 1 1 0");
