@@ -177,4 +177,64 @@ void ExpectDigestsReachTheirRecipients(const Build& build) {
   ExpectRepliesRelease(box, parsed);
 }
 
+// A request started together with saquarantine release of the same message,
+// and a request while a digest is being sent to a server that stalls: the
+// message reaches its queue once and whole, and the digest goes its way.
+void ExpectRequestsRaceReleasesAndDigests() {
+  for (int trial = 0; trial < 6; ++trial) {
+    const bool during_digest = trial == 5, request_first = trial % 2 == 0;
+    const std::string context = (during_digest ? "during a digest " : "with a release ") + std::to_string(trial);
+    QuarantineBox box(LinuxBuild());
+    box.Queue("J.MAI", "From: s@spam.test\r\nTo: jane@example.com\r\nSubject: held\r\n\r\n" + kSpam);
+    ASSERT_EQ(box.Run({"J.MAI", box.connector}).status, 0);
+    box.ids["J.MAI"] = IdOf(box, "J.MAI");
+    box.Age("J.MAI", std::chrono::hours(1));
+    const SmtpSink sink(box, {"--stall", "jane@example.com"});
+    box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=quarantine@example.com DIGESTDOMAINS=example.com");
+    WriteFile(box.quarantine + "/digest.key", std::string(64, 'a') + "\r\n");
+    std::filesystem::permissions(box.quarantine + "/digest.key", std::filesystem::perms(0600));
+    const std::string id = box.Id("A.MAI"), token = MakeReleaseToken(std::string(32, '\xaa'), {id, "jane@example.com", std::time(nullptr) + 86400});
+    box.Queue("R.MAI", "From: jane@example.com\r\nTo: quarantine@example.com\r\nSubject: Re: Release " + token + "\r\n\r\nPlease.\r\n");
+    const auto start = [&](std::vector<std::string> words, const std::string& program, const std::string& log) {
+      words.insert(words.begin(), box.bin + "/" + program);
+      return StartProcess(words, box.environment, box.folder / (log + ".err"), box.folder.path, box.folder / (log + ".out"));
+    };
+    int other = -1, request = -1;
+    if (during_digest) {
+      other = start({"digest", "--timeout", "3"}, "saquarantine", "other");
+      for (int i = 0; i < 200 && !Exists(box.quarantine + "/digest.lck"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      request = start({"R.MAI", box.connector}, "saplugin", "request");
+    } else {
+      // Either starts first.
+      if (request_first) request = start({"R.MAI", box.connector}, "saplugin", "request");
+      other = start({"release", id}, "saquarantine", "other");
+      if (!request_first) request = start({"R.MAI", box.connector}, "saplugin", "request");
+    }
+    EXPECT_EQ(WaitProcess(request), 0) << context << ReadFile(box.folder / "request.err");
+    const int other_status = WaitProcess(other);
+    // The request is gone; the message is in its queue once, as it arrived, and out of the quarantine.
+    EXPECT_FALSE(Exists(box.messages + "/R.MAI") || Exists(box.inbound + "/R.MAI")) << context;
+    EXPECT_EQ(ReadFile(box.messages + "/A.MAI"), box.originals.at("A.MAI")) << context;
+    EXPECT_TRUE(Exists(box.inbound + "/A.MAI")) << context;
+    EXPECT_FALSE(Exists(box.quarantine + "/Messages/" + id + ".MAI")) << context;
+    std::string request_line;
+    for (const std::string& line : box.ScanLogLines()) {
+      if (ParseCsvLine(line)[kLogMessage] == "R.MAI") request_line = line;
+    }
+    const std::vector<std::string> logged = ParseCsvLine(request_line);
+    // Which of the two released it, the other said so: "released" once, in the log or on the console.
+    const bool by_request = logged[kLogReason] == "released " + id + " for jane@example.com";
+    const bool by_release = Has(ReadFile(box.folder / "other.out"), ("released " + id + " to ").c_str());
+    EXPECT_TRUE(during_digest ? by_request : by_request != by_release) << context << " " << request_line << ReadFile(box.folder / "other.out");
+    // A release that found the message gone says so in its status; a digest whose server stalled, in its own.
+    EXPECT_EQ(other_status, during_digest ? 8 : by_release ? 0 : 1) << context << ReadFile(box.folder / "other.err");
+    EXPECT_EQ(logged[kLogOutcome], "release-request") << context;
+    if (during_digest) {
+      EXPECT_TRUE(Has(ReadFile(box.folder / "other.err"), "jane@example.com: the digest could not be sent")) << context;
+    }
+  }
+}
+
 }  // namespace saplugin

@@ -63,6 +63,7 @@ inline void PrintTo(const QuarantineCase& c, std::ostream* out) { *out << c.name
 std::vector<QuarantineCase> QuarantineCases(int build);
 // saquarantine digest through a real SMTP server on the loopback.
 void ExpectDigestsReachTheirRecipients(const Build& build);
+void ExpectRequestsRaceReleasesAndDigests();
 void RunQuarantineCase(const Build& build, const QuarantineCase& c);
 
 }  // namespace saplugin
