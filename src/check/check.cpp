@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check/config_outline.h"
+#include "check/digest_check.h"
 #include "check/policy_check.h"
 #include "config/config_keys.h"
 #include "config/conversions.h"
@@ -781,6 +782,9 @@ int RunChecks(Platform& platform, const std::string& config_file, std::ostream& 
   // What the checks below write goes into TEMPPATH, and only where a run's files may go.
   const bool temp_works = std::none_of(folder_problems.begin(), folder_problems.end(), [](const FolderProblem& p) { return p.key == "TEMPPATH"; });
   if (loaded && temp_works) CheckSpamdHosts(platform, *fs, options, report);
+  if (loaded) {
+    for (const CheckLine& line : CheckDigest(platform, *fs, options, 10000)) report.Line(line.status, line.subject, line.detail);
+  }
   CheckEventSource(platform, report);
   const std::optional<QueueFolders> queues = CheckQueues(platform, *fs, report);
   std::string required;

@@ -137,6 +137,16 @@ SmtpClient::Result SmtpClient::Send(const std::string& from, const std::string& 
   }
 }
 
+SmtpClient::Result SmtpClient::Greet() {
+  try {
+    if (!connection_) Open();
+    return {Delivery::kSent, ""};
+  } catch (const SessionFailed& failed) {
+    connection_.reset();
+    return {Delivery::kFailed, failed.why};
+  }
+}
+
 void SmtpClient::Quit() {
   if (!connection_) return;
   try {

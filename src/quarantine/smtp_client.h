@@ -35,6 +35,9 @@ class SmtpClient {
   // Sends one message (its lines ending with CRLF; dot-stuffed here),
   // connecting and greeting first when no connection is open. Never throws.
   Result Send(const std::string& from, const std::string& to, const std::string& message);
+  // Connects and greets, when no connection is open: kSent when the server
+  // took the greeting. Never throws.
+  Result Greet();
   // Ends the session politely, if one is open. Never throws.
   void Quit();
 

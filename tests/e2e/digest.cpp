@@ -140,6 +140,12 @@ void ExpectDigestsReachTheirRecipients(const Build& build) {
   const SmtpSink sink(box, {"--refuse", "refused@example.com", "--stall", "stalled@example.com", "--close", "closer@example.com"});
   box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=Quarantine@example.com DIGESTDOMAINS=example.com,EXAMPLE.net");
 
+  if (!build.wine) {
+    const RunResult check = box.Run({}, "sacheck");
+    EXPECT_TRUE(std::regex_search(check.output, std::regex("OK +digest server +127\\.0\\.0\\.1:[0-9]+ took EHLO")) &&
+                std::regex_search(check.output, std::regex("OK +site key +.*digest.key is not made yet")))
+        << check.output;
+  }
   const RunResult dry = box.Quarantine({"digest", "--dry-run"});
   EXPECT_EQ(dry.status, 0) << dry.standard_error;
   ExpectLines(dry.output, "would send to bob@example.com: 1 message\nwould send to closer@example.com: 1 message\n"
