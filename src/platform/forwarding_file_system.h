@@ -28,6 +28,7 @@ class ForwardingFileSystem : public FileSystem {
   std::unique_ptr<FileLock> TryLock(const std::string& path) override { return target_.TryLock(path); }
   std::string FolderAddProblem(const std::string& path) override { return target_.FolderAddProblem(path); }
   std::vector<FileEntry> FilesIn(const std::string& path) override { return target_.FilesIn(path); }
+  void EachFileIn(const std::string& path, const std::function<void(const FileEntry&)>& each) override { target_.EachFileIn(path, each); }
   std::vector<std::string> FolderNames(const std::string& path) override { return target_.FolderNames(path); }
   std::string FinalPath(const std::string& path) override { return target_.FinalPath(path); }
   std::string FolderIdentity(const std::string& path) override { return target_.FolderIdentity(path); }

@@ -10,6 +10,7 @@
 // the bottom (which return a status, as their Windows originals do).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,6 +150,11 @@ class FileSystem {
   // The files (no folders, no links) in a folder with their sizes and
   // last-write times, sorted by name; throws Error when the folder cannot be read.
   virtual std::vector<FileEntry> FilesIn(const std::string& path) = 0;
+  // The same files one at a time, in no set order, none held after its
+  // turn: for folders too large to hold in memory. Throws Error as FilesIn does.
+  virtual void EachFileIn(const std::string& path, const std::function<void(const FileEntry&)>& each) {
+    for (const FileEntry& file : FilesIn(path)) each(file);
+  }
   // The names of the folders (no links) in a folder, sorted; throws Error
   // when it cannot be read.
   virtual std::vector<std::string> FolderNames(const std::string& path) = 0;

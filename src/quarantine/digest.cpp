@@ -1,8 +1,8 @@
 #include "quarantine/digest.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
-#include <map>
 #include <set>
 
 #include "config/spamd_hosts.h"
@@ -12,6 +12,7 @@
 #include "quarantine/commands.h"
 #include "quarantine/digest_message.h"
 #include "quarantine/smtp_client.h"
+#include "quarantine/spooled_sort.h"
 #include "store/addresses.h"
 #include "store/encoded_words.h"
 #include "store/header_fields.h"
@@ -27,6 +28,16 @@ namespace {
 constexpr std::int64_t kDay = 24 * 60 * 60;
 // The longest To or Cc read of a message: a list of a few hundred addresses.
 constexpr std::size_t kAddressFieldLimit = 16 * 1024;
+// The bytes of the recipients' lines sorted in memory at once; more go
+// through files in the quarantine folder.
+constexpr std::size_t kSortBudget = 4 << 20;
+// The most messages a digest lists, the newest: it says how many older ones it leaves out.
+constexpr std::size_t kMostListed = 1000;
+// A time that no quarantined message reaches, for sorting newest first.
+constexpr std::int64_t kLatest = 9999999999999;
+
+// A sender's or subject's text for a sort line: clean (no tab), and no longer than a digest shows it.
+std::string Field(const std::string& text) { return CutAtCharacter(DisplayText(text), 800); }
 
 // A listed message before its token is made.
 struct Listed {
@@ -74,56 +85,60 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   const std::int64_t now = std::time(nullptr);
   const std::int64_t since = words.since_hours >= 0 ? now - std::int64_t{words.since_hours} * 3600 : LastDigestTime(fs, folder);
 
-  // Each recipient's messages, newest first as the quarantine lists them.
-  std::map<std::string, std::vector<Listed>> digests;
+  // Each local recipient's messages, newest first: one line per recipient
+  // and message, sorted in bounded memory however large the quarantine.
+  SpooledSort spool(fs, folder + "digest." + MakeRunName(platform) + ".sort", kSortBudget);
   std::size_t listed = 0;
-  for (QuarantinedMessage& message : ListQuarantine(fs, folder)) {
-    // Each second's messages go in one digest only: those of this second
-    // (which may still be coming) wait for the next, which starts at now.
-    if (message.modified < since || message.modified >= now || !message.message) continue;
+  EachRecordedQuarantined(fs, folder, [&](QuarantinedMessage& message) {
+    if (message.modified < since || message.modified >= now || !message.message) return;
     ReadQuarantineDetails(fs, folder, message);
     // Only a whole entry can be released.
-    if (!message.StateText().empty()) continue;
+    if (!message.StateText().empty()) return;
     std::set<std::string> recipients;
     try {
       recipients = LocalRecipients(fs, folder, message.id, options.DigestDomains);
     } catch (const Error& error) {
       err << "saquarantine: " << message.id << " is left out: " << error.Description() << '\n';
-      continue;
+      return;
     }
-    if (recipients.empty()) continue;
-    Listed entry;
-    entry.id = message.id;
-    entry.expiry = message.modified + kDay * (options.QuarantineDays > 0 ? options.QuarantineDays : kLinkDaysWithoutPurge);
-    entry.item.quarantined = static_cast<std::time_t>(message.modified);
-    entry.item.from = DecodeEncodedWords(message.from);
-    entry.item.subject = DecodeEncodedWords(message.subject);
-    entry.item.score = message.score.empty() ? "-" : message.score;
-    entry.item.size = message.size;
-    for (const std::string& recipient : recipients) digests[recipient].push_back(entry);
+    if (recipients.empty()) return;
+    char newest_first[24];
+    std::snprintf(newest_first, sizeof newest_first, "%013lld", static_cast<long long>(kLatest - message.modified));
+    const std::string fields = std::string("\t") + newest_first + "\t" + message.id + "\t" + std::to_string(message.modified) + "\t" +
+                               std::to_string(message.size) + "\t" + Field(message.score.empty() ? "-" : message.score) + "\t" +
+                               Field(DecodeEncodedWords(message.from)) + "\t" + Field(DecodeEncodedWords(message.subject));
+    for (const std::string& recipient : recipients) spool.Add(recipient + fields);
     ++listed;
-  }
+  });
 
   const std::string key = words.dry ? "" : SiteKey(platform, fs, folder, true);
   SmtpClient smtp(platform, options.DigestSmtp, DomainOf(options.DigestFrom), Milliseconds{words.timeout_seconds} * 1000);
+  std::size_t recipients = 0;
   int sent = 0, refused = 0, failed = 0;
-  for (auto& [recipient, entries] : digests) {
+  std::string recipient;
+  std::vector<Listed> entries;
+  std::size_t older = 0;  // this recipient's messages past the most a digest lists
+  const auto deliver = [&] {
+    if (recipient.empty()) return;
+    ++recipients;
+    const std::size_t count = entries.size() + older;
     if (words.dry) {
-      out << "would send to " << recipient << ": " << entries.size() << (entries.size() == 1 ? " message\n" : " messages\n");
-      for (const Listed& entry : entries) out << "  " << entry.id << "  " << entry.item.score << "  " << CutAtCharacter(DisplayText(entry.item.subject), 60) << '\n';
-      continue;
+      out << "would send to " << recipient << ": " << count << (count == 1 ? " message\n" : " messages\n");
+      for (const Listed& entry : entries) out << "  " << entry.id << "  " << entry.item.score << "  " << CutAtCharacter(entry.item.subject, 60) << '\n';
+      if (older > 0) out << "  and " << older << " older\n";
+      return;
     }
     std::vector<DigestItem> items;
     for (Listed& entry : entries) {
       entry.item.token = MakeReleaseToken(key, {entry.id, recipient, entry.expiry});
       items.push_back(entry.item);
     }
-    const DigestHeader header{options.DigestFrom, recipient, static_cast<std::time_t>(now), MakeRunName(platform) + "@" + DomainOf(options.DigestFrom)};
+    const DigestHeader header{options.DigestFrom, recipient, static_cast<std::time_t>(now), MakeRunName(platform) + "@" + DomainOf(options.DigestFrom), older};
     const SmtpClient::Result result = smtp.Send(options.DigestFrom, recipient, DigestMessage(header, items));
     switch (result.delivery) {
       case SmtpClient::Delivery::kSent:
         ++sent;
-        out << "sent to " << recipient << ": " << items.size() << (items.size() == 1 ? " message\n" : " messages\n");
+        out << "sent to " << recipient << ": " << count << (count == 1 ? " message\n" : " messages\n");
         break;
       case SmtpClient::Delivery::kRefused:
         ++refused;
@@ -134,13 +149,43 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
         err << "saquarantine: " << recipient << ": the digest could not be sent: " << result.why << '\n';
         break;
     }
-  }
+  };
+  spool.EachSorted([&](const std::string& line) {
+    std::vector<std::string> f;
+    for (std::size_t start = 0;;) {
+      const std::size_t tab = line.find('\t', start);
+      f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (f[0] != recipient) {
+      deliver();
+      recipient = f[0];
+      entries.clear();
+      older = 0;
+    }
+    if (entries.size() == kMostListed) {
+      ++older;
+      return;
+    }
+    Listed entry;
+    entry.id = f[2];
+    const std::int64_t modified = std::stoll(f[3]);
+    entry.expiry = modified + kDay * (options.QuarantineDays > 0 ? options.QuarantineDays : kLinkDaysWithoutPurge);
+    entry.item.quarantined = static_cast<std::time_t>(modified);
+    entry.item.size = std::stoll(f[4]);
+    entry.item.score = f[5];
+    entry.item.from = f[6];
+    entry.item.subject = f[7];
+    entries.push_back(std::move(entry));
+  });
+  deliver();
   smtp.Quit();
 
   const std::string summary = std::to_string(sent) + " sent, " + std::to_string(refused) + " refused, " + std::to_string(failed) +
-                              " failed, for " + std::to_string(digests.size()) + " recipients of " + std::to_string(listed) + " messages";
+                              " failed, for " + std::to_string(recipients) + " recipients of " + std::to_string(listed) + " messages";
   if (words.dry) {
-    err << "saquarantine: would send " << digests.size() << " digests, listing " << listed << " messages\n";
+    err << "saquarantine: would send " << recipients << " digests, listing " << listed << " messages\n";
     return kQuarantineDone;
   }
   // A digest that failed is sent again by the next run, with what it lists;

@@ -26,8 +26,15 @@ std::string When(std::time_t moment) {
 
 std::string Count(std::size_t n) { return std::to_string(n) + (n == 1 ? " message" : " messages"); }
 
+// What a digest that lists the most it may says of the messages it leaves out.
+std::string OlderNote(const DigestHeader& header) {
+  if (header.older == 0) return "";
+  return "\r\n" + Count(header.older) + (header.older == 1 ? " older is" : " older are") +
+         " not listed here: your administrator can release them.\r\n";
+}
+
 std::string TextPart(const DigestHeader& header, const std::vector<DigestItem>& items) {
-  std::string text = "Quarantined mail for " + header.to + ": " + Count(items.size()) + ".\r\n\r\n"
+  std::string text = "Quarantined mail for " + header.to + ": " + Count(items.size() + header.older) + ".\r\n\r\n"
                      "These messages were held as spam and not delivered to you. To have one\r\n"
                      "delivered, reply to " + header.from + " with the subject given for it.\r\n";
   for (const DigestItem& item : items) {
@@ -35,12 +42,12 @@ std::string TextPart(const DigestHeader& header, const std::vector<DigestItem>& 
             "From:    " + Shown(item.from) + "\r\nSubject: " + Shown(item.subject) + "\r\n" +
             "To release it, reply with the subject: Release " + item.token + "\r\n";
   }
-  return text;
+  return text + OlderNote(header);
 }
 
 std::string HtmlPart(const DigestHeader& header, const std::vector<DigestItem>& items) {
   std::string html = "<!DOCTYPE html>\r\n<html><head><meta charset=\"utf-8\"><title>Quarantined mail</title></head><body>\r\n"
-                     "<p>Quarantined mail for " + EscapeHtml(header.to) + ": " + Count(items.size()) + ". These messages were held as spam "
+                     "<p>Quarantined mail for " + EscapeHtml(header.to) + ": " + Count(items.size() + header.older) + ". These messages were held as spam "
                      "and not delivered to you. To have one delivered, choose Release and send the reply.</p>\r\n"
                      "<table border=\"1\" cellpadding=\"4\">\r\n<tr><th>Time</th><th>From</th><th>Subject</th><th>Score</th><th>Size</th><th></th></tr>\r\n";
   for (const DigestItem& item : items) {
@@ -48,7 +55,8 @@ std::string HtmlPart(const DigestHeader& header, const std::vector<DigestItem>& 
             EscapeHtml(Shown(item.subject)) + "</td><td>" + EscapeHtml(Shown(item.score)) + "</td><td>" + Size(item.size) +
             "</td><td><a href=\"" + EscapeHtml(ReleaseLink(header.from, item.token)) + "\">Release</a></td></tr>\r\n";
   }
-  return html + "</table>\r\n</body></html>\r\n";
+  const std::string older = OlderNote(header);
+  return html + "</table>\r\n" + (older.empty() ? "" : "<p>" + EscapeHtml(older.substr(2, older.size() - 4)) + "</p>\r\n") + "</body></html>\r\n";
 }
 
 }  // namespace
@@ -106,7 +114,7 @@ std::string Base64Lines(const std::string& bytes) {
 std::string DigestMessage(const DigestHeader& header, const std::vector<DigestItem>& items) {
   const std::string boundary = "=_digest_" + header.message_id.substr(0, header.message_id.find('@'));
   return "Date: " + MailDate(header.date) + "\r\nFrom: <" + header.from + ">\r\nTo: <" + header.to + ">\r\n" +
-         "Subject: Quarantined mail: " + Count(items.size()) + " held for you\r\nMessage-ID: <" + header.message_id + ">\r\n" +
+         "Subject: Quarantined mail: " + Count(items.size() + header.older) + " held for you\r\nMessage-ID: <" + header.message_id + ">\r\n" +
          "MIME-Version: 1.0\r\nAuto-Submitted: auto-generated\r\n" +
          "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n" +
          "--" + boundary + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +

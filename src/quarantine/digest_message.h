@@ -25,6 +25,7 @@ struct DigestHeader {
   std::string to;          // the recipient
   std::time_t date = 0;    // when it is sent
   std::string message_id;  // without the angle brackets
+  std::size_t older = 0;   // the recipient's older messages that it does not list
 };
 
 // The whole message, its lines ending with CRLF, none over 998 octets.

@@ -90,6 +90,39 @@ TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
   }
 }
 
+// A digest lists a recipient's newest thousand and says how many older ones
+// it leaves out, in the dry run and in the message.
+TEST(Digest, ListsTheNewestThousandAndCountsTheRest) {
+  test::MemoryPlatform platform;
+  auto& fs = platform.fs;
+  fs.AddFolder("C:\\Q\\Messages");
+  PluginOptions options;
+  options.QuarantinePath = "C:\\Q\\";
+  options.DigestFrom = "quarantine@example.com";
+  options.DigestDomains = {"example.com"};
+  const std::int64_t now = std::time(nullptr);
+  for (int n = 0; n < 1002; ++n) {
+    char id[40];
+    std::snprintf(id, sizeof id, "%032X", n + 1);
+    fs.now = now - 10 - n;
+    fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
+    fs.Put(QuarantineMessageFile("C:\\Q\\", id), "To: jane@example.com\r\nSubject: s\r\n\r\nbody\r\n");
+    fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
+    QuarantineRecord record;
+    record.connector = "SMTP";
+    record.name = "N.MAI";
+    WriteQuarantineRecord(fs, "C:\\Q\\", id, record);
+  }
+  fs.now = now;
+  std::ostringstream out, err;
+  EXPECT_EQ(RunDigest(platform, fs, options, {true, -1, 30}, out, err), kQuarantineDone) << err.str();
+  // Newest first: the last two quarantined before, 3E9 and 3EA, are left out.
+  test::ExpectAmong(out.str(), "would send to jane@example.com: 1002 messages\n  00000000000000000000000000000001\n"
+                               "  000000000000000000000000000003E8\n  and 2 older\n!000000000000000000000000000003E9\n!000000000000000000000000000003EA", "cut");
+  const std::string message = DigestMessage({"q@example.com", "jane@example.com", static_cast<std::time_t>(now), "x@example.com", 2}, {DigestItem{}});
+  test::ExpectAmong(message, "Subject: Quarantined mail: 3 messages held for you\n2 messages older are not listed here", "message");
+}
+
 // The body encodings, whatever a listed message's fields hold.
 TEST(DigestMessage, QuotedPrintableAndBase64KeepEveryLineShort) {
   const std::pair<std::string, std::string> quoted[] = {

@@ -192,6 +192,25 @@ std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string
   return messages;
 }
 
+void EachRecordedQuarantined(FileSystem& fs, const std::string& folder, const std::function<void(QuarantinedMessage&)>& each) {
+  RefuseLinkedMessagesFolder(fs, folder);
+  if (!fs.FolderExists(folder + "Messages")) return;
+  fs.EachFileIn(folder + "Messages", [&](const FileEntry& file) {
+    const std::string id = IdOf(file.name, ".INF");
+    if (id.empty()) return;
+    QuarantinedMessage message;
+    try {
+      message = FindQuarantined(fs, folder, id);
+    } catch (const Error& error) {
+      if (error.Number() == kErrorFileNotFound) return;  // released or purged meanwhile
+      throw;
+    }
+    // The record is the entry's last file written when it was quarantined.
+    message.modified = file.modified;
+    each(message);
+  });
+}
+
 QuarantinedMessage FindQuarantined(FileSystem& fs, const std::string& folder, const std::string& given) {
   // An id is a run name: never a path, a device or anything else to open.
   if (!IsRunName(given)) throw Error(kErrorFileNotFound, "saquarantine", given + " is no quarantine id (32 hexadecimal digits)");

@@ -96,6 +96,13 @@ std::int64_t RemoveQuarantined(FileSystem& fs, const std::string& folder, const 
 // Messages folder is a link.
 std::vector<QuarantinedMessage> ListQuarantine(FileSystem& fs, const std::string& folder);
 
+// Every message that has a record, one at a time as the Messages folder lists
+// them (in no set order), each as FindQuarantined finds it, with the record's
+// last-write time as its own: for a quarantine too large to hold in memory. An entry that goes while the folder is read is
+// passed over. Throws Error as ListQuarantine does, and as FindQuarantined
+// does for a link.
+void EachRecordedQuarantined(FileSystem& fs, const std::string& folder, const std::function<void(QuarantinedMessage&)>& each);
+
 // The one message of that id (a run name, in either case); throws Error (file
 // not found) when the id is no run name or none of its files is there, and
 // when one of them is a link (the quarantine's files are its own, never

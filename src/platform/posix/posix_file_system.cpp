@@ -342,18 +342,22 @@ std::string PosixFileSystem::FolderAddProblem(const std::string& path) {
   return std::strerror(errno);
 }
 
-std::vector<FileEntry> PosixFileSystem::FilesIn(const std::string& path) {
+void PosixFileSystem::EachFileIn(const std::string& path, const std::function<void(const FileEntry&)>& each) {
   const std::string native = ToNativePath(path);
   const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(native.c_str()), ::closedir);
   if (!folder) throw PosixError("Could not list " + Quoted(path), errno);
-  std::vector<FileEntry> files;
   while (const dirent* entry = ::readdir(folder.get())) {
     struct stat info;
     // A file that goes while the folder is read is no longer in it; a link is
     // not listed, so that nothing found by a listing leads elsewhere.
     if (::fstatat(::dirfd(folder.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) continue;
-    files.push_back({entry->d_name, static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)});
+    each({entry->d_name, static_cast<std::int64_t>(info.st_size), static_cast<std::int64_t>(info.st_mtime)});
   }
+}
+
+std::vector<FileEntry> PosixFileSystem::FilesIn(const std::string& path) {
+  std::vector<FileEntry> files;
+  EachFileIn(path, [&](const FileEntry& file) { files.push_back(file); });
   std::sort(files.begin(), files.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
   return files;
 }

@@ -312,17 +312,20 @@ std::int64_t ToUnixSeconds(const FILETIME& time) {
 
 }  // namespace
 
-std::vector<FileEntry> WindowsFileSystem::FilesIn(const std::string& path) {
+void WindowsFileSystem::EachFileIn(const std::string& path, const std::function<void(const FileEntry&)>& each) {
   WIN32_FIND_DATAA found;
   const HANDLE handle = FindFirstFileA(BuildPath(path, "*").c_str(), &found);
   if (handle == INVALID_HANDLE_VALUE) throw WindowsError("Could not list " + Quoted(path), GetLastError());
   const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> search(handle, FindClose);
-  std::vector<FileEntry> files;
   do {
     if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) continue;
-    files.push_back({found.cFileName, static_cast<std::int64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow,
-                     ToUnixSeconds(found.ftLastWriteTime)});
+    each({found.cFileName, static_cast<std::int64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow, ToUnixSeconds(found.ftLastWriteTime)});
   } while (FindNextFileA(search.get(), &found));
+}
+
+std::vector<FileEntry> WindowsFileSystem::FilesIn(const std::string& path) {
+  std::vector<FileEntry> files;
+  EachFileIn(path, [&](const FileEntry& file) { files.push_back(file); });
   std::sort(files.begin(), files.end(), [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
   return files;
 }

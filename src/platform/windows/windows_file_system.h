@@ -26,6 +26,7 @@ class WindowsFileSystem : public FileSystem {
   std::unique_ptr<FileLock> TryLock(const std::string& path) override;
   std::string FolderAddProblem(const std::string& path) override;
   std::vector<FileEntry> FilesIn(const std::string& path) override;
+  void EachFileIn(const std::string& path, const std::function<void(const FileEntry&)>& each) override;
   std::vector<std::string> FolderNames(const std::string& path) override;
   std::string FinalPath(const std::string& path) override;
   std::string FolderIdentity(const std::string& path) override;
