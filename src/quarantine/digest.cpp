@@ -29,8 +29,8 @@ constexpr std::int64_t kDay = 24 * 60 * 60;
 // The longest To or Cc read of a message: a list of a few hundred addresses.
 constexpr std::size_t kAddressFieldLimit = 16 * 1024;
 // The bytes of the recipients' lines sorted in memory at once; more go
-// through files in the quarantine folder.
-constexpr std::size_t kSortBudget = 4 << 20;
+// through files in TEMPPATH.
+constexpr std::size_t kSortBudget = 1 << 20;
 // The most messages a digest lists, the newest: it says how many older ones it leaves out.
 constexpr std::size_t kMostListed = 1000;
 // A time that no quarantined message reaches, for sorting newest first.
@@ -87,7 +87,9 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
 
   // Each local recipient's messages, newest first: one line per recipient
   // and message, sorted in bounded memory however large the quarantine.
-  SpooledSort spool(fs, folder + "digest." + MakeRunName(platform) + ".sort", kSortBudget);
+  // Its files go into TEMPPATH, where purge finds what a killed digest left.
+  const std::string sort_folder = !options.TempPath.empty() && fs.FolderExists(options.TempPath) ? options.TempPath : folder;
+  SpooledSort spool(fs, sort_folder + "digest-" + MakeRunName(platform) + ".sort", kSortBudget);
   std::size_t listed = 0;
   EachRecordedQuarantined(fs, folder, [&](QuarantinedMessage& message) {
     if (message.modified < since || message.modified >= now || !message.message) return;

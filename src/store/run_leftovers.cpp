@@ -62,6 +62,12 @@ bool IsRunLeftoverName(LeftoverFolder folder, const std::string& name) {
       return true;
     }
   }
+  // A digest's sort files: "digest-<run>.sort<n>".
+  const std::size_t sort = name.rfind(".sort");
+  if (StartsWith(name, "digest-") && sort != std::string::npos && sort + 5 < name.size() &&
+      name.find_first_not_of("0123456789", sort + 5) == std::string::npos && IsWrittenRunName(name.substr(7, sort - 7))) {
+    return true;
+  }
   return IsHostRecordBeingWritten(name);
 }
 

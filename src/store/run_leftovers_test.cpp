@@ -28,6 +28,9 @@ TEST(RunLeftovers, OnlyTheNamesTheProgramsGiveTheirPassingFilesAreLeftovers) {
       {T, "sacheck-" + run + ".eml", true},
       {T, "sacheck-" + run + ".out", true},
       {T, "sacheck-probe.tmp", false},
+      {T, "digest-" + run + ".sort12", true},
+      {T, "digest-" + run + ".sort", false},
+      {T, "digest-" + run + ".sort1x", false},
       {T, "spamd-127.0.0.1-783.time-" + run + ".new", true},
       {T, "spamd-mail_2.example-10783.down-00000000.new", true},
       {T, "spamd-127.0.0.1-783.time", false},  // the record itself
