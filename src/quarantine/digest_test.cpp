@@ -15,6 +15,30 @@
 namespace saplugin {
 namespace {
 
+// A quarantined message as the run leaves it, at the memory file system's
+// time: its header section's first fields, and the state of its record.
+void PutEntry(test::MemoryFileSystem& fs, const std::string& id, const std::string& fields, EntryState state = EntryState::kWhole) {
+  fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
+  fs.Put(QuarantineMessageFile("C:\\Q\\", id), fields + "\r\nSubject: " + id.substr(0, 1) + "\r\n\r\nbody\r\n");
+  fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
+  QuarantineRecord record;
+  record.connector = "SMTP";
+  record.name = id.substr(0, 1) + ".MAI";
+  record.state = state;
+  WriteQuarantineRecord(fs, "C:\\Q\\", id, record);
+}
+
+// The options of a digest over a quarantine in C:\\Q\\, its Messages folder made.
+PluginOptions DigestOptions(test::MemoryFileSystem& fs) {
+  fs.AddFolder("C:\\Q\\Messages");
+  PluginOptions options;
+  options.QuarantinePath = "C:\\Q\\";
+  options.DigestFrom = "quarantine@example.com";
+  options.DigestDomains = {"example.com", "example.net"};
+  options.DigestSmtp = {"mail", 25};
+  return options;
+}
+
 // A digest over a quarantine in memory: A (to jane and bob) quarantined an
 // hour ago, B (to jane, Cc a stranger) three hours ago, C (to bob only in
 // another domain's case) half an hour ago, and D whose run stopped half-way.
@@ -47,12 +71,7 @@ TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
   for (const auto& row : cases) {
     test::MemoryPlatform platform;
     auto& fs = platform.fs;
-    fs.AddFolder("C:\\Q\\Messages");
-    PluginOptions options;
-    options.QuarantinePath = "C:\\Q\\";
-    options.DigestFrom = "quarantine@example.com";
-    options.DigestDomains = {"example.com", "example.net"};
-    options.DigestSmtp = {"mail", 25};
+    PluginOptions options = DigestOptions(fs);
     const std::string before = row.before;
     if (before == "no-from") options.DigestFrom.clear();
     if (before == "no-smtp") options.DigestSmtp.host.clear();
@@ -64,14 +83,7 @@ TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
         {d, {600, "To: jane@example.com"}}};
     for (const auto& [id, what] : entries) {
       fs.now = now - what.first;
-      fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
-      fs.Put(QuarantineMessageFile("C:\\Q\\", id), std::string(what.second) + "\r\nSubject: " + id.substr(0, 1) + "\r\n\r\nbody\r\n");
-      fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
-      QuarantineRecord record;
-      record.connector = "SMTP";
-      record.name = id.substr(0, 1) + ".MAI";
-      if (id == d) record.state = EntryState::kQuarantining;
-      WriteQuarantineRecord(fs, "C:\\Q\\", id, record);
+      PutEntry(fs, id, what.second, id == d ? EntryState::kQuarantining : EntryState::kWhole);
     }
     fs.now = now;
     if (before.rfind("last ", 0) == 0) fs.Put(LastDigestFile("C:\\Q\\"), "sent=" + std::to_string(now - 3600 * std::stoi(before.substr(5)) - 1) + "\r\n");
@@ -95,23 +107,13 @@ TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
 TEST(Digest, ListsTheNewestThousandAndCountsTheRest) {
   test::MemoryPlatform platform;
   auto& fs = platform.fs;
-  fs.AddFolder("C:\\Q\\Messages");
-  PluginOptions options;
-  options.QuarantinePath = "C:\\Q\\";
-  options.DigestFrom = "quarantine@example.com";
-  options.DigestDomains = {"example.com"};
+  const PluginOptions options = DigestOptions(fs);
   const std::int64_t now = std::time(nullptr);
   for (int n = 0; n < 1002; ++n) {
     char id[40];
     std::snprintf(id, sizeof id, "%032X", n + 1);
     fs.now = now - 10 - n;
-    fs.Put(QuarantinePickupFile("C:\\Q\\", id), "pickup\r\n");
-    fs.Put(QuarantineMessageFile("C:\\Q\\", id), "To: jane@example.com\r\nSubject: s\r\n\r\nbody\r\n");
-    fs.Put(QuarantineOutputFile("C:\\Q\\", id), "X-Spam-Flag: YES\r\n\r\nbody\r\n");
-    QuarantineRecord record;
-    record.connector = "SMTP";
-    record.name = "N.MAI";
-    WriteQuarantineRecord(fs, "C:\\Q\\", id, record);
+    PutEntry(fs, id, "To: jane@example.com");
   }
   fs.now = now;
   std::ostringstream out, err;
