@@ -10,6 +10,7 @@
 #include "quarantine/commands.h"
 #include "quarantine/digest_message.h"
 #include "store/quarantine_store.h"
+#include "store/release_token.h"
 #include "store/site_key.h"
 
 namespace saplugin {
@@ -123,6 +124,30 @@ TEST(Digest, ListsTheNewestThousandAndCountsTheRest) {
                                "  000000000000000000000000000003E8\n  and 2 older\n!000000000000000000000000000003E9\n!000000000000000000000000000003EA", "cut");
   const std::string message = DigestMessage({"q@example.com", "jane@example.com", static_cast<std::time_t>(now), "x@example.com", 2}, {DigestItem{}});
   test::ExpectAmong(message, "Subject: Quarantined mail: 3 messages held for you\n2 messages older are not listed here", "message");
+}
+
+// What a listed message's fields hold never leaves them: no header line, no
+// markup, no turned text, whatever they decode to.
+TEST(DigestMessage, KeepsEachFieldInItsPlace) {
+  const char* const fields[] = {"x\r\nBcc: evil@x.org", "x\nBcc: evil@x.org", "<script>alert(1)</script>", "<img src=http://x.org/a>",
+                                "\"><a href=\"http://x.org\">", "abc\u202Egnp.exe", "=?UTF-8?B?PHNjcmlwdD4=?="};
+  for (const char* field : fields) {
+    DigestItem item;
+    item.from = item.subject = item.score = field;
+    item.token = "T.1.a.b";
+    const std::string message = DigestMessage({"q@example.com", "jane@example.com", 0, "x@example.com", 0}, {item});
+    // The HTML part, decoded from its base64.
+    std::string encoded = message.substr(message.find("base64\r\n\r\n") + 10), html;
+    encoded = encoded.substr(0, encoded.find("--"));
+    std::string url;
+    for (const char c : encoded) {
+      if (c != '\r' && c != '\n' && c != '=') url += c == '+' ? '-' : c == '/' ? '_' : c;
+    }
+    ASSERT_TRUE(DecodeBase64Url(url, &html)) << field;
+    EXPECT_NE(html.find("Release"), std::string::npos);
+    for (const char* never : {"<script", "<img", "<a href=\"http", "\u202E"}) EXPECT_EQ(html.find(never), std::string::npos) << field << " / " << never;
+    for (const char* never : {"\nBcc", "=E2=80=AE"}) EXPECT_EQ(message.find(never), std::string::npos) << field << " / " << never;
+  }
 }
 
 // The body encodings, whatever a listed message's fields hold.
