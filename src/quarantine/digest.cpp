@@ -135,7 +135,7 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
       entry.item.token = MakeReleaseToken(key, {entry.id, recipient, entry.expiry});
       items.push_back(entry.item);
     }
-    const DigestHeader header{options.DigestFrom, recipient, static_cast<std::time_t>(now), MakeRunName(platform) + "@" + DomainOf(options.DigestFrom), older};
+    const DigestHeader header{options.DigestFrom, recipient, static_cast<std::time_t>(now), MakeRunName(platform) + "@" + DomainOf(options.DigestFrom), older, key};
     const SmtpClient::Result result = smtp.Send(options.DigestFrom, recipient, DigestMessage(header, items));
     switch (result.delivery) {
       case SmtpClient::Delivery::kSent:

@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "store/release_token.h"
 #include "store/scan_log.h"
+#include "store/sha256.h"
 
 namespace saplugin {
 
@@ -113,14 +114,21 @@ std::string Base64Lines(const std::string& bytes) {
 
 std::string DigestMessage(const DigestHeader& header, const std::vector<DigestItem>& items) {
   const std::string boundary = "=_digest_" + header.message_id.substr(0, header.message_id.find('@'));
+  const std::string body = "--" + boundary + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
+                           QuotedPrintable(TextPart(header, items)) + "--" + boundary + "\r\n" +
+                           "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(HtmlPart(header, items)) +
+                           "--" + boundary + "--\r\n";
+  std::string seal;
+  if (!header.key.empty()) {
+    // The runs pass the digest on its way to the recipient by this seal: its spam subjects would have it quarantined.
+    Sha256 digest;
+    digest.Update(body.data(), body.size());
+    seal = "X-Quarantine-Digest: " + DigestSeal(header.key, header.message_id, digest.HexDigest()) + "\r\n";
+  }
   return "Date: " + MailDate(header.date) + "\r\nFrom: <" + header.from + ">\r\nTo: <" + header.to + ">\r\n" +
          "Subject: Quarantined mail: " + Count(items.size() + header.older) + " held for you\r\nMessage-ID: <" + header.message_id + ">\r\n" +
-         "MIME-Version: 1.0\r\nAuto-Submitted: auto-generated\r\n" +
-         "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n" +
-         "--" + boundary + "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n" +
-         QuotedPrintable(TextPart(header, items)) + "--" + boundary + "\r\n" +
-         "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(HtmlPart(header, items)) +
-         "--" + boundary + "--\r\n";
+         "MIME-Version: 1.0\r\nAuto-Submitted: auto-generated\r\n" + seal +
+         "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n" + body;
 }
 
 }  // namespace saplugin

@@ -26,6 +26,7 @@ struct DigestHeader {
   std::time_t date = 0;    // when it is sent
   std::string message_id;  // without the angle brackets
   std::size_t older = 0;   // the recipient's older messages that it does not list
+  std::string key;         // the site's key, which seals the digest; none: no seal
 };
 
 // The whole message, its lines ending with CRLF, none over 998 octets.

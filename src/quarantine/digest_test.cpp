@@ -122,7 +122,7 @@ TEST(Digest, ListsTheNewestThousandAndCountsTheRest) {
   // Newest first: the last two quarantined before, 3E9 and 3EA, are left out.
   test::ExpectAmong(out.str(), "would send to jane@example.com: 1002 messages\n  00000000000000000000000000000001\n"
                                "  000000000000000000000000000003E8\n  and 2 older\n!000000000000000000000000000003E9\n!000000000000000000000000000003EA", "cut");
-  const std::string message = DigestMessage({"q@example.com", "jane@example.com", static_cast<std::time_t>(now), "x@example.com", 2}, {DigestItem{}});
+  const std::string message = DigestMessage({"q@example.com", "jane@example.com", static_cast<std::time_t>(now), "x@example.com", 2, ""}, {DigestItem{}});
   test::ExpectAmong(message, "Subject: Quarantined mail: 3 messages held for you\n2 messages older are not listed here", "message");
 }
 
@@ -135,7 +135,7 @@ TEST(DigestMessage, KeepsEachFieldInItsPlace) {
     DigestItem item;
     item.from = item.subject = item.score = field;
     item.token = "T.1.a.b";
-    const std::string message = DigestMessage({"q@example.com", "jane@example.com", 0, "x@example.com", 0}, {item});
+    const std::string message = DigestMessage({"q@example.com", "jane@example.com", 0, "x@example.com", 0, ""}, {item});
     // The HTML part, decoded from its base64.
     std::string encoded = message.substr(message.find("base64\r\n\r\n") + 10), html;
     encoded = encoded.substr(0, encoded.find("--"));

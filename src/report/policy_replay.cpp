@@ -18,7 +18,7 @@ std::int64_t SizeOf(const std::string& text) { return ReadDigits(text, 18).value
 std::string ReplayOutcome(const PluginOptions& policy, const LoggedRun& run) {
   // Runs that never met the policy: a message that was gone, one that its
   // release mark passed.
-  if (run.size < 0 || run.outcome == "missing" || run.outcome == "released" || run.outcome == "release-request") return "";
+  if (run.size < 0 || run.outcome == "missing" || run.outcome == "released" || run.outcome == "release-request" || run.outcome == "digest") return "";
   // A run that ended in the trap, wherever it was, tells nothing of its scan,
   // but a bypass or the size limit decide it all the same.
   FilterFacts filter;

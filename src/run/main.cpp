@@ -29,9 +29,6 @@ const char* const kDataDirectoryValue = "Data Directory";
 
 namespace {
 
-// The longest To (or Subject) read of a message to find a release request: a list of a few hundred addresses.
-constexpr std::size_t kRequestFieldLimit = 16 * 1024;
-
 const char* const kBadSettingEntry = "Can't run SpamAssassin because of a setting in the plugin config file: ";
 
 // The data directory as read before the trap, or, when that read failed, read
@@ -68,9 +65,10 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
     }
     if (!options.QuarantinePath.empty()) facts.mark = CheckReleaseMark(*fs, options.QuarantinePath, paths, std::time(nullptr));
     if (!options.DigestFrom.empty()) {
-      auto fields = ReadHeaderFields(*fs, paths.message_file, {"To", "Cc", "Subject"}, kRequestFieldLimit);
-      token = ReleaseRequestToken(options, fields["To"], fields["Cc"], fields["Subject"]);
+      const QuarantineMailFields fields = ReadQuarantineMailFields(*fs, paths.message_file);
+      token = ReleaseRequestToken(options, fields);
       facts.release_request = !token.empty();
+      facts.own_digest = !facts.release_request && IsOwnDigest(platform, *fs, options, fields, paths.message_file);
     }
   }
   const RunPlan plan = PlanRun(facts);

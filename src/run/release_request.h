@@ -1,10 +1,11 @@
 #pragma once
 
-// A recipient's release request: the reply to a digest, addressed to
-// DIGESTFROM, whose Subject carries "Release TOKEN". The run that picks it up
-// releases the message the token names, as saquarantine release does, and
-// removes the request from the queue: it is meant for the quarantine, not
-// for a mailbox.
+// The quarantine's own mail among what the runs pick up: a recipient's
+// release request (the reply to a digest, addressed to DIGESTFROM alone,
+// whose Subject carries "Release TOKEN"), which the run handles and removes
+// from the queue, since it is meant for the quarantine and not a mailbox; and
+// a digest on its way to a recipient, which passes unscanned, since the spam
+// subjects it lists would have it quarantined.
 
 #include <string>
 
@@ -13,11 +14,28 @@
 
 namespace saplugin {
 
-// The token of a message addressed to DIGESTFROM alone (its To, and its Cc
-// if any, name no one else) whose Subject holds "Release TOKEN"; empty when
-// the message is no release request (or digests are not set up: no
+// A queued message's fields that tell whether it is the quarantine's own mail.
+struct QuarantineMailFields {
+  std::string to, cc, subject, message_id, seal;
+  // Recipients that the fields above do not show whole: a Bcc or Resent-
+  // field, a second To or Cc, or one too long to read.
+  bool other_recipients = false;
+};
+
+// The fields, from the message's header section read line by line. Throws
+// Error when the file cannot be read.
+QuarantineMailFields ReadQuarantineMailFields(FileSystem& fs, const std::string& message_file);
+
+// The token of a message addressed to DIGESTFROM alone (every mailbox of its
+// To and Cc, and nothing else) whose Subject holds "Release TOKEN"; empty
+// when the message is no release request (or digests are not set up: no
 // DIGESTFROM or no quarantine).
-std::string ReleaseRequestToken(const PluginOptions& options, const std::string& to, const std::string& cc, const std::string& subject);
+std::string ReleaseRequestToken(const PluginOptions& options, const QuarantineMailFields& fields);
+
+// True for a digest that this site sent: its seal, made with the site's key
+// over its Message-ID and its body, is whole. False without a site key.
+// Throws Error when the message cannot be read.
+bool IsOwnDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const QuarantineMailFields& fields, const std::string& message_file);
 
 // What became of a request: its entry (never holding the token) and the scan log's reason.
 struct RequestResult {

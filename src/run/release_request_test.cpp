@@ -2,29 +2,89 @@
 
 #include <gtest/gtest.h>
 
+#include "memory_platform.h"
+#include "quarantine/digest_message.h"
+#include "store/site_key.h"
+
 namespace saplugin {
 namespace {
 
-// Only mail for the quarantine alone is a request: it is removed from the queue.
+const std::string kToken = "0123456789ABCDEF0123456789ABCDEF.2000000000.amFuZUBleGFtcGxlLmNvbQ.AAAAAAAAAAAAAAAAAAAA-_";
+
+// Only mail for the quarantine alone is a request: it is removed from the
+// queue. Each row: the message's header section ("T" standing for the
+// token), and whether it is a request.
 TEST(ReleaseRequest, IsMailForTheQuarantineAloneThatNamesAToken) {
-  const struct {
-    const char *to, *cc, *subject, *token;
-  } rows[] = {
-      {"quarantine@example.com", "", "Release A.1.b.c", "A.1.b.c"},
-      {"\"Quarantine\" <QUARANTINE@Example.com>", "", "=?UTF-8?B?UmU6IFJlbGVhc2UgQS4xLmIuYyDinJM=?=", "A.1.b.c"},
-      {"quarantine@example.com, quarantine@example.com", "quarantine@example.com", "Release A.1.b.c", "A.1.b.c"},
-      {"quarantine@example.com, boss@example.com", "", "Release A.1.b.c", ""},
-      {"quarantine@example.com", "boss@example.com", "Release A.1.b.c", ""},
-      {"", "quarantine@example.com", "Release A.1.b.c", ""},
-      {"undisclosed-recipients:;", "", "Release A.1.b.c", ""},
-      {"quarantine@example.com", "", "Why was my mail held?", ""},
+  const std::pair<std::string, bool> rows[] = {
+      {"To: quarantine@example.com\r\nSubject: Release T", true},
+      {"To: \"Quarantine\" <QUARANTINE@Example.com>\r\nSubject: =?UTF-8?B?UmU6IFJlbGVhc2Ug?= T", true},
+      {"To: quarantine@example.com,\r\n quarantine@example.com\r\nCc: quarantine@example.com\r\nSubject: Re:\r\n Release T", true},
+      {"To: quarantine@example.com, boss@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com\r\nCc: boss@example.com\r\nSubject: Release T", false},
+      {"Cc: quarantine@example.com\r\nSubject: Release T", false},
+      {"To: undisclosed-recipients:;\r\nSubject: Release T", false},
+      {"To: quarantine@example.com\r\nSubject: Why was my mail held?", false},
+      // Mailboxes that cannot be read as addresses may be anyone's.
+      {"To: quarantine@example.com, \"john doe\"@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com, first%last@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com, j\xC3\xB6rg@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com, victim@[192.0.2.1]\r\nSubject: Release T", false},
+      {"To: quarantine@example.com, postmaster\r\nSubject: Release T", false},
+      // So may the fields that name recipients besides To and Cc, and one too long to read whole.
+      {"To: quarantine@example.com\r\nTo: other@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com\r\nBcc: other@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com\r\nResent-To: other@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com (" + std::string(18000, 'x') + ") other@example.com\r\nSubject: Release T", false},
+      {"To: quarantine@example.com\r\n (" + std::string(18000, 'x') + ")\r\nSubject: Release T", false},
   };
   PluginOptions options;
   options.QuarantinePath = "C:\\Q\\";
   options.DigestFrom = "quarantine@example.com";
-  for (const auto& row : rows) EXPECT_EQ(ReleaseRequestToken(options, row.to, row.cc, row.subject), row.token) << row.to << " / " << row.cc;
+  for (const auto& [header, request] : rows) {
+    test::MemoryFileSystem fs;
+    std::string text = header;
+    for (std::size_t at; (at = text.find(" T")) != std::string::npos && at + 2 == text.size();) text.replace(at + 1, 1, kToken);
+    fs.Put("C:\\M.MAI", text + "\r\n\r\nPlease.\r\n");
+    EXPECT_EQ(ReleaseRequestToken(options, ReadQuarantineMailFields(fs, "C:\\M.MAI")), request ? kToken : "") << header.substr(0, 200);
+  }
+  test::MemoryFileSystem fs;
+  fs.Put("C:\\M.MAI", "To: quarantine@example.com\r\nSubject: Release " + kToken + "\r\n\r\n");
   options.QuarantinePath.clear();
-  EXPECT_EQ(ReleaseRequestToken(options, "quarantine@example.com", "", "Release A.1.b.c"), "");
+  EXPECT_EQ(ReleaseRequestToken(options, ReadQuarantineMailFields(fs, "C:\\M.MAI")), "");
+}
+
+// A digest that this site sent passes unscanned by its seal; one changed on
+// the way, sealed with another key, or a copy of its seal on other mail, is
+// scanned like any other.
+TEST(OwnDigest, IsKnownByItsSealOverItsBody) {
+  test::MemoryPlatform platform;
+  PluginOptions options;
+  options.QuarantinePath = "C:\\Q\\";
+  options.DigestFrom = "quarantine@example.com";
+  platform.fs.AddFolder("C:\\Q");
+  const std::string key = SiteKey(platform, platform.fs, "C:\\Q\\", true);
+  DigestItem item;
+  item.subject = "Cheap watches";
+  item.token = kToken;
+  const std::string digest = DigestMessage({"quarantine@example.com", "jane@example.com", 0, "ID1@example.com", 0, key}, {item});
+  const std::string foreign = DigestMessage({"quarantine@example.com", "jane@example.com", 0, "ID1@example.com", 0, std::string(32, 'x')}, {item});
+  const std::size_t body = digest.find("\r\n\r\n") + 4;
+  const std::pair<std::string, bool> rows[] = {
+      {digest, true},
+      {"Received: from mail by mail; Wed, 9 Dec 2026 06:00:00 +0000\r\n" + digest, true},  // the server's own lines on top
+      {digest.substr(0, body) + "X" + digest.substr(body), false},                          // its body changed
+      {digest.substr(0, body) + "Buy now.\r\n", false},                                     // its seal on other mail
+      {foreign, false},
+      {"Subject: no seal\r\n\r\nbody\r\n", false},
+  };
+  for (const auto& [message, own] : rows) {
+    platform.fs.Put("C:\\M.MAI", message);
+    EXPECT_EQ(IsOwnDigest(platform, platform.fs, options, ReadQuarantineMailFields(platform.fs, "C:\\M.MAI"), "C:\\M.MAI"), own) << message.substr(0, 300);
+  }
+  // Without the key, nothing is the site's own.
+  platform.fs.Put("C:\\M.MAI", digest);
+  platform.fs.DeleteFile(SiteKeyFile("C:\\Q\\"));
+  EXPECT_FALSE(IsOwnDigest(platform, platform.fs, options, ReadQuarantineMailFields(platform.fs, "C:\\M.MAI"), "C:\\M.MAI"));
 }
 
 }  // namespace

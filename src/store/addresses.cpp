@@ -6,20 +6,26 @@ namespace saplugin {
 
 namespace {
 
-// An address as the list's reader found it, in lower case, if it is one.
-void Keep(std::string address, std::vector<std::string>& addresses) {
+// An address as the list's reader found it, in lower case, if it is one;
+// else, when it is not blank, one more mailbox that cannot be read.
+void Keep(std::string address, std::vector<std::string>& addresses, std::size_t& unreadable) {
   address = LowerCase(Trim(address, " \t"));
-  if (IsPlainAddress(address)) addresses.push_back(address);
+  if (IsPlainAddress(address)) {
+    addresses.push_back(address);
+  } else if (!address.empty()) {
+    ++unreadable;
+  }
 }
 
 }  // namespace
 
-std::vector<std::string> AddressesIn(const std::string& field) {
+std::vector<std::string> AddressesIn(const std::string& field, std::size_t* unreadable) {
   std::vector<std::string> addresses;
+  std::size_t unread = 0;
   std::string words, angle;  // the mailbox's text outside and inside angle brackets
   bool in_angle = false, had_angle = false;
   const auto end_mailbox = [&] {
-    Keep(had_angle ? angle : words, addresses);
+    Keep(had_angle ? angle : words, addresses, unread);
     words.clear();
     angle.clear();
     in_angle = had_angle = false;
@@ -56,6 +62,7 @@ std::vector<std::string> AddressesIn(const std::string& field) {
     }
   }
   end_mailbox();
+  if (unreadable != nullptr) *unreadable = unread;
   return addresses;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,8 +10,9 @@ namespace saplugin {
 // case, as they are compared: each mailbox's address, whether it stands
 // alone or in angle brackets after a display name; quoted strings, comments
 // and groups read as the standard has them. What is no address (a group
-// with no member, a word without "@") is passed over.
-std::vector<std::string> AddressesIn(const std::string& field);
+// with no member, a word without "@") is passed over; with unreadable, the
+// mailboxes passed over that were not blank are counted there.
+std::vector<std::string> AddressesIn(const std::string& field, std::size_t* unreadable = nullptr);
 
 // The domain of an address, after its last "@"; empty when it has none.
 std::string DomainOf(const std::string& address);

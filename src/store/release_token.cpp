@@ -20,14 +20,6 @@ std::string Signature(const std::string& key, const std::string& signed_part) {
   return EncodeBase64Url(HmacSha256(key, signed_part).substr(0, kSignatureBytes));
 }
 
-// Compares in a time that does not depend on where the texts differ.
-bool SameSecret(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  unsigned char difference = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return difference == 0;
-}
-
 }  // namespace
 
 std::string EncodeBase64(const std::string& bytes, bool url) {
@@ -67,6 +59,17 @@ bool DecodeBase64Url(const std::string& text, std::string* bytes) {
   return (group & ((1u << bits) - 1)) == 0;
 }
 
+bool SameSecret(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  return difference == 0;
+}
+
+std::string DigestSeal(const std::string& key, const std::string& message_id, const std::string& body_digest) {
+  return Signature(key, "digest " + message_id + " " + body_digest);
+}
+
 std::string MakeReleaseToken(const std::string& key, const ReleaseTicket& ticket) {
   const std::string signed_part = ticket.id + "." + std::to_string(ticket.expiry) + "." + EncodeBase64Url(ticket.recipient);
   return signed_part + "." + Signature(key, signed_part);
@@ -90,19 +93,35 @@ TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, 
   return now > read.expiry ? TokenVerdict::kExpired : TokenVerdict::kValid;
 }
 
+bool IsTokenShaped(const std::string& word) {
+  const std::size_t first = word.find('.'), second = word.find('.', first + 1), third = word.find('.', second + 1);
+  if (first != 32 || second == std::string::npos || third == std::string::npos || word.find('.', third + 1) != std::string::npos) return false;
+  const auto all_of = [&](std::size_t from, std::size_t to, const char* allowed) {
+    return to > from && word.find_first_not_of(allowed, from) >= to;
+  };
+  return all_of(0, first, "0123456789ABCDEF") && third - second - 1 <= kLongestAddress * 4 / 3 + 4 && second - first - 1 <= 12 &&
+         all_of(first + 1, second, "0123456789") && all_of(second + 1, third, kAlphabet) && word.size() - third - 1 == 22 &&
+         all_of(third + 1, word.size(), kAlphabet);
+}
+
 std::string FindReleaseToken(std::string subject) {
   // A folded or hand-typed Subject may hold tabs and line breaks between the words.
   for (char& c : subject) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }
   const std::string folded = LowerCase(subject);
-  for (std::size_t at = 0; (at = folded.find("release ", at)) != std::string::npos; at += 8) {
-    if (at > 0 && folded[at - 1] != ' ' && folded[at - 1] != ':') continue;
-    std::size_t start = at + 8;
+  for (std::size_t at = 0; (at = folded.find("release", at)) != std::string::npos; at += 7) {
+    if (at > 0 && folded[at - 1] != ' ' && folded[at - 1] != ':' && folded[at - 1] != '[') continue;
+    std::size_t start = at + 7;
+    // "Release TOKEN", "Release: TOKEN", "Release <TOKEN>." as people write it.
+    if (start < subject.size() && subject[start] == ':') ++start;
+    if (start >= subject.size() || subject[start] != ' ') continue;
     while (start < subject.size() && subject[start] == ' ') ++start;
-    const std::size_t end = subject.find(' ', start);
-    const std::string word = subject.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (std::count(word.begin(), word.end(), '.') == 3) return word;
+    std::string word = subject.substr(start, subject.find(' ', start) - start);
+    if (!word.empty() && std::string("<([\"'").find(word.front()) != std::string::npos) word.erase(0, 1);
+    while (!word.empty() && std::string(">)]\"'.,;:!?").find(word.back()) != std::string::npos) word.pop_back();
+    // Anything else after "release" (an address, a version) is no token: the mail is ordinary mail.
+    if (IsTokenShaped(word)) return word;
   }
   return "";
 }

@@ -26,10 +26,23 @@ std::string MakeReleaseToken(const std::string& key, const ReleaseTicket& ticket
 enum class TokenVerdict { kValid, kMalformed, kForged, kExpired };
 TokenVerdict ReadReleaseToken(const std::string& key, const std::string& token, std::int64_t now, ReleaseTicket* ticket);
 
-// The token of a release request's Subject: the word after "Release " (in any
-// letter case), wherever it stands, so that a reply's "Re: " or "AW: " in
-// front does not matter; empty when there is none.
+// True when the word has a token's shape: 32 hexadecimal digits, digits,
+// base64url, and a signature of 22 base64url characters, joined by dots.
+bool IsTokenShaped(const std::string& word);
+
+// The token of a release request's Subject: the word of a token's shape
+// after "Release " or "Release: " (in any letter case, brackets and a
+// sentence's punctuation around it taken off), wherever it stands, so that a
+// reply's "Re: " or "AW: " in front does not matter; empty when there is none.
 std::string FindReleaseToken(std::string subject);
+
+// The seal of a digest that this site sends, over its Message-ID and the
+// SHA-256 of its body (hexadecimal), so that the runs know it when it comes
+// back through the mail server; 22 base64url characters.
+std::string DigestSeal(const std::string& key, const std::string& message_id, const std::string& body_digest);
+
+// Compares two secrets in a time that does not depend on where they differ.
+bool SameSecret(const std::string& a, const std::string& b);
 
 // base64 (RFC 4648): with url, the base64url alphabet without padding;
 // else the standard one, padded with "=".

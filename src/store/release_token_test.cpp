@@ -69,17 +69,27 @@ TEST(ReleaseToken, OnlyTheSitesOwnUnchangedTokenIsValidAndOnlyUntilItExpires) {
 }
 
 TEST(ReleaseToken, IsFoundAfterReleaseWhateverAReplyPutsInFront) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"Release A.1.b.c", "A.1.b.c"},
-      {"Re: Release A.1.b.c", "A.1.b.c"},
-      {"AW: RE: release   A.1.b.c  (please)", "A.1.b.c"},
-      {"Re:Release A.1.b.c", "A.1.b.c"},
-      {"Prerelease A.1.b.c", ""},
-      {"Release notes, then Release A.1.b.c", "A.1.b.c"},
+  const std::string t = "0123456789ABCDEF0123456789ABCDEF.2000000000.amFuZUBleGFtcGxlLmNvbQ.AAAAAAAAAAAAAAAAAAAA-_";
+  const std::pair<std::string, std::string> cases[] = {
+      {"Release " + t, t},
+      {"Re: Release " + t, t},
+      {"AW: RE: release   " + t + "  (please)", t},
+      {"Re:Release " + t, t},
+      {"[EXT] Release: <" + t + ">.", t},
+      {"Release " + t + ".", t},
+      {"Prerelease " + t, ""},
+      {"Release notes, then Release " + t, t},
+      {"Re:\tRelease\t" + t + "\r\n", t},
+      {"Re: Release\r\n " + t, t},
       {"Release", ""},
-      {"Release A.1.b", ""},
-      {"Re:\tRelease\tA.1.b.c\r\n", "A.1.b.c"},
-      {"Re: Release\r\n A.1.b.c", "A.1.b.c"},
+      // Words of other shapes after "release" are no token: the mail stays mail.
+      {"Please release 192.0.2.7 from your blocklist", ""},
+      {"Release 2.4.1.7 notes", ""},
+      {"Release " + t.substr(0, t.size() - 1), ""},
+      {"Release " + t + "A", ""},
+      {"Release " + t + ".extra", ""},
+      {"Release 0123456789abcdef" + t.substr(16), ""},
+      {"Release " + t.substr(0, 33) + "x" + t.substr(33), ""},
   };
   for (const auto& [subject, token] : cases) EXPECT_EQ(FindReleaseToken(subject), token) << subject;
 }

@@ -73,6 +73,7 @@ struct RunFacts {
   MarkVerdict mark = MarkVerdict::kNone;
   const FilterFacts* filter = nullptr;  // none before the scan
   bool release_request = false;         // a reply to a digest that asks for a release
+  bool own_digest = false;              // a digest that this site sent, on its way to its recipient
 };
 
 enum class RunAction {

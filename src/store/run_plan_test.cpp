@@ -82,7 +82,7 @@ const std::string kNoEmail = "E: SpamAssassin didn't return an email. Configurat
 const std::string kFailed = "SpamAssassin failed with exit status ";
 const std::string kByFlag = "no readable score: decided by the filter's flag";
 
-// One line a message: the options (REQUEST: the message is a release request), its size and release mark, what the filter gave ("-": not scanned yet), and the
+// One line a message: the options (REQUEST: the message is a release request; OWN: the site's own digest), its size and release mark, what the filter gave ("-": not scanned yet), and the
 // plan, the scan log's reason and the entry.
 TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
   const struct {
@@ -99,6 +99,10 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
       {"REQUEST BYPASS MAX=100", 900, M::kExpired, "-", "request release-request 0 unmark", "", ""},
       {"REQUEST", 900, M::kPasses, "-", "pass released 0 unmark", "", ""},
       {"REQUEST TEST", -1, M::kNone, "-", "pass missing 0", "", ""},
+      // The site's own digest (OWN) passes unscanned, whatever the size limit or the mode; a request is a request.
+      {"OWN MAX=100 TEST", 900, M::kNone, "-", "pass digest 0", "", ""},
+      {"OWN REQUEST", 900, M::kNone, "-", "request release-request 0", "", ""},
+      {"OWN", 900, M::kNone, "0 clean", "replace tagged 0 clean", "", ""},
       {"MAX=100", 900, M::kPasses, "-", "pass released 0 unmark", "", ""},
       {"", 900, M::kExpired, "-", "scan - 0 unmark", "", ""},
       {"", 900, M::kOtherMessage, "-", "scan - 0", "", ""},
@@ -186,7 +190,8 @@ TEST(RunPlan, FromTheGatesThroughTheFilterAndThePolicyToTheActionAndTheEntry) {
     const bool scanned = std::string(row.filter) != "-";
     const FilterFacts filter = scanned ? Filter(row.filter) : FilterFacts{};
     const bool request = std::string(row.options).find("REQUEST") != std::string::npos;
-    const RunPlan plan = PlanRun({options, row.size, row.mark, scanned ? &filter : nullptr, request});
+    const bool own = std::string(row.options).find("OWN") != std::string::npos;
+    const RunPlan plan = PlanRun({options, row.size, row.mark, scanned ? &filter : nullptr, request, own});
     EXPECT_EQ(Describe(plan), row.plan + " | " + row.reason + " | " + row.entry) << row.options << " / " << row.filter;
   }
   EXPECT_EQ(Describe(PlanTrap("Could not delete")),

@@ -180,6 +180,15 @@ void ExpectDigestsReachTheirRecipients(const Build& build) {
   }
   // A failed digest is sent again: the time of the last digest stays as it was.
   EXPECT_FALSE(std::filesystem::exists(box.quarantine + "/digest.last"));
+  // A digest on its way to its recipient passes unscanned, as it came, by its seal; with its body changed, it is scanned.
+  const std::string received = ReadFile(sink.folder + "/" + *FilesIn(sink.folder).begin());
+  const std::string digest = received.substr(received.find("\r\n") + 2);
+  for (const auto& [queued, outcome] : {std::pair{digest, "digest"}, {digest.substr(0, digest.size() - 3) + "x\r\n", "tagged"}}) {
+    box.Queue("G.MAI", queued);
+    EXPECT_EQ(box.Run({"G.MAI", box.connector}).status, 0);
+    EXPECT_EQ(ParseCsvLine(box.ScanLogLines().back())[kLogOutcome], outcome);
+    EXPECT_EQ(ReadFile(box.messages + "/G.MAI") == queued, outcome == std::string("digest"));
+  }
   ExpectRepliesRelease(box, parsed);
 }
 
