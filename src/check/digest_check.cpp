@@ -18,7 +18,7 @@ std::vector<CheckLine> CheckDigest(Platform& platform, FileSystem& fs, const Plu
   smtp.Quit();
   const std::string server = SpamdHostName(options.DigestSmtp);
   if (greeted.delivery == SmtpClient::Delivery::kSent) {
-    lines.push_back({"OK", "digest server", server + " took EHLO"});
+    lines.push_back({"OK", "digest server", server + " greets and takes EHLO (or HELO)"});
   } else {
     lines.push_back({"WARNING", "digest server", server + ": " + greeted.why + ": saquarantine digest cannot send; check DIGESTSMTP"});
   }

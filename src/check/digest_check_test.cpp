@@ -19,6 +19,7 @@ TEST(DigestCheck, NamesTheServersAnswerAndTheSiteKeysState) {
       {"key bad", "FAIL site key: C:\\Q\\digest.key holds no key: remove it, and a new one is made (the links of the digests sent before stop working): "
                   "every release request is refused\n"},
       {"no-path", "WARNING digests: no QUARANTINEPATH: nothing is quarantined"},
+      {"key link", "FAIL site key: C:\\Q\\digest.key is a link: the site's key must be the quarantine folder's own file"},
   };
   for (const auto& [before, expected] : rows) {
     test::MemoryPlatform platform;
@@ -29,7 +30,8 @@ TEST(DigestCheck, NamesTheServersAnswerAndTheSiteKeysState) {
     options.DigestSmtp = {"mail", 25};
     if (set_up != "no-domains") options.DigestDomains = {"example.com"};
     platform.fs.AddFolder("C:\\Q");
-    if (set_up == "key good") SiteKey(platform, platform.fs, "C:\\Q\\", true);
+    if (set_up == "key good" || set_up == "key link") SiteKey(platform, platform.fs, "C:\\Q\\", true);
+    if (set_up == "key link") platform.fs.links.insert(test::MemoryFileSystem::Key(SiteKeyFile("C:\\Q\\")));
     if (set_up == "key bad") platform.fs.Put(SiteKeyFile("C:\\Q\\"), "not a key\r\n");
     std::string shown;
     for (const CheckLine& line : CheckDigest(platform, platform.fs, options, 1000)) shown += line.status + " " + line.subject + ": " + line.detail + "\n";

@@ -33,6 +33,8 @@ constexpr std::size_t kAddressFieldLimit = 16 * 1024;
 constexpr std::size_t kSortBudget = 1 << 20;
 // The most messages a digest lists, the newest: it says how many older ones it leaves out.
 constexpr std::size_t kMostListed = 1000;
+// Connections lost in a row after which the other digests are not tried.
+constexpr int kLostInARow = 3;
 // A time that no quarantined message reaches, for sorting newest first.
 constexpr std::int64_t kLatest = 9999999999999;
 
@@ -46,15 +48,19 @@ struct Listed {
   std::int64_t expiry = 0;
 };
 
-// The local recipients of the message, each once.
-std::set<std::string> LocalRecipients(FileSystem& fs, const std::string& folder, const std::string& id, const std::vector<std::string>& domains) {
+// The local recipients of the message, each once; never the quarantine's
+// own address, whose digest would come back to it.
+std::set<std::string> LocalRecipients(FileSystem& fs, const std::string& folder, const std::string& id, const PluginOptions& options) {
   std::set<std::string> recipients;
+  const std::vector<std::string>& domains = options.DigestDomains;
   auto fields = ReadHeaderFields(fs, QuarantineMessageFile(folder, id), {"To", "Cc"}, kAddressFieldLimit);
   for (const std::string& address : AddressesIn(fields["To"] + "," + fields["Cc"])) {
-    if (std::find(domains.begin(), domains.end(), DomainOf(address)) != domains.end()) recipients.insert(address);
+    if (address != options.DigestFrom && std::find(domains.begin(), domains.end(), DomainOf(address)) != domains.end()) recipients.insert(address);
   }
   return recipients;
 }
+
+std::string Plural(std::size_t n, const char* one, const char* many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
 std::int64_t LastDigestTime(FileSystem& fs, const std::string& folder) {
   if (!fs.FileExists(LastDigestFile(folder))) return 0;
@@ -83,7 +89,14 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
     return kQuarantineBusy;
   }
   const std::int64_t now = std::time(nullptr);
-  const std::int64_t since = words.since_hours >= 0 ? now - std::int64_t{words.since_hours} * 3600 : LastDigestTime(fs, folder);
+  const std::int64_t last = LastDigestTime(fs, folder);
+  std::int64_t since = words.since_hours >= 0 ? now - std::int64_t{words.since_hours} * 3600 : last;
+  if (words.since_hours < 0 && last > now) {
+    // A clock that ran ahead once: a time not yet come would hide every message until then.
+    err << "saquarantine: the last digest's time in " << LastDigestFile(folder) << " is still to come (" << ToLocalTime(last).stamp
+        << "): listing every message\n";
+    since = 0;
+  }
 
   // Each local recipient's messages, newest first: one line per recipient
   // and message, sorted in bounded memory however large the quarantine.
@@ -98,7 +111,7 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
     if (!message.StateText().empty()) return;
     std::set<std::string> recipients;
     try {
-      recipients = LocalRecipients(fs, folder, message.id, options.DigestDomains);
+      recipients = LocalRecipients(fs, folder, message.id, options);
     } catch (const Error& error) {
       err << "saquarantine: " << message.id << " is left out: " << error.Description() << '\n';
       return;
@@ -120,14 +133,23 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   std::string recipient;
   std::vector<Listed> entries;
   std::size_t older = 0;  // this recipient's messages past the most a digest lists
+  // A server that fails a few times in a row on connections of their own
+  // (down, or stalling) is not asked for each of thousands of recipients.
+  int lost_in_a_row = 0, not_tried = 0;
+  std::string first_failure;
   const auto deliver = [&] {
     if (recipient.empty()) return;
     ++recipients;
     const std::size_t count = entries.size() + older;
     if (words.dry) {
-      out << "would send to " << recipient << ": " << count << (count == 1 ? " message\n" : " messages\n");
+      out << "would send to " << recipient << ": " << Plural(count, "message", "messages") << '\n';
       for (const Listed& entry : entries) out << "  " << entry.id << "  " << entry.item.score << "  " << CutAtCharacter(entry.item.subject, 60) << '\n';
       if (older > 0) out << "  and " << older << " older\n";
+      return;
+    }
+    if (lost_in_a_row >= kLostInARow) {
+      ++failed;
+      ++not_tried;
       return;
     }
     std::vector<DigestItem> items;
@@ -140,7 +162,7 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
     switch (result.delivery) {
       case SmtpClient::Delivery::kSent:
         ++sent;
-        out << "sent to " << recipient << ": " << count << (count == 1 ? " message\n" : " messages\n");
+        out << "sent to " << recipient << ": " << Plural(count, "message", "messages") << '\n';
         break;
       case SmtpClient::Delivery::kRefused:
         ++refused;
@@ -150,6 +172,11 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
         ++failed;
         err << "saquarantine: " << recipient << ": the digest could not be sent: " << result.why << '\n';
         break;
+    }
+    if (result.delivery != SmtpClient::Delivery::kSent && first_failure.empty()) first_failure = recipient + ": " + result.why;
+    lost_in_a_row = result.delivery == SmtpClient::Delivery::kFailed && !smtp.Connected() ? lost_in_a_row + 1 : 0;
+    if (lost_in_a_row == kLostInARow) {
+      err << "saquarantine: the server failed " << kLostInARow << " times in a row: the other digests are not tried\n";
     }
   };
   spool.EachSorted([&](const std::string& line) {
@@ -184,18 +211,22 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   deliver();
   smtp.Quit();
 
-  const std::string summary = std::to_string(sent) + " sent, " + std::to_string(refused) + " refused, " + std::to_string(failed) +
-                              " failed, for " + std::to_string(recipients) + " recipients of " + std::to_string(listed) + " messages";
+  const std::string summary = std::to_string(sent) + " sent, " + std::to_string(refused) + " refused, " + std::to_string(failed) + " failed" +
+                              (not_tried ? " (" + std::to_string(not_tried) + " not tried)" : "") + ", for " +
+                              Plural(recipients, "recipient", "recipients") + " of " + Plural(listed, "message", "messages");
   if (words.dry) {
-    err << "saquarantine: would send " << recipients << " digests, listing " << listed << " messages\n";
+    err << "saquarantine: would send " << Plural(recipients, "digest", "digests") << ", listing " << Plural(listed, "message", "messages") << '\n';
     return kQuarantineDone;
   }
   // A digest that failed is sent again by the next run, with what it lists;
-  // one the server refused would be refused again.
-  if (failed == 0) ReplaceKeyValueFile(fs, LastDigestFile(folder), {{"sent", std::to_string(now)}}, "." + MakeRunName(platform) + ".new");
+  // one the server refused would be refused again. The time is written only
+  // when the digest read every message since the last one: a shorter window
+  // (--since) must not hide what lies before it.
+  if (failed == 0 && since <= last) ReplaceKeyValueFile(fs, LastDigestFile(folder), {{"sent", std::to_string(now)}}, "." + MakeRunName(platform) + ".new");
   err << "saquarantine: digests " << summary << (failed ? "; the next digest lists their messages again" : "") << '\n';
   platform.LogEvent(failed || refused ? EventLevel::kWarning : EventLevel::kInformation,
-                    "Sent the quarantine digests through " + SpamdHostName(options.DigestSmtp) + ": " + summary + ".");
+                    "Sent the quarantine digests through " + SpamdHostName(options.DigestSmtp) + ": " + summary +
+                        (first_failure.empty() ? "." : "; the first that did not go: " + first_failure + "."));
   return failed || refused ? kQuarantineDigestFailure : kQuarantineDone;
 }
 

@@ -30,8 +30,8 @@ std::string Count(std::size_t n) { return std::to_string(n) + (n == 1 ? " messag
 // What a digest that lists the most it may says of the messages it leaves out.
 std::string OlderNote(const DigestHeader& header) {
   if (header.older == 0) return "";
-  return "\r\n" + Count(header.older) + (header.older == 1 ? " older is" : " older are") +
-         " not listed here: your administrator can release them.\r\n";
+  return "\r\n" + std::to_string(header.older) + (header.older == 1 ? " older message is" : " older messages are") +
+         " not listed here: your administrator can release " + (header.older == 1 ? "it" : "them") + ".\r\n";
 }
 
 std::string TextPart(const DigestHeader& header, const std::vector<DigestItem>& items) {

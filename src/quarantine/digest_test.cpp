@@ -68,6 +68,10 @@ TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
       {{false, -1, 30}, "", kQuarantineDigestFailure, "|bob@example.com: the digest could not be sent: could not connect: \n"
                                                        "digests 0 sent, 0 refused, 2 failed, for 2 recipients of 3 messages; the next digest", false},
       {{false, -1, 30}, "last 0", kQuarantineDone, "|digests 0 sent, 0 refused, 0 failed, for 0 recipients of 0 messages", true},
+      // A window shorter than the time since the last digest leaves that time as it was.
+      {{false, 0, 30}, "last 48", kQuarantineDone, "|for 0 recipients of 0 messages", false},
+      // A last digest still to come is not believed: every message is listed again.
+      {{true, -1, 30}, "last -5", kQuarantineDone, "|the last digest's time in C:\\Q\\digest.last is still to come\nlisting 3 messages", false},
   };
   for (const auto& row : cases) {
     test::MemoryPlatform platform;
@@ -123,7 +127,7 @@ TEST(Digest, ListsTheNewestThousandAndCountsTheRest) {
   test::ExpectAmong(out.str(), "would send to jane@example.com: 1002 messages\n  00000000000000000000000000000001\n"
                                "  000000000000000000000000000003E8\n  and 2 older\n!000000000000000000000000000003E9\n!000000000000000000000000000003EA", "cut");
   const std::string message = DigestMessage({"q@example.com", "jane@example.com", static_cast<std::time_t>(now), "x@example.com", 2, ""}, {DigestItem{}});
-  test::ExpectAmong(message, "Subject: Quarantined mail: 3 messages held for you\n2 messages older are not listed here", "message");
+  test::ExpectAmong(message, "Subject: Quarantined mail: 3 messages held for you\n2 older messages are not listed here", "message");
 }
 
 // What a listed message's fields hold never leaves them: no header line, no
@@ -148,6 +152,26 @@ TEST(DigestMessage, KeepsEachFieldInItsPlace) {
     for (const char* never : {"<script", "<img", "<a href=\"http", "\u202E"}) EXPECT_EQ(html.find(never), std::string::npos) << field << " / " << never;
     for (const char* never : {"\nBcc", "=E2=80=AE"}) EXPECT_EQ(message.find(never), std::string::npos) << field << " / " << never;
   }
+}
+
+// A server that is down is not asked for every recipient: after three lost
+// connections in a row the others are not tried, and the entry says why.
+TEST(Digest, GivesUpOnAServerThatFailsThreeTimesInARow) {
+  test::MemoryPlatform platform;
+  const PluginOptions options = DigestOptions(platform.fs);
+  const std::int64_t now = std::time(nullptr);
+  for (const char* id : {"A", "B", "C", "D", "E"}) {
+    platform.fs.now = now - 60;
+    PutEntry(platform.fs, std::string(32, *id), std::string("To: ") + id + "@example.com, quarantine@example.com");
+  }
+  platform.fs.now = now;
+  std::ostringstream out, err;
+  EXPECT_EQ(RunDigest(platform, platform.fs, options, {false, -1, 30}, out, err), kQuarantineDigestFailure);
+  test::ExpectAmong(err.str(), "the server failed 3 times in a row: the other digests are not tried\n"
+                               "digests 0 sent, 0 refused, 5 failed (2 not tried), for 5 recipients of 5 messages\n!quarantine@example.com", "down");
+  ASSERT_EQ(platform.events.size(), 1u);
+  EXPECT_NE(platform.events[0].text.find("; the first that did not go: a@example.com: could not connect: no network here."), std::string::npos)
+      << platform.events[0].text;
 }
 
 // The body encodings, whatever a listed message's fields hold.

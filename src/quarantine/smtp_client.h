@@ -38,6 +38,8 @@ class SmtpClient {
   // Connects and greets, when no connection is open: kSent when the server
   // took the greeting. Never throws.
   Result Greet();
+  // Whether a session is open (a failure may have closed it).
+  bool Connected() const { return connection_ != nullptr; }
   // Ends the session politely, if one is open. Never throws.
   void Quit();
 

@@ -37,6 +37,10 @@ std::string SiteKeyFile(const std::string& quarantine_folder) { return quarantin
 
 std::string SiteKey(Platform& platform, FileSystem& fs, const std::string& quarantine_folder, bool make) {
   const std::string file = SiteKeyFile(quarantine_folder);
+  // A key reached through a link could be anyone's, and would sign releases for them.
+  if (fs.IsLink(file)) {
+    throw Error(kErrorInvalidArgument, "SiteKey", file + " is a link: the site's key must be the quarantine folder's own file; remove it, and the next digest makes one");
+  }
   if (!fs.FileExists(file)) {
     if (!make) throw Error(kErrorFileNotFound, "SiteKey", "There is no site key " + file + " yet: saquarantine digest makes it");
     const std::string digits = FreshKeyDigits(platform);
