@@ -79,9 +79,11 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
     // message. The Subject is logged decoded, where the token can be found.
     record.subject = DecodeEncodedWords(record.subject);
     for (std::size_t at; (at = record.subject.find(token)) != std::string::npos;) record.subject.replace(at, token.size(), "TOKEN");
+    // What the request did is logged before it goes, so that a request that
+    // cannot be removed (a read-only file: the trap) leaves its release on record.
+    platform.LogEvent(result.level, result.entry);
     fs->DeleteFile(paths.pickup_file);
     fs->DeleteFile(paths.message_file);
-    platform.LogEvent(result.level, result.entry);
   }
   if (plan.remove_mark) fs->DeleteFile(ReleaseMarkFile(options.QuarantinePath, paths.connector, paths.name));
   record.outcome = plan.outcome;
