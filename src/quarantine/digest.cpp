@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <set>
 
 #include "config/spamd_hosts.h"
@@ -20,6 +21,7 @@
 #include "store/release_token.h"
 #include "store/scan_log.h"
 #include "store/site_key.h"
+#include "store/whole_file.h"
 
 namespace saplugin {
 
@@ -68,7 +70,25 @@ std::int64_t LastDigestTime(FileSystem& fs, const std::string& folder) {
   return sent.empty() || sent.size() > 12 || sent.find_first_not_of("0123456789") != std::string::npos ? 0 : std::stoll(sent);
 }
 
+// The recipients whose digest did not go when others' did, each with the
+// time its next digest lists from: "SINCE ADDRESS" a line.
+std::map<std::string, std::int64_t> ReadRetries(FileSystem& fs, const std::string& folder) {
+  std::map<std::string, std::int64_t> retries;
+  if (!fs.FileExists(RetryDigestFile(folder))) return retries;
+  auto reader = fs.OpenTextFileForReading(RetryDigestFile(folder));
+  while (!reader->AtEndOfStream()) {
+    const std::string line = reader->ReadLine(400);
+    const std::size_t space = line.find(' ');
+    if (space == 0 || space > 12 || line.find_first_not_of("0123456789") != space || !IsPlainAddress(line.substr(space + 1))) continue;
+    retries[line.substr(space + 1)] = std::stoll(line.substr(0, space));
+  }
+  reader->Close();
+  return retries;
+}
+
 }  // namespace
+
+std::string RetryDigestFile(const std::string& quarantine_folder) { return quarantine_folder + "digest.retry"; }
 
 std::string LastDigestFile(const std::string& quarantine_folder) { return quarantine_folder + "digest.last"; }
 
@@ -97,6 +117,11 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
         << "): listing every message\n";
     since = 0;
   }
+  // Recipients whose digest failed last time while others' went list from their own time.
+  const std::map<std::string, std::int64_t> retries = ReadRetries(fs, folder);
+  std::int64_t earliest = since;
+  for (const auto& [address, from] : retries) earliest = std::min(earliest, from);
+  std::map<std::string, std::int64_t> failed_now;  // this run's failures, by the time their digest listed from
 
   // Each local recipient's messages, newest first: one line per recipient
   // and message, sorted in bounded memory however large the quarantine.
@@ -105,7 +130,7 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
   SpooledSort spool(fs, sort_folder + "digest-" + MakeRunName(platform) + ".sort", kSortBudget);
   std::size_t listed = 0;
   EachRecordedQuarantined(fs, folder, [&](QuarantinedMessage& message) {
-    if (message.modified < since || message.modified >= now || !message.message) return;
+    if (message.modified < earliest || message.modified >= now || !message.message) return;
     ReadQuarantineDetails(fs, folder, message);
     // Only a whole entry can be released.
     if (!message.StateText().empty()) return;
@@ -122,7 +147,10 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
     const std::string fields = std::string("\t") + newest_first + "\t" + message.id + "\t" + std::to_string(message.modified) + "\t" +
                                std::to_string(message.size) + "\t" + Field(message.score.empty() ? "-" : message.score) + "\t" +
                                Field(DecodeEncodedWords(message.from)) + "\t" + Field(DecodeEncodedWords(message.subject));
-    for (const std::string& recipient : recipients) spool.Add(recipient + fields);
+    for (const std::string& recipient : recipients) {
+      const auto retry = retries.find(recipient);
+      if (message.modified >= (retry == retries.end() ? since : std::min(since, retry->second))) spool.Add(recipient + fields);
+    }
     ++listed;
   });
 
@@ -147,9 +175,12 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
       if (older > 0) out << "  and " << older << " older\n";
       return;
     }
+    const auto retry = retries.find(recipient);
+    const std::int64_t listed_from = retry == retries.end() ? since : std::min(since, retry->second);
     if (lost_in_a_row >= kLostInARow) {
       ++failed;
       ++not_tried;
+      failed_now[recipient] = listed_from;
       return;
     }
     std::vector<DigestItem> items;
@@ -170,6 +201,7 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
         break;
       case SmtpClient::Delivery::kFailed:
         ++failed;
+        failed_now[recipient] = listed_from;
         err << "saquarantine: " << recipient << ": the digest could not be sent: " << result.why << '\n';
         break;
     }
@@ -219,10 +251,25 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
     return kQuarantineDone;
   }
   // A digest that failed is sent again by the next run, with what it lists;
-  // one the server refused would be refused again. The time is written only
-  // when the digest read every message since the last one: a shorter window
-  // (--since) must not hide what lies before it.
-  if (failed == 0 && since <= last) ReplaceKeyValueFile(fs, LastDigestFile(folder), {{"sent", std::to_string(now)}}, "." + MakeRunName(platform) + ".new");
+  // one the server refused would be refused again. When none went, the time
+  // stays; when others went, the failed recipients are kept with the time
+  // their digest listed from. The time is written only when the digest read
+  // every message since the last one: a shorter window (--since) must not
+  // hide what lies before it.
+  if ((sent > 0 || refused > 0 || failed == 0) && since <= last) {
+    const std::string run = MakeRunName(platform);
+    if (failed_now.empty()) {
+      if (fs.FileExists(RetryDigestFile(folder))) fs.DeleteFile(RetryDigestFile(folder));
+    } else {
+      const std::string passing = RetryDigestFile(folder) + "." + run + ".new";
+      PlaceWholeFile(fs, passing, RetryDigestFile(folder), Placing::kOver, [&] {
+        auto writer = fs.OpenTextFileForAppending(passing);
+        for (const auto& [address, from] : failed_now) writer->WriteLine(std::to_string(from) + " " + address);
+        writer->Close();
+      });
+    }
+    ReplaceKeyValueFile(fs, LastDigestFile(folder), {{"sent", std::to_string(now)}}, "." + run + ".new");
+  }
   err << "saquarantine: digests " << summary << (failed ? "; the next digest lists their messages again" : "") << '\n';
   platform.LogEvent(failed || refused ? EventLevel::kWarning : EventLevel::kInformation,
                     "Sent the quarantine digests through " + SpamdHostName(options.DigestSmtp) + ": " + summary +

@@ -19,6 +19,8 @@ struct DigestWords {
 
 // The file in the quarantine folder that keeps when the last digests went.
 std::string LastDigestFile(const std::string& quarantine_folder);
+// The file of the recipients whose digest failed while others' went, in the quarantine folder.
+std::string RetryDigestFile(const std::string& quarantine_folder);
 
 // How long a release link holds when QUARANTINEDAYS keeps messages for ever.
 constexpr std::int64_t kLinkDaysWithoutPurge = 30;

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "chat_platform.h"
 #include "expect_among.h"
 #include "memory_platform.h"
 #include "quarantine/commands.h"
@@ -172,6 +173,29 @@ TEST(Digest, GivesUpOnAServerThatFailsThreeTimesInARow) {
   ASSERT_EQ(platform.events.size(), 1u);
   EXPECT_NE(platform.events[0].text.find("; the first that did not go: a@example.com: could not connect: no network here."), std::string::npos)
       << platform.events[0].text;
+}
+
+// A recipient whose digest failed while others' went gets the messages of
+// that digest in the next one; the others are not sent theirs again.
+TEST(Digest, ARecipientWhoseDigestFailedGetsItNextTimeAndNoOneElseAgain) {
+  test::ChatPlatform platform;
+  const PluginOptions options = DigestOptions(platform.fs);
+  const std::int64_t now = std::time(nullptr);
+  platform.fs.now = now - 60;
+  PutEntry(platform.fs, std::string(32, 'A'), "To: jane@example.com");
+  PutEntry(platform.fs, std::string(32, 'B'), "To: bob@example.com");
+  platform.fs.now = now;
+  // The first digest: bob's mailbox is full for now; jane's goes.
+  platform.script["RCPT"] = {"452 4.2.2 mailbox full"};
+  std::ostringstream out, err;
+  EXPECT_EQ(RunDigest(platform, platform.fs, options, {false, -1, 30}, out, err), kQuarantineDigestFailure) << err.str();
+  test::ExpectAmong(out.str() + err.str(), "sent to jane@example.com: 1 message\nbob@example.com: the digest could not be sent: 452 4.2.2 mailbox full", "first");
+  EXPECT_EQ(platform.fs.Bytes(RetryDigestFile("C:\\Q\\")), "0 bob@example.com\r\n");
+  // The next: bob's, and no one else's.
+  std::ostringstream again, errors;
+  EXPECT_EQ(RunDigest(platform, platform.fs, options, {false, -1, 30}, again, errors), kQuarantineDone) << errors.str();
+  EXPECT_EQ(again.str(), "sent to bob@example.com: 1 message\n");
+  EXPECT_FALSE(platform.fs.FileExists(RetryDigestFile("C:\\Q\\")));
 }
 
 // The body encodings, whatever a listed message's fields hold.
