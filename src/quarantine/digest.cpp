@@ -92,7 +92,9 @@ std::string RetryDigestFile(const std::string& quarantine_folder) { return quara
 
 std::string LastDigestFile(const std::string& quarantine_folder) { return quarantine_folder + "digest.last"; }
 
-int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const DigestWords& words, std::ostream& out, std::ostream& err) {
+namespace {
+
+int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options, const DigestWords& words, std::ostream& out, std::ostream& err) {
   std::string missing;
   for (const auto& [key, set] : {std::pair{"DIGESTFROM", !options.DigestFrom.empty()}, {"DIGESTDOMAINS", !options.DigestDomains.empty()},
                                  {"DIGESTSMTP", words.dry || !options.DigestSmtp.host.empty()}}) {
@@ -103,9 +105,11 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
     return kQuarantineUsage;
   }
   const std::string& folder = options.QuarantinePath;
-  const auto lock = fs.TryLock(folder + "digest.lck");
-  if (!lock) {
+  // A dry run sends nothing and writes no time: it may look while a digest is sent.
+  const auto lock = words.dry ? nullptr : fs.TryLock(folder + "digest.lck");
+  if (!lock && !words.dry) {
     err << "saquarantine: another digest is being sent\n";
+    platform.LogEvent(EventLevel::kWarning, "No quarantine digest was sent: another digest is being sent (" + folder + "digest.lck is held).");
     return kQuarantineBusy;
   }
   const std::int64_t now = std::time(nullptr);
@@ -275,6 +279,18 @@ int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, 
                     "Sent the quarantine digests through " + SpamdHostName(options.DigestSmtp) + ": " + summary +
                         (first_failure.empty() ? "." : "; the first that did not go: " + first_failure + "."));
   return failed || refused ? kQuarantineDigestFailure : kQuarantineDone;
+}
+
+}  // namespace
+
+int RunDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const DigestWords& words, std::ostream& out, std::ostream& err) {
+  try {
+    return SendDigests(platform, fs, options, words, out, err);
+  } catch (const Error& error) {
+    // A digest runs unattended: what stopped it goes into the event log too.
+    if (!words.dry) platform.LogEvent(EventLevel::kError, "The quarantine digest stopped: " + error.Description());
+    throw;
+  }
 }
 
 }  // namespace saplugin

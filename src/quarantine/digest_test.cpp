@@ -104,7 +104,8 @@ TEST(Digest, ListsEachLocalRecipientsMessagesSinceTheLastDigest) {
     EXPECT_EQ(now_last != last, row.last_written) << before << ": " << now_last;
     // A dry run makes no key; a digest that sends makes one, and logs what it did.
     EXPECT_EQ(fs.FileExists(SiteKeyFile("C:\\Q\\")), !row.words.dry && row.status != kQuarantineUsage && row.status != kQuarantineBusy) << before;
-    EXPECT_EQ(platform.events.size(), row.words.dry || row.status == kQuarantineUsage || row.status == kQuarantineBusy ? 0u : 1u) << before;
+    // Every digest that is not a dry run leaves an entry, one that another digest kept from sending too.
+    EXPECT_EQ(platform.events.size(), row.words.dry || row.status == kQuarantineUsage ? 0u : 1u) << before;
   }
 }
 

@@ -74,7 +74,7 @@ int SmtpClient::Reply(std::string* text) {
     try {
       got = connection_->Receive(block, sizeof block, timeout_ == kNoTimeLimit ? kNoTimeLimit : end.Left());
     } catch (const Error& error) {
-      throw SessionFailed{error.Description()};
+      throw SessionFailed{"no reply from the server: " + error.Description()};
     }
     if (got == 0) throw SessionFailed{"the server closed the connection"};
     received_.append(block, got);

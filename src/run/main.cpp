@@ -11,6 +11,7 @@
 #include "run/read_registry_value.h"
 #include "run/release_request.h"
 #include "store/encoded_words.h"
+#include "store/release_token.h"
 #include "run/scan.h"
 #include "store/scan_log.h"
 
@@ -69,16 +70,20 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
       token = ReleaseRequestToken(options, fields);
       facts.release_request = !token.empty();
       facts.own_digest = !facts.release_request && IsOwnDigest(platform, *fs, options, fields, paths.message_file);
+      // A token stays out of the log, in a request or in mail that only names
+      // one: until it is spent it releases a message. The Subject is then
+      // logged decoded, where the token can be found.
+      const std::string named = FindReleaseToken(DecodeEncodedWords(fields.subject));
+      if (!named.empty()) {
+        record.subject = DecodeEncodedWords(record.subject);
+        for (std::size_t at; (at = record.subject.find(named)) != std::string::npos;) record.subject.replace(at, named.size(), "TOKEN");
+      }
     }
   }
   const RunPlan plan = PlanRun(facts);
   if (plan.action == RunAction::kRequest) {
     const RequestResult result = HandleReleaseRequest(platform, *fs, options, token);
     record.reason = result.reason;
-    // The token stays out of the log: until it is spent it releases a
-    // message. The Subject is logged decoded, where the token can be found.
-    record.subject = DecodeEncodedWords(record.subject);
-    for (std::size_t at; (at = record.subject.find(token)) != std::string::npos;) record.subject.replace(at, token.size(), "TOKEN");
     // What the request did is logged before it goes, so that a request that
     // cannot be removed (a read-only file: the trap) leaves its release on record.
     platform.LogEvent(result.level, result.entry);

@@ -102,10 +102,12 @@ std::string CleanText(const std::string& text) {
     } else if (c < 0x80) {
       field += text[i++];
     } else if (const std::size_t length = Utf8Length(text, i)) {
-      // C1 controls and the marks that turn the direction of what follows
-      // (a subject can make "exe.pdf" read as "fdp.exe") are blanks too.
-      static const char* const kDirectionMarks[] = {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D", "\u202E",
-                                                    "\u2066", "\u2067", "\u2068", "\u2069", "\u061C"};
+      // C1 controls, line and paragraph separators, the marks that turn the
+      // direction of what follows (a subject can make "exe.pdf" read as
+      // "fdp.exe") and the invisible joiners are blanks too.
+      static const char* const kDirectionMarks[] = {"\u200E", "\u200F", "\u202A", "\u202B", "\u202C", "\u202D", "\u202E", "\u2066",
+                                                    "\u2067", "\u2068", "\u2069", "\u061C", "\u2028", "\u2029", "\u200B", "\u200C",
+                                                    "\u200D", "\u2060", "\uFEFF"};
       const std::string character = text.substr(i, length);
       bool hidden = length == 2 && c == 0xC2 && static_cast<unsigned char>(character[1]) < 0xA0;
       for (const char* mark : kDirectionMarks) hidden = hidden || character == mark;

@@ -98,6 +98,12 @@ void ExpectRepliesRelease(QuarantineBox& box, const std::string& parsed) {
   }
   EXPECT_FALSE(Exists(box.messages + "/D2.MAI"));
   EXPECT_TRUE(Exists(box.quarantine + "/Messages/" + box.Id("D2.MAI") + ".MAI"));
+  // Mail that names a token but is no request (a copy to someone else) is mail; the token stays out of the log.
+  box.Queue("R8.MAI", "From: jane@example.com\r\nTo: quarantine@example.com, boss@example.com\r\nSubject: Release " + d2 + "\r\n\r\nPlease.\r\n");
+  EXPECT_EQ(box.Run({"R8.MAI", box.connector}).status, 0);
+  const auto copied = ParseCsvLine(box.ScanLogLines().back());
+  EXPECT_EQ(copied[kLogOutcome] + " | " + copied[kLogSubject], "tagged | Release TOKEN");
+  EXPECT_TRUE(Exists(box.messages + "/R8.MAI"));
   // Without a token, a message to the quarantine's address is scanned like any other.
   box.Queue("R9.MAI", "From: x@spam.test\r\nTo: quarantine@example.com\r\nSubject: Release me\r\n\r\nXJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n");
   EXPECT_EQ(box.Run({"R9.MAI", box.connector}).status, 0);
