@@ -35,7 +35,7 @@ constexpr std::size_t kAddressFieldLimit = 16 * 1024;
 constexpr std::size_t kSortBudget = 1 << 20;
 // The most messages a digest lists, the newest: it says how many older ones it leaves out.
 constexpr std::size_t kMostListed = 1000;
-// Connections lost in a row after which the other digests are not tried.
+// Connections that fail on the way in, in a row, after which the other digests are not tried.
 constexpr int kLostInARow = 3;
 // A time that no quarantined message reaches, for sorting newest first.
 constexpr std::int64_t kLatest = 9999999999999;
@@ -165,8 +165,8 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
   std::string recipient;
   std::vector<Listed> entries;
   std::size_t older = 0;  // this recipient's messages past the most a digest lists
-  // A server that fails a few times in a row on connections of their own
-  // (down, or stalling) is not asked for each of thousands of recipients.
+  // A server that cannot be reached or greeted a few times in a row (down, or
+  // stalling) is not asked for each of thousands of recipients.
   int lost_in_a_row = 0, not_tried = 0;
   std::string first_failure;
   const auto deliver = [&] {
@@ -210,9 +210,11 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
         break;
     }
     if (result.delivery != SmtpClient::Delivery::kSent && first_failure.empty()) first_failure = recipient + ": " + result.why;
-    lost_in_a_row = result.delivery == SmtpClient::Delivery::kFailed && !smtp.Connected() ? lost_in_a_row + 1 : 0;
+    // Only a server that cannot be reached or greeted counts: one recipient's
+    // digest that a server drops says nothing of the next one's.
+    lost_in_a_row = result.greeting ? lost_in_a_row + 1 : 0;
     if (lost_in_a_row == kLostInARow) {
-      err << "saquarantine: the server failed " << kLostInARow << " times in a row: the other digests are not tried\n";
+      err << "saquarantine: the server could not be reached or greeted " << kLostInARow << " times in a row: the other digests are not tried\n";
     }
   };
   spool.EachSorted([&](const std::string& line) {
@@ -260,18 +262,20 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
   // their digest listed from. The time is written only when the digest read
   // every message since the last one: a shorter window (--since) must not
   // hide what lies before it.
+  // The failed recipients are kept whatever the window, so that a digest
+  // run with --since on a schedule sends them theirs too.
+  const std::string run = MakeRunName(platform);
+  if (failed_now.empty()) {
+    if (fs.FileExists(RetryDigestFile(folder))) fs.DeleteFile(RetryDigestFile(folder));
+  } else {
+    const std::string passing = RetryDigestFile(folder) + "." + run + ".new";
+    PlaceWholeFile(fs, passing, RetryDigestFile(folder), Placing::kOver, [&] {
+      auto writer = fs.OpenTextFileForAppending(passing);
+      for (const auto& [address, from] : failed_now) writer->WriteLine(std::to_string(from) + " " + address);
+      writer->Close();
+    });
+  }
   if ((sent > 0 || refused > 0 || failed == 0) && since <= last) {
-    const std::string run = MakeRunName(platform);
-    if (failed_now.empty()) {
-      if (fs.FileExists(RetryDigestFile(folder))) fs.DeleteFile(RetryDigestFile(folder));
-    } else {
-      const std::string passing = RetryDigestFile(folder) + "." + run + ".new";
-      PlaceWholeFile(fs, passing, RetryDigestFile(folder), Placing::kOver, [&] {
-        auto writer = fs.OpenTextFileForAppending(passing);
-        for (const auto& [address, from] : failed_now) writer->WriteLine(std::to_string(from) + " " + address);
-        writer->Close();
-      });
-    }
     ReplaceKeyValueFile(fs, LastDigestFile(folder), {{"sent", std::to_string(now)}}, "." + run + ".new");
   }
   err << "saquarantine: digests " << summary << (failed ? "; the next digest lists their messages again" : "") << '\n';

@@ -11,6 +11,9 @@ namespace saplugin {
 
 namespace {
 
+// The days a digest's seal passes it through the runs.
+constexpr std::int64_t kSealDays = 7;
+
 // The longest sender and subject a digest shows of a message.
 constexpr std::size_t kShownLength = 200;
 
@@ -118,17 +121,28 @@ std::string DigestMessage(const DigestHeader& header, const std::vector<DigestIt
                            QuotedPrintable(TextPart(header, items)) + "--" + boundary + "\r\n" +
                            "Content-Type: text/html; charset=utf-8\r\nContent-Transfer-Encoding: base64\r\n\r\n" + Base64Lines(HtmlPart(header, items)) +
                            "--" + boundary + "--\r\n";
-  std::string seal;
+  // The fields in kSealedFields' order.
+  const std::pair<const char*, std::string> fields[] = {{"Date", MailDate(header.date)},
+                                                        {"From", "<" + header.from + ">"},
+                                                        {"To", "<" + header.to + ">"},
+                                                        {"Subject", "Quarantined mail: " + Count(items.size() + header.older) + " held for you"},
+                                                        {"Message-ID", "<" + header.message_id + ">"},
+                                                        {"MIME-Version", "1.0"},
+                                                        {"Auto-Submitted", "auto-generated"},
+                                                        {"Content-Type", "multipart/alternative; boundary=\"" + boundary + "\""}};
+  std::string head, sealed;
+  for (const auto& [name, value] : fields) {
+    head += std::string(name) + ": " + value + "\r\n";
+    sealed += LowerCase(name) + ":" + value + "\n";
+  }
   if (!header.key.empty()) {
-    // The runs pass the digest on its way to the recipient by this seal: its spam subjects would have it quarantined.
+    // The runs pass the digest on its way to the recipient by this seal: its
+    // spam subjects would have it quarantined. It holds for a week.
     Sha256 digest;
     digest.Update(body.data(), body.size());
-    seal = "X-Quarantine-Digest: " + DigestSeal(header.key, header.message_id, digest.HexDigest()) + "\r\n";
+    head += "X-Quarantine-Digest: " + DigestSeal(header.key, header.date + kSealDays * 86400, sealed, digest.HexDigest()) + "\r\n";
   }
-  return "Date: " + MailDate(header.date) + "\r\nFrom: <" + header.from + ">\r\nTo: <" + header.to + ">\r\n" +
-         "Subject: Quarantined mail: " + Count(items.size() + header.older) + " held for you\r\nMessage-ID: <" + header.message_id + ">\r\n" +
-         "MIME-Version: 1.0\r\nAuto-Submitted: auto-generated\r\n" + seal +
-         "Content-Type: multipart/alternative; boundary=\"" + boundary + "\"\r\n\r\n" + body;
+  return head + "\r\n" + body;
 }
 
 }  // namespace saplugin

@@ -169,7 +169,7 @@ TEST(Digest, GivesUpOnAServerThatFailsThreeTimesInARow) {
   platform.fs.now = now;
   std::ostringstream out, err;
   EXPECT_EQ(RunDigest(platform, platform.fs, options, {false, -1, 30}, out, err), kQuarantineDigestFailure);
-  test::ExpectAmong(err.str(), "the server failed 3 times in a row: the other digests are not tried\n"
+  test::ExpectAmong(err.str(), "the server could not be reached or greeted 3 times in a row: the other digests are not tried\n"
                                "digests 0 sent, 0 refused, 5 failed (2 not tried), for 5 recipients of 5 messages\n!quarantine@example.com", "down");
   ASSERT_EQ(platform.events.size(), 1u);
   EXPECT_NE(platform.events[0].text.find("; the first that did not go: a@example.com: could not connect: no network here."), std::string::npos)

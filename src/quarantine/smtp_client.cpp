@@ -1,5 +1,7 @@
 #include "quarantine/smtp_client.h"
 
+#include <utility>
+
 #include "platform/error.h"
 #include "platform/text.h"
 #include "platform/wait_end.h"
@@ -82,6 +84,7 @@ int SmtpClient::Reply(std::string* text) {
 }
 
 void SmtpClient::Open() {
+  opening_ = true;
   received_.clear();
   try {
     connection_ = platform_.Connect(server_.host, server_.port, timeout_);
@@ -95,6 +98,7 @@ void SmtpClient::Open() {
     Command("HELO " + hello_name_);
     if (Reply(&text) != 250) throw SessionFailed{"HELO: " + text};
   }
+  opening_ = false;
 }
 
 SmtpClient::Result SmtpClient::Send(const std::string& from, const std::string& to, const std::string& message) {
@@ -133,7 +137,7 @@ SmtpClient::Result SmtpClient::Send(const std::string& from, const std::string& 
     return {Delivery::kSent, ""};
   } catch (const SessionFailed& failed) {
     connection_.reset();
-    return {Delivery::kFailed, failed.why};
+    return {Delivery::kFailed, failed.why, std::exchange(opening_, false)};
   }
 }
 
@@ -143,7 +147,7 @@ SmtpClient::Result SmtpClient::Greet() {
     return {Delivery::kSent, ""};
   } catch (const SessionFailed& failed) {
     connection_.reset();
-    return {Delivery::kFailed, failed.why};
+    return {Delivery::kFailed, failed.why, std::exchange(opening_, false)};
   }
 }
 

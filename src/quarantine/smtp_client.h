@@ -25,6 +25,7 @@ class SmtpClient {
   struct Result {
     Delivery delivery;
     std::string why;  // the server's reply, or what failed; empty when sent
+    bool greeting = false;  // failed on the way in: connecting, or the greeting
   };
 
   // step_timeout bounds each step: the connection, every command's reply,
@@ -55,6 +56,7 @@ class SmtpClient {
   Milliseconds timeout_;
   std::unique_ptr<Connection> connection_;
   std::string received_;  // bytes received and not yet read as a reply
+  bool opening_ = false;  // within Open
 };
 
 }  // namespace saplugin

@@ -10,8 +10,8 @@ namespace saplugin {
 namespace {
 
 // Two digests through one client, to a server that replies as the row's
-// script says (a verb and its next reply): how each went, how many
-// connections it took, and a part of what the server saw.
+// script says (a verb and its next reply): how each went ("unreached": failed
+// on the way in), how many connections it took, and a part of what the server saw.
 TEST(SmtpClient, ARefusalEndsOneMessageAndAFailureOneConnection) {
   const std::string kLong = "250-" + std::string(1000, 'x') + "\r\n";
   std::string long_reply;
@@ -30,8 +30,8 @@ TEST(SmtpClient, ARefusalEndsOneMessageAndAFailureOneConnection) {
       {{{".", "554 content refused"}}, "refused sent", 1, ".|RSET|MAIL"},
       {{{"DATA", "503 bad sequence"}}, "refused sent", 1, "DATA|RSET|MAIL"},
       {{{"EHLO", "502 no"}}, "sent sent", 1, "EHLO|HELO|MAIL"},
-      {{{"EHLO", "502 no"}, {"HELO", "501 no"}}, "failed sent", 2, "EHLO|HELO|CONNECT|EHLO|MAIL"},
-      {{{"HELLO", "554 go away"}}, "failed sent", 2, "CONNECT|CONNECT|EHLO"},
+      {{{"EHLO", "502 no"}, {"HELO", "501 no"}}, "unreached sent", 2, "EHLO|HELO|CONNECT|EHLO|MAIL"},
+      {{{"HELLO", "554 go away"}}, "unreached sent", 2, "CONNECT|CONNECT|EHLO"},
       {{{"RCPT", "550 no"}, {"RSET", "500 what"}}, "refused sent", 2, "RSET|CONNECT|EHLO|MAIL"},
       {{{"DATA", "CLOSE"}}, "failed sent", 2, "DATA|CONNECT|EHLO"},
       {{{".", "STALL"}}, "failed sent", 2, ".|CONNECT|EHLO"},
@@ -39,7 +39,7 @@ TEST(SmtpClient, ARefusalEndsOneMessageAndAFailureOneConnection) {
       {{{"MAIL", "25"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
       {{{"MAIL", "200 fine"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
       // A reply's bound holds across its continuation lines.
-      {{{"EHLO", long_reply + "250 end"}}, "failed sent", 2, "CONNECT|EHLO|CONNECT|EHLO|MAIL"},
+      {{{"EHLO", long_reply + "250 end"}}, "unreached sent", 2, "CONNECT|EHLO|CONNECT|EHLO|MAIL"},
   };
   for (const auto& row : rows) {
     test::ChatPlatform platform;
@@ -50,7 +50,10 @@ TEST(SmtpClient, ARefusalEndsOneMessageAndAFailureOneConnection) {
       const SmtpClient::Result result = client.Send("q@x.org", to, "Subject: s\r\n\r\n.dot\r\n");
       const auto delivery = result.delivery;
       deliveries += std::string(deliveries.empty() ? "" : " ") +
-                    (delivery == SmtpClient::Delivery::kSent ? "sent" : delivery == SmtpClient::Delivery::kRefused ? "refused" : "failed");
+                    (delivery == SmtpClient::Delivery::kSent      ? "sent"
+                     : delivery == SmtpClient::Delivery::kRefused ? "refused"
+                     : result.greeting                            ? "unreached"
+                                                                  : "failed");
       EXPECT_EQ(result.why.empty(), delivery == SmtpClient::Delivery::kSent) << row.seen << ": " << result.why;
     }
     client.Quit();

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,15 +30,23 @@ class SpooledSort {
   void EachSorted(const std::function<void(const std::string&)>& each);
 
   static constexpr std::size_t kLongestLine = 16 * 1024;
+  // The most run files open at once: more are merged in passes first, so
+  // that the merge's buffers stay the same however many runs there are.
+  static constexpr std::size_t kMostOpen = 32;
 
  private:
+  // A new run file's name, claimed (created) by the writer.
+  std::unique_ptr<TextWriter> NewRun();
   void WriteRun();
+  // Each line of the runs in order, the runs removed after.
+  void Merge(std::vector<std::string> runs, const std::function<void(const std::string&)>& each);
 
   FileSystem& fs_;
   std::string prefix_;
   std::size_t budget_, held_ = 0;
   std::vector<std::string> lines_;
-  std::vector<std::string> runs_;
+  std::vector<std::string> runs_;  // every run file made, to remove at the end
+  std::vector<std::string> open_;  // those whose lines are still to merge
 };
 
 }  // namespace saplugin

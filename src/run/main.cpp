@@ -69,15 +69,12 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
       const QuarantineMailFields fields = ReadQuarantineMailFields(*fs, paths.message_file);
       token = ReleaseRequestToken(options, fields);
       facts.release_request = !token.empty();
-      facts.own_digest = !facts.release_request && IsOwnDigest(platform, *fs, options, fields, paths.message_file);
+      facts.own_digest = !facts.release_request && IsOwnDigest(platform, *fs, options, paths.message_file);
       // A token stays out of the log, in a request or in mail that only names
       // one: until it is spent it releases a message. The Subject is then
-      // logged decoded, where the token can be found.
-      const std::string named = FindReleaseToken(DecodeEncodedWords(fields.subject));
-      if (!named.empty()) {
-        record.subject = DecodeEncodedWords(record.subject);
-        for (std::size_t at; (at = record.subject.find(named)) != std::string::npos;) record.subject.replace(at, named.size(), "TOKEN");
-      }
+      // logged decoded, where the tokens can be found.
+      const std::string decoded = DecodeEncodedWords(record.subject), cleaned = WithoutTokens(decoded);
+      if (cleaned != decoded) record.subject = cleaned;
     }
   }
   const RunPlan plan = PlanRun(facts);

@@ -1,6 +1,9 @@
 #include "run/release_request.h"
 
+#include <algorithm>
 #include <ctime>
+#include <iterator>
+#include <map>
 
 #include "platform/error.h"
 #include "platform/text.h"
@@ -38,7 +41,8 @@ QuarantineMailFields ReadQuarantineMailFields(FileSystem& fs, const std::string&
     if (line[0] == ' ' || line[0] == '\t') {
       if (current != nullptr) *current += line;
     } else {
-      const std::string name = LowerCase(line.substr(0, line.find(':')));
+      // "Cc :" as the old syntax writes it is a Cc too.
+      const std::string name = LowerCase(Trim(line.substr(0, line.find(':')), " \t"));
       const std::string value = line.find(':') == std::string::npos ? "" : line.substr(line.find(':') + 1);
       bool* const seen = name == "to" ? &to_seen : name == "cc" ? &cc_seen : nullptr;
       if (seen != nullptr && *seen) fields.other_recipients = true;
@@ -46,8 +50,6 @@ QuarantineMailFields ReadQuarantineMailFields(FileSystem& fs, const std::string&
       std::string* const target = name == "to" && !to_seen                       ? &fields.to
                                   : name == "cc" && !cc_seen                     ? &fields.cc
                                   : name == "subject" && fields.subject.empty()  ? &fields.subject
-                                  : name == "message-id" && fields.message_id.empty() ? &fields.message_id
-                                  : name == "x-quarantine-digest" && fields.seal.empty() ? &fields.seal
                                                                                  : nullptr;
       if (seen != nullptr) *seen = true;
       current = target;
@@ -61,8 +63,6 @@ QuarantineMailFields ReadQuarantineMailFields(FileSystem& fs, const std::string&
     }
   }
   reader->Close();
-  fields.seal = Trim(fields.seal, " \t");
-  fields.message_id = Trim(fields.message_id, " \t<>");
   return fields;
 }
 
@@ -81,23 +81,66 @@ std::string ReleaseRequestToken(const PluginOptions& options, const QuarantineMa
   return FindReleaseToken(DecodeEncodedWords(fields.subject));
 }
 
-bool IsOwnDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const QuarantineMailFields& fields, const std::string& message_file) {
-  if (options.DigestFrom.empty() || options.QuarantinePath.empty() || fields.seal.empty() || fields.message_id.empty()) return false;
+bool IsOwnDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file) {
+  if (options.DigestFrom.empty() || options.QuarantinePath.empty()) return false;
+  // The header section must read alike to the run and to any mail reader:
+  // each line a field or the continuation of one that is not sealed, no
+  // control characters, no blank line that a reader might end it at; each
+  // sealed field and the seal once, and no other Content- field.
+  std::map<std::string, std::string> sealed;
+  std::string seal, last;
+  bool shaped = true;
+  auto reader = fs.OpenTextFileForReading(message_file);
+  while (shaped && !reader->AtEndOfStream()) {
+    const std::string line = reader->ReadLine(kHeaderLineLimit);
+    if (line.empty()) break;
+    const bool controls = std::any_of(line.begin(), line.end(), [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; });
+    if (controls || line.size() >= kHeaderLineLimit) {
+      shaped = false;
+    } else if (line[0] == ' ' || line[0] == '\t') {
+      shaped = line.find_first_not_of(" \t") != std::string::npos && !last.empty() && sealed.count(last) == 0 && last != "x-quarantine-digest";
+    } else {
+      const std::size_t colon = line.find(':');
+      last = colon == std::string::npos ? "" : LowerCase(line.substr(0, colon));
+      const bool named = !last.empty() && std::all_of(last.begin(), last.end(), [](char c) { return c > 0x20 && c < 0x7F; });
+      const bool is_sealed = std::find(std::begin(kSealedFields), std::end(kSealedFields), last) != std::end(kSealedFields);
+      const std::string value = named ? Trim(line.substr(colon + 1), " \t") : "";
+      if (!named || (last.rfind("content-", 0) == 0 && last != "content-type")) {
+        shaped = false;
+      } else if (is_sealed) {
+        shaped = sealed.emplace(last, value).second;
+      } else if (last == "x-quarantine-digest") {
+        shaped = seal.empty() && !value.empty();
+        seal = value;
+      }
+    }
+  }
+  if (!shaped || seal.empty() || sealed.size() != std::size(kSealedFields)) {
+    reader->Close();
+    return false;
+  }
+  const std::size_t dot = seal.find('.');
+  const std::string expiry = seal.substr(0, dot);
+  if (dot == std::string::npos || expiry.empty() || expiry.size() > 12 || expiry.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoll(expiry) < std::time(nullptr)) {
+    reader->Close();
+    return false;
+  }
   std::string key;
   try {
     key = SiteKey(platform, fs, options.QuarantinePath, false);
   } catch (const Error&) {
+    reader->Close();
     return false;  // without a key no seal is whole; sacheck says what is wrong with it
   }
+  std::string fields;
+  for (const char* name : kSealedFields) fields += std::string(name) + ":" + sealed[name] + "\n";
   // The body as it came, after the header section (which the server adds its own lines to).
   Sha256 body;
-  auto reader = fs.OpenTextFileForReading(message_file);
-  while (!reader->AtEndOfStream() && !reader->ReadLine(kHeaderLineLimit).empty()) {
-  }
   char block[16384];
   for (std::size_t got; (got = reader->Read(block, sizeof block)) > 0;) body.Update(block, got);
   reader->Close();
-  return SameSecret(DigestSeal(key, fields.message_id, body.HexDigest()), fields.seal);
+  return SameSecret(DigestSeal(key, std::stoll(expiry), fields, body.HexDigest()), seal);
 }
 
 RequestResult HandleReleaseRequest(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& token) {

@@ -16,7 +16,7 @@ namespace saplugin {
 
 // A queued message's fields that tell whether it is the quarantine's own mail.
 struct QuarantineMailFields {
-  std::string to, cc, subject, message_id, seal;
+  std::string to, cc, subject;
   // Recipients that the fields above do not show whole: a Bcc or Resent-
   // field, a second To or Cc, or one too long to read.
   bool other_recipients = false;
@@ -32,10 +32,11 @@ QuarantineMailFields ReadQuarantineMailFields(FileSystem& fs, const std::string&
 // DIGESTFROM or no quarantine).
 std::string ReleaseRequestToken(const PluginOptions& options, const QuarantineMailFields& fields);
 
-// True for a digest that this site sent: its seal, made with the site's key
-// over its Message-ID and its body, is whole. False without a site key.
-// Throws Error when the message cannot be read.
-bool IsOwnDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const QuarantineMailFields& fields, const std::string& message_file);
+// True for a digest that this site sent, within a week: its seal, made with
+// the site's key over the header fields a reader is shown and the body, is
+// whole, and its header section reads alike to any reader. False without a
+// site key. Throws Error when the message cannot be read.
+bool IsOwnDigest(Platform& platform, FileSystem& fs, const PluginOptions& options, const std::string& message_file);
 
 // What became of a request: its entry (never holding the token) and the scan log's reason.
 struct RequestResult {

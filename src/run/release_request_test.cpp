@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "memory_platform.h"
 #include "quarantine/digest_message.h"
 #include "store/site_key.h"
@@ -30,6 +32,8 @@ TEST(ReleaseRequest, IsMailForTheQuarantineAloneThatNamesAToken) {
       {"To: quarantine@example.com, j\xC3\xB6rg@example.com\r\nSubject: Release T", false},
       {"To: quarantine@example.com, victim@[192.0.2.1]\r\nSubject: Release T", false},
       {"To: quarantine@example.com, postmaster\r\nSubject: Release T", false},
+      {"To: <boss@example.com> <quarantine@example.com>\r\nSubject: Release T", false},
+      {"To: quarantine@example.com\r\nCc : boss@example.com\r\nSubject: Release T", false},
       // So may the fields that name recipients besides To and Cc, and one too long to read whole.
       {"To: quarantine@example.com\r\nTo: other@example.com\r\nSubject: Release T", false},
       {"To: quarantine@example.com\r\nBcc: other@example.com\r\nSubject: Release T", false},
@@ -54,9 +58,10 @@ TEST(ReleaseRequest, IsMailForTheQuarantineAloneThatNamesAToken) {
 }
 
 // A digest that this site sent passes unscanned by its seal; one changed on
-// the way, sealed with another key, or a copy of its seal on other mail, is
+// the way, sealed with another key or too long ago, or a copy of its seal on
+// other mail (a header section that a reader would show otherwise), is
 // scanned like any other.
-TEST(OwnDigest, IsKnownByItsSealOverItsBody) {
+TEST(OwnDigest, IsKnownByItsSealOverWhatAReaderIsShown) {
   test::MemoryPlatform platform;
   PluginOptions options;
   options.QuarantinePath = "C:\\Q\\";
@@ -66,25 +71,39 @@ TEST(OwnDigest, IsKnownByItsSealOverItsBody) {
   DigestItem item;
   item.subject = "Cheap watches";
   item.token = kToken;
-  const std::string digest = DigestMessage({"quarantine@example.com", "jane@example.com", 0, "ID1@example.com", 0, key}, {item});
-  const std::string foreign = DigestMessage({"quarantine@example.com", "jane@example.com", 0, "ID1@example.com", 0, std::string(32, 'x')}, {item});
-  const std::size_t body = digest.find("\r\n\r\n") + 4;
+  const std::time_t now = std::time(nullptr);
+  const auto make = [&](const std::string& with, std::time_t date) {
+    return DigestMessage({"quarantine@example.com", "jane@example.com", date, "ID1@example.com", 0, with}, {item});
+  };
+  const std::string digest = make(key, now);
+  const std::size_t body = digest.find("\r\n\r\n") + 4, seal = digest.find("X-Quarantine-Digest: ");
+  const std::string head = digest.substr(0, body - 2), rest = digest.substr(body - 2);
   const std::pair<std::string, bool> rows[] = {
       {digest, true},
-      {"Received: from mail by mail; Wed, 9 Dec 2026 06:00:00 +0000\r\n" + digest, true},  // the server's own lines on top
-      {digest.substr(0, body) + "X" + digest.substr(body), false},                          // its body changed
-      {digest.substr(0, body) + "Buy now.\r\n", false},                                     // its seal on other mail
-      {foreign, false},
+      {"Received: from mail by mail; Wed, 9 Dec 2026 06:00:00 +0000\r\n\tfor <jane@example.com>\r\n" + digest, true},
+      {head + "X" + rest, false},                                              // a field changed (the last one's value)
+      {digest.substr(0, body) + "X" + digest.substr(body), false},             // the body changed
+      {digest.substr(0, body) + "Buy now.\r\n", false},                       // its seal on another body
+      {head + "Log in at http://x.example/\r\n" + rest, false},                // a line a reader would take for the body
+      {head + " \r\n" + rest, false},                                          // a blank line a reader might end the header at
+      {"X-A: a\rSubject: b\r\n" + digest, false},                              // a bare CR
+      {"Content-Type: text/plain\r\n" + digest, false},                        // a sealed field twice
+      {"From: <helpdesk@example.com>\r\n" + digest, false},
+      {"Content-Transfer-Encoding: base64\r\n" + digest, false},               // another Content- field
+      {digest.substr(0, seal + 21) + "\r\n " + digest.substr(seal + 21), false},  // the seal folded
+      {digest.substr(0, seal) + "X-Quarantine-Digest: 1\r\n" + digest.substr(seal), false},
+      {make(std::string(32, 'x'), now), false},                                // another key
+      {make(key, now - 8 * 86400), false},                                     // a week and a day ago
       {"Subject: no seal\r\n\r\nbody\r\n", false},
   };
   for (const auto& [message, own] : rows) {
     platform.fs.Put("C:\\M.MAI", message);
-    EXPECT_EQ(IsOwnDigest(platform, platform.fs, options, ReadQuarantineMailFields(platform.fs, "C:\\M.MAI"), "C:\\M.MAI"), own) << message.substr(0, 300);
+    EXPECT_EQ(IsOwnDigest(platform, platform.fs, options, "C:\\M.MAI"), own) << message.substr(0, 400);
   }
   // Without the key, nothing is the site's own.
   platform.fs.Put("C:\\M.MAI", digest);
   platform.fs.DeleteFile(SiteKeyFile("C:\\Q\\"));
-  EXPECT_FALSE(IsOwnDigest(platform, platform.fs, options, ReadQuarantineMailFields(platform.fs, "C:\\M.MAI"), "C:\\M.MAI"));
+  EXPECT_FALSE(IsOwnDigest(platform, platform.fs, options, "C:\\M.MAI"));
 }
 
 }  // namespace

@@ -23,12 +23,16 @@ std::vector<std::string> AddressesIn(const std::string& field, std::size_t* unre
   std::vector<std::string> addresses;
   std::size_t unread = 0;
   std::string words, angle;  // the mailbox's text outside and inside angle brackets
-  bool in_angle = false, had_angle = false;
+  bool in_angle = false, had_angle = false, twice = false;  // twice: a mailbox of two addresses in brackets, no one's
   const auto end_mailbox = [&] {
-    Keep(had_angle ? angle : words, addresses, unread);
+    if (twice) {
+      ++unread;
+    } else {
+      Keep(had_angle ? angle : words, addresses, unread);
+    }
     words.clear();
     angle.clear();
-    in_angle = had_angle = false;
+    in_angle = had_angle = twice = false;
   };
   for (std::size_t i = 0; i < field.size(); ++i) {
     const char c = field[i];
@@ -49,6 +53,7 @@ std::vector<std::string> AddressesIn(const std::string& field, std::size_t* unre
       }
       --i;
     } else if (c == '<' && !in_angle) {
+      twice = twice || had_angle;
       in_angle = had_angle = true;
       angle.clear();
     } else if (c == '>' && in_angle) {

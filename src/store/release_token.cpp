@@ -66,8 +66,11 @@ bool SameSecret(const std::string& a, const std::string& b) {
   return difference == 0;
 }
 
-std::string DigestSeal(const std::string& key, const std::string& message_id, const std::string& body_digest) {
-  return Signature(key, "digest " + message_id + " " + body_digest);
+const char* const kSealedFields[8] = {"date", "from", "to", "subject", "message-id", "mime-version", "auto-submitted", "content-type"};
+
+std::string DigestSeal(const std::string& key, std::int64_t expiry, const std::string& fields, const std::string& body_digest) {
+  const std::string signed_part = "digest " + std::to_string(expiry) + "\n" + fields + body_digest;
+  return std::to_string(expiry) + "." + Signature(key, signed_part);
 }
 
 std::string MakeReleaseToken(const std::string& key, const ReleaseTicket& ticket) {
@@ -104,8 +107,26 @@ bool IsTokenShaped(const std::string& word) {
          all_of(third + 1, word.size(), kAlphabet);
 }
 
+std::string WithoutTokens(std::string text) {
+  static const std::string kWord = std::string(kAlphabet) + ".";
+  for (std::size_t start = text.find_first_of(kWord); start != std::string::npos; start = text.find_first_of(kWord, start)) {
+    std::size_t end = text.find_first_not_of(kWord, start);
+    if (end == std::string::npos) end = text.size();
+    // A sentence's full stop after it is no part of it.
+    std::size_t stem = end;
+    while (stem > start && text[stem - 1] == '.') --stem;
+    if (IsTokenShaped(text.substr(start, stem - start))) {
+      text.replace(start, stem - start, "TOKEN");
+      end = start + 5 + (end - stem);
+    }
+    start = end;
+  }
+  return text;
+}
+
 std::string FindReleaseToken(std::string subject) {
-  // A folded or hand-typed Subject may hold tabs and line breaks between the words.
+  // A folded or hand-typed Subject may hold tabs, line breaks and no-break spaces between the words.
+  for (std::size_t at; (at = subject.find("\xC2\xA0")) != std::string::npos;) subject.replace(at, 2, " ");
   for (char& c : subject) {
     if (c == '\t' || c == '\r' || c == '\n') c = ' ';
   }

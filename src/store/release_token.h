@@ -36,13 +36,21 @@ bool IsTokenShaped(const std::string& word);
 // reply's "Re: " or "AW: " in front does not matter; empty when there is none.
 std::string FindReleaseToken(std::string subject);
 
-// The seal of a digest that this site sends, over its Message-ID and the
-// SHA-256 of its body (hexadecimal), so that the runs know it when it comes
-// back through the mail server; 22 base64url characters.
-std::string DigestSeal(const std::string& key, const std::string& message_id, const std::string& body_digest);
+// The seal of a digest that this site sends, so that the runs know it when
+// it comes back through the mail server: "EXPIRY.SIGNATURE", the signature
+// over the expiry, the header fields a reader is shown (as "name:value" lines,
+// in the order of kSealedFields) and the SHA-256 of the body (hexadecimal).
+std::string DigestSeal(const std::string& key, std::int64_t expiry, const std::string& fields, const std::string& body_digest);
+
+// The fields a digest's seal holds, in lower case, each once in the digest.
+extern const char* const kSealedFields[8];
 
 // Compares two secrets in a time that does not depend on where they differ.
 bool SameSecret(const std::string& a, const std::string& b);
+
+// The text with every word of a token's shape in it replaced by "TOKEN":
+// what the logs may keep of a Subject.
+std::string WithoutTokens(std::string text);
 
 // base64 (RFC 4648): with url, the base64url alphabet without padding;
 // else the standard one, padded with "=".

@@ -90,8 +90,17 @@ TEST(ReleaseToken, IsFoundAfterReleaseWhateverAReplyPutsInFront) {
       {"Release " + t + ".extra", ""},
       {"Release 0123456789abcdef" + t.substr(16), ""},
       {"Release " + t.substr(0, 33) + "x" + t.substr(33), ""},
+      {"Re: Release\xC2\xA0" + t, t},
   };
   for (const auto& [subject, token] : cases) EXPECT_EQ(FindReleaseToken(subject), token) << subject;
+  // What the logs keep of a Subject: every word of a token's shape goes, wherever it stands.
+  const std::pair<std::string, std::string> logged[] = {
+      {"Fwd: look at " + t, "Fwd: look at TOKEN"},
+      {"Re: [Release] " + t + ".", "Re: [Release] TOKEN."},
+      {"Release=" + t + " and Release " + t, "Release=TOKEN and Release TOKEN"},
+      {"Release 2.4.1.7 notes", "Release 2.4.1.7 notes"},
+  };
+  for (const auto& [subject, kept] : logged) EXPECT_EQ(WithoutTokens(subject), kept) << subject;
 }
 
 TEST(Base64Url, EachTextHasOneReading) {
