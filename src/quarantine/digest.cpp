@@ -125,6 +125,10 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
   const std::map<std::string, std::int64_t> retries = ReadRetries(fs, folder);
   std::int64_t earliest = since;
   for (const auto& [address, from] : retries) earliest = std::min(earliest, from);
+  const auto listed_from = [&](const std::string& recipient) {
+    const auto retry = retries.find(recipient);
+    return retry == retries.end() ? since : std::min(since, retry->second);
+  };
   std::map<std::string, std::int64_t> failed_now;  // this run's failures, by the time their digest listed from
 
   // Each local recipient's messages, newest first: one line per recipient
@@ -151,11 +155,13 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
     const std::string fields = std::string("\t") + newest_first + "\t" + message.id + "\t" + std::to_string(message.modified) + "\t" +
                                std::to_string(message.size) + "\t" + Field(message.score.empty() ? "-" : message.score) + "\t" +
                                Field(DecodeEncodedWords(message.from)) + "\t" + Field(DecodeEncodedWords(message.subject));
+    bool added = false;
     for (const std::string& recipient : recipients) {
-      const auto retry = retries.find(recipient);
-      if (message.modified >= (retry == retries.end() ? since : std::min(since, retry->second))) spool.Add(recipient + fields);
+      if (message.modified < listed_from(recipient)) continue;
+      spool.Add(recipient + fields);
+      added = true;
     }
-    ++listed;
+    listed += added;
   });
 
   const std::string key = words.dry ? "" : SiteKey(platform, fs, folder, true);
@@ -179,12 +185,10 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
       if (older > 0) out << "  and " << older << " older\n";
       return;
     }
-    const auto retry = retries.find(recipient);
-    const std::int64_t listed_from = retry == retries.end() ? since : std::min(since, retry->second);
     if (lost_in_a_row >= kLostInARow) {
       ++failed;
       ++not_tried;
-      failed_now[recipient] = listed_from;
+      failed_now[recipient] = listed_from(recipient);
       return;
     }
     std::vector<DigestItem> items;
@@ -205,7 +209,7 @@ int SendDigests(Platform& platform, FileSystem& fs, const PluginOptions& options
         break;
       case SmtpClient::Delivery::kFailed:
         ++failed;
-        failed_now[recipient] = listed_from;
+        failed_now[recipient] = listed_from(recipient);
         err << "saquarantine: " << recipient << ": the digest could not be sent: " << result.why << '\n';
         break;
     }

@@ -257,6 +257,27 @@ void ExpectRequestsRaceReleasesAndDigests() {
       EXPECT_TRUE(Has(ReadFile(box.folder / "other.err"), "jane@example.com: the digest could not be sent")) << context;
     }
   }
+  // A digest killed at some moment of its sending leaves every entry whole and
+  // no time of its own, and the next one is not kept out by its lock.
+  for (const int after_ms : {0, 150, 400}) {
+    QuarantineBox box(LinuxBuild());
+    box.Queue("J.MAI", "From: s@spam.test\r\nTo: jane@example.com, bob@example.com\r\nSubject: held\r\n\r\n" + kSpam);
+    ASSERT_EQ(box.Run({"J.MAI", box.connector}).status, 0);
+    box.ids["J.MAI"] = IdOf(box, "J.MAI");
+    box.Age("J.MAI", std::chrono::hours(1));
+    const SmtpSink sink(box, {"--stall", "jane@example.com"});
+    box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=quarantine@example.com DIGESTDOMAINS=example.com");
+    const int digest = StartProcess({box.bin + "/saquarantine", "digest", "--timeout", "30"}, box.environment, box.folder / "killed.err");
+    for (int i = 0; i < 200 && !Exists(box.quarantine + "/digest.lck"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
+    kill(digest, SIGKILL);
+    WaitProcess(digest);
+    EXPECT_FALSE(Exists(box.quarantine + "/digest.last")) << after_ms;
+    for (const std::string& file : EntryFiles(box, box.Id("J.MAI"))) EXPECT_TRUE(Exists(file)) << after_ms << " " << file;
+    const RunResult next = box.Quarantine({"digest", "--timeout", "1"});
+    EXPECT_EQ(next.status, 8) << after_ms << next.standard_error;
+    EXPECT_TRUE(Has(next.standard_error, "jane@example.com: the digest could not be sent")) << next.standard_error;
+  }
 }
 
 }  // namespace saplugin
