@@ -28,6 +28,14 @@ class ChatConnection : public Connection {
       received_.erase(0, end + 2);
       if (in_data_ && line != ".") {
         if (line[0] == '.') transcript_ += line + "|";
+        // The text part's release lines, whole again (quoted-printable ends a cut line with "=").
+        joined_ += line;
+        if (!joined_.empty() && joined_.back() == '=') {
+          joined_.pop_back();
+          continue;
+        }
+        if (joined_.find("Release ") != std::string::npos) transcript_ += joined_.substr(joined_.find("Release ")) + "|";
+        joined_.clear();
         continue;
       }
       transcript_ += (line.rfind("MAIL", 0) == 0 || line.rfind("RCPT", 0) == 0 || line == "." ? line : line.substr(0, 4)) + "|";
@@ -61,7 +69,7 @@ class ChatConnection : public Connection {
 
   std::map<std::string, std::vector<std::string>>& script_;
   std::string& transcript_;
-  std::string received_, pending_;
+  std::string received_, pending_, joined_;
   bool in_data_ = false;
 };
 

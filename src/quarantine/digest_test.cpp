@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <regex>
 #include <sstream>
 
 #include "chat_platform.h"
@@ -197,6 +198,12 @@ TEST(Digest, ARecipientWhoseDigestFailedGetsItNextTimeAndNoOneElseAgain) {
   EXPECT_EQ(RunDigest(platform, platform.fs, options, {false, -1, 30}, again, errors), kQuarantineDone) << errors.str();
   EXPECT_EQ(again.str(), "sent to bob@example.com: 1 message\n");
   EXPECT_FALSE(platform.fs.FileExists(RetryDigestFile("C:\\Q\\")));
+  // Its link holds until the message's purge date: 30 days without QUARANTINEDAYS.
+  const std::size_t at = platform.transcript.rfind("Release ") + 8;
+  ReleaseTicket ticket;
+  EXPECT_EQ(ReadReleaseToken(SiteKey(platform, platform.fs, "C:\\Q\\", false), platform.transcript.substr(at, platform.transcript.find('|', at) - at),
+                             now, &ticket), TokenVerdict::kValid);
+  EXPECT_EQ(ticket.recipient + " " + std::to_string(ticket.expiry - now), "bob@example.com " + std::to_string(30 * 86400 - 60));
 }
 
 // The body encodings, whatever a listed message's fields hold.
@@ -214,6 +221,9 @@ TEST(DigestMessage, QuotedPrintableAndBase64KeepEveryLineShort) {
   for (int i = 0; i < 19; ++i) line += "YWFh";
   EXPECT_EQ(Base64Lines(std::string(57, 'a')), line + "\r\n");
   EXPECT_EQ(Base64Lines(std::string(58, 'a')).find("\r\n"), 76u);
+  // A Date as RFC 5322 writes it, its offset without a colon.
+  EXPECT_TRUE(std::regex_match(MailDate(1800000000), std::regex("[A-Z][a-z]{2}, [0-9]{2} [A-Z][a-z]{2} 20[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} [+-][0-9]{4}")))
+      << MailDate(1800000000);
 }
 
 }  // namespace

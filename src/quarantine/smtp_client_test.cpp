@@ -38,6 +38,7 @@ TEST(SmtpClient, ARefusalEndsOneMessageAndAFailureOneConnection) {
       {{{"MAIL", "250x"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
       {{{"MAIL", "25"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
       {{{"MAIL", "200 fine"}}, "failed sent", 2, "MAIL FROM:<q@x.org>|CONNECT"},
+      {{{"MAIL", "250"}}, "sent sent", 1, "MAIL FROM:<q@x.org>|RCPT"},  // a reply of its code alone
       // A reply's bound holds across its continuation lines.
       {{{"EHLO", long_reply + "250 end"}}, "unreached sent", 2, "CONNECT|EHLO|CONNECT|EHLO|MAIL"},
   };

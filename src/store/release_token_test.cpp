@@ -91,6 +91,7 @@ TEST(ReleaseToken, IsFoundAfterReleaseWhateverAReplyPutsInFront) {
       {"Release 0123456789abcdef" + t.substr(16), ""},
       {"Release " + t.substr(0, 33) + "x" + t.substr(33), ""},
       {"Re: Release\xC2\xA0" + t, t},
+      {"Release" + t, ""},
   };
   for (const auto& [subject, token] : cases) EXPECT_EQ(FindReleaseToken(subject), token) << subject;
   // What the logs keep of a Subject: every word of a token's shape goes, wherever it stands.
