@@ -199,6 +199,27 @@ void ExpectDigestsReachTheirRecipients(const Build& build) {
   ExpectRepliesRelease(box, parsed);
 }
 
+namespace {
+
+// J.MAI for the recipients, quarantined an hour ago.
+void QuarantineHeld(QuarantineBox& box, const std::string& to) {
+  box.Queue("J.MAI", "From: s@spam.test\r\nTo: " + to + "\r\nSubject: held\r\n\r\n" + kSpam);
+  EXPECT_EQ(box.Run({"J.MAI", box.connector}).status, 0);
+  box.ids["J.MAI"] = IdOf(box, "J.MAI");
+  box.Age("J.MAI", std::chrono::hours(1));
+}
+
+void ConfigureDigests(QuarantineBox& box, const SmtpSink& sink) {
+  box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=quarantine@example.com DIGESTDOMAINS=example.com");
+}
+
+// Until a digest holds its lock, for two seconds at most.
+void WaitForDigestLock(const QuarantineBox& box) {
+  for (int i = 0; i < 200 && !Exists(box.quarantine + "/digest.lck"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+}  // namespace
+
 // A request started together with saquarantine release of the same message,
 // and a request while a digest is being sent to a server that stalls: the
 // message reaches its queue once and whole, and the digest goes its way.
@@ -207,12 +228,9 @@ void ExpectRequestsRaceReleasesAndDigests() {
     const bool during_digest = trial == 5, request_first = trial % 2 == 0;
     const std::string context = (during_digest ? "during a digest " : "with a release ") + std::to_string(trial);
     QuarantineBox box(LinuxBuild());
-    box.Queue("J.MAI", "From: s@spam.test\r\nTo: jane@example.com\r\nSubject: held\r\n\r\n" + kSpam);
-    ASSERT_EQ(box.Run({"J.MAI", box.connector}).status, 0);
-    box.ids["J.MAI"] = IdOf(box, "J.MAI");
-    box.Age("J.MAI", std::chrono::hours(1));
+    QuarantineHeld(box, "jane@example.com");
     const SmtpSink sink(box, {"--stall", "jane@example.com"});
-    box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=quarantine@example.com DIGESTDOMAINS=example.com");
+    ConfigureDigests(box, sink);
     WriteFile(box.quarantine + "/digest.key", std::string(64, 'a') + "\r\n");
     std::filesystem::permissions(box.quarantine + "/digest.key", std::filesystem::perms(0600));
     const std::string id = box.Id("A.MAI"), token = MakeReleaseToken(std::string(32, '\xaa'), {id, "jane@example.com", std::time(nullptr) + 86400});
@@ -224,9 +242,7 @@ void ExpectRequestsRaceReleasesAndDigests() {
     int other = -1, request = -1;
     if (during_digest) {
       other = start({"digest", "--timeout", "3"}, "saquarantine", "other");
-      for (int i = 0; i < 200 && !Exists(box.quarantine + "/digest.lck"); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
+      WaitForDigestLock(box);
       request = start({"R.MAI", box.connector}, "saplugin", "request");
     } else {
       // Either starts first.
@@ -261,14 +277,11 @@ void ExpectRequestsRaceReleasesAndDigests() {
   // no time of its own, and the next one is not kept out by its lock.
   for (const int after_ms : {0, 150, 400}) {
     QuarantineBox box(LinuxBuild());
-    box.Queue("J.MAI", "From: s@spam.test\r\nTo: jane@example.com, bob@example.com\r\nSubject: held\r\n\r\n" + kSpam);
-    ASSERT_EQ(box.Run({"J.MAI", box.connector}).status, 0);
-    box.ids["J.MAI"] = IdOf(box, "J.MAI");
-    box.Age("J.MAI", std::chrono::hours(1));
+    QuarantineHeld(box, "jane@example.com, bob@example.com");
     const SmtpSink sink(box, {"--stall", "jane@example.com"});
-    box.Configure("DIGESTSMTP=127.0.0.1:" + sink.port + " DIGESTFROM=quarantine@example.com DIGESTDOMAINS=example.com");
+    ConfigureDigests(box, sink);
     const int digest = StartProcess({box.bin + "/saquarantine", "digest", "--timeout", "30"}, box.environment, box.folder / "killed.err");
-    for (int i = 0; i < 200 && !Exists(box.quarantine + "/digest.lck"); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitForDigestLock(box);
     std::this_thread::sleep_for(std::chrono::milliseconds(after_ms));
     kill(digest, SIGKILL);
     WaitProcess(digest);
