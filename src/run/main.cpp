@@ -69,7 +69,8 @@ int PickUp(Platform& platform, const PluginOptions& options, const std::optional
       const QuarantineMailFields fields = ReadQuarantineMailFields(*fs, paths.message_file);
       token = ReleaseRequestToken(options, fields);
       facts.release_request = !token.empty();
-      facts.own_digest = !facts.release_request && IsOwnDigest(platform, *fs, options, paths.message_file);
+      // Only a message with a seal is read again, for its whole header section and body.
+      facts.own_digest = !facts.release_request && fields.sealed && IsOwnDigest(platform, *fs, options, paths.message_file);
       // A token stays out of the log, in a request or in mail that only names
       // one: until it is spent it releases a message. The Subject is then
       // logged decoded, where the tokens can be found.

@@ -47,6 +47,7 @@ QuarantineMailFields ReadQuarantineMailFields(FileSystem& fs, const std::string&
       bool* const seen = name == "to" ? &to_seen : name == "cc" ? &cc_seen : nullptr;
       if (seen != nullptr && *seen) fields.other_recipients = true;
       if (name == "bcc" || name.rfind("resent-", 0) == 0) fields.other_recipients = true;
+      fields.sealed = fields.sealed || name == "x-quarantine-digest";
       std::string* const target = name == "to" && !to_seen                       ? &fields.to
                                   : name == "cc" && !cc_seen                     ? &fields.cc
                                   : name == "subject" && fields.subject.empty()  ? &fields.subject

@@ -17,6 +17,7 @@ namespace saplugin {
 // A queued message's fields that tell whether it is the quarantine's own mail.
 struct QuarantineMailFields {
   std::string to, cc, subject;
+  bool sealed = false;  // it has an X-Quarantine-Digest field: it may be the site's own digest
   // Recipients that the fields above do not show whole: a Bcc or Resent-
   // field, a second To or Cc, or one too long to read.
   bool other_recipients = false;
