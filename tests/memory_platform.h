@@ -50,7 +50,8 @@ class MemoryPlatform : public Platform {
 
   // The file system itself, not a copy: tests read what the code left in it.
   std::unique_ptr<FileSystem> CreateFileSystem() override { return std::make_unique<ForwardingFileSystem>(fs); }
-  std::string CommandLine() override { return ""; }
+  std::string command_line;  // the two words the mail server gives
+  std::string CommandLine() override { return command_line; }
   std::string ExecutableDirectory() override { return "C:\\Program"; }
   void LogEvent(EventLevel level, const std::string& text) override { events.push_back({level, text}); }
   std::string AccountName() override { return account; }

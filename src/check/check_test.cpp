@@ -214,7 +214,7 @@ TEST(Check, EachSpamdHostAsARunMeetsIt) {
 }
 
 // What sacheck finds beside the keys: files that killed programs left, a
-// week old, counted where they lie; a configuration in UTF-16.
+// week old, counted where they lie; a connector's name; a configuration in UTF-16.
 TEST(Check, WhatLiesInTheFoldersAndTheFilesForm) {
   const std::string keys = "TEMPPATH=C:\\Temp|SPAMASSASSINEXE=C:\\SA\\sa.exe|SPAMASSASSINRULESPATH=C:\\SA\\rules";
   const std::int64_t week_ago = std::time(nullptr) - kRunLeftoverAge - 60;
@@ -239,6 +239,9 @@ TEST(Check, WhatLiesInTheFoldersAndTheFilesForm) {
               "WARNING|leftovers|not looked at: C:\\Server\\QUEUES\\SMTP\\Inbound\\Messages: Access is denied.\n"
               "WARNING|leftovers|1 file that killed programs left, a week old or more (1 in TEMPPATH)",
               "unlistable");
+  // A connector whose name no section header can hold.
+  ExpectAmong(Checked(keys, [&](test::MemoryPlatform& platform) { platform.fs.AddFolder("C:\\Server\\QUEUES\\SMTP[1]\\Inbound\\Messages"); }),
+              "WARNING|connector SMTP[1]|its name holds \"[\" or \"]\": no run finds a section [Connector SMTP[1]]", "bracket");
   // A UTF-16 file with its byte-order mark: its keys are read, its lines not checked.
   std::string utf16 = "\xFF\xFE";
   for (const char c : "[SPAMASSASSIN Plugin Config]\r\nTEMPPATH=C:\\Temp\r\nQUARANTIEN=1\r\n") utf16 += std::string{c, '\0'};

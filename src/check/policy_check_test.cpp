@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <fstream>
+
 #include "config/load_options.h"
 #include "expect_among.h"
 #include "memory_platform.h"
@@ -92,6 +95,41 @@ TEST(PolicyCheck, TheKeysByTheirLinesAndEachSectionsPolicy) {
     test::ExpectAmong(shown, c.lines, std::string(c.main) + " / " + c.sections);
   }
 }
+
+#ifdef SAPLUGIN_SAMPLE_CONFIG
+// The sample configuration with every recipe taken out of its comments, its
+// folders and programs in place: each key is one that runs read where it
+// stands, and each section's policy is the one its comments describe.
+TEST(PolicyCheck, TheSamplesRecipesAreKeysThatRunsRead) {
+  test::MemoryPlatform platform;
+  for (const char* folder : {"C:\\Mail\\Quarantine", "C:\\Mail\\Temp", "C:\\SpamAssassin\\share\\spamassassin"}) platform.fs.AddFolder(folder);
+  platform.fs.Put("C:\\SpamAssassin\\spamassassin.exe", "MZ");
+  platform.fs.Put("C:\\SpamAssassin\\sa-learn.exe", "MZ");
+  platform.environment["ProgramData"] = "C:\\ProgramData";
+  std::ifstream sample(SAPLUGIN_SAMPLE_CONFIG);
+  std::string text;
+  for (std::string line; std::getline(sample, line);) {
+    if (line.size() > 1 && line[0] == ';' && (line[1] == '[' || std::isupper(static_cast<unsigned char>(line[1])))) line.erase(0, 1);
+    text += line + "\n";
+  }
+  ASSERT_GT(text.size(), 1000u) << SAPLUGIN_SAMPLE_CONFIG;
+  const std::string file = ConfigFile(platform);
+  platform.fs.Put(file, text);
+  PluginOptions options;
+  LoadOptions(platform, options);
+  const ConfigOutline outline = ReadConfigOutline(platform.fs, file);
+  std::vector<CheckLine> found = CheckOutline(outline);
+  const auto policies = CheckPolicies(platform, file, outline, options, QueueFolders{"C:\\Server\\QUEUES", {"Outbound", "POP3", "Local"}}, "5.0");
+  found.insert(found.end(), policies.begin(), policies.end());
+  std::string shown;
+  for (const CheckLine& line : found) shown += line.status + "|" + line.subject + "|" + line.detail + "\n";
+  test::ExpectAmong(shown,
+                    "!line \nWARNING|policy, main|spam at score 5 or more (by the flag without a score); spam -> quarantined; high score 15 -> "
+                    "deleted; clean -> tagged; over 262144 bytes unscanned (test mode)\nover 262144 bytes unscanned (bypass in test mode: scanned, "
+                    "logged as would-bypass)\nWARNING|policy, [Connector POP3]|spam at score 4 or more",
+                    "the sample");
+}
+#endif
 
 }  // namespace
 }  // namespace saplugin

@@ -12,7 +12,6 @@
 #include <map>
 #include <random>
 
-#include "e2e/policy.h"
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
 #include "store/scan_log.h"
@@ -26,14 +25,6 @@ class LinuxScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(LinuxScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(LinuxBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Scan, LinuxScenario, ::testing::ValuesIn(Scenarios(kLinux)),
                          [](const auto& info) { return info.param.name; });
-
-class LinuxPolicy : public ::testing::TestWithParam<PolicyCase> {};
-TEST_P(LinuxPolicy, DecidesAsConfigured) { RunPolicyCase(LinuxBuild(), GetParam()); }
-INSTANTIATE_TEST_SUITE_P(Policy, LinuxPolicy, ::testing::ValuesIn(PolicyCases(kLinux)), [](const auto& info) { return info.param.name; });
-
-class LinuxPolicyCheck : public ::testing::TestWithParam<PolicyCheckCase> {};
-TEST_P(LinuxPolicyCheck, SacheckShowsThePolicy) { RunPolicyCheckCase(LinuxBuild(), GetParam()); }
-INSTANTIATE_TEST_SUITE_P(Policy, LinuxPolicyCheck, ::testing::ValuesIn(PolicyCheckCases(kLinux)), [](const auto& info) { return info.param.name; });
 
 class LinuxQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
 TEST_P(LinuxQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(LinuxBuild(), GetParam()); }
@@ -51,12 +42,12 @@ std::string Chromium(const Sandbox& box, const std::vector<std::string>& words) 
   return ReadFile(box.folder / "chromium.out");
 }
 
-// sareport's page in a real browser: the figures it shows against the counts
-// they must have, every chart drawn, nothing loaded from anywhere, and a
-// subject of HTML and script shown as text.
 TEST(Digest, EachLocalRecipientGetsTheirsWhateverTheServerDoesWithTheOthers) { ExpectDigestsReachTheirRecipients(LinuxBuild()); }
 TEST(DigestRace, ARequestRacingAReleaseOrADigestReleasesOnceAndAKilledDigestLosesNothing) { ExpectRequestsRaceReleasesAndDigests(); }
 
+// sareport's page in a real browser: the figures it shows against the counts
+// they must have, every chart drawn, nothing loaded from anywhere, and a
+// subject of HTML and script shown as text.
 TEST(Report, ThePageShowsTheLogsFiguresDrawsEveryChartLoadsNothingAndRunsNoText) {
   ASSERT_TRUE(Exists("/usr/bin/chromium")) << "scripts/test installs Chromium";
   Sandbox box;
@@ -255,6 +246,14 @@ TEST(RealSpamAssassin, QuarantinesSampleSpamAndTagsHam) {
   const RunResult show = box.Run({"show", first.substr(0, first.size() - 4)}, "saquarantine");
   EXPECT_EQ(show.status, 0) << show.standard_error;
   EXPECT_TRUE(std::regex_search(show.output, std::regex("SpamAssassin's report:\n  Content analysis details:[^\n]*\n[\\s\\S]*\n  *[0-9.]+ +[A-Z_]+ "))) << show.output;
+  // Its score, read from its own folded X-Spam-Status field, against a band: GTUBE's lies between 500 and 5000.
+  for (const auto& [band, logged] : {std::pair("500", "spam deleted"), {"5000", "clean kept"}}) {
+    box.Configure("SPAMASSASSINEXE=/usr/bin/spamassassin QUARANTINE=2 SPAMSCORE=" + std::string(band));
+    box.Queue("S.MAI", kSpam);
+    EXPECT_EQ(box.Run({"S.MAI", "Conn"}).status, 0);
+    const std::vector<std::string> f = ParseCsvLine(box.ScanLogLines().back());
+    EXPECT_EQ(f.at(kLogVerdict) + " " + f.at(kLogOutcome), logged) << band;
+  }
 }
 
 // Scanning through a real SpamAssassin daemon with spamc, by way of the
@@ -353,30 +352,19 @@ TEST(spamd, SacheckAsksEveryHostOfThePoolToScanGtube) {
   }
 }
 
-// spamd's answers, by a daemon of the test's own that gives the answer it is told: a whole one of many blocks
-// tags the message, every other leaves it.
-TEST(Pool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
+// spamd's answers over a real socket, where the time and the connection are
+// the question (the unit suite holds what each answer means): a host that
+// never answers or never reads, one that answers early and closes while the
+// message is still being sent, and one that keeps the connection open after
+// a whole answer, which is whole all the same.
+TEST(Pool, AHostOutOfTimeOrClosingEarlyLeavesTheMessageAndAnAnswerHeldOpenIsWhole) {
   const std::string whole = "X-Spam-Status: No, score=0.1\r\n" + kHam + std::string(300000, 'w');
-  const std::string head = "X-Spam-Flag: YES\r\n" + kSpam.substr(0, kSpam.find("\r\n\r\n") + 2);
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
-      {SpamdAnswer(whole, "Spam: False ; 0.1 / 5.0\r\n"), "", 0, ""},
-      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5000\r\n\r\n" + std::string(100, 'x'), "", 3, "cut its answer short after 100 of 5000 bytes"},
-      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 10\r\n\r\n" + std::string(11, 'x'), "", 3, "sent more than the 10 bytes it announced"},
-      {"SPAMD/1.5 0 EX_OK\r\nContent-length:\r\n\r\nX: y\r\n\r\nbody", "", 3, "announced no Content-length"},
       // SCANTIMELIMIT below SPAMDTIMEOUT: the time it waited on the host, which it records all the same.
       {"never", " SCANTIMELIMIT=1", 4, "SpamAssassin did not finish within 1 second; the message was left unscanned: 127.0.0.1:{port} did not answer within 1."},
       {"never", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not answer within 1 second (SPAMDTIMEOUT)"},
       {"stall", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not take the message within 1 second (SPAMDTIMEOUT)"},
       {"SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n", " early", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line\""},
-      // An answer longer than the message can become is refused before anything of it is kept.
-      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 999999999999\r\n\r\n" + std::string(100000, 'x'), " SPAMDTIMEOUT=2", 3,
-       "announced an answer of 999999999999 bytes for a message of"},
-      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 5\r\nContent-length: 5\r\n\r\nX: y\n", "", 3, "announced two Content-length fields"},
-      {"SPAMD/1.5 0 EX_OK\r\nContent-length: 12\r\n\r\nnot a header", "", 3, "answered with no message"},
-      // The header section alone, flagged, its length right: the body is lost.
-      {SpamdAnswer(head, "Spam: True ; 1000.0 / 5.0\r\n"), "", 3,
-       "answered with a body of 0 bytes for the message's 79: not the message"},
-      // A whole answer on a connection the daemon keeps open is whole: nobody waits for the stream's end.
       {SpamdAnswer(whole), " SPAMDTIMEOUT=3 hold", 0, ""}};
   // Large enough that a daemon that reads none of it, or stops reading early, stops the sending.
   const std::string large = kSpam + std::string(20 << 20, 'b');
@@ -390,14 +378,9 @@ TEST(Pool, WholeAnswerTagsAndAnAnswerCutRefusedOrNeverGivenLeavesTheMessage) {
     box.Queue("N.MAI", kSpam);
     EXPECT_EQ(box.Run().status, status) << answer;
     EXPECT_EQ(ReadFile(box.messages + "/N.MAI") + ReadFile(box.inbound + "/N.MAI"), (status ? kSpam : whole) + "pickup of N.MAI\r\n");
-    EXPECT_TRUE(RunFilesIn(box.temp).empty());
-    // A host's fault is recorded for the next runs, and the scan log's reason names the host.
-    EXPECT_EQ(FilesIn(box.temp), status >= 3 ? std::set<std::string>{"spamd-127.0.0.1-" + std::to_string(daemon.port) + ".down"}
-                                             : status == 0 ? std::set<std::string>{"spamd-127.0.0.1-" + std::to_string(daemon.port) + ".time"}
-                                                           : std::set<std::string>{})
+    // A host's fault is recorded for the next runs, and nothing else is left.
+    EXPECT_EQ(FilesIn(box.temp), std::set<std::string>{"spamd-127.0.0.1-" + std::to_string(daemon.port) + (status >= 3 ? ".down" : ".time")})
         << answer;
-    const std::string reason = ParseCsvLine(box.ScanLogLines().back()).at(6);
-    EXPECT_TRUE(status == 0 || Has(reason, ("127.0.0.1:" + std::to_string(daemon.port) + " ").c_str())) << reason;
     const std::vector<std::string> events = EventsBesideHosts(box);
     EXPECT_TRUE(status ? events.size() == 1 && Has(events[0], entry.c_str()) : events.empty()) << (events.empty() ? "" : events[0]);
   }
@@ -440,110 +423,6 @@ TEST(spamd, LearnTellsEveryHostAndCountsOnlyTheHostsThatLearned) {
   EXPECT_TRUE(Has(run.standard_error, ("127.0.0.1:" + plain.port + " does not take TELL: start its spamd with --allow-tell").c_str()))
       << run.standard_error;
   EXPECT_EQ(BayesCounts(box), "1 spam, 2 ham");  // B learned again, as ham
-}
-
-// A pool whose first host sends part of its answer and closes, or answers
-// with the header section alone: the next host's whole answer is the
-// message, never a mix or a message without its body. The first host is
-// chosen at random, so over 16 messages each bad one comes first many times.
-TEST(Pool, AnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
-  Sandbox box;
-  const std::string whole = TaggedHam() + std::string(100000, 'w');
-  // A host that cuts its answer, one that answers with the header section alone, and a good one.
-  const std::string head = whole.substr(0, whole.find("\r\n\r\n") + 4);
-  const std::string answer = SpamdAnswer(whole);
-  const FakeSpamd cut(answer.substr(0, answer.size() - whole.size() + 70000) + "CUT"), junk(SpamdAnswer(head)), good(answer);
-  box.Configure("SPAMDHOSTS=" + cut.host + "," + junk.host + "," + good.host);
-  for (int i = 0; i < 16; ++i) {
-    box.Queue("N.MAI", kHam);
-    EXPECT_EQ(box.Run().status, 0);
-    EXPECT_EQ(ReadFile(box.messages + "/N.MAI"), whole);
-  }
-  EXPECT_EQ(EventsBesideHosts(box), std::vector<std::string>{});
-  // Each bad host is met once, and left out by the runs after it.
-  EXPECT_EQ(cut.connections + junk.connections, 2);
-  EXPECT_EQ(good.connections, 16);
-  EXPECT_EQ(RunFilesIn(box.temp), std::set<std::string>{});
-  // The scan log names the good host for every message, and, in the lines of the runs that met them, the bad hosts.
-  const std::vector<std::string> lines = box.ScanLogLines();
-  ASSERT_EQ(lines.size(), 17u);
-  std::string passed_over;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string> f = ParseCsvLine(lines[i]);
-    EXPECT_EQ(f.at(kLogHost), good.host) << lines[i];
-    passed_over += f[kLogReason];
-  }
-  for (const FakeSpamd* bad : {&cut, &junk}) EXPECT_TRUE(Has(passed_over, (bad->host + " ").c_str())) << passed_over;
-}
-
-// spamd's own verdict counts: a site whose spamd drops the flag line (clear_headers) still has its spam quarantined,
-// with the score of spamd's Spam field.
-TEST(Pool, TheDaemonsSpamFieldDecidesWhenTheFlagLineIsGone) {
-  Sandbox box;
-  const std::string body = "X-Spam-Status: Yes\r\n" + kSpam;
-  const FakeSpamd daemon(SpamdAnswer(body, "Spam: True ; 1003.0 / 5.0\r\n"));
-  box.Configure("SPAMDHOSTS=" + daemon.host);
-  box.Queue("N.MAI", kSpam);
-  EXPECT_EQ(box.Run().status, 0);
-  EXPECT_FALSE(Exists(box.messages + "/N.MAI"));
-  const auto line = ParseCsvLine(box.ScanLogLines().back());
-  EXPECT_EQ(line[kLogVerdict] + " " + line[kLogOutcome] + " " + line[kLogScore] + " " + line[kLogRequired], "spam quarantined 1003.0 5.0");
-}
-
-// The runs share what they learn of each host: a host recorded as failed
-// within SPAMDRETRYAFTER is left out while another can scan; past it, a run
-// asks it again and its answer clears the record; with every host recorded,
-// the message is still scanned; a host recorded as slow gets few of the runs
-// (the unit suite reads the records that are no knowledge).
-TEST(Pool, TheRunsShareWhatTheyLearnOfEachHost) {
-  const std::string answer = SpamdAnswer(TaggedHam());
-  const std::int64_t now = std::time(nullptr);
-  const auto at = [&](std::int64_t seconds) { return std::to_string(now + seconds); };
-  const std::string refused = "failed=" + at(-5) + "\r\nwhat=refused\r\n";
-  const struct {
-    const char* name;
-    std::string down_a, down_b, time_a, time_b;  // the records written before 16 runs
-    const char* served;    // of the runs, A's: a number, "some" (one or more), "few" (two at most) or "any"
-    int left;              // failure records left
-    std::size_t entries;   // a host that scans again is named once
-    bool own_figure;       // A's answer time after is its own answers' alone: its record was no knowledge
-  } cases[] = {
-      {"a recent failure", refused, "", "", "", "0", 1, 0, false},
-      {"a failure past its time", "failed=" + at(-100) + "\r\nwhat=refused\r\n", "", "", "", "some", 0, 1, true},
-      {"every host failed", refused, refused, "", "", "any", 1, 1, false},
-      {"a host recorded slow", "", "", "measured=" + at(-5) + "\r\nmilliseconds=5000\r\n", "measured=" + at(-5) + "\r\nmilliseconds=10\r\n",
-       "few", 0, 0, false}};
-  for (const auto& row : cases) {
-    Sandbox box;
-    const FakeSpamd a(answer), b(answer);
-    box.Configure("SPAMDHOSTS=" + a.host + "," + b.host + " SCANLOGPATH=-");
-    const std::string record_a = box.temp + "/spamd-127.0.0.1-" + std::to_string(a.port), record_b = box.temp + "/spamd-127.0.0.1-" + std::to_string(b.port);
-    for (const auto& [file, text] : {std::pair(record_a + ".down", row.down_a), {record_b + ".down", row.down_b}, {record_a + ".time", row.time_a},
-                                     {record_b + ".time", row.time_b}}) {
-      if (!text.empty()) WriteFile(file, text);
-    }
-    for (int i = 0; i < 16; ++i) {
-      box.Queue("N.MAI", kHam);
-      EXPECT_EQ(box.Run().status, 0) << row.name;
-    }
-    EXPECT_EQ(a.connections + b.connections, 16) << row.name;
-    const std::string count = row.served;
-    EXPECT_TRUE(count == "any" || (count == "some" ? a.connections > 0 : count == "few" ? a.connections <= 2 : a.connections == std::stoi(count)))
-        << row.name << ": " << a.connections;
-    const std::set<std::string> files = FilesIn(box.temp);
-    EXPECT_EQ(std::count_if(files.begin(), files.end(), [](const std::string& file) { return Has(file, ".down"); }), row.left) << row.name;
-    std::smatch figure;
-    const std::string time_a = ReadFile(record_a + ".time");
-    if (row.own_figure) {
-      EXPECT_TRUE(std::regex_match(time_a, figure, std::regex("measured=\\d+\r\nmilliseconds=(\\d+)\r\n")) && std::stoi(figure[1]) < 1000)
-          << row.name << ": " << time_a;
-    }
-    const std::vector<std::string> events = box.Events();
-    ASSERT_EQ(events.size(), row.entries) << row.name;
-    if (row.entries > 0) {
-      EXPECT_TRUE(Has(events[0], "scans again; it had failed: refused")) << events[0];
-    }
-  }
 }
 
 // A stalled host whose record is past SPAMDRETRYAFTER, and 16 runs that start

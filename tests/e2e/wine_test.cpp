@@ -6,7 +6,6 @@
 #include <sys/mount.h>
 #include <sys/personality.h>
 
-#include "e2e/policy.h"
 #include "e2e/quarantine.h"
 #include "e2e/spamd.h"
 #include "store/scan_log.h"
@@ -284,14 +283,6 @@ class WineQuarantine : public ::testing::TestWithParam<QuarantineCase> {};
 TEST_P(WineQuarantine, SaquarantineDoesItsWork) { RunQuarantineCase(WindowsBuild(), GetParam()); }
 INSTANTIATE_TEST_SUITE_P(Quarantine, WineQuarantine, ::testing::ValuesIn(QuarantineCases(kWine)),
                          [](const auto& info) { return info.param.name; });
-
-class WinePolicy : public ::testing::TestWithParam<PolicyCase> {};
-TEST_P(WinePolicy, DecidesAsConfigured) { RunPolicyCase(WindowsBuild(), GetParam()); }
-INSTANTIATE_TEST_SUITE_P(Policy, WinePolicy, ::testing::ValuesIn(PolicyCases(kWine)), [](const auto& info) { return info.param.name; });
-
-class WinePolicyCheck : public ::testing::TestWithParam<PolicyCheckCase> {};
-TEST_P(WinePolicyCheck, SacheckShowsThePolicy) { RunPolicyCheckCase(WindowsBuild(), GetParam()); }
-INSTANTIATE_TEST_SUITE_P(Policy, WinePolicyCheck, ::testing::ValuesIn(PolicyCheckCases(kWine)), [](const auto& info) { return info.param.name; });
 
 class WineScenario : public ::testing::TestWithParam<Scenario> {};
 TEST_P(WineScenario, LeavesTheQueueAndTheEventLogAsExpected) { RunScenario(WindowsBuild(), GetParam()); }
