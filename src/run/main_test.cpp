@@ -35,7 +35,7 @@ struct RandomGuids : test::MemoryPlatform {
 
 // A set-up in memory for whole runs of saplugin on the connector SMTP: the
 // main section's keys ("|" for a line break) over TEMPPATH C:\Temp, the
-// quarantine C:\Q and the scan log in C:\Logs, then more of the file's text
+// quarantine C:\Q and the scan log in C:\Logs (which holds the file x.txt), then more of the file's text
 // (sections); the spamd hosts answer by the function given each, and count
 // the connections they served. No process runs: a run that asks for the
 // filter finds none.
@@ -44,6 +44,7 @@ struct MemoryRuns {
     platform.command_line = "N.MAI SMTP";
     platform.data_directory = "C:\\Server";
     for (const char* folder : {"C:\\Temp", "C:\\Q", "C:\\Logs", "C:\\Server\\QUEUES\\SMTP\\Inbound\\Messages"}) platform.fs.AddFolder(folder);
+    platform.fs.Put("C:\\Logs\\x.txt", "a file, no folder");
     // A run takes a key's first line: the row's keys come first.
     platform.PutConfiguration("[SPAMASSASSIN Plugin Config]|" + keys + "|QUARANTINE=1|QUARANTINEPATH=C:\\Q|SCANLOGPATH=C:\\Logs|"
                               "TEMPPATH=C:\\Temp|SPAMASSASSINEXE=C:\\SA\\sa.exe|" + sections);
@@ -147,6 +148,12 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
       {"SPAMDHOSTS=", "[Connector SMTP]|SPAMDHOSTS=a", kSpam, "down", "left", " no-message ", "Could not connect", 3, no_host},
       {"SPAMDHOSTS=", "[Connector SMTP]|SPAMDHOSTS=" + std::string(32768, 'h'), kSpam, flagged, "left", "", "", 2,
        "Can't run SpamAssassin because of a setting in the plugin config file: Overflow: [Connector SMTP] SPAMDHOSTS is longer"},
+      // Without QUARANTINE flagged messages are tagged; without QUARANTINEPATH too, and the run says so.
+      {"QUARANTINE=", "", kSpam, flagged, "tagged, flag on top", "spam tagged 1000.0", "", 0, ""},
+      {"QUARANTINEPATH=|QUARANTINE=2", "", kSpam, flagged, "tagged, flag on top", "spam tagged 1000.0", "", 0,
+       "Turning off quarantining for SpamAssassin because no path set in config file"},
+      {"QUARANTINEPATH=C:\\Logs\\x.txt", "", kSpam, flagged, "left", "", "", 2, "Quantine path is not a valid directory."},
+      {"MAXMESSAGESIZE=100", "", kSpam + std::string(100, 'z'), flagged, "left", " too-large ", "", 0, ""},
       // spamd's own verdict counts where the flag line is gone (clear_headers), with its score.
       {"", "", kSpam, Answer("X-Spam-Status: Yes\r\n" + kSpam, "Spam: True ; 1003.0 / 5.0\r\n"), "quarantined", "spam quarantined 1003.0", "", 0, ""},
       // A whole answer of many blocks is the message; every other answer leaves the message, the host named.
@@ -195,7 +202,7 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
     EXPECT_TRUE(c.entry.empty() || (entries[0].rfind(c.entry, 0) == 0 && entries[0].find(c.reason) != std::string::npos)) << row << "\n" << entries[0];
     // Nothing of the run's own is left; a host's fault, or its answer time, is recorded for the next runs.
     // A trap leaves its batch file, as a killed run's.
-    const std::string record = c.status == 2 || c.logged == " bypassed " ? "" : c.status == 3 ? "spamd-a-783.down" : "spamd-a-783.time";
+    const std::string record = c.status == 2 || c.logged == " bypassed " || c.logged == " too-large " ? "" : c.status == 3 ? "spamd-a-783.down" : "spamd-a-783.time";
     EXPECT_TRUE(c.status == 1 || runs.Temp() == record) << row << ": " << runs.Temp();
   }
 }

@@ -43,7 +43,6 @@ std::vector<Scenario> Table() {
       // The verdict's actions.
       {"FlaggedQuarantine1IsQuarantined", kBoth, "", kSpam, "", "", O::kQuarantined, "quarantined", 0, ""},
       {"CleanIsTagged", kBoth, "", kHam, "", "", O::kTagged, "tagged", 0, ""},
-      {"FlagInAnyCaseCounts", kBoth, "QUARANTINE=2 KEEPORIGINAL=1", "x-spam-flag: yes\r\n" + kHam, "", "", O::kDeleted, "deleted", 0, ""},
       // A filter that fails without crashing: its output never takes the message's place, its verdict still counts.
       {"FailedFilterCutCleanOutputLeavesTheMessage", kBoth, "", kHam, cut_ham + "exit 28\n", "", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
       {"FullTempPathWithTheRealFilterLeavesTheMessage", kLinux, "", lines, "", "real-filter small-temp", O::kLeft, "filter-failed", 3, Failed(28, "was left unscanned")},
@@ -154,21 +153,12 @@ std::vector<Scenario> Table() {
        "FAIL     QUARANTINEPATH         \"\n\" lies in the mail server's queue folder "},
       {"CheckOfATempPathInTheQueue", kBoth, "TEMPPATH={inbound}/Messages", kSpam, "", "sacheck trace", O::kLeft, "-", 1,
        "FAIL     TEMPPATH               \"\n\" lies in the mail server's queue folder \nFAIL     trial scan             not run: TEMPPATH cannot work"},
-      {"CheckOfRelativePaths", kBoth, "TEMPPATH=temp SCANLOGPATH=. SPAMASSASSINEXE=safilter", kSpam, "", "sacheck", O::kLeft, "-", 1,
-       "WARNING  SCANLOGPATH            \".\" -> .\\: not a full path: a run takes it from the folder it starts in, here {box}, but a service starts in "
-       "the system folder\nWARNING  SPAMASSASSINEXE        \"safilter\" -> safilter: not a full path: a run takes it from the folder it starts in (or from PATH)"},
       // The programs' own words, for an operator at a prompt: the mail server never gives them.
       {"VersionIsPrintedAndNothingDone", kBoth, "", kSpam, "", "version", O::kLeft, "-", 0, "saplugin version "},
       {"HelpIsPrintedAndNothingDone", kBoth, "", kSpam, "", "help", O::kLeft, "-", 0, "Usage: saplugin MESSAGEFILE CONNECTOR\n  --version"},
       {"NoConfigurationFileTouchesNothing", kBoth, "", kSpam, "", "no-config", O::kLeft, "-", 0, "Can't run SpamAssassin because no plugin config file at path: {bin}"},
-      {"NoQuarantineKeyTagsAFlaggedMessage", kLinux, "QUARANTINE=-", kSpam, "", "", O::kTagged, "tagged", 0, ""},
-      {"NoQuarantinePathTurnsQuarantiningOff", kBoth, "QUARANTINEPATH=- QUARANTINE=2", kSpam, "", "", O::kTagged, "tagged", 0, kOff},
-      {"QuarantinePathThatIsAFileStopsTheRun", kBoth, "QUARANTINEPATH={bin}/spamassassinconfig.ini", kSpam, "", "", O::kLeft, "-", 2, "Quantine path is not a valid directory."},
-      {"NumberThatDoesNotConvertStopsTheRun", kBoth, "QUARANTINE=1.5", kSpam, "", "", O::kLeft, "-", 2,
-       kBadSetting + "Type mismatch: QUARANTINE \"1.5\" is not a whole number"},
       {"ConfigurationOfGarbageRunsWithNothingSet", kLinux, "=" + garbage, kHam, "", "", O::kLeft, "-", 2, kOff + "\n" + kBadSetting + "TEMPPATH is not set"},
       {"OneWordCommandLineEndsInTheTrap", kBoth, "", kSpam, "", "one-word", O::kLeft, "trap", 1, kTrap},
-      {"MessageOverTheSizeLimitIsLeft", kBoth, "MAXMESSAGESIZE=1000", Sized(kSpam, 1001), "", "", O::kLeft, "too-large", 0, ""},
       {"MissingMessageIsLeftSilently", kBoth, "", kSpam, "", "not-queued", O::kDeleted, "missing", 0, ""},
       {"RegistryFileOfGarbageEndsInTheTrap", kLinux, "", kSpam, "", "bad-registry", O::kLeft, "trap", 1, kTrap},
       {"RegistryFileUnsetFindsNoQueue", kLinux, "", kSpam, "", "no-registry", O::kLeft, "missing", 0, ""},
