@@ -57,7 +57,6 @@ std::vector<Scenario> Table() {
       // Filters and interpreters that give no message.
       {"OutputCutAtItsFirstByteLeavesTheMessage", kLinux, "", kHam, "cut 0\n", "", O::kLeft, "no-message", 3, kNoEmail},
       {"EmptyOutputLeavesTheMessage", kBoth, "QUARANTINE=2", kSpam, "no-output\nexit 1\n", "", O::kLeft, "no-message", 3, kNoEmail},
-      {"OutputWithoutHeaderLeavesTheMessage", kBoth, "", kHam, "no-header\n", "", O::kLeft, "no-message", 3, kNoEmail},
       {"MissingFilterLeavesTheMessage", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kHam, "", "", O::kLeft, "no-message", 3, kNoEmail},
       {"CrashedFilterLeavesTheMessage", kBoth, "QUARANTINE=0", big, "abort-after 20000\n", "", O::kLeft, "no-message", 3, kNoEmail},
       {"CrashAfterTheWholeOutputLeavesTheMessage", kLinux, "",  kHam, "abort-after " + std::to_string(FilterOutput(kHam).size()) + "\n", "", O::kLeft, "no-message", 3, kNoEmail},
@@ -124,8 +123,6 @@ std::vector<Scenario> Table() {
       {"CheckHelp", kLinux, "", kSpam, "", "sacheck help", O::kLeft, "-", 0, "Usage: sacheck [OPTIONS]"},
       {"CheckWithoutADataDirectory", kLinux, "", kSpam, "", "sacheck no-registry", O::kLeft, "-", 1, "FAIL     data directory         "},
       {"CheckOfAnUnwritableTempPath", kLinux, "TEMPPATH=/proc", kSpam, "", "sacheck", O::kLeft, "-", 1, "trial scan, GTUBE      the filter could not be run"},
-      {"CheckOfAMissingFilter", kBoth, "SPAMASSASSINEXE=C:\\no\\filter.exe", kSpam, "", "sacheck", O::kLeft, "-", 1,
-       "FAIL     SPAMASSASSINEXE        \"C:\\no\\filter.exe\" -> C:\\no\\filter.exe: no such program\nFAIL     trial scan, GTUBE"},
       {"CheckOfAFilterThatNeverFlags", kBoth, "", kSpam, "no-scan\n", "sacheck", O::kLeft, "-", 1, "GTUBE      came back clean, not flagged"},
       {"CheckOfAFilterThatFails", kLinux, "", kSpam, "exit 28\n", "sacheck", O::kLeft, "-", 1, "trial scan, GTUBE      the filter failed with exit status 28"},
       {"CheckOfQueuesThatCannotBeWritten", kBoth, "", kSpam, "", "sacheck not-queued no-messages", O::kDeleted, "-", 1,
@@ -133,9 +130,6 @@ std::vector<Scenario> Table() {
       // The scan log: a field with commas, quotes and UTF-8 comes back whole; a log that cannot be written changes nothing.
       {"SenderAndSubjectAreLoggedWhole", kBoth, "", "From: \"Doe, Jane\" <j@example.com>\r\nSubject: Re: \"50%, or more\" \xE2\x80\x94 caf\xC3\xA9\r\n\tfolded"
        "\r\n\r\nbody\r\n", "", "", O::kTagged, "tagged", 0, ""},
-      // A From over the log's limit loses its display name, never its address.
-      {"LongSenderIsLoggedWithItsAddressWhole", kBoth, "", "From: \"" + std::string(300, 'N') + "\" <j@example.com>\r\nSubject: s\r\n\r\nbody\r\n", "", "",
-       O::kTagged, "tagged", 0, ""},
       {"ScanLogThatCannotBeWrittenChangesNothing", kBoth, "SCANLOGPATH={box}/no/log", kSpam, "", "", O::kQuarantined, "-", 0,
        "Could not write the scan log in "},
       // A variable that is not set would leave a folder below wherever the run started: the log is off instead.
@@ -272,13 +266,7 @@ void ExpectScanLog(const Sandbox& box, const Scenario& s) {
   // A trap comes before or after the filter ran.
   EXPECT_TRUE(s.log == "trap" || !timed == (s.log == "missing" || s.log == "too-large")) << lines.back();
   EXPECT_EQ(f[kLogSubject], found ? HeaderField(s.message, "Subject") : "") << lines.back();
-  const std::string from = found ? HeaderField(s.message, "From") : "";
-  if (from.size() <= kScanLogFieldLimit) {
-    EXPECT_EQ(f[kLogFrom], from) << lines.back();
-  } else {  // what of its display name fits, and its address whole
-    EXPECT_LE(f[kLogFrom].size(), kScanLogFieldLimit);
-    EXPECT_TRUE(std::regex_match(f[kLogFrom], std::regex("\"N{150,}\" <j@example\\.com>"))) << f[kLogFrom];
-  }
+  EXPECT_EQ(f[kLogFrom], found ? HeaderField(s.message, "From") : "") << lines.back();
 }
 
 }  // namespace
