@@ -290,7 +290,7 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   std::map<std::string, int> scanned;
   const std::vector<std::string> lines = box.ScanLogLines();
   ASSERT_GE(lines.size(), 21u);
-  for (std::size_t i = lines.size() - 20; i < lines.size(); ++i) ++scanned[ParseCsvLine(lines[i]).at(14)];
+  for (std::size_t i = lines.size() - 20; i < lines.size(); ++i) ++scanned[ParseCsvLine(lines[i]).at(kLogHost)];
   EXPECT_EQ(scanned, (std::map<std::string, int>{{"127.0.0.1:" + first.port, first.Scans() - first_before},
                                                  {"localhost:" + second.port, second.Scans() - second_before}}));
   // Ham that only its score makes spam, tagged: the copy of spamd's answer says it is spam.
