@@ -108,11 +108,15 @@ struct MemoryRuns {
   std::map<std::string, int> asked;
 };
 
-// A host that gives one answer to every scan, or refuses every connection ("down").
+// A host that gives one answer to every scan, or refuses every connection
+// ("down"); a request that is not the whole message, announced with its
+// length, it answers as spamd does.
 std::function<std::string(const std::string&)> Gives(const std::string& answer) {
-  return [answer](const std::string&) -> std::string {
+  return [answer](const std::string& request) -> std::string {
     if (answer == "down") throw Error(10061, "memory", "Could not connect: the connection was refused");
-    return answer;
+    const std::size_t body = request.find("\r\n\r\n") + 4;
+    const std::string head = "PROCESS SPAMC/1.5\r\nContent-length: " + std::to_string(request.size() - body) + "\r\n\r\n";
+    return request.compare(0, body, head) == 0 && request.compare(body, 6, "From: ") == 0 ? answer : "SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n";
   };
 }
 
