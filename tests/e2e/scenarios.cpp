@@ -132,12 +132,8 @@ std::vector<Scenario> Table() {
        "\r\n\r\nbody\r\n", "", "", O::kTagged, "tagged", 0, ""},
       {"ScanLogThatCannotBeWrittenChangesNothing", kBoth, "SCANLOGPATH={box}/no/log", kSpam, "", "", O::kQuarantined, "-", 0,
        "Could not write the scan log in "},
-      // A variable that is not set would leave a folder below wherever the run started: the log is off instead.
-      {"ScanLogPathWithAnUnsetVariableTurnsTheLogOff", kBoth, "SCANLOGPATH=%SAPLUGIN_UNSET%\\logs", kSpam, "", "", O::kQuarantined, "-", 0,
-       "The scan log is off for this run: SCANLOGPATH \"%SAPLUGIN_UNSET%\\logs\" names the environment variable SAPLUGIN_UNSET, which is not set"},
       // Start-up and gates.
       // Folders that cannot work stop every run before it touches the message; sacheck says why, and writes nothing in a queue.
-      {"QuarantinePathInTheQueueStopsTheRun", kBoth, "QUARANTINEPATH={inbound}", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "QUARANTINEPATH \""},
       {"TempPathThatIsTheQuarantineFolderStopsTheRun", kBoth, "TEMPPATH={box}/temp/../quarantine/", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathThatIsTheQuarantineInAnotherCaseStopsTheRun", kWine, "TEMPPATH={box}/QUARANTINE", kSpam, "", "", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
       {"TempPathThatIsAQueueFolderByAnotherNameStopsTheRun", kLinux, "", kSpam, "", "temp-bound-to-queue", O::kLeft, "-", 2, kBadSetting + "TEMPPATH \""},
