@@ -41,6 +41,9 @@ TEST(PolicyCheck, TheKeysByTheirLinesAndEachSectionsPolicy) {
       {"HIGHSCORE=15", "", "5.0", "WARNING|line 2|HIGHSCORE 15 without HIGHSCOREACTION changes nothing"},
       {"", "[Connector SMTP]|KEEPORIGINAL=on|[Connector Other]|BYPASS=yes", "5.0",
        "WARNING|line 5|[Connector SMTP] KEEPORIGINAL \"on\" is off\nFAIL|line 7|Type mismatch: [Connector Other] BYPASS \"yes\" is not 0 or 1"},
+      // A section that fails to load hides none after it.
+      {"", "[Connector Other]|BYPASS=yes|[Connector SMTP]|QUARANTINE=2", "5.0",
+       "FAIL|line 5|Type mismatch: [Connector Other] BYPASS \"yes\"\nOK|policy, [Connector SMTP]|spam by the filter's flag; spam -> deleted"},
       // "none" takes a main section's key away; a connector without the pool needs the filter program.
       {"SPAMSCORE=5|HIGHSCORE=15|HIGHSCOREACTION=2", "[Connector SMTP]|SPAMSCORE=none|HIGHSCORE=NONE", "5.0",
        "OK|policy, [Connector SMTP]|spam by the filter's flag; spam -> quarantined; clean -> tagged; none of the main section's SPAMSCORE, HIGHSCORE"},
