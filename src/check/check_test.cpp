@@ -242,6 +242,9 @@ TEST(Check, WhatLiesInTheFoldersAndTheFilesForm) {
   // A connector whose name no section header can hold.
   ExpectAmong(Checked(keys, [&](test::MemoryPlatform& platform) { platform.fs.AddFolder("C:\\Server\\QUEUES\\SMTP[1]\\Inbound\\Messages"); }),
               "WARNING|connector SMTP[1]|its name holds \"[\" or \"]\": no run finds a section [Connector SMTP[1]]", "bracket");
+  // A section of a connector that has no queue folder: sacheck knows the connectors.
+  ExpectAmong(Checked(keys + "|[Connector Inbund]|QUARANTINE=2", [](test::MemoryPlatform&) {}),
+              "WARNING|line 5|[Connector Inbund] names no connector: C:\\Server\\QUEUES has no folder Inbund", "no queue");
   // A UTF-16 file with its byte-order mark: its keys are read, its lines not checked.
   std::string utf16 = "\xFF\xFE";
   for (const char c : "[SPAMASSASSIN Plugin Config]\r\nTEMPPATH=C:\\Temp\r\nQUARANTIEN=1\r\n") utf16 += std::string{c, '\0'};

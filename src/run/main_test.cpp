@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <thread>
 
 #include "memory_platform.h"
 #include "store/scan_log.h"
@@ -138,14 +139,14 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
     std::string entry;
   } cases[] = {
       // Spam by its score alone, tagged: the copy says so on top, for the recipients' junk rules.
-      {"SPAMSCORE=6.5|QUARANTINE=0", "", kHam, scored, "tagged, flag on top", "spam tagged 7", "", 0, ""},
-      {"", "", kSpam, flagged, "quarantined", "spam quarantined 1000.0", "", 0, ""},
+      {"SPAMSCORE=6.5|QUARANTINE=0", "", kHam, scored, "tagged, flag on top", "spam tagged 7.0 5.0", "", 0, ""},
+      {"", "", kSpam, flagged, "quarantined", "spam quarantined 1000.0 5.0", "", 0, ""},
       // Test mode: scanned and decided, logged in words of its own, the message left as it came.
-      {"TESTMODE=1|QUARANTINE=2", "", kSpam, flagged, "left", "spam would-delete 1000.0", "", 0, ""},
+      {"TESTMODE=1|QUARANTINE=2", "", kSpam, flagged, "left", "spam would-delete 1000.0 5.0", "", 0, ""},
       // The connector's section over the main one's; "none" takes the main section's key away.
-      {"", "[Connector SMTP]|QUARANTINE=2", kSpam, flagged, "deleted", "spam deleted 1000.0", "", 0, ""},
+      {"", "[Connector SMTP]|QUARANTINE=2", kSpam, flagged, "deleted", "spam deleted 1000.0 5.0", "", 0, ""},
       {"", "[Connector SMTP]|BYPASS=1", kSpam, flagged, "left", " bypassed ", "", 0, ""},
-      {"SPAMSCORE=5|QUARANTINE=2", "[Connector SMTP]|SPAMSCORE=none", kHam, six, "tagged", "clean tagged 6", "", 0, ""},
+      {"SPAMSCORE=5|QUARANTINE=2", "[Connector SMTP]|SPAMSCORE=none", kHam, six, "tagged", "clean tagged 6.0 5.0", "", 0, ""},
       // Without the pool the run starts the filter, and there is no process to start here.
       {"", "[Connector SMTP]|SPAMDHOSTS=None", kSpam, flagged, "left", " trap ", "no processes here", 1,
        "Could not process pickup event for Connector: no processes here"},
@@ -153,8 +154,8 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
       {"SPAMDHOSTS=", "[Connector SMTP]|SPAMDHOSTS=" + std::string(32768, 'h'), kSpam, flagged, "left", "", "", 2,
        "Can't run SpamAssassin because of a setting in the plugin config file: Overflow: [Connector SMTP] SPAMDHOSTS is longer"},
       // Without QUARANTINE flagged messages are tagged; without QUARANTINEPATH too, and the run says so.
-      {"QUARANTINE=", "", kSpam, flagged, "tagged, flag on top", "spam tagged 1000.0", "", 0, ""},
-      {"QUARANTINEPATH=|QUARANTINE=2", "", kSpam, flagged, "tagged, flag on top", "spam tagged 1000.0", "", 0,
+      {"QUARANTINE=", "", kSpam, flagged, "tagged, flag on top", "spam tagged 1000.0 5.0", "", 0, ""},
+      {"QUARANTINEPATH=|QUARANTINE=2", "", kSpam, flagged, "tagged, flag on top", "spam tagged 1000.0 5.0", "", 0,
        "Turning off quarantining for SpamAssassin because no path set in config file"},
       {"QUARANTINEPATH=C:\\Logs\\x.txt", "", kSpam, flagged, "left", "", "", 2, "Quantine path is not a valid directory."},
       {"MAXMESSAGESIZE=100", "", kSpam + std::string(100, 'z'), flagged, "left", " too-large ", "", 0, ""},
@@ -165,9 +166,9 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
       {"SCANLOGPATH=%SAPLUGIN_UNSET%\\logs", "", kSpam, flagged, "quarantined", "-", "", 0,
        "The scan log is off for this run: SCANLOGPATH \"%SAPLUGIN_UNSET%\\logs\" names the environment variable SAPLUGIN_UNSET, which is not set"},
       // spamd's own verdict counts where the flag line is gone (clear_headers), with its score.
-      {"", "", kSpam, Answer("X-Spam-Status: Yes\r\n" + kSpam, "Spam: True ; 1003.0 / 5.0\r\n"), "quarantined", "spam quarantined 1003.0", "", 0, ""},
+      {"", "", kSpam, Answer("X-Spam-Status: Yes\r\n" + kSpam, "Spam: True ; 1003.0 / 5.0\r\n"), "quarantined", "spam quarantined 1003.0 5.0", "", 0, ""},
       // A whole answer of many blocks is the message; every other answer leaves the message, the host named.
-      {"QUARANTINE=0", "", kHam, Answer(whole, "Spam: False ; 0.1 / 5.0\r\n"), "tagged", "clean tagged 0.1", "", 0, ""},
+      {"QUARANTINE=0", "", kHam, Answer(whole, "Spam: False ; 0.1 / 5.0\r\n"), "tagged", "clean tagged 0.1 5.0", "", 0, ""},
       {"", "", kSpam, "SPAMD/1.5 0 EX_OK\r\nContent-length: 5000\r\n\r\n" + std::string(100, 'x'), "left", " no-message ",
        "a:783 cut its answer short after 100 of 5000 bytes", 3, no_host},
       {"", "", kSpam, "SPAMD/1.5 0 EX_OK\r\nContent-length: 10\r\n\r\n" + std::string(11, 'x'), "left", " no-message ",
@@ -197,7 +198,7 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
     } else if (f.size() != kScanLogColumnCount) {
       ADD_FAILURE() << row << ": no whole scan-log line";
     } else {
-      EXPECT_EQ((f[kLogVerdict] + " " + f[kLogOutcome] + " " + f[kLogScore]).substr(0, c.logged.size()), c.logged) << row;
+      EXPECT_EQ((f[kLogVerdict] + " " + f[kLogOutcome] + " " + f[kLogScore] + " " + f[kLogRequired]).substr(0, c.logged.size()), c.logged) << row;
       EXPECT_EQ(f[kLogReason].substr(0, c.reason.size()), c.reason) << row;
       EXPECT_TRUE(!c.reason.empty() || f[kLogReason].empty()) << row << ": " << f[kLogReason];
       EXPECT_EQ(f[kLogQuarantineFile].empty(), c.fate != "quarantined") << row;
@@ -208,8 +209,8 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
     for (const auto& entry : runs.platform.events) {
       if (entry.text.rfind("The spamd host ", 0) != 0) entries.push_back(entry.text);
     }
-    ASSERT_EQ(entries.size(), c.entry.empty() ? 0u : 1u) << row << "\n" << runs.Entries();
-    EXPECT_TRUE(c.entry.empty() || (entries[0].rfind(c.entry, 0) == 0 && entries[0].find(c.reason) != std::string::npos)) << row << "\n" << entries[0];
+    EXPECT_EQ(entries.size(), c.entry.empty() ? 0u : 1u) << row << "\n" << runs.Entries();
+    EXPECT_TRUE(c.entry.empty() || entries.empty() || (entries[0].rfind(c.entry, 0) == 0 && entries[0].find(c.reason) != std::string::npos)) << row << "\n" << entries[0];
     // Nothing of the run's own is left; a host's fault, or its answer time, is recorded for the next runs.
     // A trap leaves its batch file, as a killed run's.
     const std::string record = c.status == 2 || c.logged == " bypassed " || c.logged == " too-large " ? "" : c.status == 3 ? "spamd-a-783.down" : "spamd-a-783.time";
@@ -238,6 +239,9 @@ TEST(Run, AnAnswerCutShortGivesWayToTheNextHostsWholeAnswer) {
     reasons += f[kLogReason];
   }
   EXPECT_EQ(runs.asked, (std::map<std::string, int>{{"cut", 1}, {"good", 16}, {"junk", 1}}));
+  // Each bad host is named once, for the runs after it; nothing of the runs is left but the hosts' records.
+  EXPECT_EQ(runs.Entries(), "") << runs.Entries();
+  EXPECT_EQ(runs.Temp(), "spamd-cut-783.down spamd-good-783.time spamd-junk-783.down");
   EXPECT_TRUE(reasons.find("cut:783 ") != std::string::npos && reasons.find("junk:783 ") != std::string::npos) << reasons;
 }
 
@@ -284,6 +288,22 @@ TEST(Run, TheRunsShareWhatTheyLearnOfEachHost) {
     for (std::size_t at = 0; (at = records.find(".down", at)) != std::string::npos; ++at) ++downs;
     EXPECT_EQ(downs, row.downs) << row.name << ": " << records;
   }
+}
+
+// A run folds its host's answer time, in milliseconds, into the record: the
+// mean of the figure before and its own.
+TEST(Run, AScanFoldsItsAnswerTimeIntoTheHostsRecord) {
+  MemoryRuns runs("SPAMDHOSTS=a|QUARANTINE=0|SCANLOGPATH=");
+  const std::string answer = Answer("X-Spam-Status: No, score=0.1\r\n" + kHam);
+  runs.hosts["a"] = [answer](const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    return answer;
+  };
+  runs.platform.fs.Put("C:\\Temp\\spamd-a-783.time", "measured=" + std::to_string(std::time(nullptr) - 100) + "\r\nmilliseconds=5000\r\n");
+  EXPECT_EQ(runs.Run(kHam), kExitNormal);
+  const std::string record = runs.platform.fs.Bytes("C:\\Temp\\spamd-a-783.time");
+  const long figure = std::stol(record.substr(record.find("milliseconds=") + 13));
+  EXPECT_TRUE(figure >= 2515 && figure < 5000) << record;  // 5000 again: the new figure was not taken
 }
 
 }  // namespace
