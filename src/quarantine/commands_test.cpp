@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <regex>
 #include <sstream>
 
 #include "memory_platform.h"
@@ -14,11 +15,12 @@ namespace {
 // saquarantine over a quarantine in memory: A quarantined three days and ten
 // minutes ago, B three days less ten minutes ago (by their message files'
 // last write), C with its pickup file and record alone, D without
-// SpamAssassin's output; QUARANTINEDAYS=3. Each row: the command's words,
+// SpamAssassin's output, and the lock's file of an entry never made;
+// QUARANTINEDAYS=3. Each row: the command's words,
 // its status, the ids whose message file is left after it, what its output
 // must hold, and its standard error.
 TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
-  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C'), d(32, 'D');
+  const std::string a(32, 'A'), b(32, 'B'), c(32, 'C'), d(32, 'D'), e(32, 'E');
   const struct {
     std::vector<std::string> words;
     int status;
@@ -26,7 +28,11 @@ TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
   } cases[] = {
       {{"list", "--older-than", "3"}, 0, "A B D", a, "saquarantine: 1 message listed\n"},
       {{"list", "--newer-than", "3"}, 0, "A B D", b, "saquarantine: 3 messages listed\n"},  // B, C and D
-      {{"purge"}, 0, "B D", a, "saquarantine: purged 1 message, 99 bytes, older than 3 days, and 0 expired release marks\n"},
+      // The lock's file a killed program left two days ago goes with the purge.
+      {{"purge"}, 0, "B D", "removed the leftover C:\\Q\\Messages\\" + e + ".LCK",
+       "saquarantine: purged 1 message, 99 bytes, older than 3 days, and 0 expired release marks\n"},
+      {{"purge", "--days", "0"}, 0, "A B D", "", "saquarantine: --days 0 keeps every message: no message is purged\n"
+       "saquarantine: purged 0 messages, 0 bytes, and 0 expired release marks\n"},
       {{"purge", "--days", "4"}, 0, "A B D", "", "saquarantine: purged 0 messages, 0 bytes, older than 4 days, and 0 expired release marks\n"},
       {{"show", c}, kQuarantineNotFound, "A B D", "Missing: ", ""},
       {{"show", d}, 0, "A B D", "Header section (the message):\n  Subject: D", ""},
@@ -50,6 +56,7 @@ TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
       record.name = id.substr(0, 1) + ".MAI";
       WriteQuarantineRecord(platform.fs, "C:\\Q\\", id, record);
     }
+    platform.fs.Put("C:\\Q\\Messages\\" + e + ".LCK", "", now - 2 * 24 * 60 * 60);
     platform.fs.now = now;
     std::ostringstream out, err;
     const std::string command = row.words[0] + (row.words.size() > 1 ? " " + row.words[1] : "");
@@ -61,9 +68,10 @@ TEST(Saquarantine, AgesInDaysOfTheLastWriteAndTheCopiesAnEntryNeeds) {
     EXPECT_EQ(left, row.left) << command;
     EXPECT_EQ(err.str(), row.errors) << command;
     EXPECT_NE(out.str().find(row.output), std::string::npos) << command << ": " << out.str();
-    // The list names only the messages of its age.
+    // The list names only the messages of its age, each with its local time to the minute and its offset.
     if (row.words[0] == "list") {
       EXPECT_EQ(out.str().find(row.output == a ? b : a), std::string::npos) << command << ": " << out.str();
+      EXPECT_TRUE(std::regex_search(out.str(), std::regex("^[A-D]{32}  \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d[+-]\\d\\d:\\d\\d  "))) << out.str();
     }
   }
 }
