@@ -41,6 +41,9 @@ TEST(ReportCommand, ThePageListsTheNewestTwentyQuarantined) {
   EXPECT_EQ(listed, 20);
   EXPECT_EQ(page.find(ids.front()), std::string::npos);  // the oldest
   EXPECT_NE(page.find(ids.back()), std::string::npos);
+  // Left out, the quarantine is not read.
+  ASSERT_EQ(RunReportCommand(platform, {"--no-quarantine", "--out", "C:\\Out\\page.html"}, out, err), 0) << err.str();
+  EXPECT_EQ(platform.fs.Bytes("C:\\Out\\page.html").find(ids.back()), std::string::npos);
 }
 
 }  // namespace

@@ -621,7 +621,7 @@ TEST(Report, EachSpamdHostsMessagesTimesAndFailures) {
   const std::pair<const char*, std::vector<std::string>> reasons[] = {
       {"", {}}, {"exit status 1", {}}, {"10.0.0.5:783 cut its answer short", {"10.0.0.5:783"}},
       {"Could not connect to spamd.example:7830: Connection refused; [fe80::1]:783 answered \"x\"", {"spamd.example:7830", "[fe80::1]:783"}},
-      {"::1:783 is no host", {}}, {"host:1234567 is no port", {}}, {"a:b:783 two colons", {}},
+      {"::1:783 is no host", {}}, {"host:1234567 is no port", {}}, {"a:b:783 two colons", {}}, {"h:65535 refused", {"h:65535"}},
       // What a host said stays inside its quotes: it names no other host.
       {"b:783 answered \"x; 6.6.6.6:783 failed\"; c:783 cut its answer", {"b:783", "c:783"}}};
   for (const auto& [reason, hosts] : reasons) EXPECT_EQ(FailedHosts(reason), hosts) << reason;
@@ -781,6 +781,8 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
                            "The previous period has no scan log", "<title>2026-12-03: no scan log</title>", ">30+</text>", ">100 %</text>",
                            // The spread of scores: each bin named by its range, the axis by every fifth score.
                            "<title>7 to 8: 2 spam</title>", "<title>1 to 2: 1 clean</title>", ">-5</text>", ">25</text>", "<tr><td>Deleted</td>",
+                           // An axis names its values with the decimals they need.
+                           ">0.375 s</text>", ">0.5 s</text>",
                            // The bin of the scores below the range is named under the middle of its slot.
                            "<text x=\"66.4\" y=\"254.0\" font-size=\"11\" text-anchor=\"middle\" fill=\"#555\">&lt; -10</text>",
                            "td{border-bottom:1px solid #eee;padding:3px 10px;text-align:left;vertical-align:top;overflow-wrap:anywhere}"}) {
@@ -824,19 +826,48 @@ TEST(Report, ThePageSaysWhatItsFiguresStandOn) {
   EXPECT_TRUE(Has(why.str(), ("sareport: the report could not be written to " + logs / "no/page.html" + ": ").c_str())) << why.str();
 }
 
-// A month's filter times name every other day under their chart, the first
-// day among them.
-TEST(Report, AMonthsFilterTimesNameEveryOtherDay) {
-  ReportData data(MakePeriod("2026-11-08", "2026-12-07"));
-  for (std::string day = "2026-11-08"; day <= "2026-12-07"; day = AddDays(day, 1)) {
-    data.Add(ParseCsvLine(day + "T10:00:00+01:00,SMTP,A.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s,"));
+// The change from the previous period, in the console's words and the page's:
+// "new" where there was nothing before, "-" where there is nothing either
+// time; a day's chart draws no bar for none.
+TEST(Report, TheChangeFromThePreviousPeriodAndNoBarForNone) {
+  ReportData data(MakePeriod("2026-12-07", "2026-12-07"));
+  for (const char* line : {"2026-12-06T10:00:00+01:00,SMTP,A.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s,",
+                           "2026-12-07T10:00:00+01:00,SMTP,B.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s,",
+                           "2026-12-07T11:00:00+01:00,SMTP,C.MAI,10,spam,quarantined,,9.0,5.0,,C,0.100,f,s,"}) {
+    data.Add(ParseCsvLine(line));
   }
-  std::ostringstream page;
+  std::ostringstream console, page;
+  WriteReportText(console, data, {}, {});
   WriteReportHtml(page, data, QuarantineSummary{}, {});
-  const std::string html = page.str(), start = "id=\"chart-filter-time\"";
-  const std::string times = html.substr(html.find(start), html.find("</svg>", html.find(start)) - html.find(start));
-  for (const char* day : {">11-08<", ">11-10<", ">12-06<"}) EXPECT_TRUE(Has(times, day)) << day;
-  for (const char* day : {">11-09<", ">12-07<"}) EXPECT_FALSE(Has(times, day)) << day;
+  for (const char* line : {"messages                               2  (before 1, +100.0 %)", "spam                                   1  (before 0, new)",
+                           "deleted                                0  (before 0, -)"}) {
+    EXPECT_TRUE(Has(console.str(), line)) << line << " in\n" << console.str();
+  }
+  const std::string html = page.str();
+  EXPECT_TRUE(Has(html, "<td class=\"n\">new</td>") && Has(html, "<td class=\"n\">-</td>"));
+  // The scores' bins: one clean message at 1, one spam at 9, no bar of nothing.
+  EXPECT_TRUE(Has(html, "<title>1 to 2: 1 clean</title>") && Has(html, "<title>9 to 10: 1 spam</title>"));
+  EXPECT_FALSE(Has(html, ": 0 spam</title>") || Has(html, ": 0 clean</title>"));
+}
+
+// A month's filter times, or those of any period over 16 days, name every
+// other day under their chart, the first day among them.
+TEST(Report, AMonthsFilterTimesNameEveryOtherDay) {
+  // A month, and the 17 days past the 16 that are each named.
+  const std::tuple<const char*, std::vector<const char*>, std::vector<const char*>> periods[] = {
+      {"2026-11-08", {">11-08<", ">11-10<", ">12-06<"}, {">11-09<", ">12-07<"}}, {"2026-11-21", {">11-21<", ">11-23<"}, {">11-22<", ">12-06<"}}};
+  for (const auto& [first, named, unnamed] : periods) {
+    ReportData data(MakePeriod(first, "2026-12-07"));
+    for (std::string day = first; day <= "2026-12-07"; day = AddDays(day, 1)) {
+      data.Add(ParseCsvLine(day + "T10:00:00+01:00,SMTP,A.MAI,10,clean,tagged,,1.0,5.0,,,0.100,f,s,"));
+    }
+    std::ostringstream page;
+    WriteReportHtml(page, data, QuarantineSummary{}, {});
+    const std::string html = page.str(), start = "id=\"chart-filter-time\"";
+    const std::string times = html.substr(html.find(start), html.find("</svg>", html.find(start)) - html.find(start));
+    for (const char* day : named) EXPECT_TRUE(Has(times, day)) << first << " " << day;
+    for (const char* day : unnamed) EXPECT_FALSE(Has(times, day)) << first << " " << day;
+  }
 }
 
 // A day's chart has the hours of the lines' own local time, whatever the
