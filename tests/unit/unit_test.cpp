@@ -848,6 +848,7 @@ TEST(Report, TheChangeFromThePreviousPeriodAndNoBarForNone) {
   // The scores' bins: one clean message at 1, one spam at 9, no bar of nothing.
   EXPECT_TRUE(Has(html, "<title>1 to 2: 1 clean</title>") && Has(html, "<title>9 to 10: 1 spam</title>"));
   EXPECT_FALSE(Has(html, ": 0 spam</title>") || Has(html, ": 0 clean</title>"));
+  EXPECT_FALSE(Has(html, "the lines differ"));  // every line says 5.0
 }
 
 // A month's filter times, or those of any period over 16 days, name every
