@@ -76,7 +76,7 @@ TEST(OwnDigest, IsKnownByItsSealOverWhatAReaderIsShown) {
     return DigestMessage({"quarantine@example.com", "jane@example.com", date, "ID1@example.com", 0, with}, {item});
   };
   const std::string digest = make(key, now);
-  const std::size_t body = digest.find("\r\n\r\n") + 4, seal = digest.find("X-Quarantine-Digest: ");
+  const std::size_t body = digest.find("\r\n\r\n") + 4, seal = digest.find("X-Quarantine-Digest: "), subject = digest.find("\r\nSubject: ") + 11;
   const std::string head = digest.substr(0, body - 2), rest = digest.substr(body - 2);
   const std::pair<std::string, bool> rows[] = {
       {digest, true},
@@ -86,11 +86,13 @@ TEST(OwnDigest, IsKnownByItsSealOverWhatAReaderIsShown) {
       {digest.substr(0, body) + "Buy now.\r\n", false},                       // its seal on another body
       {head + "Log in at http://x.example/\r\n" + rest, false},                // a line a reader would take for the body
       {head + " \r\n" + rest, false},                                          // a blank line a reader might end the header at
+      {"Received: from mail\r\n \r\n" + digest, false},                        // such a line within another field
       {"X-A: a\rSubject: b\r\n" + digest, false},                              // a bare CR
       {"Content-Type: text/plain\r\n" + digest, false},                        // a sealed field twice
       {"From: <helpdesk@example.com>\r\n" + digest, false},
       {"Content-Transfer-Encoding: base64\r\n" + digest, false},               // another Content- field
       {digest.substr(0, seal + 21) + "\r\n " + digest.substr(seal + 21), false},  // the seal folded
+      {digest.substr(0, subject) + "\r\n " + digest.substr(subject), false},     // a sealed field folded
       {digest.substr(0, seal) + "X-Quarantine-Digest: 1\r\n" + digest.substr(seal), false},
       {make(std::string(32, 'x'), now), false},                                // another key
       {make(key, now - 8 * 86400), false},                                     // a week and a day ago
