@@ -35,6 +35,7 @@ TEST(RunLeftovers, OnlyTheNamesTheProgramsGiveTheirPassingFilesAreLeftovers) {
       {T, "spamd-mail_2.example-10783.down-00000000.new", true},
       {T, "spamd-127.0.0.1-783.time", false},  // the record itself
       {T, "spamd-127.0.0.1.time-" + run + ".new", false},
+      {T, "spamd--783.time-" + run + ".new", false},  // no host before its port
       {T, "spamd-127.0.0.1-783.size-" + run + ".new", false},
       {T, "spamd-a b-783.down-" + run + ".new", false},
       {T, "N.MAI." + run + ".tmp", false},
