@@ -47,15 +47,20 @@ steady() {
   setarch "$(uname -m)" --addr-no-randomize "$@"
 }
 
-# start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps
-# one Wine server running until the script ends, so that each run starts quickly.
-start_wine() {
+# make_wine_prefix: makes the Wine prefix named by WINEPREFIX when it is new.
+make_wine_prefix() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
     steady wineboot --init </dev/null >/dev/null 2>&1 || true
     # wineboot returns before its server has written the prefix and ended.
     wineserver -w </dev/null >/dev/null 2>&1 || true
   fi
+}
+
+# start_wine: makes the Wine prefix named by WINEPREFIX when it is new, and keeps
+# one Wine server running until the script ends, so that each run starts quickly.
+start_wine() {
+  make_wine_prefix
   # A server that is already running for the prefix serves as well.
   wineserver -p </dev/null >/dev/null 2>&1 || true
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT

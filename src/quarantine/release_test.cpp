@@ -245,7 +245,7 @@ TEST(Release, ARefusalChangesNothingAndSaysWhy) {
       {"no-message", "error 53: 0123456789ABCDEF0123456789ABCDEF cannot be released: its message is missing from the quarantine"}};
   for (const auto& [words, said] : rows) {
     World world;
-    const auto has = [&](const char* word) { return std::string(words).find(word) != std::string::npos; };
+    const auto has = [&, words = words](const char* word) { return std::string(words).find(word) != std::string::npos; };
     QuarantineRecord record = ReadQuarantineRecord(world.fs, "C:\\Q\\", kId);
     if (has("half")) record.state = EntryState::kQuarantining;
     if (has("cut")) record.sizes = "1,1,1";

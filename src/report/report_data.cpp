@@ -431,7 +431,8 @@ std::vector<std::string> ReportData::DayHours() const {
   }
   // Hours of lines that fit none (another zone's lines, an offset's first line
   // within the hour of the one before it), in their place.
-  for (const auto& [bucket, counts] : buckets) {
+  for (const auto& entry : buckets) {
+    const std::string& bucket = entry.first;
     if (std::none_of(hours.begin(), hours.end(), [&](const auto& h) { return h.second == bucket; }) && ReadOffset(bucket.substr(2), &minutes)) {
       hours.emplace_back(std::stol(bucket.substr(0, 2)) * 60 - minutes, bucket);
     }

@@ -27,7 +27,7 @@ TEST(TellSpamd, LearnedOnlyWhereTheHostsHeaderSaysDidSet) {
     test::MemoryPlatform platform;
     platform.fs.Put("C:\\Q\\Messages\\A.MAI", message);
     std::string sent;
-    platform.daemons = [&](const std::string&, std::uint16_t, const std::string& request) {
+    platform.daemons = [&, answer = answer](const std::string&, std::uint16_t, const std::string& request) {
       sent = request;
       return answer;
     };

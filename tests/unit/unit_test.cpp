@@ -356,7 +356,7 @@ TEST(Conversions, AcceptOnlySignedDecimalWholeNumbersInRange) {
   const std::tuple<std::int16_t, std::int16_t, std::string> pads[] = {
       {8, 3, "00000"}, {8, 8, ""}, {32767, 0, std::string(32767, '0')}, {2, 3, "error " + std::to_string(kErrorInvalidArgument)},
       {-32768, 32767, kOverflow}, {32767, -1, kOverflow}};
-  for (const auto& [width, length, want] : pads) EXPECT_EQ(Result([&] { return PadWithZeros(width, length); }), want);
+  for (const auto& [width, length, want] : pads) EXPECT_EQ(Result([width = width, length = length] { return PadWithZeros(width, length); }), want);
 }
 
 TEST(ProfileReader, ReadsAsTheWindowsProfileCallsDo) {
