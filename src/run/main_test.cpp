@@ -9,19 +9,16 @@
 #include <thread>
 
 #include "memory_platform.h"
+#include "messages.h"
+#include "spamd_answer.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
 namespace {
 
-const std::string kHam = "From: Alice <alice@example.com>\r\nSubject: Lunch\r\n\r\nLunch at: noon.\r\n";
-const std::string kSpam = "From: s@example.net\r\nSubject: Offer\r\n\r\nBuy now. XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n";
 const std::string kQueue = "C:\\Server\\QUEUES\\SMTP\\Inbound\\";
 
-// spamd's whole answer to PROCESS: the header fields given, then the body with its length.
-std::string Answer(const std::string& body, const std::string& fields = "") {
-  return "SPAMD/1.5 0 EX_OK\r\n" + fields + "Content-length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
+using test::Answer;
 
 // The memory platform with GUIDs of random bits, from a fixed seed: a run
 // picks its first host and weighs answer times by them.

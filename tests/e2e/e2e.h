@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "files.h"
+#include "messages.h"
 
 namespace saplugin {
 
@@ -260,8 +261,6 @@ inline std::set<std::string> RunFilesIn(const std::string& temp) {
   }
   return files;
 }
-
-extern const std::string kSpam, kHam;
 
 // The stand-in filter's exact output for the message under its rules file.
 inline std::string FilterOutput(const std::string& message, const std::string& directives = "") {

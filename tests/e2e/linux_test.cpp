@@ -365,7 +365,7 @@ TEST(Pool, AHostOutOfTimeOrClosingEarlyLeavesTheMessageAndAnAnswerHeldOpenIsWhol
       {"never", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not answer within 1 second (SPAMDTIMEOUT)"},
       {"stall", " SPAMDTIMEOUT=1", 3, "127.0.0.1:{port} did not take the message within 1 second (SPAMDTIMEOUT)"},
       {"SPAMD/1.5 76 EX_PROTOCOL Bad header line\r\n", " early", 3, "answered \"SPAMD/1.5 76 EX_PROTOCOL Bad header line\""},
-      {SpamdAnswer(whole), " SPAMDTIMEOUT=3 hold", 0, ""}};
+      {Answer(whole), " SPAMDTIMEOUT=3 hold", 0, ""}};
   // Large enough that a daemon that reads none of it, or stops reading early, stops the sending.
   const std::string large = kSpam + std::string(20 << 20, 'b');
   for (auto [answer, settings, status, entry] : cases) {
@@ -433,7 +433,7 @@ TEST(spamd, LearnTellsEveryHostAndCountsOnlyTheHostsThatLearned) {
 // would be out of date when written).
 TEST(Pool, OfRunsStartedTogetherOneRetriesAStalledHost) {
   Sandbox box;
-  const FakeSpamd stalled("stall"), good(SpamdAnswer(TaggedHam()));
+  const FakeSpamd stalled("stall"), good(Answer(TaggedHam()));
   box.Configure("SPAMDHOSTS=" + stalled.host + "," + good.host + " SPAMDTIMEOUT=6 SPAMDRETRYAFTER=5");
   WriteFile(box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port) + ".down",
             "failed=" + std::to_string(std::time(nullptr) - 100) + "\r\nwhat=stalled before\r\n");
@@ -454,7 +454,7 @@ TEST(Pool, OfRunsStartedTogetherOneRetriesAStalledHost) {
 TEST(Pool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
   std::string lines = kHam;  // 527 KB of text lines, more than TEMPPATH holds
   while (lines.size() < 527000) lines += "The quick brown fox jumps over the lazy dog.\r\n";
-  const std::string answer = SpamdAnswer(lines);
+  const std::string answer = Answer(lines);
   const std::pair<const char*, const char*> cases[] = {
       {"full-temp", "No space left on device"},
       {"unreadable", "Permission denied"}};
@@ -484,7 +484,7 @@ TEST(Pool, LocalFailureStopsTheScanWithoutAskingAnotherHost) {
 // localhost is 127.0.0.1, then ::1, within the one connect time: a daemon that
 // listens on the IPv6 loopback alone is reached.
 TEST(Pool, LocalhostReachesADaemonOnTheIPv6LoopbackAlone) {
-  const FakeSpamd daemon(SpamdAnswer(TaggedHam()), "", "::1");
+  const FakeSpamd daemon(Answer(TaggedHam()), "", "::1");
   if (!daemon.listening) GTEST_SKIP() << "this machine has no IPv6 loopback";
   Sandbox box;
   box.Configure("SPAMDHOSTS=localhost:" + std::to_string(daemon.port) + " SCANLOGPATH=-");

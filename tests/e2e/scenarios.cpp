@@ -8,10 +8,6 @@
 
 namespace saplugin {
 
-const std::string kHam = "From: Alice <alice@example.com>\r\nSubject: Lunch\r\n\r\nLunch at: noon.\r\n";
-const std::string kSpam = "From: s@example.net\r\nSubject: Offer\r\n\r\nBuy now. "
-                          "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X\r\n";
-
 namespace {
 
 using O = Outcome;

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "e2e/e2e.h"
+#include "spamd_answer.h"
 #include "store/scan_log.h"
 
 namespace saplugin {
@@ -58,10 +59,7 @@ struct SpamdDaemon {
   int pid = 0;
 };
 
-// spamd's whole answer to PROCESS: the header fields given, then the body with its length.
-inline std::string SpamdAnswer(const std::string& body, const std::string& fields = "") {
-  return "SPAMD/1.5 0 EX_OK\r\n" + fields + "Content-length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
+using test::Answer;
 // kHam as spamd tags it.
 inline std::string TaggedHam() { return "X-Spam-Status: No, score=0.1\r\n" + kHam; }
 
@@ -180,7 +178,7 @@ inline void ExpectSpamQuarantinedAndHamTagged(Sandbox& box, const std::string& s
 // port, {1}: the good one's).
 inline void ExpectTrialScansChangeNothingTheRunsShare(const Build& build) {
   const std::string flagged = "X-Spam-Flag: YES\r\n" + kSpam;
-  const std::string good = SpamdAnswer(flagged, "Spam: True ; 1000.0 / 5.0\r\n");
+  const std::string good = Answer(flagged, "Spam: True ; 1000.0 / 5.0\r\n");
   const std::tuple<std::string, std::string, std::string> rows[] = {
       {"SPAMD/1.5 67 EX_NOUSER\r\n", "",
        "OK       trial scan, GTUBE      flagged, by 127.0.0.1:{1}; passed over: 127.0.0.1:{0} answered \"SPAMD/1.5 67 EX_NOUSER\" ("},

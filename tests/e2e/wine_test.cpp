@@ -129,7 +129,7 @@ TEST(WindowsSpamd, NamesAddressesShareOneConnectTime) {
   TempFolder hosts;
   WriteFile(hosts / "hosts", "127.0.0.2 pool.test\n127.0.0.3 pool.test\n");
   ASSERT_EQ(mount((hosts / "hosts").c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr), 0);
-  const FakeSpamd daemon(SpamdAnswer(TaggedHam()), "", "127.0.0.3");
+  const FakeSpamd daemon(Answer(TaggedHam()), "", "127.0.0.3");
   Sandbox box(WindowsBuild());
   box.Configure("SPAMDHOSTS=pool.test:" + std::to_string(daemon.port) + " SPAMASSASSINEXE=- SCANLOGPATH=-");
   box.Queue("N.MAI", kHam);
@@ -165,7 +165,7 @@ TEST(WindowsSpamd, TheRunsRecordAStalledHostAndEachHostsAnswerTime) {
   for (const auto& [settings, first, connections, what] : rows) {
     Sandbox box(WindowsBuild());
     const std::string whole = TaggedHam();
-    const FakeSpamd stalled("stall"), good(SpamdAnswer(whole));
+    const FakeSpamd stalled("stall"), good(Answer(whole));
     box.Configure("SPAMDHOSTS=" + stalled.host + "," + good.host + " SPAMASSASSINEXE=- " + settings);
     const std::string stalled_records = box.temp + "/spamd-127.0.0.1-" + std::to_string(stalled.port);
     const std::string good_time = box.temp + "/spamd-127.0.0.1-" + std::to_string(good.port) + ".time";

@@ -28,7 +28,6 @@
 #ifndef _WIN32
 
 #include "e2e/e2e.h"
-#include "e2e/quarantine.h"
 #include "platform/forwarding_platform.h"
 #include "quarantine/release.h"
 #include "report/report_command.h"
