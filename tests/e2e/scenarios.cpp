@@ -194,8 +194,9 @@ std::vector<std::string> FileTrace(const Sandbox& box, const std::string& trace)
 // The order that keeps the mail whole, whatever else a run does: each copy is
 // flushed, and then its folder, before the queue's file that it stands for
 // goes (a Windows file system journals names: Windows has no folder to flush);
-// the record is replaced whole before the queue's files go (to say that the
-// message is being quarantined) and again after; TEMPPATH's files go last.
+// the record is replaced whole before the first copy (to say that the message
+// is being quarantined) and again after the queue's files have gone, and the
+// entry's lock goes after that; TEMPPATH's files go last.
 void ExpectCopiesOnDiskBeforeTheQueueFilesGo(const std::vector<std::string>& events, bool tagged, bool wine) {
   const auto at = [&](const std::string& event, std::size_t from) {
     return static_cast<std::size_t>(std::find(events.begin() + std::min(from, events.size()), events.end(), event) - events.begin());
@@ -212,9 +213,11 @@ void ExpectCopiesOnDiskBeforeTheQueueFilesGo(const std::vector<std::string>& eve
     }
   };
   std::size_t queue_gone = 0, first = events.size();  // the last and the first event of the queue's files
+  // The pickup file goes first: the server never picks up a message that is gone.
   for (const std::string& file : tagged ? std::vector<std::string>{"move temp/RUN.OUT over queue/Messages/N.MAI"}
                                         : std::vector<std::string>{"delete queue/N.MAI", "delete queue/Messages/N.MAI"}) {
     ASSERT_LT(at(file, 0), events.size()) << file << " is not in the trace";
+    EXPECT_LE(queue_gone, at(file, 0)) << file << " goes too soon";
     queue_gone = std::max(queue_gone, at(file, 0));
     first = std::min(first, at(file, 0));
   }
@@ -224,10 +227,14 @@ void ExpectCopiesOnDiskBeforeTheQueueFilesGo(const std::vector<std::string>& eve
       EXPECT_LT(at("flush queue/Messages/", first + 1), events.size()) << "the queue's folder is not flushed after the move";
     }
   } else {
+    std::size_t first_copy = events.size();
     for (const std::string copy : {"quarantine/RUN.MAI", "quarantine/Messages/RUN.MAI", "quarantine/Messages/RUN.SA"}) {
       on_disk(copy, folder(copy), 0, first);
+      first_copy = std::min(first_copy, at("flush " + copy, 0));
     }
-    // The record is replaced whole: flushed under its passing name, moved, and its folder flushed.
+    // The record is replaced whole: flushed under its passing name, moved, and its folder flushed. It says
+    // "quarantining" before the first copy is made (an entry without a record counts as whole), and the entry's
+    // lock goes only once the record says it is whole (Windows removes the lock's file with its handle).
     const std::string record = "quarantine/Messages/RUN.INF", moved = "move " + record + "-new over " + record;
     const auto replaced = [&](std::size_t from, std::size_t before, const char* when) {
       const std::size_t at_move = at(moved, from);
@@ -236,9 +243,14 @@ void ExpectCopiesOnDiskBeforeTheQueueFilesGo(const std::vector<std::string>& eve
       if (!wine) {
         EXPECT_LT(at("flush " + folder(record), at_move + 1), before) << "the record's folder is not flushed " << when;
       }
+      return at_move;
     };
-    replaced(0, first, "before the queue's files go");
-    replaced(queue_gone + 1, events.size(), "after the queue's files have gone");
+    EXPECT_LT(replaced(0, first, "before the queue's files go"), first_copy) << "the record comes after a copy";
+    const std::size_t whole = replaced(queue_gone + 1, events.size(), "after the queue's files have gone");
+    if (!wine) {
+      EXPECT_LT(at("flush " + folder(record), whole + 1), at("delete quarantine/Messages/RUN.LCK", whole + 1)) << "the lock goes too soon";
+      EXPECT_LT(at("delete quarantine/Messages/RUN.LCK", whole + 1), events.size()) << "the lock stays";
+    }
   }
   for (const std::string temp : {"delete temp/RUN.BAT", tagged ? "" : "delete temp/RUN.OUT"}) {
     if (!temp.empty()) {
