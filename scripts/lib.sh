@@ -48,12 +48,16 @@ steady() {
 }
 
 # make_wine_prefix: makes the Wine prefix named by WINEPREFIX when it is new.
+# A prefix counts as made once its server has written it whole and ended (the
+# stamp): wineboot completes one that a stop cut short.
 make_wine_prefix() {
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  if [ ! -f "$WINEPREFIX/.saplugin-made" ]; then
     echo "Making the Wine prefix $WINEPREFIX"
     steady wineboot --init </dev/null >/dev/null 2>&1 || true
     # wineboot returns before its server has written the prefix and ended.
     wineserver -w </dev/null >/dev/null 2>&1 || true
+    [ -f "$WINEPREFIX/system.reg" ] || { echo "Wine made no prefix in $WINEPREFIX" >&2; return 1; }
+    touch "$WINEPREFIX/.saplugin-made"
   fi
 }
 

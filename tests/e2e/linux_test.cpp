@@ -277,6 +277,18 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   const std::string down = "127.0.0.1:" + std::to_string(FreePort());
   box.Configure("SPAMDHOSTS=" + down + ",127.0.0.1:" + first.port + ",localhost:" + second.port + " SPAMASSASSINEXE=C:\\none");
   ExpectSpamQuarantinedAndHamTagged(box, kSpam);
+  // spamd logs a scan only after its answer: the daemons' counts are read once they reach the scan log's.
+  const auto settled = [&] {
+    int named = 0;
+    for (const std::string& line : box.ScanLogLines()) {
+      const std::string host = ParseCsvLine(line).at(kLogHost);
+      named += host == "127.0.0.1:" + first.port || host == "localhost:" + second.port;
+    }
+    for (int waited = 0; first.Scans() + second.Scans() < named && waited < 200; ++waited) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  };
+  settled();
   const int first_before = first.Scans(), second_before = second.Scans();
   for (int i = 0; i < 20; ++i) box.Queue("M" + std::to_string(i) + ".MAI", i % 2 ? kSpam : kHam);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(box.Run({"M" + std::to_string(i) + ".MAI", "Conn"}).status, 0);
@@ -285,6 +297,7 @@ TEST(spamd, PoolOfDaemonsSharesTheMessagesAndPassesOverAHostThatIsDown) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_TRUE(Has(events[0], "failed, and the next runs ask it only after the other hosts for 30 seconds (SPAMDRETRYAFTER): Could not connect"));
   EXPECT_EQ(FilesIn(box.quarantine + "/Messages").size(), 33u);
+  settled();
   for (const SpamdDaemon* daemon : {&first, &second}) EXPECT_GE(daemon->Scans(), 3) << daemon->port;
   // The scan log names the host that scanned each of the 20 messages, as SPAMDHOSTS names it.
   std::map<std::string, int> scanned;
