@@ -38,7 +38,8 @@ TEST(Text, CaseFoldsAsciiLettersOnly) {
 // A text cut at its limit never splits a UTF-8 character (whose bytes would then read as Windows-1252 text).
 TEST(Text, CutNeverSplitsAUtf8Character) {
   const std::pair<const char*, const char*> cuts[] = {{"abc\xC3\xA9", "abc"}, {"abc\xC2\xA0", "abc"}, {"a\xC3\xA9xy", "a\xC3\xA9x"},
-      {"ab\xE2\x82\xAC", "ab"}, {"\xE2\x82\xACxy", "\xE2\x82\xACx"}, {"a\xF0\x9F\x93\xA7", "a"}, {"abc\xE9x", "abc"}, {"ab\xE9xy", "ab\xE9x"}, {"abcde", "abcd"}, {"abc", "abc"}};
+      {"ab\xE2\x82\xAC", "ab"}, {"\xE2\x82\xACxy", "\xE2\x82\xACx"}, {"a\xF0\x9F\x93\xA7", "a"},
+      {"abc\xE9x", "abc"}, {"ab\xE9xy", "ab\xE9x"}, {"abcde", "abcd"}, {"abc", "abc"}};
   for (const auto& [text, want] : cuts) EXPECT_EQ(CutAtCharacter(text, 4), want) << text;
 }
 

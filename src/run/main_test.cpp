@@ -207,7 +207,9 @@ TEST(Run, DecidesByThePolicyAndTheDaemonsAnswer) {
       if (entry.text.rfind("The spamd host ", 0) != 0) entries.push_back(entry.text);
     }
     EXPECT_EQ(entries.size(), c.entry.empty() ? 0u : 1u) << row << "\n" << runs.Entries();
-    EXPECT_TRUE(c.entry.empty() || entries.empty() || (entries[0].rfind(c.entry, 0) == 0 && entries[0].find(c.reason) != std::string::npos)) << row << "\n" << entries[0];
+    if (!c.entry.empty() && !entries.empty()) {
+      EXPECT_TRUE(entries[0].rfind(c.entry, 0) == 0 && entries[0].find(c.reason) != std::string::npos) << row << "\n" << entries[0];
+    }
     // Nothing of the run's own is left; a host's fault, or its answer time, is recorded for the next runs.
     // A trap leaves its batch file, as a killed run's.
     const std::string record = c.status == 2 || c.logged == " bypassed " || c.logged == " too-large " ? "" : c.status == 3 ? "spamd-a-783.down" : "spamd-a-783.time";
